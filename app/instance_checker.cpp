@@ -1,0 +1,6 @@
+// Placeholder until start-up lands.
+#include "app/instance_checker.h"
+
+namespace zorvani {
+void Main(platform::HiddenForm&) {}
+}  // namespace zorvani

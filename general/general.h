@@ -1,0 +1,69 @@
+#pragma once
+// Module General: the process-wide state and the free procedures for configuration,
+// today's calendar cell, the wallpaper refresh and registry access.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "dib/cDIBSection.h"
+#include "platform/handle.h"
+
+namespace zorvani {
+
+using Status = std::int16_t;  // 0 success, -1 failure
+
+// --- Process-wide state --------------------------------------------------------
+// Folder of the month pictures and of wp.bmp: empty, or ending in the separator.
+extern std::string BaseDir;
+// Day of the month (1..31) of the last refresh that returned 0; 0 at start.
+extern std::int16_t LastDay;
+// Month and year of that refresh, kept beside LastDay so that a day number that
+// comes round again in another month still counts as a new day.
+extern std::int16_t LastMonth;
+extern std::int16_t LastYear;
+
+struct ConfigRecord {
+  double CELL_X = 0, CELL_Y = 0, SPACING_X = 0, SPACING_Y = 0, CORNER_X = 0, CORNER_Y = 0;
+  double RECT_THICKNESS = 0;
+  std::int16_t R_COMP = 0, G_COMP = 0, B_COMP = 0;
+};
+extern ConfigRecord Config;
+
+// The image object of the refresh in progress; empty between refreshes.
+extern std::unique_ptr<cDIBSection> CalendarImage;
+
+// --- Configuration ---------------------------------------------------------------
+// Reads section "config" of WP.ini in the program's own folder into Config.
+void LoadConfig();
+// The same, from a given profile file (LoadConfig's path is fixed by the program file).
+void LoadConfigFrom(const std::string& iniPath);
+
+// --- Today's calendar cell -------------------------------------------------------
+struct CalendarCell {
+  std::int16_t row;
+  std::int16_t column;
+};
+// Row and column of a date in its month's Monday-first grid of seven columns.
+CalendarCell CalendarCellOf(int year, int month, int day);
+
+// --- Wallpaper refresh -------------------------------------------------------------
+Status RefreshWallpaper();
+Status ComposeCalendarImage(const std::string& sPicturePath, const std::string& sBitmapPath);
+Status SaveWallpaperBitmap(const std::string& sBitmapPath);
+std::string CurrentMonthText();
+
+// --- Registry ----------------------------------------------------------------------
+extern std::uint32_t RegistryRoot;
+extern platform::Handle RegistryKey;
+extern std::int32_t RegistryStatus;
+
+std::uint32_t RegistryRootFromName(const std::string& name);
+void SplitRegistryPath(std::string& path, std::uint32_t& root);
+std::string RegistryQueryString(std::uint32_t root, const std::string& subKey, const std::string& valueName);
+std::string RegistryReadValue(std::string& path, const std::string& valueName);
+void RegistryWriteValue(std::string& path, const std::string& valueName, const std::string& data);
+
+// --- Daily check -----------------------------------------------------------------
+void CheckDayChange();
+
+}  // namespace zorvani

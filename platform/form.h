@@ -1,0 +1,37 @@
+#pragma once
+// The hidden form: a top-level window that is never shown, owns one periodic timer,
+// and keeps the process alive. Win32 uses a real hidden window with SetTimer; the
+// POSIX backend is an event loop on a timerfd that ends on SIGTERM, SIGINT or SIGHUP.
+#include <exception>
+#include <functional>
+#include <string>
+
+namespace platform {
+
+struct FormHandlers {
+  std::function<void()> load;    // runs to its end inside Load
+  std::function<void()> tick;    // each timer tick, never overlapping another handler
+  std::function<void()> unload;  // when the form is unloaded from outside
+};
+
+class HiddenForm {
+ public:
+  HiddenForm();
+  ~HiddenForm();
+  HiddenForm(const HiddenForm&) = delete;
+  HiddenForm& operator=(const HiddenForm&) = delete;
+
+  // Creates the window hidden, starts the timer, then runs the load handler.
+  // An exception from the load handler passes to the caller.
+  void Load(const std::string& caption, unsigned intervalMs, FormHandlers handlers);
+
+  // Delivers ticks until the form is unloaded; returns the exit status. An exception
+  // from a tick handler ends the loop and is rethrown here.
+  int RunMessageLoop();
+
+ private:
+  struct State;
+  State* state_;
+};
+
+}  // namespace platform

@@ -1,0 +1,25 @@
+#pragma once
+// Process services: the previous-instance test, the program's own file, its
+// immediate end, and the report of a run-time error that escaped.
+#include <string>
+
+namespace platform {
+
+// The folder separator of this platform ("\" on Windows, "/" elsewhere).
+char PathSeparator();
+
+// True when another instance of this program already runs. The first instance
+// holds its claim until the process ends.
+bool PreviousInstanceRunning();
+
+// Full path of the running executable.
+std::string ExecutablePath();
+
+// Ends the process at once with the given status; no handler of the program runs.
+[[noreturn]] void EndProgramNow(int status);
+
+// Shows the report of an error that ended the program: on standard error when the
+// process has one, otherwise (Windows only) in a message box.
+void ReportFatalError(const std::string& caption, const std::string& text);
+
+}  // namespace platform

@@ -1,0 +1,11 @@
+#include "platform/services.h"
+
+namespace platform {
+
+Services& Current() {
+  static Services services{&SystemClock(), &SystemGdi(), &SystemFiles(), &SystemRegistry(),
+                           &SystemPictureLoader(), &SystemDesktop()};
+  return services;
+}
+
+}  // namespace platform
