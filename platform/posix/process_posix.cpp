@@ -6,7 +6,6 @@
 namespace platform {
 char PathSeparator() { return '/'; }
 bool PreviousInstanceRunning() { return false; }
-std::string ExecutablePath() { return {}; }
 void EndProgramNow(int status) { std::_Exit(status); }
 void ReportFatalError(const std::string&, const std::string&) {}
 }  // namespace platform
