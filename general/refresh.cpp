@@ -1,0 +1,78 @@
+// One wallpaper refresh: this month's picture with today's cell framed, written to
+// wp.bmp beside the pictures, then made the desktop wallpaper.
+#include <exception>
+#include <memory>
+
+#include "general/general.h"
+#include "platform/process.h"
+#include "platform/services.h"
+#include "runtime/runtime_error.h"
+
+namespace zorvani {
+namespace {
+
+const char kDesktopKey[] = "HKEY_CURRENT_USER\\CONTROL PANEL\\DESKTOP";
+
+std::string FourDigitYear(int year) {
+  std::string text = std::to_string(year);
+  if (text.size() < 4) text.insert(0, 4 - text.size(), '0');
+  return text;
+}
+
+// Drops the refresh's image object on every way out of the refresh.
+struct CalendarImageRelease {
+  ~CalendarImageRelease() { CalendarImage.reset(); }
+};
+
+}  // namespace
+
+std::string CurrentMonthText() { return std::to_string(platform::Current().clock->Now().month); }
+
+Status SaveWallpaperBitmap(const std::string& sBitmapPath) {
+  return CalendarImage->SavePicture(sBitmapPath) != kFalse ? 0 : -1;
+}
+
+Status ComposeCalendarImage(const std::string& sPicturePath, const std::string& sBitmapPath) {
+  const platform::LocalTime now = platform::Current().clock->Now();
+  const CalendarCell cell = CalendarCellOf(now.year, now.month, now.day);
+
+  const std::unique_ptr<platform::Picture> picture = platform::Current().pictures->LoadPicture(sPicturePath);
+  CalendarImage->CreateFromPicture(*picture);
+
+  const double left = static_cast<double>(cell.column) * Config.SPACING_X + Config.CORNER_X;
+  const double top = static_cast<double>(cell.row) * Config.SPACING_Y + Config.CORNER_Y;
+  CalendarImage->drawRectPerc(left, top, Config.CELL_X, Config.CELL_Y, Config.RECT_THICKNESS, Config.R_COMP,
+                              Config.G_COMP, Config.B_COMP);
+
+  return SaveWallpaperBitmap(sBitmapPath);
+}
+
+Status RefreshWallpaper() {
+  Status status = -1;
+  const CalendarImageRelease release;
+  try {
+    // Year, month and day come from separate readings of the clock.
+    const std::string picturePath = BaseDir + "Zorvani" + FourDigitYear(platform::Current().clock->Now().year) +
+                                    platform::PathSeparator() + CurrentMonthText() + ".jpg";
+    const std::string bitmapPath = BaseDir + "wp.bmp";
+    CalendarImage = std::make_unique<cDIBSection>();
+
+    const Status result = ComposeCalendarImage(picturePath, bitmapPath);
+    if (result == 0) {
+      std::string key = kDesktopKey;  // each call rewrites its own copy of the path
+      RegistryWriteValue(key, "TileWallpaper", "0");
+      key = kDesktopKey;
+      RegistryWriteValue(key, "WallpaperStyle", "2");
+      platform::Current().desktop->SystemParametersInfoA(
+          platform::kSpiSetDeskWallpaper, 0, bitmapPath, platform::kSpifUpdateIniFile | platform::kSpifSendWinIniChange);
+    }
+    // A save that did not complete left the old wallpaper in place: the day is not
+    // done, so the next check tries again.
+    status = result == 0 ? 0 : -1;
+  } catch (const std::exception&) {
+    // Every failure of a refresh ends here, silently, with the status still -1.
+  }
+  return status;
+}
+
+}  // namespace zorvani

@@ -1,0 +1,36 @@
+#pragma once
+// A clock that answers a script of times, one per reading; the last one repeats.
+#include <cstddef>
+#include <vector>
+
+#include "platform/clock.h"
+
+namespace zorvani::testing {
+
+inline platform::LocalTime At(int year, int month, int day, int hour = 12, int minute = 0, int second = 0) {
+  return {year, month, day, hour, minute, second, 0};
+}
+
+class ScriptedClock : public platform::Clock {
+ public:
+  explicit ScriptedClock(std::vector<platform::LocalTime> script = {At(2004, 3, 5)}) : script_(std::move(script)) {}
+
+  void Set(platform::LocalTime time) {
+    script_ = {time};
+    next_ = 0;
+  }
+  platform::LocalTime Now() override {
+    ++readings_;
+    const platform::LocalTime time = script_[next_];
+    if (next_ + 1 < script_.size()) ++next_;
+    return time;
+  }
+  int readings() const { return readings_; }
+
+ private:
+  std::vector<platform::LocalTime> script_;
+  std::size_t next_ = 0;
+  int readings_ = 0;
+};
+
+}  // namespace zorvani::testing
