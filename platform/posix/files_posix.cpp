@@ -1,22 +1,107 @@
-// Placeholder until the backend lands.
+// The bitmap writer's file and memory calls on POSIX files. Share mode 0 becomes an
+// exclusive non-blocking flock, errno is the last-error code and strerror its text.
+#include <sys/file.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
 #include "platform/files.h"
 
 namespace platform {
 namespace {
-class NoFiles : public Files {
+
+thread_local std::uint32_t lastError = 0;
+
+bool Fail(int error) {
+  lastError = static_cast<std::uint32_t>(error);
+  return false;
+}
+
+// A descriptor travels as fd + 1, so that descriptor 0 is never the "none" handle.
+Handle FromFd(int fd) { return static_cast<Handle>(fd) + 1; }
+int ToFd(Handle h) { return static_cast<int>(h - 1); }
+
+class PosixFiles : public Files {
  public:
-  Handle CreateFileA(const std::string&) override { return kInvalidHandle; }
-  bool WriteFile(Handle, const void*, std::uint32_t, std::uint32_t*) override { return false; }
-  bool CloseHandle(Handle) override { return false; }
-  bool MoveFileReplace(const std::string&, const std::string&) override { return false; }
-  bool DeleteFileA(const std::string&) override { return false; }
-  std::uint32_t GetLastError() override { return 0; }
-  std::string FormatMessageA(std::uint32_t) override { return {}; }
-  Handle GlobalAlloc(std::size_t) override { return 0; }
-  void* GlobalLock(Handle) override { return nullptr; }
-  bool GlobalUnlock(Handle) override { return false; }
-  Handle GlobalFree(Handle) override { return 0; }
+  Handle CreateFileA(const std::string& name) override {
+    // Truncate only once the lock is held: a file that another opener holds stays as it is.
+    const int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) {
+      Fail(errno);
+      return kInvalidHandle;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ftruncate(fd, 0) != 0) {
+      const int error = errno;
+      ::close(fd);
+      Fail(error);
+      return kInvalidHandle;
+    }
+    return FromFd(fd);
+  }
+
+  bool WriteFile(Handle file, const void* buffer, std::uint32_t count, std::uint32_t* written) override {
+    if (written != nullptr) *written = 0;
+    if (buffer == nullptr && count != 0) return Fail(EFAULT);
+    const char* p = static_cast<const char*>(buffer);
+    std::uint32_t done = 0;
+    while (done < count) {
+      const ssize_t n = ::write(ToFd(file), p + done, count - done);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        const int error = errno;
+        if (written != nullptr) *written = done;
+        return Fail(error);
+      }
+      done += static_cast<std::uint32_t>(n);
+    }
+    if (written != nullptr) *written = done;
+    return true;
+  }
+
+  bool CloseHandle(Handle file) override { return ::close(ToFd(file)) == 0 || Fail(errno); }
+
+  bool MoveFileReplace(const std::string& from, const std::string& to) override {
+    // Windows will not replace a file that another opener holds with share mode 0;
+    // take the same lock on the target for the moment of the rename.
+    const int target = ::open(to.c_str(), O_RDONLY | O_CLOEXEC);
+    if (target >= 0 && ::flock(target, LOCK_EX | LOCK_NB) != 0) {
+      const int error = errno;
+      ::close(target);
+      return Fail(error);
+    }
+    const bool moved = ::rename(from.c_str(), to.c_str()) == 0;
+    const int error = errno;
+    if (target >= 0) ::close(target);
+    return moved || Fail(error);
+  }
+
+  bool DeleteFileA(const std::string& name) override { return ::unlink(name.c_str()) == 0 || Fail(errno); }
+
+  std::uint32_t GetLastError() override { return lastError; }
+
+  std::string FormatMessageA(std::uint32_t code) override { return std::strerror(static_cast<int>(code)); }
+
+  Handle GlobalAlloc(std::size_t size) override {
+    void* block = std::calloc(size == 0 ? 1 : size, 1);
+    if (block == nullptr) Fail(ENOMEM);
+    return reinterpret_cast<Handle>(block);
+  }
+  void* GlobalLock(Handle block) override { return reinterpret_cast<void*>(block); }
+  bool GlobalUnlock(Handle) override { return true; }
+  Handle GlobalFree(Handle block) override {
+    std::free(reinterpret_cast<void*>(block));
+    return 0;
+  }
 };
+
 }  // namespace
-Files& SystemFiles() { static NoFiles files; return files; }
+
+Files& SystemFiles() {
+  static PosixFiles files;
+  return files;
+}
+
 }  // namespace platform

@@ -1,22 +1,70 @@
-// Placeholder until the backend lands.
+// The bitmap writer's file and memory calls: kernel32, ANSI entry points.
+#include <windows.h>
+
 #include "platform/files.h"
 
 namespace platform {
 namespace {
-class NoFiles : public Files {
+
+// Held right after each call, so that nothing the C++ runtime does in between can
+// change the code the writer reports.
+thread_local DWORD lastError = 0;
+
+template <typename T>
+T Track(T result) {
+  lastError = ::GetLastError();
+  return result;
+}
+
+HANDLE ToHandle(Handle h) { return reinterpret_cast<HANDLE>(h); }
+
+class Win32Files : public Files {
  public:
-  Handle CreateFileA(const std::string&) override { return kInvalidHandle; }
-  bool WriteFile(Handle, const void*, std::uint32_t, std::uint32_t*) override { return false; }
-  bool CloseHandle(Handle) override { return false; }
-  bool MoveFileReplace(const std::string&, const std::string&) override { return false; }
-  bool DeleteFileA(const std::string&) override { return false; }
-  std::uint32_t GetLastError() override { return 0; }
-  std::string FormatMessageA(std::uint32_t) override { return {}; }
-  Handle GlobalAlloc(std::size_t) override { return 0; }
-  void* GlobalLock(Handle) override { return nullptr; }
-  bool GlobalUnlock(Handle) override { return false; }
-  Handle GlobalFree(Handle) override { return 0; }
+  Handle CreateFileA(const std::string& name) override {
+    const HANDLE file = Track(::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                            FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file == INVALID_HANDLE_VALUE ? kInvalidHandle : reinterpret_cast<Handle>(file);
+  }
+
+  bool WriteFile(Handle file, const void* buffer, std::uint32_t count, std::uint32_t* written) override {
+    DWORD done = 0;
+    const BOOL ok = Track(::WriteFile(ToHandle(file), buffer, count, &done, nullptr));
+    if (written != nullptr) *written = done;
+    return ok != FALSE;
+  }
+
+  bool CloseHandle(Handle file) override { return Track(::CloseHandle(ToHandle(file))) != FALSE; }
+
+  bool MoveFileReplace(const std::string& from, const std::string& to) override {
+    return Track(::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) != FALSE;
+  }
+
+  bool DeleteFileA(const std::string& name) override { return Track(::DeleteFileA(name.c_str())) != FALSE; }
+
+  std::uint32_t GetLastError() override { return lastError; }
+
+  std::string FormatMessageA(std::uint32_t code) override {
+    char buffer[256] = {};
+    const DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+                                     buffer, sizeof buffer, nullptr);
+    return std::string(buffer, n);
+  }
+
+  Handle GlobalAlloc(std::size_t size) override {
+    return reinterpret_cast<Handle>(Track(::GlobalAlloc(GMEM_ZEROINIT | GMEM_FIXED, size)));
+  }
+  void* GlobalLock(Handle block) override { return Track(::GlobalLock(reinterpret_cast<HGLOBAL>(block))); }
+  bool GlobalUnlock(Handle block) override { return Track(::GlobalUnlock(reinterpret_cast<HGLOBAL>(block))) != FALSE; }
+  Handle GlobalFree(Handle block) override {
+    return reinterpret_cast<Handle>(Track(::GlobalFree(reinterpret_cast<HGLOBAL>(block))));
+  }
 };
+
 }  // namespace
-Files& SystemFiles() { static NoFiles files; return files; }
+
+Files& SystemFiles() {
+  static Win32Files files;
+  return files;
+}
+
 }  // namespace platform
