@@ -1,15 +1,185 @@
-// Placeholder until the backend lands.
+// The stand-in registry: one Windows .reg text file per root key.
+//   HKEY_LOCAL_MACHINE: first entry of $XDG_CONFIG_DIRS (/etc/xdg) + /zorvani-wallpaper/HKEY_LOCAL_MACHINE.reg
+//   any other root:     $XDG_CONFIG_HOME (~/.config) + /zorvani-wallpaper/<ROOT NAME>.reg
+// The file is read again at every call, so changes made by hand or by another process
+// show at once; a write replaces the file in one rename.
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <map>
+
+#include "platform/posix/reg_file.h"
 #include "platform/registry.h"
 
 namespace platform {
 namespace {
-class NoRegistry : public Registry {
+
+constexpr long kErrorInvalidParameter = 87;
+constexpr long kErrorKeyDeleted = 1018;
+constexpr std::uint32_t kKeySetValue = 0x2;
+
+const char* RootName(std::uint32_t root) {
+  static const char* const kNames[] = {"HKEY_CLASSES_ROOT",     "HKEY_CURRENT_USER",   "HKEY_LOCAL_MACHINE",
+                                       "HKEY_USERS",            "HKEY_PERFORMANCE_DATA", "HKEY_CURRENT_CONFIG",
+                                       "HKEY_DYN_DATA"};
+  if (root < 0x80000000u || root > 0x80000006u) return nullptr;
+  return kNames[root - 0x80000000u];
+}
+
+std::string EnvOr(const char* name, const std::string& fallback) {
+  const char* value = std::getenv(name);
+  return value != nullptr && *value != '\0' ? std::string(value) : fallback;
+}
+
+std::string HiveFile(const std::string& rootName) {
+  std::string folder;
+  if (rootName == "HKEY_LOCAL_MACHINE") {
+    folder = EnvOr("XDG_CONFIG_DIRS", "/etc/xdg");
+    folder = folder.substr(0, folder.find(':'));
+    if (folder.empty()) folder = "/etc/xdg";
+  } else {
+    folder = EnvOr("XDG_CONFIG_HOME", EnvOr("HOME", "") + "/.config");
+  }
+  return folder + "/zorvani-wallpaper/" + rootName + ".reg";
+}
+
+// 0 on success, otherwise the registry error that stands for the failure.
+long ReadHive(const std::string& path, std::string& text) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno == EACCES ? kErrorAccessDenied : kErrorFileNotFound;
+  struct stat info {};
+  long result = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) ? kErrorSuccess : kErrorFileNotFound;
+  text.clear();
+  char chunk[8192];
+  while (result == kErrorSuccess) {
+    const ssize_t n = read(fd, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) result = kErrorFileNotFound;
+    if (n <= 0) break;
+    text.append(chunk, static_cast<std::size_t>(n));
+  }
+  close(fd);
+  return result;
+}
+
+bool WriteAll(int fd, const std::string& text) {
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// Writes beside the file and renames over it, so a reader sees the old or the new text,
+// never half of one. A symbolic link is followed, so the link stays in place.
+bool ReplaceHive(const std::string& path, const std::string& text) {
+  char resolved[PATH_MAX];
+  const std::string target = realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : path;
+  struct stat info {};
+  const mode_t mode = stat(target.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0644;
+
+  const std::size_t slash = target.rfind('/');
+  std::string temporary = target.substr(0, slash + 1) + "." + target.substr(slash + 1) + ".XXXXXX";
+  const int fd = mkstemp(temporary.data());
+  if (fd < 0) return false;
+  const bool written = WriteAll(fd, text) && fchmod(fd, mode) == 0 && fsync(fd) == 0;
+  const bool closed = close(fd) == 0;
+  if (written && closed && rename(temporary.c_str(), target.c_str()) == 0) return true;
+  unlink(temporary.c_str());
+  return false;
+}
+
+class FileRegistry : public Registry {
  public:
-  long RegOpenKeyExA(std::uint32_t, const std::string&, std::uint32_t, std::uint32_t, Handle*) override { return kErrorFileNotFound; }
-  long RegQueryValueExA(Handle, const std::string&, std::uint32_t*, std::uint8_t*, std::uint32_t*) override { return kErrorFileNotFound; }
-  long RegSetValueExA(Handle, const std::string&, std::uint32_t, const std::uint8_t*, std::uint32_t) override { return kErrorAccessDenied; }
-  long RegCloseKey(Handle) override { return kErrorInvalidHandle; }
+  long RegOpenKeyExA(std::uint32_t root, const std::string& subKey, std::uint32_t, std::uint32_t access,
+                     Handle* key) override {
+    *key = 0;
+    const char* rootName = RootName(root);
+    if (rootName == nullptr) return kErrorInvalidHandle;
+    OpenKey open{HiveFile(rootName), subKey.empty() ? rootName : rootName + std::string("\\") + subKey,
+                 subKey.empty(), access};
+    std::string text;
+    const long read = ReadHive(open.file, text);
+    if (read != kErrorSuccess) return read;
+    // The root key always exists once its file does; any other key needs its own section.
+    if (!open.isRoot && !RegFile(text).HasKey(open.keyPath)) return kErrorFileNotFound;
+    nextHandle_ += 4;
+    open_[nextHandle_] = open;
+    *key = nextHandle_;
+    return kErrorSuccess;
+  }
+
+  long RegQueryValueExA(Handle key, const std::string& valueName, std::uint32_t* type, std::uint8_t* data,
+                        std::uint32_t* size) override {
+    const auto it = open_.find(key);
+    if (it == open_.end()) return kErrorInvalidHandle;
+    if ((it->second.access & kKeyQueryValue) == 0) return kErrorAccessDenied;
+    if (data != nullptr && size == nullptr) return kErrorInvalidParameter;
+    std::string text;
+    if (ReadHive(it->second.file, text) != kErrorSuccess) return kErrorKeyDeleted;
+    const RegFile hive(text);
+    if (!it->second.isRoot && !hive.HasKey(it->second.keyPath)) return kErrorKeyDeleted;
+    const auto value = hive.FindValue(it->second.keyPath, valueName);
+    if (!value) return kErrorFileNotFound;
+
+    if (type != nullptr) *type = value->type;
+    const auto needed = static_cast<std::uint32_t>(value->data.size());
+    if (data != nullptr && *size < needed) {
+      *size = needed;
+      return kErrorMoreData;
+    }
+    if (data != nullptr) std::copy(value->data.begin(), value->data.end(), data);
+    if (size != nullptr) *size = needed;
+    return kErrorSuccess;
+  }
+
+  long RegSetValueExA(Handle key, const std::string& valueName, std::uint32_t type, const std::uint8_t* data,
+                      std::uint32_t size) override {
+    const auto it = open_.find(key);
+    if (it == open_.end()) return kErrorInvalidHandle;
+    if ((it->second.access & kKeySetValue) == 0) return kErrorAccessDenied;
+    if (data == nullptr && size != 0) return kErrorInvalidParameter;
+    std::string text;
+    if (ReadHive(it->second.file, text) != kErrorSuccess) return kErrorKeyDeleted;
+    RegFile hive(text);
+    RegValue value;
+    value.type = type;
+    if (size != 0) value.data.assign(data, data + size);
+    if (!hive.SetValue(it->second.keyPath, valueName, value)) {
+      if (!it->second.isRoot) return kErrorKeyDeleted;
+      hive.AddSection(it->second.keyPath);
+      hive.SetValue(it->second.keyPath, valueName, value);
+    }
+    return ReplaceHive(it->second.file, hive.Text()) ? kErrorSuccess : kErrorAccessDenied;
+  }
+
+  long RegCloseKey(Handle key) override { return open_.erase(key) == 1 ? kErrorSuccess : kErrorInvalidHandle; }
+
+ private:
+  struct OpenKey {
+    std::string file;
+    std::string keyPath;
+    bool isRoot;
+    std::uint32_t access;
+  };
+  std::map<Handle, OpenKey> open_;
+  Handle nextHandle_ = 0x100;
 };
+
 }  // namespace
-Registry& SystemRegistry() { static NoRegistry registry; return registry; }
+
+Registry& SystemRegistry() {
+  static FileRegistry registry;
+  return registry;
+}
+
 }  // namespace platform

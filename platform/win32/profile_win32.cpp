@@ -1,9 +1,12 @@
-// Placeholder until the backend lands.
+#include <windows.h>
+
 #include "platform/profile.h"
 
 namespace platform {
-std::uint32_t GetPrivateProfileSectionA(const std::string&, char* buffer, std::uint32_t size, const std::string&) {
-  if (size >= 2) buffer[0] = buffer[1] = '\0';
-  return 0;
+
+std::uint32_t GetPrivateProfileSectionA(const std::string& section, char* buffer, std::uint32_t size,
+                                        const std::string& fileName) {
+  return ::GetPrivateProfileSectionA(section.c_str(), buffer, size, fileName.c_str());
 }
+
 }  // namespace platform
