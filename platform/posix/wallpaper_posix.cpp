@@ -1,12 +1,12 @@
-// Placeholder until the backend lands.
+// The wallpaper change on Linux: handed to the running desktop's own mechanism.
+#include "platform/posix/desktop_backends.h"
 #include "platform/wallpaper.h"
 
 namespace platform {
-namespace {
-class NoDesktop : public Desktop {
- public:
-  bool SystemParametersInfoA(std::uint32_t, std::uint32_t, const std::string&, std::uint32_t) override { return false; }
-};
-}  // namespace
-Desktop& SystemDesktop() { static NoDesktop desktop; return desktop; }
+
+Desktop& SystemDesktop() {
+  static posix::LinuxDesktop desktop(SystemRegistry(), &posix::Session::OfThisProcess);
+  return desktop;
+}
+
 }  // namespace platform

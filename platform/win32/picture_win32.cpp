@@ -1,13 +1,160 @@
-// Placeholder until the backend lands.
+// The picture loader on Windows: OLE's own decoder (OleLoadPicture on a memory
+// stream), as LoadPicture does it. The picture keeps its IPicture alive, since the
+// bitmap handle belongs to it.
+#include <windows.h>
+#include <ole2.h>
+#include <olectl.h>
+
+#include <cstdint>
+#include <limits>
+#include <memory>
+
 #include "platform/picture.h"
 #include "runtime/runtime_error.h"
 
 namespace platform {
 namespace {
-class NoPictures : public PictureLoader {
+
+using zorvani::Raise;
+
+class FileHandle {
  public:
-  std::unique_ptr<Picture> LoadPicture(const std::string&) override { zorvani::Raise(zorvani::kErrFileNotFound); }
+  explicit FileHandle(HANDLE handle) : handle_(handle) {}
+  ~FileHandle() {
+    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+  }
+  FileHandle(const FileHandle&) = delete;
+  FileHandle& operator=(const FileHandle&) = delete;
+  HANDLE get() const { return handle_; }
+
+ private:
+  HANDLE handle_;
 };
+
+// Frees the memory block unless a stream took it over.
+class MemoryBlock {
+ public:
+  explicit MemoryBlock(HGLOBAL block) : block_(block) {}
+  ~MemoryBlock() {
+    if (block_ != nullptr) GlobalFree(block_);
+  }
+  MemoryBlock(const MemoryBlock&) = delete;
+  MemoryBlock& operator=(const MemoryBlock&) = delete;
+  HGLOBAL get() const { return block_; }
+  void HandOver() { block_ = nullptr; }
+
+ private:
+  HGLOBAL block_;
+};
+
+struct ComReleaser {
+  void operator()(IUnknown* object) const { object->Release(); }
+};
+using Stream = std::unique_ptr<IStream, ComReleaser>;
+
+void InitialiseComOnce() {
+  // S_FALSE (already initialised) and RPC_E_CHANGED_MODE (initialised for another
+  // apartment) both leave COM usable for OleLoadPicture.
+  static const HRESULT result = CoInitialize(nullptr);
+  (void)result;
+}
+
+bool MeansNotFound(DWORD error) {
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_NAME ||
+         error == ERROR_INVALID_DRIVE || error == ERROR_BAD_NETPATH || error == ERROR_BAD_PATHNAME;
+}
+
+// The whole file, in one read, in a movable memory block that a stream can own.
+HGLOBAL ReadWholeFile(const std::string& fileName, DWORD* size) {
+  if (fileName.empty()) Raise(zorvani::kErrFileNotFound);
+  FileHandle file(CreateFileA(fileName.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (file.get() == INVALID_HANDLE_VALUE) {
+    Raise(MeansNotFound(GetLastError()) ? zorvani::kErrFileNotFound : zorvani::kErrFileAccess);
+  }
+  LARGE_INTEGER length{};
+  if (!GetFileSizeEx(file.get(), &length)) Raise(zorvani::kErrFileAccess);
+  if (length.QuadPart <= 0 || length.QuadPart > std::numeric_limits<std::int32_t>::max()) {
+    Raise(zorvani::kErrInvalidPicture);
+  }
+  *size = static_cast<DWORD>(length.QuadPart);
+
+  MemoryBlock block(GlobalAlloc(GMEM_MOVEABLE, *size));
+  if (block.get() == nullptr) Raise(zorvani::kErrInvalidPicture);
+  void* bytes = GlobalLock(block.get());
+  if (bytes == nullptr) Raise(zorvani::kErrInvalidPicture);
+  DWORD got = 0;
+  const BOOL read = ReadFile(file.get(), bytes, *size, &got, nullptr);
+  GlobalUnlock(block.get());
+  if (!read || got != *size) Raise(zorvani::kErrFileAccess);
+
+  const HGLOBAL result = block.get();
+  block.HandOver();
+  return result;
+}
+
+class OlePicture : public Picture {
+ public:
+  OlePicture(IPicture* picture, Handle bitmap, std::int32_t width, std::int32_t height)
+      : picture_(picture), bitmap_(bitmap), width_(width), height_(height) {}
+  ~OlePicture() override { picture_->Release(); }
+  OlePicture(const OlePicture&) = delete;
+  OlePicture& operator=(const OlePicture&) = delete;
+
+  Handle BitmapHandle() const override { return bitmap_; }
+  std::int32_t Width() const override { return width_; }
+  std::int32_t Height() const override { return height_; }
+
+ private:
+  IPicture* picture_;
+  Handle bitmap_;
+  std::int32_t width_;
+  std::int32_t height_;
+};
+
+class OleLoader : public PictureLoader {
+ public:
+  std::unique_ptr<Picture> LoadPicture(const std::string& fileName) override {
+    InitialiseComOnce();
+    DWORD size = 0;
+    MemoryBlock block(ReadWholeFile(fileName, &size));
+
+    IStream* rawStream = nullptr;
+    if (FAILED(CreateStreamOnHGlobal(block.get(), TRUE, &rawStream))) Raise(zorvani::kErrInvalidPicture);
+    block.HandOver();  // released with the stream
+    Stream stream(rawStream);
+
+    IPicture* rawPicture = nullptr;
+    if (FAILED(OleLoadPicture(stream.get(), static_cast<LONG>(size), FALSE, IID_IPicture,
+                              reinterpret_cast<void**>(&rawPicture))) ||
+        rawPicture == nullptr) {
+      Raise(zorvani::kErrInvalidPicture);
+    }
+    std::unique_ptr<IPicture, ComReleaser> picture(rawPicture);
+
+    // Icons and metafiles load too, but only a bitmap can be copied into a DIB.
+    SHORT type = PICTYPE_UNINITIALIZED;
+    OLE_HANDLE handle = 0;
+    if (FAILED(picture->get_Type(&type)) || type != PICTYPE_BITMAP || FAILED(picture->get_Handle(&handle)) ||
+        handle == 0) {
+      Raise(zorvani::kErrInvalidPicture);
+    }
+    const HBITMAP bitmap = reinterpret_cast<HBITMAP>(static_cast<UINT_PTR>(handle));
+    BITMAP record{};
+    if (GetObjectA(bitmap, sizeof record, &record) == 0 || record.bmWidth <= 0 || record.bmHeight == 0) {
+      Raise(zorvani::kErrInvalidPicture);
+    }
+    const std::int32_t height = record.bmHeight < 0 ? -record.bmHeight : record.bmHeight;
+    return std::make_unique<OlePicture>(picture.release(), reinterpret_cast<Handle>(bitmap), record.bmWidth,
+                                        height);
+  }
+};
+
 }  // namespace
-PictureLoader& SystemPictureLoader() { static NoPictures loader; return loader; }
+
+PictureLoader& SystemPictureLoader() {
+  static OleLoader loader;
+  return loader;
+}
+
 }  // namespace platform

@@ -1,0 +1,34 @@
+#pragma once
+// What a desktop backend sees of the user's session: its environment, the programs
+// on its PATH, and a way to run one of them that can never hang the caller.
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace platform {
+namespace posix {
+
+enum class CommandResult { kSucceeded, kFailed, kTimedOut };
+
+class Session {
+ public:
+  // environment: "NAME=value" texts, handed on unchanged to every command.
+  Session(std::vector<std::string> environment, std::chrono::milliseconds commandTimeout);
+  // The environment of this process, with a timeout of a few seconds.
+  static Session OfThisProcess();
+
+  // The value of a variable, empty when it is not set.
+  std::string Variable(const std::string& name) const;
+  // The full path of an executable program on PATH, empty when there is none.
+  std::string FindProgram(const std::string& name) const;
+  // Runs the program at argv[0] (a full path) without a shell, input and output on
+  // /dev/null, in its own process group, which is killed when the timeout passes.
+  CommandResult Run(const std::vector<std::string>& argv) const;
+
+ private:
+  std::vector<std::string> environment_;
+  std::chrono::milliseconds commandTimeout_;
+};
+
+}  // namespace posix
+}  // namespace platform

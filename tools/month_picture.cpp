@@ -1,0 +1,348 @@
+#include "tools/month_picture.h"
+
+#include <turbojpeg.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+
+namespace zorvani {
+namespace tools {
+namespace {
+
+struct Colour {
+  double r;
+  double g;
+  double b;
+};
+
+Colour Mix(Colour a, Colour b, double t) { return {a.r + (b.r - a.r) * t, a.g + (b.g - a.g) * t, a.b + (b.b - a.b) * t}; }
+
+// Seasonal title bands, top and bottom colour, January first.
+const std::array<std::array<Colour, 2>, 12> kBands = {{
+    {{{38, 58, 104}, {92, 142, 184}}},   // winter blue
+    {{{62, 48, 102}, {140, 110, 170}}},  // violet
+    {{{30, 88, 92}, {86, 160, 150}}},    // teal
+    {{{46, 104, 74}, {128, 180, 118}}},  // spring green
+    {{{60, 112, 60}, {176, 196, 104}}},  // may green
+    {{{36, 96, 150}, {120, 190, 220}}},  // summer sky
+    {{{196, 92, 52}, {240, 180, 92}}},   // sun
+    {{{178, 70, 70}, {236, 150, 110}}},  // coral
+    {{{150, 96, 40}, {222, 170, 86}}},   // amber
+    {{{130, 56, 34}, {204, 120, 64}}},   // rust
+    {{{84, 50, 84}, {156, 108, 140}}},   // plum
+    {{{26, 72, 60}, {76, 130, 104}}},    // pine
+}};
+const Colour kPaper{247, 242, 232};
+const Colour kTile{236, 228, 212};
+const Colour kInk{52, 61, 77};
+const Colour kWeekendInk{196, 82, 62};
+const Colour kTitleInk{252, 247, 236};
+const Colour kYearInk{255, 226, 160};
+
+const char* const kMonthNames[12] = {"JANUARY", "FEBRUARY", "MARCH",     "APRIL",   "MAY",      "JUNE",
+                                     "JULY",    "AUGUST",   "SEPTEMBER", "OCTOBER", "NOVEMBER", "DECEMBER"};
+const char* const kWeekdays[7] = {"MO", "TU", "WE", "TH", "FR", "SA", "SU"};
+
+// A 5 x 7 dot font: digits and capitals, one text row per dot row.
+struct Glyph {
+  char letter;
+  const char* rows[7];
+};
+const Glyph kFont[] = {
+    {'0', {".###.", "#...#", "#..##", "#.#.#", "##..#", "#...#", ".###."}},
+    {'1', {"..#..", ".##..", "..#..", "..#..", "..#..", "..#..", ".###."}},
+    {'2', {".###.", "#...#", "....#", "...#.", "..#..", ".#...", "#####"}},
+    {'3', {"####.", "....#", "....#", ".###.", "....#", "....#", "####."}},
+    {'4', {"...#.", "..##.", ".#.#.", "#..#.", "#####", "...#.", "...#."}},
+    {'5', {"#####", "#....", "####.", "....#", "....#", "#...#", ".###."}},
+    {'6', {"..##.", ".#...", "#....", "####.", "#...#", "#...#", ".###."}},
+    {'7', {"#####", "....#", "...#.", "..#..", ".#...", ".#...", ".#..."}},
+    {'8', {".###.", "#...#", "#...#", ".###.", "#...#", "#...#", ".###."}},
+    {'9', {".###.", "#...#", "#...#", ".####", "....#", "...#.", ".##.."}},
+    {'A', {".###.", "#...#", "#...#", "#####", "#...#", "#...#", "#...#"}},
+    {'B', {"####.", "#...#", "#...#", "####.", "#...#", "#...#", "####."}},
+    {'C', {".###.", "#...#", "#....", "#....", "#....", "#...#", ".###."}},
+    {'D', {"####.", "#...#", "#...#", "#...#", "#...#", "#...#", "####."}},
+    {'E', {"#####", "#....", "#....", "####.", "#....", "#....", "#####"}},
+    {'F', {"#####", "#....", "#....", "####.", "#....", "#....", "#...."}},
+    {'G', {".###.", "#...#", "#....", "#.###", "#...#", "#...#", ".####"}},
+    {'H', {"#...#", "#...#", "#...#", "#####", "#...#", "#...#", "#...#"}},
+    {'I', {".###.", "..#..", "..#..", "..#..", "..#..", "..#..", ".###."}},
+    {'J', {"..###", "...#.", "...#.", "...#.", "...#.", "#..#.", ".##.."}},
+    {'K', {"#...#", "#..#.", "#.#..", "##...", "#.#..", "#..#.", "#...#"}},
+    {'L', {"#....", "#....", "#....", "#....", "#....", "#....", "#####"}},
+    {'M', {"#...#", "##.##", "#.#.#", "#.#.#", "#...#", "#...#", "#...#"}},
+    {'N', {"#...#", "#...#", "##..#", "#.#.#", "#..##", "#...#", "#...#"}},
+    {'O', {".###.", "#...#", "#...#", "#...#", "#...#", "#...#", ".###."}},
+    {'P', {"####.", "#...#", "#...#", "####.", "#....", "#....", "#...."}},
+    {'Q', {".###.", "#...#", "#...#", "#...#", "#.#.#", "#..#.", ".##.#"}},
+    {'R', {"####.", "#...#", "#...#", "####.", "#.#..", "#..#.", "#...#"}},
+    {'S', {".####", "#....", "#....", ".###.", "....#", "....#", "####."}},
+    {'T', {"#####", "..#..", "..#..", "..#..", "..#..", "..#..", "..#.."}},
+    {'U', {"#...#", "#...#", "#...#", "#...#", "#...#", "#...#", ".###."}},
+    {'V', {"#...#", "#...#", "#...#", "#...#", "#...#", ".#.#.", "..#.."}},
+    {'W', {"#...#", "#...#", "#...#", "#.#.#", "#.#.#", "#.#.#", ".#.#."}},
+    {'X', {"#...#", "#...#", ".#.#.", "..#..", ".#.#.", "#...#", "#...#"}},
+    {'Y', {"#...#", "#...#", ".#.#.", "..#..", "..#..", "..#..", "..#.."}},
+    {'Z', {"#####", "....#", "...#.", "..#..", ".#...", "#....", "#####"}},
+};
+
+const Glyph* GlyphOf(char letter) {
+  for (const Glyph& glyph : kFont) {
+    if (glyph.letter == letter) return &glyph;
+  }
+  return nullptr;
+}
+
+// Text is 6 dots a character (5 and a gap), less the last gap.
+double TextWidth(const std::string& text, double dot) { return (6.0 * static_cast<double>(text.size()) - 1.0) * dot; }
+
+class Canvas {
+ public:
+  Canvas(int width, int height) : image_{width, height, std::vector<std::uint8_t>(static_cast<std::size_t>(width) * height * 3)} {}
+
+  RgbImage Take() { return std::move(image_); }
+
+  void Blend(int x, int y, Colour c, double alpha) {
+    if (x < 0 || y < 0 || x >= image_.width || y >= image_.height || alpha <= 0) return;
+    alpha = std::min(alpha, 1.0);
+    std::uint8_t* p = &image_.pixels[(static_cast<std::size_t>(y) * image_.width + x) * 3];
+    const double channels[3] = {c.r, c.g, c.b};
+    for (int i = 0; i < 3; ++i) {
+      p[i] = static_cast<std::uint8_t>(std::lround(p[i] + (channels[i] - p[i]) * alpha));
+    }
+  }
+
+  void FillRows(int top, int bottom, Colour from, Colour to) {
+    for (int y = std::max(top, 0); y < std::min(bottom, image_.height); ++y) {
+      const double t = bottom - top > 1 ? static_cast<double>(y - top) / (bottom - top - 1) : 0.0;
+      for (int x = 0; x < image_.width; ++x) Blend(x, y, Mix(from, to, t), 1.0);
+    }
+  }
+
+  // Anti-aliased by the distance of each pixel centre from the rounded outline.
+  void FillRoundedRect(double left, double top, double right, double bottom, double radius, Colour c, double alpha) {
+    const double cx = (left + right) / 2;
+    const double cy = (top + bottom) / 2;
+    const double hx = (right - left) / 2 - radius;
+    const double hy = (bottom - top) / 2 - radius;
+    for (int y = static_cast<int>(std::floor(top)) - 1; y <= static_cast<int>(std::ceil(bottom)); ++y) {
+      for (int x = static_cast<int>(std::floor(left)) - 1; x <= static_cast<int>(std::ceil(right)); ++x) {
+        const double dx = std::max(std::abs(x + 0.5 - cx) - hx, 0.0);
+        const double dy = std::max(std::abs(y + 0.5 - cy) - hy, 0.0);
+        const double distance = std::sqrt(dx * dx + dy * dy) - radius;
+        Blend(x, y, c, alpha * std::clamp(0.5 - distance, 0.0, 1.0));
+      }
+    }
+  }
+
+  // Text in the dot font, top-left at (x, y), each dot `dot` pixels square; edges
+  // are anti-aliased by 4 x 4 sampling.
+  void Text(const std::string& text, double x, double y, double dot, Colour c) {
+    const double right = x + TextWidth(text, dot);
+    const double bottom = y + 7 * dot;
+    for (int py = static_cast<int>(std::floor(y)); py < static_cast<int>(std::ceil(bottom)); ++py) {
+      for (int px = static_cast<int>(std::floor(x)); px < static_cast<int>(std::ceil(right)); ++px) {
+        int hits = 0;
+        for (int s = 0; s < 16; ++s) {
+          const double sx = (px + (s % 4 + 0.5) / 4 - x) / dot;
+          const double sy = (py + (s / 4 + 0.5) / 4 - y) / dot;
+          if (sx < 0 || sy < 0 || sy >= 7) continue;
+          const int column = static_cast<int>(sx);
+          const std::size_t letter = static_cast<std::size_t>(column / 6);
+          if (letter >= text.size() || column % 6 == 5) continue;
+          const Glyph* glyph = GlyphOf(text[letter]);
+          if (glyph != nullptr && glyph->rows[static_cast<int>(sy)][column % 6] == '#') ++hits;
+        }
+        Blend(px, py, c, hits / 16.0);
+      }
+    }
+  }
+
+ private:
+  RgbImage image_;
+};
+
+void CheckSpec(const MonthPictureSpec& spec) {
+  if (spec.month < 1 || spec.month > 12) throw std::invalid_argument("month must be 1 to 12");
+  if (spec.year < 1 || spec.year > 9999) throw std::invalid_argument("year must be 1 to 9999");
+  if (spec.width < 16 || spec.width > 16384 || spec.height < 16 || spec.height > 16384) {
+    throw std::invalid_argument("width and height must be 16 to 16384");
+  }
+}
+
+long long Scaled(double fraction) { return std::llround(fraction * 100000000000.0); }
+
+// Pseudo-random numbers in [0, 1) for the band's decoration, the same for the same month.
+class Sprinkle {
+ public:
+  explicit Sprinkle(std::uint32_t seed) : state_(seed * 2654435761u + 1u) {}
+  double Next() {
+    state_ = state_ * 1664525u + 1013904223u;
+    return (state_ >> 8) / 16777216.0;
+  }
+
+ private:
+  std::uint32_t state_;
+};
+
+}  // namespace
+
+int DaysInMonth(int year, int month) {
+  static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return month == 2 && leap ? 29 : kDays[month - 1];
+}
+
+int FirstWeekday(int year, int month) {
+  // Sakamoto's method: 0 is Sunday.
+  static const int kOffsets[12] = {0, 3, 2, 5, 0, 3, 5, 1, 4, 6, 2, 4};
+  const int y = month < 3 ? year - 1 : year;
+  const int sunday0 = (y + y / 4 - y / 100 + y / 400 + kOffsets[month - 1] + 1) % 7;
+  return sunday0 == 0 ? 7 : sunday0;
+}
+
+void CellOf(int year, int month, int day, int* row, int* column) {
+  const int index = day + FirstWeekday(year, month) - 2;
+  *row = index / 7;
+  *column = index % 7;
+}
+
+CellRect CellRectOf(const GridGeometry& grid, int width, int height, int row, int column) {
+  const int left = static_cast<int>(std::nearbyint(width * (column * grid.SPACING_X + grid.CORNER_X)));
+  const int top = static_cast<int>(std::nearbyint(height * (row * grid.SPACING_Y + grid.CORNER_Y)));
+  return {left, top, left + static_cast<int>(std::nearbyint(width * grid.CELL_X)),
+          top + static_cast<int>(std::nearbyint(height * grid.CELL_Y))};
+}
+
+int FlatMargin(const MonthPictureSpec& spec) {
+  const double cellWidth = spec.width * spec.grid.CELL_X;
+  const double cellHeight = spec.height * spec.grid.CELL_Y;
+  return std::max(2, static_cast<int>(std::floor(0.12 * std::min(cellWidth, cellHeight))));
+}
+
+RgbImage DrawMonthPicture(const MonthPictureSpec& spec) {
+  CheckSpec(spec);
+  const GridGeometry& g = spec.grid;
+  const double w = spec.width;
+  const double h = spec.height;
+  const auto& band = kBands[static_cast<std::size_t>(spec.month - 1)];
+  Canvas canvas(spec.width, spec.height);
+
+  // Title band with soft light spots, then plain paper below it.
+  const int bandBottom = static_cast<int>(std::lround(h * g.CORNER_Y * 0.62));
+  canvas.FillRows(0, bandBottom, band[0], band[1]);
+  canvas.FillRows(bandBottom, spec.height, kPaper, kPaper);
+  Sprinkle sprinkle(static_cast<std::uint32_t>(spec.year * 12 + spec.month));
+  for (int i = 0; i < 9; ++i) {
+    const double radius = bandBottom * (0.08 + 0.22 * sprinkle.Next());
+    const double cx = w * (0.42 + 0.34 * sprinkle.Next());  // between the name and the year
+    const double cy = bandBottom * sprinkle.Next();
+    const double top = std::max(cy - radius, 0.0);
+    const double bottom = std::min(cy + radius, bandBottom - 1.0);
+    if (bottom - top < 2 * radius - 0.5) continue;  // keep the spots inside the band
+    canvas.FillRoundedRect(cx - radius, top, cx + radius, bottom, radius, kTitleInk, 0.06 + 0.08 * sprinkle.Next());
+  }
+
+  // Month name on the left and year on the right, over the grid's width.
+  const std::string name = kMonthNames[spec.month - 1];
+  const std::string year = std::to_string(spec.year);
+  const double gridLeft = w * g.CORNER_X;
+  const double gridRight = w * (g.CORNER_X + 6 * g.SPACING_X + g.CELL_X);
+  const double titleDot = std::min(bandBottom * 0.40 / 7, (gridRight - gridLeft) / (6.0 * static_cast<double>(name.size() + year.size() + 2)));
+  const double titleTop = (bandBottom - 7 * titleDot) / 2;
+  canvas.Text(name, gridLeft, titleTop, titleDot, kTitleInk);
+  canvas.Text(year, gridRight - TextWidth(year, titleDot), titleTop, titleDot, kYearInk);
+
+  // Weekday names, centred over their columns between the band and the grid.
+  const double headerDot = std::min(h * 0.028 / 7, w * g.CELL_X * 0.5 / 11);
+  const double headerTop = (bandBottom + h * g.CORNER_Y - 7 * headerDot) / 2;
+  for (int column = 0; column < 7; ++column) {
+    const double centre = w * (g.CORNER_X + column * g.SPACING_X + g.CELL_X / 2);
+    canvas.Text(kWeekdays[column], centre - TextWidth(kWeekdays[column], headerDot) / 2, headerTop, headerDot,
+                column >= 5 ? kWeekendInk : kInk);
+  }
+
+  // Day tiles, inset from the cell edges so that the frame lands on plain paper.
+  const int inset = FlatMargin(spec);
+  const auto down8 = [](int v) { return v >= 0 ? v / 8 * 8 : -((-v + 7) / 8 * 8); };
+  for (int day = 1; day <= DaysInMonth(spec.year, spec.month); ++day) {
+    int row = 0;
+    int column = 0;
+    CellOf(spec.year, spec.month, day, &row, &column);
+    const CellRect cell = CellRectOf(g, spec.width, spec.height, row, column);
+    // On the 8 x 8 block grid of the JPEG: every block outside a tile is plain
+    // paper, which any decoder reproduces exactly.
+    const double left = down8(cell.left + inset + 7);
+    const double top = down8(cell.top + inset + 7);
+    const double right = down8(cell.right - inset);
+    const double bottom = down8(cell.bottom - inset);
+    if (right - left < 4 || bottom - top < 4) continue;
+    canvas.FillRoundedRect(left, top, right, bottom, std::min(right - left, bottom - top) * 0.18, kTile, 1.0);
+    const std::string digits = std::to_string(day);
+    const double dot = std::min((bottom - top) * 0.62 / 7, (right - left) * 0.6 / 11);
+    canvas.Text(digits, (left + right - TextWidth(digits, dot)) / 2, (top + bottom - 7 * dot) / 2, dot,
+                column >= 5 ? kWeekendInk : kInk);
+  }
+  return canvas.Take();
+}
+
+std::vector<std::uint8_t> EncodeJpeg(const RgbImage& image, int quality) {
+  if (quality < 1 || quality > 100) throw std::invalid_argument("quality must be 1 to 100");
+  tjhandle encoder = tjInitCompress();
+  if (encoder == nullptr) throw std::runtime_error("TurboJPEG: no compressor");
+  unsigned char* jpeg = nullptr;
+  unsigned long size = 0;
+  const int result = tjCompress2(encoder, image.pixels.data(), image.width, 0, image.height, TJPF_RGB, &jpeg, &size,
+                                 TJSAMP_444, quality, TJFLAG_ACCURATEDCT);
+  std::vector<std::uint8_t> bytes;
+  if (result == 0) bytes.assign(jpeg, jpeg + size);
+  const std::string error = result == 0 ? "" : tjGetErrorStr2(encoder);
+  tjFree(jpeg);
+  tjDestroy(encoder);
+  if (result != 0) throw std::runtime_error("TurboJPEG: " + error);
+  return bytes;
+}
+
+std::string WpIniText(const GridGeometry& grid, const FrameStyle& frame) {
+  char text[512];
+  std::snprintf(text, sizeof text,
+                "[config]\nCELL_X=%lld\nCELL_Y=%lld\nSPACING_X=%lld\nSPACING_Y=%lld\nCORNER_X=%lld\nCORNER_Y=%lld\n"
+                "RECT_THICKNESS=%lld\nR_COMP=%d\nG_COMP=%d\nB_COMP=%d\n",
+                Scaled(grid.CELL_X), Scaled(grid.CELL_Y), Scaled(grid.SPACING_X), Scaled(grid.SPACING_Y),
+                Scaled(grid.CORNER_X), Scaled(grid.CORNER_Y), Scaled(frame.RECT_THICKNESS), frame.R_COMP,
+                frame.G_COMP, frame.B_COMP);
+  return text;
+}
+
+void WriteTextFile(const std::string& path, const std::string& text) {
+  std::ofstream file(path, std::ios::binary);
+  file.write(text.data(), static_cast<std::streamsize>(text.size()));
+  if (!file.flush()) throw std::runtime_error("cannot write " + path);
+}
+
+void WriteMonthPicture(const MonthPictureSpec& spec, int quality, const std::string& jpegPath) {
+  const std::vector<std::uint8_t> jpeg = EncodeJpeg(DrawMonthPicture(spec), quality);
+  WriteTextFile(jpegPath, std::string(jpeg.begin(), jpeg.end()));
+}
+
+void WriteCalendar(const std::string& folder, int year, int width, int height, int quality) {
+  const std::filesystem::path yearFolder = std::filesystem::path(folder) / ("Zorvani" + std::to_string(year));
+  std::filesystem::create_directories(yearFolder);
+  MonthPictureSpec spec;
+  spec.year = year;
+  spec.width = width;
+  spec.height = height;
+  for (spec.month = 1; spec.month <= 12; ++spec.month) {
+    WriteMonthPicture(spec, quality, (yearFolder / (std::to_string(spec.month) + ".jpg")).string());
+  }
+  WriteTextFile((std::filesystem::path(folder) / "WP.ini").string(), WpIniText(spec.grid));
+}
+
+}  // namespace tools
+}  // namespace zorvani
