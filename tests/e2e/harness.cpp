@@ -150,13 +150,25 @@ class VirtualDisplay {
   pid_t pid_ = -1;
 };
 
+// A prefix of the tests' own (WINEPREFIX set, not ~/.wine) gets a fresh server.
+bool OwnWinePrefix() {
+  const std::string prefix = EnvOr("WINEPREFIX", "");
+  return !prefix.empty() && fs::weakly_canonical(prefix) != fs::weakly_canonical(EnvOr("HOME", "/") + "/.wine");
+}
+
 // The wine server runs outside faketime and stays up, and the prefix's helper
-// processes are started here, once, with their output in files.
+// processes are started here, once, with their output in files. Helpers started
+// without a display (by wineboot or a unit-test run) stay up with the server and then
+// no process of the prefix can create a window, so a prefix of our own is restarted.
 void EnsureWineReady(const std::string& logDir) {
   static bool ready = false;
   if (ready) return;
   VirtualDisplay::Ensure();
   const EnvMap env = CurrentEnvironment();
+  if (OwnWinePrefix()) {
+    RunToEnd({"wineserver", "-k"}, env, logDir + "/wineserver-kill", Millis{30000});
+    RunToEnd({"wineserver", "-w"}, env, logDir + "/wineserver-wait", Millis{30000});
+  }
   RunToEnd({"wineserver", "-p"}, env, logDir + "/wineserver", Millis{30000});
   if (RunToEnd({"wine", "cmd", "/c", "exit"}, env, logDir + "/wine-warm", Millis{120000}) != 0)
     Fail("wine does not run; see " + logDir + "/wine-warm.err");
@@ -247,8 +259,13 @@ void Program::Stop() {
     kill(pid_, SIGTERM);
     return;
   }
+  // A program still creating its window misses a single close, as on a fresh prefix
+  // where the first window takes seconds: repeat it until the program has gone.
   const std::string log = fs::path(stderrPath_).parent_path().string() + "/taskkill";
-  RunToEnd({"wine", "taskkill", "/im", imageName_}, CurrentEnvironment(), log, kWineCommandTimeout);
+  const auto deadline = std::chrono::steady_clock::now() + ExitTimeout();
+  do {
+    RunToEnd({"wine", "taskkill", "/im", imageName_}, CurrentEnvironment(), log, kWineCommandTimeout);
+  } while (!WaitForExit(Millis{3000}) && std::chrono::steady_clock::now() < deadline);
 }
 
 void Program::Kill() {

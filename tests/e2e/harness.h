@@ -6,8 +6,10 @@
 //   ZORVANI_E2E_TARGET  "linux" (default) or "wine"
 //   ZORVANI_E2E_EXE     the program: build/linux/zorvani-wallpaper or
 //                       build/windows/zorvani-wallpaper.exe
-//   WINEPREFIX          (wine) the prefix to use; a dedicated one keeps other runs in
-//                       the same prefix from sharing the instance mutex and the Run key
+//   WINEPREFIX          (wine) the prefix to use. Give one of the tests' own: other runs
+//                       in a shared prefix share the instance mutex, the Run key and
+//                       taskkill's aim. A prefix other than ~/.wine has its wine server
+//                       restarted once per test binary, under the harness's display.
 //   DISPLAY             (wine) used when set; otherwise the harness starts one Xvfb for
 //                       the whole test binary and stops it at exit
 //
@@ -88,7 +90,7 @@ class Program {
   // The exit status, 128 + signal for a signal, -1 while it runs.
   int ExitStatus() const { return status_; }
   // Ends it the way the system does: SIGTERM natively, `wine taskkill /im NAME` (WM_CLOSE
-  // to its windows) under Wine. Does not wait.
+  // to its windows) under Wine, repeated until it has gone or ExitTimeout() has passed.
   void Stop();
   void Kill();
   std::string StandardOutput() const { return ReadTextFile(stdoutPath_); }
