@@ -1,6 +1,38 @@
-// Placeholder until start-up lands.
+// Module InstanceChecker: the program's only start-up path.
 #include "app/instance_checker.h"
 
+#include "app/form1.h"
+#include "general/general.h"
+#include "platform/process.h"
+
 namespace zorvani {
-void Main(platform::HiddenForm&) {}
+namespace {
+
+const char kAutoStartKey[] = "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+const char kAutoStartValue[] = "ZorvaniWallPaper";
+
+}  // namespace
+
+std::string BaseDirFromCommandLine(const std::string& commandLine, char separator) {
+  std::string programPath = commandLine;
+  // A path with spaces is stored quoted, often followed by arguments: only the text
+  // inside the quotes names the program.
+  if (!programPath.empty() && programPath.front() == '"') {
+    const std::size_t closing = programPath.find('"', 1);
+    programPath = programPath.substr(1, closing == std::string::npos ? std::string::npos : closing - 1);
+  }
+  const std::size_t last = programPath.rfind(separator);
+  return last == std::string::npos ? std::string() : programPath.substr(0, last + 1);
+}
+
+void Main(platform::HiddenForm& form) {
+  if (platform::PreviousInstanceRunning()) platform::EndProgramNow(0);
+
+  std::string path = kAutoStartKey;  // RegistryReadValue overwrites its path argument
+  const std::string commandLine = RegistryReadValue(path, kAutoStartValue);
+  BaseDir = BaseDirFromCommandLine(commandLine, platform::PathSeparator());
+
+  LoadForm1(form);
+}
+
 }  // namespace zorvani

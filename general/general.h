@@ -64,6 +64,9 @@ std::string RegistryReadValue(std::string& path, const std::string& valueName);
 void RegistryWriteValue(std::string& path, const std::string& valueName, const std::string& data);
 
 // --- Daily check -----------------------------------------------------------------
+// Refreshes through RefreshWallpaper when today's date differs from the last
+// successful refresh's; the overload takes the refresh to call.
 void CheckDayChange();
+void CheckDayChange(Status (*refresh)());
 
 }  // namespace zorvani

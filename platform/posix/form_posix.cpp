@@ -1,13 +1,107 @@
-// Placeholder until the backend lands.
+// The hidden form on Linux: an event loop with a periodic timerfd for the timer and a
+// signalfd for the outside end (SIGTERM, SIGINT, SIGHUP) that stands for the system
+// closing the window. Relative timers only: absolute monotonic sleeps break under
+// libfaketime.
+#include <errno.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <sys/timerfd.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+
 #include "platform/form.h"
+#include "runtime/runtime_error.h"
 
 namespace platform {
-struct HiddenForm::State { FormHandlers handlers; };
-HiddenForm::HiddenForm() : state_(new State) {}
-HiddenForm::~HiddenForm() { delete state_; }
-void HiddenForm::Load(const std::string&, unsigned, FormHandlers handlers) {
+namespace {
+
+sigset_t EndSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGHUP);
+  return set;
+}
+
+[[noreturn]] void RaiseSystemError(const char* what) {
+  zorvani::Raise(zorvani::kErrInternal, std::string(what) + ": " + std::strerror(errno));
+}
+
+}  // namespace
+
+struct HiddenForm::State {
+  FormHandlers handlers;
+  sigset_t previousMask{};
+  int timer = -1;
+  int signals = -1;
+};
+
+HiddenForm::HiddenForm() : state_(new State) {
+  // Blocked from the start, so that an end requested during start-up waits in the
+  // signalfd and is handled by the loop instead of killing the process.
+  const sigset_t set = EndSignals();
+  sigprocmask(SIG_BLOCK, &set, &state_->previousMask);
+}
+
+HiddenForm::~HiddenForm() {
+  if (state_->timer >= 0) close(state_->timer);
+  if (state_->signals >= 0) close(state_->signals);
+  // Consume end requests that came after the unload before unblocking them.
+  const sigset_t set = EndSignals();
+  const timespec noWait{};
+  while (sigtimedwait(&set, nullptr, &noWait) > 0) {
+  }
+  sigprocmask(SIG_SETMASK, &state_->previousMask, nullptr);
+  delete state_;
+}
+
+void HiddenForm::Load(const std::string&, unsigned intervalMs, FormHandlers handlers) {
   state_->handlers = std::move(handlers);
+
+  const sigset_t set = EndSignals();
+  state_->signals = signalfd(-1, &set, SFD_CLOEXEC);
+  if (state_->signals < 0) RaiseSystemError("signalfd");
+
+  state_->timer = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC);
+  if (state_->timer < 0) RaiseSystemError("timerfd_create");
+  itimerspec period{};
+  period.it_interval.tv_sec = static_cast<time_t>(intervalMs / 1000);
+  period.it_interval.tv_nsec = static_cast<long>(intervalMs % 1000) * 1000000L;
+  period.it_value = period.it_interval;
+  if (timerfd_settime(state_->timer, 0, &period, nullptr) != 0) RaiseSystemError("timerfd_settime");
+
   if (state_->handlers.load) state_->handlers.load();
 }
-int HiddenForm::RunMessageLoop() { return 0; }
+
+int HiddenForm::RunMessageLoop() {
+  if (state_->timer < 0) return 0;
+  pollfd fds[2] = {{state_->signals, POLLIN, 0}, {state_->timer, POLLIN, 0}};
+  for (;;) {
+    if (poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      RaiseSystemError("poll");
+    }
+    if (fds[0].revents & POLLIN) {
+      signalfd_siginfo info{};
+      if (read(state_->signals, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+        if (state_->handlers.unload) state_->handlers.unload();
+        return 0;
+      }
+    }
+    if (fds[1].revents & POLLIN) {
+      // The count of expirations since the last read: ticks missed during a long
+      // handler merge into this one.
+      std::uint64_t expirations = 0;
+      if (read(state_->timer, &expirations, sizeof expirations) == static_cast<ssize_t>(sizeof expirations) &&
+          state_->handlers.tick)
+        state_->handlers.tick();
+    }
+  }
+}
+
 }  // namespace platform

@@ -1,0 +1,28 @@
+// The daily check: refresh whenever today's date differs from that of the last
+// successful refresh.
+#include "general/general.h"
+#include "platform/services.h"
+
+namespace zorvani {
+
+void CheckDayChange(Status (*refresh)()) {
+  // One reading: a refresh that runs past midnight records the date it started for.
+  const platform::LocalTime now = platform::Current().clock->Now();
+  const auto day = static_cast<std::int16_t>(now.day);
+  const auto month = static_cast<std::int16_t>(now.month);
+  const auto year = static_cast<std::int16_t>(now.year);
+
+  // The whole date counts: after a suspend from 5 March to 5 April the day number
+  // alone would keep March's picture on the desktop.
+  if (day == LastDay && month == LastMonth && year == LastYear) return;
+
+  if (refresh() == 0) {
+    LastDay = day;
+    LastMonth = month;
+    LastYear = year;
+  }
+}
+
+void CheckDayChange() { CheckDayChange(RefreshWallpaper); }
+
+}  // namespace zorvani

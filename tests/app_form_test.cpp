@@ -1,0 +1,45 @@
+// The Linux event loop of the hidden form; the Windows window is exercised by the
+// process-level suite, which has a display.
+#ifndef _WIN32
+#include <signal.h>
+
+#include <gtest/gtest.h>
+
+#include "platform/form.h"
+#include "runtime/runtime_error.h"
+
+namespace {
+
+TEST(HiddenFormLoop, LoadRunsFirstTicksFollowAndAnEndSignalUnloadsWithStatusZero) {
+  std::string order;
+  platform::HiddenForm form;
+  form.Load("ZorvaniWallpaper", 20,
+            {[&] { order += 'L'; },
+             [&] {
+               order += 'T';
+               if (order.size() == 3) raise(SIGTERM);  // blocked: waits for the loop
+             },
+             [&] { order += 'U'; }});
+  EXPECT_EQ(order, "L");
+  EXPECT_EQ(form.RunMessageLoop(), 0);
+  EXPECT_EQ(order, "LTTU");
+}
+
+TEST(HiddenFormLoop, AnErrorInATickEndsTheLoopAndIsRethrown) {
+  int ticks = 0;
+  platform::HiddenForm form;
+  form.Load("ZorvaniWallpaper", 10, {nullptr, [&] {
+                                       if (++ticks == 2) zorvani::Raise(zorvani::kErrSubscriptOutOfRange);
+                                     },
+                                     nullptr});
+  try {
+    form.RunMessageLoop();
+    FAIL() << "no error came out of the loop";
+  } catch (const zorvani::RuntimeError& e) {
+    EXPECT_EQ(e.number(), zorvani::kErrSubscriptOutOfRange);
+  }
+  EXPECT_EQ(ticks, 2);
+}
+
+}  // namespace
+#endif

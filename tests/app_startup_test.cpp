@@ -1,0 +1,129 @@
+// Start-up's folder derivation and the daily check driven by an injected clock.
+#include <gtest/gtest.h>
+
+#include "app/instance_checker.h"
+#include "general/general.h"
+#include "platform/services.h"
+
+namespace zorvani {
+namespace {
+
+TEST(BaseDirFromCommandLine, CutsAtTheLastBackslashOfTheWholeText) {
+  const char sep = '\\';
+  EXPECT_EQ(BaseDirFromCommandLine("C:\\Apps\\Cal\\wall.exe", sep), "C:\\Apps\\Cal\\");
+  // Arguments are searched too: the last backslash may lie inside them.
+  EXPECT_EQ(BaseDirFromCommandLine("C:\\Apps\\wall.exe /log D:\\x\\y", sep), "C:\\Apps\\wall.exe /log D:\\x\\");
+  EXPECT_EQ(BaseDirFromCommandLine("C:\\Apps\\", sep), "C:\\Apps\\");
+  EXPECT_EQ(BaseDirFromCommandLine("%ProgramFiles%\\Cal\\wall.exe", sep), "%ProgramFiles%\\Cal\\");
+  EXPECT_EQ(BaseDirFromCommandLine("wall.exe", sep), "");
+  EXPECT_EQ(BaseDirFromCommandLine("", sep), "");
+  EXPECT_EQ(BaseDirFromCommandLine("C:/Apps/Cal/wall.exe", sep), "");
+}
+
+TEST(BaseDirFromCommandLine, AQuotedPathIsCutInsideTheQuotes) {
+  const char sep = '\\';
+  EXPECT_EQ(BaseDirFromCommandLine("\"C:\\Program Files\\Cal\\wall.exe\"", sep), "C:\\Program Files\\Cal\\");
+  EXPECT_EQ(BaseDirFromCommandLine("\"C:\\Program Files\\Cal\\wall.exe\" /x D:\\y\\z", sep),
+            "C:\\Program Files\\Cal\\");
+  EXPECT_EQ(BaseDirFromCommandLine("\"C:\\Program Files\\Cal\\wall.exe", sep), "C:\\Program Files\\Cal\\");
+  EXPECT_EQ(BaseDirFromCommandLine("\"wall.exe\" C:\\x\\", sep), "");
+  EXPECT_EQ(BaseDirFromCommandLine("\"", sep), "");
+}
+
+TEST(BaseDirFromCommandLine, LinuxCutsAtTheSlash) {
+  EXPECT_EQ(BaseDirFromCommandLine("/opt/zorvani/zorvani-wallpaper", '/'), "/opt/zorvani/");
+  EXPECT_EQ(BaseDirFromCommandLine("\"/home/a b/cal/zorvani-wallpaper\" --x /y/z", '/'), "/home/a b/cal/");
+  EXPECT_EQ(BaseDirFromCommandLine("C:\\Apps\\wall.exe", '/'), "");
+}
+
+class FakeClock : public platform::Clock {
+ public:
+  platform::LocalTime now{2004, 3, 5, 12, 0, 0, 0};
+  int reads = 0;
+  platform::LocalTime Now() override {
+    ++reads;
+    return now;
+  }
+};
+
+// Puts the fake clock in place and a fresh LastDay; restores both afterwards.
+class DailyCheck : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    savedClock_ = platform::Current().clock;
+    platform::Current().clock = &clock;
+    LastDay = LastMonth = LastYear = 0;
+    refreshes = 0;
+    nextStatus = 0;
+  }
+  void TearDown() override {
+    platform::Current().clock = savedClock_;
+    LastDay = LastMonth = LastYear = 0;
+  }
+
+  static Status FakeRefresh() {
+    ++refreshes;
+    return nextStatus;
+  }
+  void Check() { CheckDayChange(FakeRefresh); }
+  void SetDate(int year, int month, int day, int hour = 12) { clock.now = {year, month, day, hour, 0, 0, 0}; }
+
+  FakeClock clock;
+  static inline int refreshes = 0;
+  static inline Status nextStatus = 0;
+
+ private:
+  platform::Clock* savedClock_ = nullptr;
+};
+
+TEST_F(DailyCheck, FirstCheckRefreshesThenTheSameDayIsLeftAlone) {
+  Check();
+  EXPECT_EQ(refreshes, 1);
+  EXPECT_EQ(LastDay, 5);
+  for (int tick = 0; tick < 3; ++tick) Check();
+  EXPECT_EQ(refreshes, 1);
+  EXPECT_EQ(clock.reads, 4);  // one reading per check
+}
+
+TEST_F(DailyCheck, MidnightAndClockChangesRefreshAtTheNextTick) {
+  SetDate(2004, 3, 5, 23);
+  Check();
+  SetDate(2004, 3, 6, 0);
+  Check();
+  EXPECT_EQ(refreshes, 2);
+  EXPECT_EQ(LastDay, 6);
+  SetDate(2004, 3, 5);  // clock set back
+  Check();
+  EXPECT_EQ(refreshes, 3);
+  EXPECT_EQ(LastDay, 5);
+}
+
+TEST_F(DailyCheck, AFailingRefreshIsRetriedAtEveryTickAndKeepsTheOlderDay) {
+  Check();
+  SetDate(2004, 3, 6);
+  nextStatus = -1;
+  for (int tick = 0; tick < 3; ++tick) Check();
+  EXPECT_EQ(refreshes, 4);
+  EXPECT_EQ(LastDay, 5);
+  nextStatus = 0;
+  Check();
+  Check();
+  EXPECT_EQ(refreshes, 5);
+  EXPECT_EQ(LastDay, 6);
+}
+
+TEST_F(DailyCheck, TheSameDayNumberInAnotherMonthOrYearRefreshes) {
+  Check();  // 5 March 2004
+  SetDate(2004, 4, 5);  // resumed after a month's suspend
+  Check();
+  EXPECT_EQ(refreshes, 2);
+  SetDate(2005, 4, 5);
+  Check();
+  EXPECT_EQ(refreshes, 3);
+  EXPECT_EQ(LastDay, 5);
+  EXPECT_EQ(LastMonth, 4);
+  EXPECT_EQ(LastYear, 2005);
+}
+
+}  // namespace
+}  // namespace zorvani
