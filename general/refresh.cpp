@@ -51,9 +51,11 @@ Status RefreshWallpaper() {
   Status status = -1;
   const CalendarImageRelease release;
   try {
-    // Year, month and day come from separate readings of the clock.
-    const std::string picturePath = BaseDir + "Zorvani" + FourDigitYear(platform::Current().clock->Now().year) +
-                                    platform::PathSeparator() + CurrentMonthText() + ".jpg";
+    // Year, month and day come from separate readings of the clock, in that order
+    // (named steps: the operands of + may be evaluated in any order).
+    const std::string year = FourDigitYear(platform::Current().clock->Now().year);
+    const std::string month = CurrentMonthText();
+    const std::string picturePath = BaseDir + "Zorvani" + year + platform::PathSeparator() + month + ".jpg";
     const std::string bitmapPath = BaseDir + "wp.bmp";
     CalendarImage = std::make_unique<cDIBSection>();
 

@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,7 +23,6 @@
 #include <turbojpeg.h>
 #include <unistd.h>
 
-#include "platform/posix/gdi_bitmaps.h"
 #endif
 
 namespace {
@@ -32,38 +30,9 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
-#ifndef _WIN32
-// Until the GDI stand-in provides it, a stand-in bitmap is plain memory kept here;
-// the real one takes precedence once it is linked in.
-struct DoubleBitmap {
-  std::int32_t width;
-  std::int32_t height;
-  Bytes bits;
-};
-std::map<platform::Handle, std::unique_ptr<DoubleBitmap>>& DoubleBitmaps() {
-  static std::map<platform::Handle, std::unique_ptr<DoubleBitmap>> bitmaps;
-  return bitmaps;
-}
-#endif
 
 }  // namespace
 
-#ifndef _WIN32
-namespace platform {
-namespace posix {
-__attribute__((weak)) Handle CreateBitmap24(std::int32_t width, std::int32_t height, std::uint8_t** bits) {
-  auto bitmap = std::make_unique<DoubleBitmap>();
-  bitmap->width = width;
-  bitmap->height = height;
-  bitmap->bits.resize(static_cast<std::size_t>(Stride24(width) * height), 0xEE);
-  *bits = bitmap->bits.data();
-  const auto handle = reinterpret_cast<Handle>(bitmap.get());
-  DoubleBitmaps()[handle] = std::move(bitmap);
-  return handle;
-}
-}  // namespace posix
-}  // namespace platform
-#endif
 
 namespace {
 
@@ -155,11 +124,6 @@ bool ReadBack(const platform::Picture& picture, Pixels* pixels) {
   }
   if (source != 0) gdi.DeleteDC(source);
   if (target != 0) gdi.DeleteDC(target);
-  const auto found = DoubleBitmaps().find(picture.BitmapHandle());
-  if (!copied && found != DoubleBitmaps().end()) {
-    pixels->bits = found->second->bits;
-    copied = true;
-  }
   return copied;
 }
 #endif
@@ -281,9 +245,7 @@ TEST(PictureLoaderPosix, SizeLimitsFollowWhatADibCanDescribe) {
       break;
     }
   }
-  const std::size_t before = DoubleBitmaps().size();
   EXPECT_EQ(LoadError(folder.Write("huge.jpg", huge)), zorvani::kErrInvalidPicture);
-  EXPECT_EQ(DoubleBitmaps().size(), before);
 }
 
 TEST(PictureLoaderPosix, CutOffScanLoadsWithTheMissingPartGrey) {
