@@ -168,10 +168,10 @@ class Canvas {
   RgbImage image_;
 };
 
-void CheckSpec(const MonthPictureSpec& spec) {
-  if (spec.month < 1 || spec.month > 12) throw std::invalid_argument("month must be 1 to 12");
-  if (spec.year < 1 || spec.year > 9999) throw std::invalid_argument("year must be 1 to 9999");
-  if (spec.width < 16 || spec.width > 16384 || spec.height < 16 || spec.height > 16384) {
+void CheckSettings(const MonthPictureSettings& settings) {
+  if (settings.month < 1 || settings.month > 12) throw std::invalid_argument("month must be 1 to 12");
+  if (settings.year < 1 || settings.year > 9999) throw std::invalid_argument("year must be 1 to 9999");
+  if (settings.width < 16 || settings.width > 16384 || settings.height < 16 || settings.height > 16384) {
     throw std::invalid_argument("width and height must be 16 to 16384");
   }
 }
@@ -220,25 +220,25 @@ CellRect CellRectOf(const GridGeometry& grid, int width, int height, int row, in
           top + static_cast<int>(std::nearbyint(height * grid.CELL_Y))};
 }
 
-int FlatMargin(const MonthPictureSpec& spec) {
-  const double cellWidth = spec.width * spec.grid.CELL_X;
-  const double cellHeight = spec.height * spec.grid.CELL_Y;
+int FlatMargin(const MonthPictureSettings& settings) {
+  const double cellWidth = settings.width * settings.grid.CELL_X;
+  const double cellHeight = settings.height * settings.grid.CELL_Y;
   return std::max(2, static_cast<int>(std::floor(0.12 * std::min(cellWidth, cellHeight))));
 }
 
-RgbImage DrawMonthPicture(const MonthPictureSpec& spec) {
-  CheckSpec(spec);
-  const GridGeometry& g = spec.grid;
-  const double w = spec.width;
-  const double h = spec.height;
-  const auto& band = kBands[static_cast<std::size_t>(spec.month - 1)];
-  Canvas canvas(spec.width, spec.height);
+RgbImage DrawMonthPicture(const MonthPictureSettings& settings) {
+  CheckSettings(settings);
+  const GridGeometry& g = settings.grid;
+  const double w = settings.width;
+  const double h = settings.height;
+  const auto& band = kBands[static_cast<std::size_t>(settings.month - 1)];
+  Canvas canvas(settings.width, settings.height);
 
   // Title band with soft light spots, then plain paper below it.
   const int bandBottom = static_cast<int>(std::lround(h * g.CORNER_Y * 0.62));
   canvas.FillRows(0, bandBottom, band[0], band[1]);
-  canvas.FillRows(bandBottom, spec.height, kPaper, kPaper);
-  Sprinkle sprinkle(static_cast<std::uint32_t>(spec.year * 12 + spec.month));
+  canvas.FillRows(bandBottom, settings.height, kPaper, kPaper);
+  Sprinkle sprinkle(static_cast<std::uint32_t>(settings.year * 12 + settings.month));
   for (int i = 0; i < 9; ++i) {
     const double radius = bandBottom * (0.08 + 0.22 * sprinkle.Next());
     const double cx = w * (0.42 + 0.34 * sprinkle.Next());  // between the name and the year
@@ -250,8 +250,8 @@ RgbImage DrawMonthPicture(const MonthPictureSpec& spec) {
   }
 
   // Month name on the left and year on the right, over the grid's width.
-  const std::string name = kMonthNames[spec.month - 1];
-  const std::string year = std::to_string(spec.year);
+  const std::string name = kMonthNames[settings.month - 1];
+  const std::string year = std::to_string(settings.year);
   const double gridLeft = w * g.CORNER_X;
   const double gridRight = w * (g.CORNER_X + 6 * g.SPACING_X + g.CELL_X);
   const double titleDot = std::min(bandBottom * 0.40 / 7, (gridRight - gridLeft) / (6.0 * static_cast<double>(name.size() + year.size() + 2)));
@@ -269,13 +269,13 @@ RgbImage DrawMonthPicture(const MonthPictureSpec& spec) {
   }
 
   // Day tiles, inset from the cell edges so that the frame lands on plain paper.
-  const int inset = FlatMargin(spec);
+  const int inset = FlatMargin(settings);
   const auto down8 = [](int v) { return v >= 0 ? v / 8 * 8 : -((-v + 7) / 8 * 8); };
-  for (int day = 1; day <= DaysInMonth(spec.year, spec.month); ++day) {
+  for (int day = 1; day <= DaysInMonth(settings.year, settings.month); ++day) {
     int row = 0;
     int column = 0;
-    CellOf(spec.year, spec.month, day, &row, &column);
-    const CellRect cell = CellRectOf(g, spec.width, spec.height, row, column);
+    CellOf(settings.year, settings.month, day, &row, &column);
+    const CellRect cell = CellRectOf(g, settings.width, settings.height, row, column);
     // On the 8 x 8 block grid of the JPEG: every block outside a tile is plain
     // paper, which any decoder reproduces exactly.
     const double left = down8(cell.left + inset + 7);
@@ -326,22 +326,22 @@ void WriteTextFile(const std::string& path, const std::string& text) {
   if (!file.flush()) throw std::runtime_error("cannot write " + path);
 }
 
-void WriteMonthPicture(const MonthPictureSpec& spec, int quality, const std::string& jpegPath) {
-  const std::vector<std::uint8_t> jpeg = EncodeJpeg(DrawMonthPicture(spec), quality);
+void WriteMonthPicture(const MonthPictureSettings& settings, int quality, const std::string& jpegPath) {
+  const std::vector<std::uint8_t> jpeg = EncodeJpeg(DrawMonthPicture(settings), quality);
   WriteTextFile(jpegPath, std::string(jpeg.begin(), jpeg.end()));
 }
 
 void WriteCalendar(const std::string& folder, int year, int width, int height, int quality) {
   const std::filesystem::path yearFolder = std::filesystem::path(folder) / ("Zorvani" + std::to_string(year));
   std::filesystem::create_directories(yearFolder);
-  MonthPictureSpec spec;
-  spec.year = year;
-  spec.width = width;
-  spec.height = height;
-  for (spec.month = 1; spec.month <= 12; ++spec.month) {
-    WriteMonthPicture(spec, quality, (yearFolder / (std::to_string(spec.month) + ".jpg")).string());
+  MonthPictureSettings settings;
+  settings.year = year;
+  settings.width = width;
+  settings.height = height;
+  for (settings.month = 1; settings.month <= 12; ++settings.month) {
+    WriteMonthPicture(settings, quality, (yearFolder / (std::to_string(settings.month) + ".jpg")).string());
   }
-  WriteTextFile((std::filesystem::path(folder) / "WP.ini").string(), WpIniText(spec.grid));
+  WriteTextFile((std::filesystem::path(folder) / "WP.ini").string(), WpIniText(settings.grid));
 }
 
 }  // namespace tools

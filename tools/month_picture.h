@@ -29,7 +29,7 @@ struct FrameStyle {
   int B_COMP = 60;
 };
 
-struct MonthPictureSpec {
+struct MonthPictureSettings {
   int year = 2004;
   int month = 1;  // 1..12
   int width = 1280;
@@ -66,8 +66,8 @@ CellRect CellRectOf(const GridGeometry& grid, int width, int height, int row, in
 // nothing but background, and every decoder gives it back within 1 of the drawn
 // colour. Throws std::invalid_argument for a bad month, year
 // (1..9999) or size (16..16384).
-RgbImage DrawMonthPicture(const MonthPictureSpec& spec);
-int FlatMargin(const MonthPictureSpec& spec);
+RgbImage DrawMonthPicture(const MonthPictureSettings& settings);
+int FlatMargin(const MonthPictureSettings& settings);
 
 // Baseline JPEG, 4:4:4, quality 1..100. Throws std::runtime_error on failure.
 std::vector<std::uint8_t> EncodeJpeg(const RgbImage& image, int quality);
@@ -75,8 +75,8 @@ std::vector<std::uint8_t> EncodeJpeg(const RgbImage& image, int quality);
 // The [config] section: geometry scaled by 10^11, colour as plain integers.
 std::string WpIniText(const GridGeometry& grid, const FrameStyle& frame = FrameStyle());
 
-// Draws and writes one month picture. Throws on a bad spec or a failed write.
-void WriteMonthPicture(const MonthPictureSpec& spec, int quality, const std::string& jpegPath);
+// Draws and writes one month picture. Throws on a bad settings or a failed write.
+void WriteMonthPicture(const MonthPictureSettings& settings, int quality, const std::string& jpegPath);
 void WriteTextFile(const std::string& path, const std::string& text);
 
 // folder/Zorvani<year>/1.jpg .. 12.jpg and folder/WP.ini, folders made as needed.

@@ -51,10 +51,10 @@ int main(int argc, char** argv) {
     options[name] = argv[++i];
   }
 
-  zorvani::tools::MonthPictureSpec spec;
+  zorvani::tools::MonthPictureSettings settings;
   int quality = 92;
-  const std::pair<const char*, int*> numbers[] = {{"--year", &spec.year},     {"--month", &spec.month},
-                                                  {"--width", &spec.width},   {"--height", &spec.height},
+  const std::pair<const char*, int*> numbers[] = {{"--year", &settings.year},     {"--month", &settings.month},
+                                                  {"--width", &settings.width},   {"--height", &settings.height},
                                                   {"--quality", &quality}};
   for (const auto& [name, value] : numbers) {
     const auto found = options.find(name);
@@ -67,12 +67,12 @@ int main(int argc, char** argv) {
       if (options.count("--month") || options.count("--out") || options.count("--ini")) {
         return Usage("--calendar makes all twelve months and its own WP.ini");
       }
-      zorvani::tools::WriteCalendar(options["--calendar"], spec.year, spec.width, spec.height, quality);
+      zorvani::tools::WriteCalendar(options["--calendar"], settings.year, settings.width, settings.height, quality);
       return 0;
     }
     if (!options.count("--month") || !options.count("--out")) return Usage("--month and --out are required");
-    zorvani::tools::WriteMonthPicture(spec, quality, options["--out"]);
-    if (options.count("--ini")) zorvani::tools::WriteTextFile(options["--ini"], zorvani::tools::WpIniText(spec.grid));
+    zorvani::tools::WriteMonthPicture(settings, quality, options["--out"]);
+    if (options.count("--ini")) zorvani::tools::WriteTextFile(options["--ini"], zorvani::tools::WpIniText(settings.grid));
   } catch (const std::invalid_argument& error) {
     return Usage(error.what());
   } catch (const std::exception& error) {

@@ -42,8 +42,8 @@ TEST(MonthPictureIni, GeometryScaledByTenToTheEleven) {
 
 TEST(MonthPictureDrawing, CellEdgesArePlainAndSurviveJpeg) {
   for (const auto& [width, height] : {std::pair<int, int>{1280, 800}, {640, 400}, {1024, 768}}) {
-    const MonthPictureSpec spec{2004, 8, width, height, GridGeometry()};
-    const RgbImage drawn = DrawMonthPicture(spec);
+    const MonthPictureSettings settings{2004, 8, width, height, GridGeometry()};
+    const RgbImage drawn = DrawMonthPicture(settings);
     const std::vector<std::uint8_t> jpeg = EncodeJpeg(drawn, 92);
     std::vector<std::uint8_t> decoded(drawn.pixels.size());
     tjhandle decoder = tjInitDecompress();
@@ -51,12 +51,12 @@ TEST(MonthPictureDrawing, CellEdgesArePlainAndSurviveJpeg) {
     tjDestroy(decoder);
 
     // A strip of FlatMargin pixels on each side of every edge of every cell.
-    const int margin = FlatMargin(spec);
+    const int margin = FlatMargin(settings);
     EXPECT_GE(margin, width >= 1280 ? 9 : 4);
     int worst = 0;
     for (int row = 0; row < 6; ++row) {
       for (int column = 0; column < 7; ++column) {
-        const CellRect cell = CellRectOf(spec.grid, width, height, row, column);
+        const CellRect cell = CellRectOf(settings.grid, width, height, row, column);
         for (int y = cell.top - margin; y < cell.bottom + margin; ++y) {
           for (int x = cell.left - margin; x < cell.right + margin; ++x) {
             if (x >= cell.left + margin && x < cell.right - margin && y >= cell.top + margin &&
@@ -95,8 +95,8 @@ TEST(MonthPictureCalendarFolder, TwelveMonthsAndTheirIni) {
   EXPECT_EQ(ini.str(), WpIniText(GridGeometry()));
   std::filesystem::remove_all(folder);
 
-  EXPECT_THROW(DrawMonthPicture(MonthPictureSpec{2004, 13, 1280, 800, GridGeometry()}), std::invalid_argument);
-  EXPECT_THROW(DrawMonthPicture(MonthPictureSpec{2004, 1, 8, 800, GridGeometry()}), std::invalid_argument);
+  EXPECT_THROW(DrawMonthPicture(MonthPictureSettings{2004, 13, 1280, 800, GridGeometry()}), std::invalid_argument);
+  EXPECT_THROW(DrawMonthPicture(MonthPictureSettings{2004, 1, 8, 800, GridGeometry()}), std::invalid_argument);
 }
 
 }  // namespace
