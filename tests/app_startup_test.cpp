@@ -4,6 +4,8 @@
 #include "app/instance_checker.h"
 #include "general/general.h"
 #include "platform/services.h"
+#include "fakes/scripted_clock.h"
+#include "fakes/services_guard.h"
 
 namespace zorvani {
 namespace {
@@ -36,44 +38,29 @@ TEST(BaseDirFromCommandLine, LinuxCutsAtTheSlash) {
   EXPECT_EQ(BaseDirFromCommandLine("C:\\Apps\\wall.exe", '/'), "");
 }
 
-class FakeClock : public platform::Clock {
- public:
-  platform::LocalTime now{2004, 3, 5, 12, 0, 0, 0};
-  int reads = 0;
-  platform::LocalTime Now() override {
-    ++reads;
-    return now;
-  }
-};
-
-// Puts the fake clock in place and a fresh LastDay; restores both afterwards.
+// A fake clock in place and a fresh LastDay for each test; the refresh is a stub
+// that counts its calls and returns the status the test chooses.
 class DailyCheck : public ::testing::Test {
  protected:
   void SetUp() override {
-    savedClock_ = platform::Current().clock;
     platform::Current().clock = &clock;
     LastDay = LastMonth = LastYear = 0;
     refreshes = 0;
     nextStatus = 0;
   }
-  void TearDown() override {
-    platform::Current().clock = savedClock_;
-    LastDay = LastMonth = LastYear = 0;
-  }
+  void TearDown() override { LastDay = LastMonth = LastYear = 0; }
 
   static Status FakeRefresh() {
     ++refreshes;
     return nextStatus;
   }
   void Check() { CheckDayChange(FakeRefresh); }
-  void SetDate(int year, int month, int day, int hour = 12) { clock.now = {year, month, day, hour, 0, 0, 0}; }
+  void SetDate(int year, int month, int day, int hour = 12) { clock.Set(testing::At(year, month, day, hour)); }
 
-  FakeClock clock;
+  testing::ServicesGuard guard;
+  testing::ScriptedClock clock;
   static inline int refreshes = 0;
   static inline Status nextStatus = 0;
-
- private:
-  platform::Clock* savedClock_ = nullptr;
 };
 
 TEST_F(DailyCheck, FirstCheckRefreshesThenTheSameDayIsLeftAlone) {
@@ -82,7 +69,7 @@ TEST_F(DailyCheck, FirstCheckRefreshesThenTheSameDayIsLeftAlone) {
   EXPECT_EQ(LastDay, 5);
   for (int tick = 0; tick < 3; ++tick) Check();
   EXPECT_EQ(refreshes, 1);
-  EXPECT_EQ(clock.reads, 4);  // one reading per check
+  EXPECT_EQ(clock.readings(), 4);  // one reading per check
 }
 
 TEST_F(DailyCheck, MidnightAndClockChangesRefreshAtTheNextTick) {
