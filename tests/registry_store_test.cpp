@@ -132,6 +132,7 @@ const char kHandWritten[] =
     "\r\n"
     "; written by hand\r\n"
     "[HKEY_CURRENT_USER\\Control Panel\\Desktop]\r\n"
+    "\"WALLPAPER\"=\"C:\\\\old.bmp\"\r\n"
     "\"Wallpaper\"=\"C:\\\\Zorvani\\\\wp.bmp\"\r\n"
     "\"Quoted\"=\"say \\\"hi\\\"\"\r\n"
     "\"Count\"=dword:0000002a\r\n"
