@@ -1,73 +1,60 @@
 #pragma once
-// Helpers shared by the image class's tests: a picture around a bare bitmap, byte
-// access in picture lines, and files read back whole.
-#include <cstdint>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
+// Shared by the image class's tests: a GDI that counts live handles, and the pixel
+// memory as bytes.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "dib/cDIBSection.h"
-#include "fakes/counting_gdi.h"
-#include "fakes/faulty_files.h"
+#include "runtime/runtime_error.h"
 
 namespace dibtest {
 
 using Bytes = std::vector<std::uint8_t>;
+using platform::Handle;
+using zorvani::kFalse;
+using zorvani::kTrue;
 
 inline Bytes Memory(const zorvani::cDIBSection& dib) {
   const std::uint8_t* p = dib.DIBSectionBitsPtr();
   return Bytes(p, p + dib.BitmapInfo().biSizeImage);
 }
 
-// First byte of the pixel in column x of picture line y (0 is the top).
-inline std::uint8_t* At(const zorvani::cDIBSection& dib, int x, int y) {
-  return dib.DIBSectionBitsPtr() + (dib.height() - 1 - y) * dib.BytesPerScanLine() + 3 * x;
-}
-
-inline Bytes ReadAll(const std::filesystem::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-inline void WriteAll(const std::filesystem::path& p, const Bytes& bytes) {
-  std::ofstream out(p, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-// A picture whose bitmap is a bare DIB section, selected nowhere, as a loader gives it.
-class BitmapPicture : public platform::Picture {
+// Delegates to the linked GDI and tracks the DCs, bitmaps and DrawDib handles it hands
+// out until they are given back successfully.
+class CountingGdi : public platform::Gdi {
  public:
-  BitmapPicture(platform::Gdi& gdi, std::int32_t w, std::int32_t h) : gdi_(gdi), w_(w), h_(h) {
-    zorvani::tBitmapInfo info{};
-    info.biSize = 40;
-    info.biWidth = w;
-    info.biHeight = h;
-    info.biPlanes = 1;
-    info.biBitCount = 24;
-    void* bits = nullptr;
-    bitmap_ = gdi.CreateDIBSection(0, &info, 0, &bits);
-    bits_ = static_cast<std::uint8_t*>(bits);
+  int Live() const { return static_cast<int>(live_.size()); }
+
+  Handle CreateCompatibleDC(Handle dc) override { return Track(real_.CreateCompatibleDC(dc)); }
+  Handle CreateDIBSection(Handle dc, const void* info, std::uint32_t usage, void** bits) override {
+    return Track(real_.CreateDIBSection(dc, info, usage, bits));
   }
-  ~BitmapPicture() override { gdi_.DeleteObject(bitmap_); }
-  platform::Handle BitmapHandle() const override { return bitmap_; }
-  std::int32_t Width() const override { return w_; }
-  std::int32_t Height() const override { return h_; }
-  std::uint8_t* bits() const { return bits_; }
+  Handle SelectObject(Handle dc, Handle object) override { return real_.SelectObject(dc, object); }
+  bool DeleteObject(Handle object) override { return real_.DeleteObject(object) && Forget(object); }
+  bool DeleteDC(Handle dc) override { return real_.DeleteDC(dc) && Forget(dc); }
+  Handle GetDesktopWindow() override { return real_.GetDesktopWindow(); }
+  Handle GetDC(Handle window) override { return Track(real_.GetDC(window)); }
+  int ReleaseDC(Handle window, Handle dc) override { return real_.ReleaseDC(window, dc) != 0 && Forget(dc); }
+  int GetObjectA(Handle bitmap, platform::BitmapRecord* record) override { return real_.GetObjectA(bitmap, record); }
+  bool BitBlt(Handle dst, int x, int y, int w, int h, Handle src, int sx, int sy, std::uint32_t rop) override {
+    return real_.BitBlt(dst, x, y, w, h, src, sx, sy, rop);
+  }
+  Handle DrawDibOpen() override { return Track(real_.DrawDibOpen()); }
+  bool DrawDibDraw(Handle dd, Handle dc, int x, int y, int w, int h, const void* info, const void* bits, int sx,
+                   int sy, int sw, int sh, std::uint32_t flags) override {
+    return real_.DrawDibDraw(dd, dc, x, y, w, h, info, bits, sx, sy, sw, sh, flags);
+  }
+  bool DrawDibClose(Handle dd) override { return real_.DrawDibClose(dd) && Forget(dd); }
 
  private:
-  platform::Gdi& gdi_;
-  std::int32_t w_, h_;
-  platform::Handle bitmap_ = 0;
-  std::uint8_t* bits_ = nullptr;
-};
-
-// Fresh handle counters and fault switches for each test.
-class DibTest : public ::testing::Test {
- protected:
-  fakes::CountingGdi gdi;
-  fakes::FaultyFiles files;
+  Handle Track(Handle h) { return h != 0 ? *live_.insert(h).first : h; }
+  bool Forget(Handle h) { return live_.erase(h) == 1; }  // false for a handle not handed out or already given back
+  platform::Gdi& real_ = platform::SystemGdi();
+  std::set<Handle> live_;
 };
 
 }  // namespace dibtest

@@ -1,8 +1,7 @@
 #pragma once
-// A Files that delegates to the linked backend and can make the Nth write fail or
-// write only half its bytes, or the final move fail; it counts open file handles.
+// A Files that delegates to the linked backend but fails its Nth write (counted from 1;
+// 0 fails none) with nothing written: FaultyFiles files(3) fails the third write.
 #include <string>
-#include <vector>
 
 #include "platform/files.h"
 
@@ -10,26 +9,25 @@ namespace fakes {
 
 class FaultyFiles : public platform::Files {
  public:
-  enum class Fault { kNone, kFail, kShort };
-  Fault writeFault = Fault::kNone;
-  int faultyWrite = 0;  // 1-based number of the write that goes wrong
-  bool failMove = false;
+  explicit FaultyFiles(int failing = 0) : failingWrite(failing) {}
+  int failingWrite;
+  int writes = 0;  // made so far, the failed one included
 
-  int openFiles = 0;
-  int liveBlocks = 0;
-  std::vector<std::uint32_t> writeSizes;  // asked-for size of each write
-
-  platform::Handle CreateFileA(const std::string& name) override;
-  bool WriteFile(platform::Handle file, const void* buffer, std::uint32_t count, std::uint32_t* written) override;
-  bool CloseHandle(platform::Handle file) override;
-  bool MoveFileReplace(const std::string& from, const std::string& to) override;
-  bool DeleteFileA(const std::string& name) override;
-  std::uint32_t GetLastError() override;
-  std::string FormatMessageA(std::uint32_t code) override;
-  platform::Handle GlobalAlloc(std::size_t size) override;
-  void* GlobalLock(platform::Handle block) override;
-  bool GlobalUnlock(platform::Handle block) override;
-  platform::Handle GlobalFree(platform::Handle block) override;
+  platform::Handle CreateFileA(const std::string& name) override { return real_.CreateFileA(name); }
+  bool WriteFile(platform::Handle file, const void* buffer, std::uint32_t count, std::uint32_t* written) override {
+    if (++writes != failingWrite) return real_.WriteFile(file, buffer, count, written);
+    *written = 0;
+    return false;
+  }
+  bool CloseHandle(platform::Handle file) override { return real_.CloseHandle(file); }
+  bool MoveFileReplace(const std::string& from, const std::string& to) override { return real_.MoveFileReplace(from, to); }
+  bool DeleteFileA(const std::string& name) override { return real_.DeleteFileA(name); }
+  std::uint32_t GetLastError() override { return real_.GetLastError(); }
+  std::string FormatMessageA(std::uint32_t code) override { return real_.FormatMessageA(code); }
+  platform::Handle GlobalAlloc(std::size_t size) override { return real_.GlobalAlloc(size); }
+  void* GlobalLock(platform::Handle block) override { return real_.GlobalLock(block); }
+  bool GlobalUnlock(platform::Handle block) override { return real_.GlobalUnlock(block); }
+  platform::Handle GlobalFree(platform::Handle block) override { return real_.GlobalFree(block); }
 
  private:
   platform::Files& real_ = platform::SystemFiles();
