@@ -14,6 +14,7 @@
 #include "platform/process.h"
 #include "platform/services.h"
 #include "runtime/runtime_error.h"
+#include "fakes/faulty_files.h"
 #include "fakes/scripted_clock.h"
 #include "fakes/services_guard.h"
 
@@ -96,34 +97,6 @@ class RecordingDesktop : public platform::Desktop {
 
  private:
   EffectLog& log_;
-};
-
-// Fails the Nth write of the bitmap writer.
-class FailingWrites : public platform::Files {
- public:
-  explicit FailingWrites(int failingWrite) : failingWrite_(failingWrite) {}
-  platform::Handle CreateFileA(const std::string& name) override { return real_.CreateFileA(name); }
-  bool WriteFile(platform::Handle file, const void* buffer, std::uint32_t count, std::uint32_t* written) override {
-    if (++writes_ == failingWrite_) {
-      *written = 0;
-      return false;
-    }
-    return real_.WriteFile(file, buffer, count, written);
-  }
-  bool CloseHandle(platform::Handle file) override { return real_.CloseHandle(file); }
-  bool MoveFileReplace(const std::string& from, const std::string& to) override { return real_.MoveFileReplace(from, to); }
-  bool DeleteFileA(const std::string& name) override { return real_.DeleteFileA(name); }
-  std::uint32_t GetLastError() override { return real_.GetLastError(); }
-  std::string FormatMessageA(std::uint32_t code) override { return real_.FormatMessageA(code); }
-  platform::Handle GlobalAlloc(std::size_t size) override { return real_.GlobalAlloc(size); }
-  void* GlobalLock(platform::Handle block) override { return real_.GlobalLock(block); }
-  bool GlobalUnlock(platform::Handle block) override { return real_.GlobalUnlock(block); }
-  platform::Handle GlobalFree(platform::Handle block) override { return real_.GlobalFree(block); }
-
- private:
-  platform::Files& real_ = platform::SystemFiles();
-  int failingWrite_;
-  int writes_ = 0;
 };
 
 std::vector<unsigned char> ReadAll(const fs::path& path) {
@@ -221,7 +194,7 @@ TEST_F(RefreshTest, FailuresLeaveEverythingAsItWas) {
   EXPECT_EQ(RefreshWallpaper(), -1);
   Config.CELL_X = 0.09;
 
-  FailingWrites failingThirdWrite(3);  // the pixel rows cannot be written
+  fakes::FaultyFiles failingThirdWrite(3);  // the pixel rows cannot be written
   platform::Current().files = &failingThirdWrite;
   EXPECT_EQ(RefreshWallpaper(), -1);
   platform::Current().files = &platform::SystemFiles();
