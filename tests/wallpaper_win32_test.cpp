@@ -5,30 +5,20 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
-
 #include "platform/wallpaper.h"
 
 namespace {
 
-std::string CurrentWallpaper() {
-  char path[MAX_PATH] = {};
-  ::SystemParametersInfoA(SPI_GETDESKWALLPAPER, MAX_PATH, path, 0);
-  return path;
-}
-
 TEST(WallpaperWin32, TheBitmapPathIsStoredForTheUser) {
-  const std::string before = CurrentWallpaper();
-  char folder[MAX_PATH] = {};
+  char before[MAX_PATH] = {}, folder[MAX_PATH] = {}, stored[MAX_PATH] = {};
+  ::SystemParametersInfoA(SPI_GETDESKWALLPAPER, MAX_PATH, before, 0);
   GetTempPathA(MAX_PATH, folder);
   const std::string path = std::string(folder) + "zorvani wp.bmp";
-
   EXPECT_TRUE(platform::SystemDesktop().SystemParametersInfoA(
       platform::kSpiSetDeskWallpaper, 0, path, platform::kSpifUpdateIniFile | platform::kSpifSendWinIniChange));
-  EXPECT_EQ(CurrentWallpaper(), path);
-
-  std::string restore = before;
-  ::SystemParametersInfoA(SPI_SETDESKWALLPAPER, 0, restore.data(), SPIF_UPDATEINIFILE);
+  ::SystemParametersInfoA(SPI_GETDESKWALLPAPER, MAX_PATH, stored, 0);
+  EXPECT_EQ(std::string(stored), path);
+  ::SystemParametersInfoA(SPI_SETDESKWALLPAPER, 0, before, SPIF_UPDATEINIFILE);
 }
 
 }  // namespace
