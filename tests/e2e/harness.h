@@ -27,81 +27,45 @@
 namespace e2e {
 
 using Millis = std::chrono::milliseconds;
+// Variables for a started process, over the test binary's own; an empty value removes one.
+using Env = std::map<std::string, std::string>;
 
-enum class Target { kLinux, kWine };
-
-Target CurrentTarget();
 bool UnderWine();
-// Generous bounds for one start-up or one end of the program on this target.
+// Generous bound for one start-up or one end of the program on this target.
 Millis ExitTimeout();
 // How long a freshly started program is given to claim its instance and load its form.
 Millis SettleTime();
 
-// A folder under the temporary folder, removed with its contents.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
-
-void WriteTextFile(const std::string& path, const std::string& text);
-std::string ReadTextFile(const std::string& path);  // empty when missing
-bool FileExists(const std::string& path);
+void WriteTextFile(const std::string& path, const std::string& text);  // makes its folders
+std::string ReadTextFile(const std::string& path);                     // empty when missing
 // True as soon as the file exists; false when it still does not after the timeout.
 bool WaitForFile(const std::string& path, Millis timeout);
 
-// libfaketime for the started program (both targets). Give one or both:
-//   faketime       FAKETIME, e.g. "@2004-03-05 23:59:55" (frozen) or "-10d" (offset)
-//   timestampFile  FAKETIME_TIMESTAMP_FILE, re-read at every clock read, so a test can
-//                  move the clock while the program runs: write "-718057171" (seconds,
-//                  keeps ticking) or "@2004-03-05 12:00:00" (frozen) into it.
-// The monotonic clock stays real, so the form's timer keeps its five-second rhythm.
-struct FakeTime {
-  std::string faketime;
-  std::string timestampFile;
-};
-
-struct LaunchOptions {
-  std::map<std::string, std::string> environment;  // added to, or overriding, the sandbox's
-  std::string workDir;                             // default: the sandbox folder
-  std::optional<FakeTime> fakeTime;
-};
-
-// One started process (the program itself, or the wine process that is the program).
+// One started process: standard input from /dev/null, output to LOG.out and LOG.err.
 class Program {
  public:
-  Program(pid_t pid, std::string stdoutPath, std::string stderrPath, std::string imageName);
-  ~Program();  // kills it if it still runs
+  Program(const std::vector<std::string>& argv, const Env& env, std::string log, const std::string& workDir = "");
+  ~Program();  // ends it if it still runs
   Program(const Program&) = delete;
-  Program& operator=(const Program&) = delete;
 
-  bool Running();
-  // False when it still runs after the timeout.
-  bool WaitForExit(Millis timeout);
-  // True when it is still running after the whole time.
-  bool StaysRunningFor(Millis time);
-  // The exit status, 128 + signal for a signal, -1 while it runs.
-  int ExitStatus() const { return status_; }
+  // The exit status (128 + signal for a signal) once it has ended; -1 when it still
+  // runs after the timeout.
+  int Wait(Millis timeout = ExitTimeout());
+  bool StaysRunningFor(Millis time) { return Wait(time) == -1; }
   // Ends it the way the system does: SIGTERM natively, `wine taskkill /im NAME` (WM_CLOSE
   // to its windows) under Wine, repeated until it has gone or ExitTimeout() has passed.
   void Stop();
-  void Kill();
-  std::string StandardOutput() const { return ReadTextFile(stdoutPath_); }
-  std::string StandardError() const { return ReadTextFile(stderrPath_); }
-  pid_t pid() const { return pid_; }
+  std::string StandardOutput() const { return ReadTextFile(log_ + ".out"); }
+  std::string StandardError() const { return ReadTextFile(log_ + ".err"); }
 
  private:
   pid_t pid_;
   int status_ = -1;
-  std::string stdoutPath_, stderrPath_, imageName_;
+  std::string log_;
 };
+
+// Stop(), then an end within ExitTimeout() with status 0 and nothing on standard error.
+void ExpectCleanEnd(Program& program);
 
 // One test's world: a temporary folder that holds a copy of the program (its own folder,
 // where it looks for WP.ini) and, natively, the stand-in registry, the runtime folder of
@@ -112,37 +76,30 @@ class Sandbox {
   Sandbox();
   ~Sandbox();
   Sandbox(const Sandbox&) = delete;
-  Sandbox& operator=(const Sandbox&) = delete;
 
-  const std::string& folder() const { return dir_.path(); }
-  std::string Path(const std::string& name) const { return dir_ / name; }
-  // The copy of the program and its folder, as Linux paths.
-  const std::string& ProgramPath() const { return programPath_; }
-  std::string ProgramFolder() const { return folder(); }
+  const std::string& folder() const { return folder_; }
+  std::string Path(const std::string& name) const { return folder_ + "/" + name; }
+  const std::string& ProgramPath() const { return program_; }
   // A Linux path as the program sees it: unchanged natively, "Z:\..." under Wine.
   std::string SystemPath(const std::string& linuxPath) const;
-  // Writes a file beside the program (such as "WP.ini").
-  void WriteProgramFile(const std::string& name, const std::string& text) const;
-
   // The auto-start command line, "ZorvaniWallPaper" under
-  // HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Run.
-  void SetAutoStart(const std::string& commandLine);
-  // The Run key itself is missing.
-  void RemoveAutoStartKey();
+  // HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Run; nullopt removes the key.
+  void SetAutoStart(const std::optional<std::string>& commandLine);
 
-  std::unique_ptr<Program> Start(const LaunchOptions& options = {}) const;
-  // Runs `wine ARGS...` (or any command natively) to its end; output goes to files in
-  // the sandbox. Returns the exit status, or -1 after the timeout (it is then killed).
-  int RunCommand(const std::vector<std::string>& argv, Millis timeout) const;
+  // Starts the copy of the program in the sandbox. With FAKETIME ("@2004-03-05 23:59:55"
+  // frozen, "-10d" offset) or FAKETIME_TIMESTAMP_FILE in env it runs under libfaketime;
+  // the file is re-read at every clock read, so a test moves the clock by writing
+  // "-718057171" (seconds, keeps ticking) into it. The monotonic clock stays real.
+  std::unique_ptr<Program> Start(Env env = {}) const;
+  // Runs a command (`wine ...` or native) to its end with output in command.out and
+  // command.err; its exit status, or -1 after the timeout (it is then ended).
+  int Run(const std::vector<std::string>& argv, Millis timeout = Millis{60000}) const {
+    return Program(argv, {}, Path("command")).Wait(timeout);
+  }
 
  private:
-  void WriteStandInRegistry(const std::optional<std::string>& autoStart) const;
-  void SaveRunKey();
-
-  TempDir dir_;
-  std::string programPath_;
-  bool runKeySaved_ = false;
-  bool runKeyExisted_ = false;
+  std::string folder_, program_;
+  bool runKeySaved_ = false, runKeyExisted_ = false;
 };
 
 }  // namespace e2e

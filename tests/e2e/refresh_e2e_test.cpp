@@ -4,13 +4,15 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
+#include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "e2e/harness.h"
@@ -20,65 +22,38 @@ namespace e2e {
 namespace {
 
 namespace fs = std::filesystem;
-using Bytes = std::vector<std::uint8_t>;
-using zorvani::tools::FrameStyle;
-using zorvani::tools::GridGeometry;
 
-constexpr int kWidth = 640;
-constexpr int kHeight = 400;
+constexpr int kWidth = 640, kHeight = 400;
 const Millis kTick{5000};
+const char kDesktopKey[] = "HKCU\\Control Panel\\Desktop";
+const char kDesktopReg[] = "config/zorvani-wallpaper/HKEY_CURRENT_USER.reg";
 
-Bytes ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-std::uint32_t U32(const Bytes& b, std::size_t at) {
-  return b.at(at) | b.at(at + 1) << 8 | b.at(at + 2) << 16 | std::uint32_t{b.at(at + 3)} << 24;
-}
-
-// Picture lines (from the top) and columns the frame covers, worked out from the
-// fractions the way the frame drawing rounds them.
-struct FrameBox {
-  int x0, y0, w, h, t;
-  bool Covers(int x, int line) const {
-    const int y = line + 1;  // row coordinates count the top line as 1
-    const bool horizontal = x >= x0 && x <= x0 + w - 1 && ((y >= y0 && y <= y0 + t - 1) || (y >= y0 + h - t + 1 && y <= y0 + h));
-    const bool vertical = y >= y0 && y <= y0 + h && ((x >= x0 && x <= x0 + t - 1) || (x >= x0 + w - t + 1 && x <= x0 + w));
-    return horizontal || vertical;
-  }
-};
-
-FrameBox FrameOf(const GridGeometry& grid, const FrameStyle& frame, int year, int month, int day) {
-  int row = 0, column = 0;
-  zorvani::tools::CellOf(year, month, day, &row, &column);
-  auto scaled = [](double fraction, int size) { return static_cast<int>(std::nearbyint(fraction * size)); };
-  return {scaled(column * grid.SPACING_X + grid.CORNER_X, kWidth), scaled(row * grid.SPACING_Y + grid.CORNER_Y, kHeight),
-          scaled(grid.CELL_X, kWidth), scaled(grid.CELL_Y, kHeight), scaled(frame.RECT_THICKNESS, kWidth)};
+std::uint32_t U32(const std::string& bytes, std::size_t at) {
+  std::uint32_t value = 0;
+  for (std::size_t i = 4; i-- > 0;) value = value << 8 | static_cast<std::uint8_t>(bytes.at(at + i));
+  return value;
 }
 
 class Refresh : public ::testing::Test {
  protected:
   void SetUp() override {
     sandbox.SetAutoStart(sandbox.SystemPath(sandbox.ProgramPath()));
-    sandbox.WriteProgramFile("WP.ini", zorvani::tools::WpIniText(grid, frame));
+    WriteTextFile(sandbox.Path("WP.ini"), zorvani::tools::WpIniText(grid, frame));
     if (UnderWine()) {
       // The prefix is shared by the tests: start from a desktop without our values.
-      for (const char* name : {"TileWallpaper", "WallpaperStyle", "Wallpaper"}) {
-        sandbox.RunCommand({"wine", "reg", "delete", "HKCU\\Control Panel\\Desktop", "/v", name, "/f"}, Millis{60000});
-      }
-    } else {
-      // The program writes into the desktop key but never creates it.
-      WriteTextFile(sandbox.Path("config/zorvani-wallpaper/HKEY_CURRENT_USER.reg"),
-                    "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Control Panel\\Desktop]\r\n");
-      // A GNOME session whose gsettings only records what it is asked to do.
-      fs::create_directories(sandbox.Path("bin"));
-      WriteTextFile(sandbox.Path("bin/gsettings"), "#!/bin/sh\necho \"$@\" >>\"" + sandbox.Path("gsettings.log") + "\"\n");
-      fs::permissions(sandbox.Path("bin/gsettings"), fs::perms::owner_all);
-      desktop = {{"PATH", sandbox.Path("bin") + ":" + std::getenv("PATH")},
-                 {"XDG_CURRENT_DESKTOP", "GNOME"},
-                 {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + sandbox.Path("no-bus")}};
+      for (const char* name : {"TileWallpaper", "WallpaperStyle", "Wallpaper"})
+        sandbox.Run({"wine", "reg", "delete", kDesktopKey, "/v", name, "/f"});
+      return;
     }
+    // The program writes into the desktop key but never creates it.
+    WriteTextFile(sandbox.Path(kDesktopReg),
+                  "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Control Panel\\Desktop]\r\n");
+    // A GNOME session whose gsettings only records what it is asked to do.
+    WriteTextFile(sandbox.Path("bin/gsettings"), "#!/bin/sh\necho \"$@\" >>\"" + sandbox.Path("gsettings.log") + "\"\n");
+    fs::permissions(sandbox.Path("bin/gsettings"), fs::perms::owner_all);
+    desktop = {{"PATH", sandbox.Path("bin") + ":" + std::getenv("PATH")},
+               {"XDG_CURRENT_DESKTOP", "GNOME"},
+               {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + sandbox.Path("no-bus")}};
   }
 
   std::string Picture(int year, int month) const {
@@ -88,126 +63,110 @@ class Refresh : public ::testing::Test {
     fs::create_directories(base + "/Zorvani" + std::to_string(year));
     zorvani::tools::WriteMonthPicture({year, month, kWidth, kHeight, grid}, 90, Picture(year, month));
   }
-  std::unique_ptr<Program> StartAt(const std::string& date) {
-    LaunchOptions options;
-    options.environment = desktop;
-    options.fakeTime = FakeTime{"@" + date, ""};
-    return sandbox.Start(options);
+  std::unique_ptr<Program> StartAt(const std::string& date) const {
+    Env env = desktop;
+    env["FAKETIME"] = "@" + date;
+    return sandbox.Start(env);
   }
+  std::string Bitmap() const { return base + "/wp.bmp"; }
 
   // The desktop value as the registry holds it now.
-  std::string DesktopValue(const std::string& name) {
+  std::string DesktopValue(const std::string& name) const {
+    std::string text = ReadTextFile(sandbox.Path(kDesktopReg)), key = "\"" + name + "\"=\"";
     if (UnderWine()) {
-      sandbox.RunCommand({"wine", "reg", "query", "HKCU\\Control Panel\\Desktop", "/v", name}, Millis{60000});
-      const std::string out = ReadTextFile(sandbox.Path("command.out"));
-      const auto at = out.find("REG_SZ");
-      if (at == std::string::npos) return "<missing>";
-      std::string value = out.substr(out.find_first_not_of(' ', at + 6));
-      return value.substr(0, value.find_first_of("\r\n"));
+      sandbox.Run({"wine", "reg", "query", kDesktopKey, "/v", name});
+      text = ReadTextFile(sandbox.Path("command.out"));
+      key = "REG_SZ";
     }
-    const std::string reg = ReadTextFile(sandbox.Path("config/zorvani-wallpaper/HKEY_CURRENT_USER.reg"));
-    const std::string key = "\"" + name + "\"=\"";
-    const auto at = reg.find(key);
+    auto at = text.find(key);
     if (at == std::string::npos) return "<missing>";
-    return reg.substr(at + key.size(), reg.find('"', at + key.size()) - at - key.size());
+    at = UnderWine() ? text.find_first_not_of(' ', at + key.size()) : at + key.size();
+    return text.substr(at, text.find_first_of(UnderWine() ? "\r\n" : "\"", at) - at);
   }
 
   // wp.bmp against an independent decode of the month picture: the frame pixels hold the
   // frame colour exactly, every other pixel the picture's within a small tolerance.
-  void ExpectFramedBitmap(int year, int month, int day) {
-    const Bytes bmp = ReadBytes(Bitmap());
-    const std::size_t stride = (kWidth * 3 + 3) & ~3u;
-    ASSERT_EQ(bmp.size(), 58 + stride * kHeight);
-    EXPECT_EQ(bmp[0], 'B');
-    EXPECT_EQ(bmp[1], 'M');
-    EXPECT_EQ(U32(bmp, 2), bmp.size());
-    EXPECT_EQ(U32(bmp, 6), 0u);
-    EXPECT_EQ(U32(bmp, 10), 58u);
-    EXPECT_EQ(U32(bmp, 14), 40u);
-    EXPECT_EQ(U32(bmp, 18), static_cast<std::uint32_t>(kWidth));
-    EXPECT_EQ(U32(bmp, 22), static_cast<std::uint32_t>(kHeight));
-    EXPECT_EQ(U32(bmp, 26), 1u | 24u << 16);
-    EXPECT_EQ(U32(bmp, 34), stride * kHeight);
-    EXPECT_EQ(U32(bmp, 54), 0u);
+  void ExpectFramedBitmap(int year, int month, int day) const {
+    const std::string bmp = ReadTextFile(Bitmap());
+    const std::size_t stride = (kWidth * 3 + 3) & ~3u, size = 58 + stride * kHeight;
+    ASSERT_EQ(bmp.size(), size);
+    EXPECT_EQ(bmp.substr(0, 2), "BM");
+    for (const auto& [at, value] : std::vector<std::pair<std::size_t, std::size_t>>{
+             {2, size}, {6, 0}, {10, 58}, {14, 40}, {18, kWidth}, {22, kHeight}, {26, 1 | 24 << 16},
+             {34, stride * kHeight}, {54, 0}})
+      EXPECT_EQ(U32(bmp, at), value) << "header field at " << at;
 
-    ASSERT_EQ(sandbox.RunCommand({"djpeg", "-pnm", "-outfile", sandbox.Path("decoded.ppm"), Picture(year, month)},
-                                 Millis{20000}), 0);
-    const Bytes ppm = ReadBytes(sandbox.Path("decoded.ppm"));
+    ASSERT_EQ(sandbox.Run({"djpeg", "-pnm", "-outfile", sandbox.Path("decoded.ppm"), Picture(year, month)}), 0);
+    const std::string ppm = ReadTextFile(sandbox.Path("decoded.ppm"));
     const std::string header = "P6\n" + std::to_string(kWidth) + " " + std::to_string(kHeight) + "\n255\n";
-    ASSERT_EQ(std::string(ppm.begin(), ppm.begin() + static_cast<long>(header.size())), header);
+    ASSERT_EQ(ppm.substr(0, header.size()), header);
 
-    const FrameBox box = FrameOf(grid, frame, year, month, day);
+    // The frame round the cell's rectangle, rounded as the frame drawing rounds its
+    // fractions; y counts the top line as 1.
+    int row = 0, column = 0;
+    zorvani::tools::CellOf(year, month, day, &row, &column);
+    const auto c = zorvani::tools::CellRectOf(grid, kWidth, kHeight, row, column);
+    const int t = static_cast<int>(std::nearbyint(frame.RECT_THICKNESS * kWidth));
+    auto in = [](int v, int from, int to) { return v >= from && v <= to; };
+    auto inFrame = [&](int x, int y) {
+      return (in(x, c.left, c.right - 1) && (in(y, c.top, c.top + t - 1) || in(y, c.bottom - t + 1, c.bottom))) ||
+             (in(y, c.top, c.bottom) && (in(x, c.left, c.left + t - 1) || in(x, c.right - t + 1, c.right)));
+    };
     int framePixels = 0, worst = 0;
     long long totalDifference = 0;
     for (int line = 0; line < kHeight; ++line) {
       for (int x = 0; x < kWidth; ++x) {
-        const std::uint8_t* bgr = &bmp[58 + (kHeight - 1 - line) * stride + 3 * x];
-        if (box.Covers(x, line)) {
+        const auto* bgr = reinterpret_cast<const std::uint8_t*>(&bmp[58 + (kHeight - 1 - line) * stride + 3 * x]);
+        if (inFrame(x, line + 1)) {
           ++framePixels;
-          ASSERT_EQ(bgr[0], frame.B_COMP) << "frame pixel " << x << "," << line;
-          ASSERT_EQ(bgr[1], frame.G_COMP) << "frame pixel " << x << "," << line;
-          ASSERT_EQ(bgr[2], frame.R_COMP) << "frame pixel " << x << "," << line;
+          ASSERT_EQ((std::array<int, 3>{bgr[0], bgr[1], bgr[2]}),
+                    (std::array<int, 3>{frame.B_COMP, frame.G_COMP, frame.R_COMP})) << "frame pixel " << x << "," << line;
           continue;
         }
-        const std::uint8_t* rgb = &ppm[header.size() + (static_cast<std::size_t>(line) * kWidth + x) * 3];
-        for (int c = 0; c < 3; ++c) {
-          const int difference = std::abs(bgr[2 - c] - rgb[c]);
-          worst = std::max(worst, difference);
-          totalDifference += difference;
+        const auto* rgb = reinterpret_cast<const std::uint8_t*>(&ppm[header.size() + (line * kWidth + x) * 3u]);
+        for (int i = 0; i < 3; ++i) {
+          worst = std::max(worst, std::abs(bgr[2 - i] - rgb[i]));
+          totalDifference += std::abs(bgr[2 - i] - rgb[i]);
         }
       }
     }
-    EXPECT_EQ(framePixels, (box.w + 1) * (box.h + 1) - (box.w + 1 - 2 * box.t) * (box.h + 1 - 2 * box.t))
-        << "frame at " << box.x0 << "," << box.y0;
+    const int w = c.right - c.left + 1, h = c.bottom - c.top + 1;
+    EXPECT_EQ(framePixels, w * h - (w - 2 * t) * (h - 2 * t)) << "frame at " << c.left << "," << c.top;
     EXPECT_LE(worst, 8) << "a pixel outside the frame differs from the picture";
     EXPECT_LT(static_cast<double>(totalDifference) / (kWidth * kHeight * 3), 0.5);
   }
 
-  void ExpectDesktopSetUp() {
+  void ExpectDesktopSetUp() const {
     EXPECT_EQ(DesktopValue("TileWallpaper"), "0");
     EXPECT_EQ(DesktopValue("WallpaperStyle"), "2");
     if (UnderWine()) {
       EXPECT_EQ(DesktopValue("Wallpaper"), sandbox.SystemPath(Bitmap()));
-    } else {
-      const std::string log = ReadTextFile(sandbox.Path("gsettings.log"));
-      EXPECT_NE(log.find("set org.gnome.desktop.background picture-uri 'file://" + Bitmap() + "'"),
-                std::string::npos) << log;
-      EXPECT_NE(log.find("set org.gnome.desktop.background picture-options 'stretched'"), std::string::npos) << log;
+      return;
     }
+    const std::string log = ReadTextFile(sandbox.Path("gsettings.log"));
+    EXPECT_NE(log.find("set org.gnome.desktop.background picture-uri 'file://" + Bitmap() + "'"), std::string::npos) << log;
+    EXPECT_NE(log.find("set org.gnome.desktop.background picture-options 'stretched'"), std::string::npos) << log;
   }
-
-  void ExpectCleanEnd(Program& program) {
-    program.Stop();
-    ASSERT_TRUE(program.WaitForExit(ExitTimeout()));
-    EXPECT_EQ(program.ExitStatus(), 0);
-    EXPECT_EQ(program.StandardError(), "");
-  }
-
-  std::string Bitmap() const { return base + "/wp.bmp"; }
 
   Sandbox sandbox;
   // BaseDir: the folder of the pictures and of wp.bmp.
   std::string base = sandbox.folder();
-  GridGeometry grid;
-  FrameStyle frame;
-  std::map<std::string, std::string> desktop;
+  zorvani::tools::GridGeometry grid;
+  zorvani::tools::FrameStyle frame;
+  Env desktop;
 };
 
 TEST_F(Refresh, FramesTodayAndMakesItTheWallpaper) {
-  struct Day {
-    int year, month, day;
-    const char* at;
-  };
   // Row 5, column 1; a leap day in row 4, column 6; the first cell of a month.
-  for (const Day& d : {Day{2004, 8, 31, "2004-08-31 08:00:00"}, Day{2004, 2, 29, "2004-02-29 23:00:00"},
-                       Day{2004, 3, 1, "2004-03-01 00:00:30"}}) {
-    SCOPED_TRACE(d.at);
-    MakePicture(d.year, d.month);
+  for (const auto& [year, month, day, at] : std::vector<std::tuple<int, int, int, std::string>>{
+           {2004, 8, 31, "2004-08-31 08:00:00"}, {2004, 2, 29, "2004-02-29 23:00:00"}, {2004, 3, 1, "2004-03-01 00:00:30"}}) {
+    SCOPED_TRACE(at);
+    MakePicture(year, month);
     fs::remove(Bitmap());
-    auto program = StartAt(d.at);
+    auto program = StartAt(at);
     ASSERT_TRUE(WaitForFile(Bitmap(), ExitTimeout())) << program->StandardError();
     ASSERT_TRUE(program->StaysRunningFor(SettleTime()));
-    ExpectFramedBitmap(d.year, d.month, d.day);
+    ExpectFramedBitmap(year, month, day);
     ExpectDesktopSetUp();
     ExpectCleanEnd(*program);
   }
@@ -218,12 +177,11 @@ TEST_F(Refresh, FramesTodayAndMakesItTheWallpaper) {
 TEST_F(Refresh, BadOrMissingPicturesAreRetriedAtEveryTick) {
   auto program = StartAt("2004-08-31 12:00:00");
   ASSERT_TRUE(program->StaysRunningFor(SettleTime() + Millis{1000})) << program->StandardError();
-  EXPECT_FALSE(FileExists(Bitmap()));
+  EXPECT_FALSE(fs::exists(Bitmap()));
 
-  fs::create_directories(sandbox.Path("Zorvani2004"));
   WriteTextFile(Picture(2004, 8), std::string("\xFF\xD8\xFF\xE0 this is no picture", 24));
   ASSERT_TRUE(program->StaysRunningFor(kTick + Millis{1000})) << program->StandardError();
-  EXPECT_FALSE(FileExists(Bitmap()));
+  EXPECT_FALSE(fs::exists(Bitmap()));
 
   MakePicture(2004, 8);
   ASSERT_TRUE(WaitForFile(Bitmap(), kTick + Millis{3000}));
@@ -239,14 +197,9 @@ TEST_F(Refresh, AnUnwritableFolderIsRetried) {
   base = sandbox.Path("calendar");
   sandbox.SetAutoStart(sandbox.SystemPath(base + "/zorvani-wallpaper"));
   MakePicture(2004, 8);
-  const std::string folder = base;
-  const bool asRoot = geteuid() == 0;
-  auto lock = [&](bool locked) {
-    if (asRoot) {
-      sandbox.RunCommand({"chattr", locked ? "+i" : "-i", folder}, Millis{10000});
-    } else {
-      fs::permissions(folder, locked ? fs::perms::owner_read | fs::perms::owner_exec : fs::perms::owner_all);
-    }
+  auto lock = [&](bool locked) {  // root passes any permission, but not the immutable flag
+    if (geteuid() == 0) sandbox.Run({"chattr", locked ? "+i" : "-i", base}, Millis{10000});
+    else fs::permissions(base, locked ? fs::perms::owner_read | fs::perms::owner_exec : fs::perms::owner_all);
   };
   lock(true);
   if (std::ofstream(base + "/probe").is_open()) {
@@ -255,7 +208,7 @@ TEST_F(Refresh, AnUnwritableFolderIsRetried) {
   }
   auto program = StartAt("2004-08-31 12:00:00");
   const bool ranLocked = program->StaysRunningFor(SettleTime() + Millis{1000});
-  const bool wroteLocked = FileExists(Bitmap());
+  const bool wroteLocked = fs::exists(Bitmap());
   lock(false);
   ASSERT_TRUE(ranLocked) << program->StandardError();
   EXPECT_FALSE(wroteLocked);
