@@ -1,15 +1,12 @@
-// A whole refresh against fake picture, registry and desktop services, with real
-// image drawing and real files: paths, order of effects, and every failure path.
+// A whole refresh with real drawing and real files, and fakes for the picture loader,
+// the registry and the desktop: paths, the order of effects, and the failure paths.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <string>
-#include <vector>
 
-#include "dib/cDIBSection.h"
 #include "general/general.h"
 #include "platform/process.h"
 #include "platform/services.h"
@@ -22,84 +19,61 @@ namespace zorvani {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::At;
+using Bytes = std::vector<unsigned char>;
 
-// Effects in the order they happen, across registry and desktop.
-using EffectLog = std::vector<std::string>;
-
+// A 100 x 100 mid-grey picture in a DIB section of the real GDI.
 class GreyPicture : public platform::Picture {
  public:
-  GreyPicture(std::int32_t width, std::int32_t height) : width_(width), height_(height) {
-    tBitmapInfo info{};
-    info.biSize = 40;
-    info.biWidth = width;
-    info.biHeight = height;
-    info.biPlanes = 1;
-    info.biBitCount = 24;
+  GreyPicture() {
+    const tBitmapInfo info{40, 100, 100, 1, 24, 0, 0, 0, 0, 0, 0, {}};
     void* bits = nullptr;
     handle_ = platform::SystemGdi().CreateDIBSection(0, &info, 0, &bits);
-    if (bits != nullptr) std::memset(bits, 0x80, static_cast<std::size_t>((width * 3 + 3) & ~3) * height);
+    if (bits != nullptr) std::memset(bits, 0x80, 300 * 100);
   }
   ~GreyPicture() override { platform::SystemGdi().DeleteObject(handle_); }
   platform::Handle BitmapHandle() const override { return handle_; }
-  std::int32_t Width() const override { return width_; }
-  std::int32_t Height() const override { return height_; }
+  std::int32_t Width() const override { return 100; }
+  std::int32_t Height() const override { return 100; }
 
  private:
-  std::int32_t width_, height_;
   platform::Handle handle_ = 0;
 };
 
-class FakePictures : public platform::PictureLoader {
+// Picture loader, registry and desktop in one, logging what is asked of them in order.
+class FakeWorld : public platform::PictureLoader, public platform::Registry, public platform::Desktop {
  public:
   std::unique_ptr<platform::Picture> LoadPicture(const std::string& fileName) override {
-    requested.push_back(fileName);
+    pictures.push_back(fileName);
     if (missing) Raise(kErrFileNotFound);
-    return std::make_unique<GreyPicture>(100, 100);
+    return std::make_unique<GreyPicture>();
   }
-  std::vector<std::string> requested;
-  bool missing = false;
-};
-
-class RecordingRegistry : public platform::Registry {
- public:
-  explicit RecordingRegistry(EffectLog& log) : log_(log) {}
   long RegOpenKeyExA(std::uint32_t root, const std::string& subKey, std::uint32_t, std::uint32_t access,
                      platform::Handle* key) override {
-    log_.push_back("open " + std::to_string(root) + " " + subKey + " " + std::to_string(access));
+    log.push_back("open " + std::to_string(root) + " " + subKey + " " + std::to_string(access));
     *key = 42;
-    return platform::kErrorSuccess;
+    return 0;
   }
   long RegQueryValueExA(platform::Handle, const std::string&, std::uint32_t*, std::uint8_t*, std::uint32_t*) override {
     return platform::kErrorFileNotFound;
   }
   long RegSetValueExA(platform::Handle, const std::string& name, std::uint32_t type, const std::uint8_t* data,
                       std::uint32_t size) override {
-    log_.push_back("set " + name + "=" + std::string(reinterpret_cast<const char*>(data), size) + " type " +
-                   std::to_string(type));
-    return platform::kErrorSuccess;
+    log.push_back("set " + name + "=" + std::string(reinterpret_cast<const char*>(data), size) + std::to_string(type));
+    return 0;
   }
-  long RegCloseKey(platform::Handle) override { return platform::kErrorSuccess; }
-
- private:
-  EffectLog& log_;
-};
-
-class RecordingDesktop : public platform::Desktop {
- public:
-  explicit RecordingDesktop(EffectLog& log) : log_(log) {}
+  long RegCloseKey(platform::Handle) override { return 0; }
   bool SystemParametersInfoA(std::uint32_t action, std::uint32_t param, const std::string& path,
                              std::uint32_t flags) override {
-    log_.push_back("wallpaper " + std::to_string(action) + " " + std::to_string(param) + " " + path + " " +
-                   std::to_string(flags));
+    log.push_back("wallpaper " + std::to_string(action) + " " + std::to_string(param) + " " + path + " " +
+                  std::to_string(flags));
     return true;
   }
 
- private:
-  EffectLog& log_;
+  std::vector<std::string> pictures, log;
+  bool missing = false;
 };
 
-std::vector<unsigned char> ReadAll(const fs::path& path) {
+Bytes ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
@@ -107,15 +81,12 @@ std::vector<unsigned char> ReadAll(const fs::path& path) {
 class RefreshTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder_ = fs::temp_directory_path() / ("zorvani-refresh-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    folder_ = fs::temp_directory_path() / ("zorvani-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     fs::remove_all(folder_);
     fs::create_directories(folder_);
     BaseDir = folder_.string() + platform::PathSeparator();
-    platform::Current().clock = &clock_;
-    platform::Current().pictures = &pictures_;
-    platform::Current().registry = &registry_;
-    platform::Current().desktop = &desktop_;
-    // The example calendar: cells 0.09 x 0.08, columns 0.12 apart from 0.06, rows 0.10 apart from 0.30.
+    platform::Current() = {&clock_, &platform::SystemGdi(), &platform::SystemFiles(), &world_, &world_, &world_};
+    // Cells 0.09 x 0.08, columns 0.12 apart from 0.06, rows 0.10 apart from 0.30, lines 0.01 thick.
     Config = ConfigRecord{0.09, 0.08, 0.12, 0.10, 0.06, 0.30, 0.01, 255, 0, 0};
   }
   void TearDown() override {
@@ -124,71 +95,63 @@ class RefreshTest : public ::testing::Test {
     fs::remove_all(folder_);
   }
   std::string Bitmap() const { return BaseDir + "wp.bmp"; }
-
-  // Blue, green, red of the pixel in column x of picture line y (from the top) of wp.bmp.
-  std::vector<unsigned> PixelOfBitmap(int x, int y) {
-    const auto bytes = ReadAll(Bitmap());
-    const std::size_t row = 100 - 1 - static_cast<std::size_t>(y);
-    const std::size_t at = 58 + row * 300 + 3 * static_cast<std::size_t>(x);
+  std::string Picture(const char* year, const char* month) const {
+    return BaseDir + "Zorvani" + year + platform::PathSeparator() + month + ".jpg";
+  }
+  // Blue, green and red of column x, picture line y (from the top) of wp.bmp.
+  Bytes PixelOfBitmap(int x, int y) const {
+    const Bytes bytes = ReadAll(Bitmap());
+    const std::size_t at = 58 + static_cast<std::size_t>(99 - y) * 300 + 3 * static_cast<std::size_t>(x);
     return {bytes.at(at), bytes.at(at + 1), bytes.at(at + 2)};
   }
 
   testing::ServicesGuard guard_;
   fs::path folder_;
-  testing::ScriptedClock clock_{{At(2004, 8, 31)}};
-  FakePictures pictures_;
-  EffectLog log_;
-  RecordingRegistry registry_{log_};
-  RecordingDesktop desktop_{log_};
+  testing::ScriptedClock clock_{{testing::At(2004, 8, 31)}};
+  FakeWorld world_;
 };
 
-TEST_F(RefreshTest, FramesTodayAndAppliesTheBitmap) {
-  clock_.Set(At(2004, 8, 31));
+TEST_F(RefreshTest, FramesTodayThenWritesTheDesktopValuesThenSetsTheWallpaper) {
   ASSERT_EQ(RefreshWallpaper(), 0);
-
-  ASSERT_EQ(pictures_.requested.size(), 1u);
-  EXPECT_EQ(pictures_.requested[0], BaseDir + "Zorvani2004" + platform::PathSeparator() + "8.jpg");
+  EXPECT_EQ(world_.pictures, std::vector<std::string>{Picture("2004", "8")});
   EXPECT_EQ(ReadAll(Bitmap()).size(), 58u + 300u * 100u);
   // 31 August 2004 is row 5, column 1: left 0.18 and top 0.80 give column 18, picture line 79.
-  EXPECT_EQ(PixelOfBitmap(18, 79), (std::vector<unsigned>{0, 0, 255}));
-  EXPECT_EQ(PixelOfBitmap(27, 79), (std::vector<unsigned>{0, 0, 255}));
-  EXPECT_EQ(PixelOfBitmap(17, 79), (std::vector<unsigned>{0x80, 0x80, 0x80}));
-  EXPECT_EQ(PixelOfBitmap(18, 78), (std::vector<unsigned>{0x80, 0x80, 0x80}));
-  EXPECT_EQ(PixelOfBitmap(22, 82), (std::vector<unsigned>{0x80, 0x80, 0x80}));
+  const Bytes red{0, 0, 255}, grey{0x80, 0x80, 0x80};
+  EXPECT_EQ(PixelOfBitmap(18, 79), red);
+  EXPECT_EQ(PixelOfBitmap(27, 87), red);
+  EXPECT_EQ(PixelOfBitmap(17, 79), grey);
+  EXPECT_EQ(PixelOfBitmap(18, 78), grey);
+  EXPECT_EQ(PixelOfBitmap(22, 82), grey);
 
-  const std::string openDesktop = "open " + std::to_string(0x80000001u) + " CONTROL PANEL\\DESKTOP " + std::to_string(0x20006);
-  const EffectLog expected = {openDesktop, "set TileWallpaper=0" + std::string(1, '\0') + " type 1",
-                              openDesktop, "set WallpaperStyle=2" + std::string(1, '\0') + " type 1",
-                              "wallpaper 20 0 " + Bitmap() + " 3"};
-  EXPECT_EQ(log_, expected);
+  const std::string open = "open " + std::to_string(0x80000001u) + " CONTROL PANEL\\DESKTOP " + std::to_string(0x20006);
+  const std::vector<std::string> expected = {open, "set TileWallpaper=0" + std::string(1, '\0') + "1",
+                                             open, "set WallpaperStyle=2" + std::string(1, '\0') + "1",
+                                             "wallpaper 20 0 " + Bitmap() + " 3"};
+  EXPECT_EQ(world_.log, expected);
   EXPECT_EQ(CalendarImage, nullptr);
 }
 
-TEST_F(RefreshTest, YearAndMonthComeFromSeparateClockReadings) {
-  // The first reading gives the year, the second the month: across New Year's midnight
-  // the picture of January 2004 is asked for, as the readings say.
-  clock_ = testing::ScriptedClock({At(2004, 12, 31, 23, 59, 59), At(2005, 1, 1, 0, 0, 0)});
+TEST_F(RefreshTest, PathsComeFromSeparateClockReadingsAndBaseDir) {
+  // Year first, then month: across New Year's midnight that is January 2004.
+  clock_ = testing::ScriptedClock({testing::At(2004, 12, 31, 23, 59, 59), testing::At(2005, 1, 1, 0, 0, 0)});
   EXPECT_EQ(RefreshWallpaper(), 0);
-  ASSERT_EQ(pictures_.requested.size(), 1u);
-  EXPECT_EQ(pictures_.requested[0], BaseDir + "Zorvani2004" + platform::PathSeparator() + "1.jpg");
+  EXPECT_EQ(world_.pictures.at(0), Picture("2004", "1"));
   EXPECT_EQ(clock_.readings(), 3);
-}
 
-TEST_F(RefreshTest, EmptyBaseDirGivesRelativePaths) {
-  BaseDir.clear();
-  clock_.Set(At(2004, 5, 5));
-  pictures_.missing = true;
+  BaseDir.clear();  // no folder part: relative to the current folder
+  world_.missing = true;
+  clock_.Set(testing::At(2004, 5, 5));
   EXPECT_EQ(RefreshWallpaper(), -1);
-  EXPECT_EQ(pictures_.requested.at(0), std::string("Zorvani2004") + platform::PathSeparator() + "5.jpg");
+  EXPECT_EQ(world_.pictures.at(1), std::string("Zorvani2004") + platform::PathSeparator() + "5.jpg");
 }
 
-TEST_F(RefreshTest, FailuresLeaveEverythingAsItWas) {
+TEST_F(RefreshTest, FailuresLeaveWallpaperRegistryAndDesktopAsTheyWere) {
   std::ofstream(Bitmap(), std::ios::binary) << "previous wallpaper";
-  const auto previous = ReadAll(Bitmap());
+  const Bytes previous = ReadAll(Bitmap());
 
-  pictures_.missing = true;  // the month picture is missing
+  world_.missing = true;  // the month picture is missing
   EXPECT_EQ(RefreshWallpaper(), -1);
-  pictures_.missing = false;
+  world_.missing = false;
 
   Config.CELL_X = 1000.0;  // the frame cannot be scaled to 16-bit pixels
   EXPECT_EQ(RefreshWallpaper(), -1);
@@ -199,21 +162,20 @@ TEST_F(RefreshTest, FailuresLeaveEverythingAsItWas) {
   EXPECT_EQ(RefreshWallpaper(), -1);
   platform::Current().files = &platform::SystemFiles();
 
-  EXPECT_EQ(ReadAll(Bitmap()), previous);
-  EXPECT_TRUE(log_.empty()) << log_.front();
-  EXPECT_EQ(CalendarImage, nullptr);
-
   BaseDir = (folder_ / "no such folder").string() + platform::PathSeparator();  // wp.bmp cannot be created
   EXPECT_EQ(RefreshWallpaper(), -1);
-  EXPECT_TRUE(log_.empty());
-  EXPECT_FALSE(fs::exists(folder_ / "no such folder"));
+  BaseDir = folder_.string() + platform::PathSeparator();
+
+  EXPECT_EQ(ReadAll(Bitmap()), previous);
+  EXPECT_TRUE(world_.log.empty());
+  EXPECT_EQ(CalendarImage, nullptr);
 }
 
-TEST_F(RefreshTest, FrameStoppedByTheEdgeIsStillSaved) {
+TEST_F(RefreshTest, AFrameStoppedByABadColourIsStillSavedAndApplied) {
   Config.R_COMP = 256;  // the drawing stops silently at the first red byte
   EXPECT_EQ(RefreshWallpaper(), 0);
-  EXPECT_EQ(PixelOfBitmap(18, 79), (std::vector<unsigned>{0, 0, 0x80}));
-  EXPECT_EQ(log_.size(), 5u);
+  EXPECT_EQ(PixelOfBitmap(18, 79), (Bytes{0, 0, 0x80}));
+  EXPECT_EQ(world_.log.size(), 5u);
 }
 
 }  // namespace
