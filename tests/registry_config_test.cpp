@@ -1,0 +1,258 @@
+// The registry helpers and the configuration reader of module General. The registry part runs
+// against a recording fake and then through the system registry: under Wine the real one, in a
+// scratch key under HKEY_CURRENT_USER\Software; natively the stand-in's .reg files under temporary
+// XDG folders. LoadConfig reads WP.ini files in the temporary folder, through the real profile
+// call under Wine and the stand-in natively.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iomanip>
+#include <iterator>
+#include <map>
+#include <sstream>
+#include <tuple>
+#include <vector>
+
+#include "fakes/services_guard.h"
+#include "general/general.h"
+#include "platform/locale.h"
+#include "platform/profile.h"
+#include "runtime/runtime_error.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace zorvani {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Tells this process's temporary files from those of other test runs.
+const std::string kStamp = std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
+
+TEST(SplitRegistryPath, SplitsOnlyPathsThatPassTheTest) {
+  const std::string run = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+  // A root of 99 stands for the one an earlier call left: a path failing the test keeps it.
+  const struct { std::string path; std::uint32_t root; std::string rest; std::int32_t status; } cases[] = {
+      {"HKEY_LOCAL_MACHINE\\" + run, 0x80000002u, run, 19},
+      {"HKEY_CURRENT_USER\\CONTROL PANEL\\DESKTOP", 0x80000001u, "CONTROL PANEL\\DESKTOP", 18},
+      {"HKEY_CURRENT_USER", 0x80000001u, "", 0},
+      {"HKEY_NOWHERE\\Key", 0u, "Key", 13},
+      {"hkey_current_user\\Key", 99u, "hkey_current_user\\Key", 18},
+      {"HKEY_CURRENT_USER\\Key\\", 99u, "HKEY_CURRENT_USER\\Key\\", 18},
+      {"HKEY", 99u, "HKEY", 0},
+  };
+  for (const auto& c : cases) {
+    std::string path = c.path;
+    SplitRegistryPath(path, RegistryRoot = 99);
+    EXPECT_EQ(std::make_tuple(RegistryRoot, path, RegistryStatus), std::make_tuple(c.root, c.rest, c.status)) << c.path;
+  }
+}
+
+// Records each call as text; keys whose path starts with "No" do not exist.
+struct FakeRegistry : platform::Registry {
+  std::map<std::string, std::string> values;  // value name -> stored bytes
+  std::vector<std::string> calls;
+
+  long RegOpenKeyExA(std::uint32_t root, const std::string& subKey, std::uint32_t, std::uint32_t access,
+                     platform::Handle*) override {
+    calls.push_back("open " + std::to_string(root) + " " + subKey + " " + std::to_string(access));
+    return subKey.rfind("No", 0) == 0 ? platform::kErrorFileNotFound : platform::kErrorSuccess;
+  }
+  long RegQueryValueExA(platform::Handle, const std::string& name, std::uint32_t*, std::uint8_t* data,
+                        std::uint32_t* size) override {
+    calls.push_back("query " + std::to_string(*size));
+    if (!values.count(name)) return platform::kErrorFileNotFound;
+    const std::string& value = values[name];
+    const bool fits = *size >= value.size();
+    if (fits) std::copy(value.begin(), value.end(), data);
+    *size = static_cast<std::uint32_t>(value.size());
+    return fits ? platform::kErrorSuccess : platform::kErrorMoreData;
+  }
+  long RegSetValueExA(platform::Handle, const std::string& name, std::uint32_t type, const std::uint8_t* data,
+                      std::uint32_t size) override {
+    calls.push_back("set " + name + " " + std::to_string(type) + " " + std::string(data, data + size));
+    return platform::kErrorSuccess;
+  }
+  long RegCloseKey(platform::Handle) override { calls.push_back("close"); return platform::kErrorSuccess; }
+};
+
+TEST(RegistryHelpers, QueryAsksForTheSizeFirstAndWriteNeverCreatesAKey) {
+  FakeRegistry fake;
+  testing::ServicesGuard guard;
+  platform::Current().registry = &fake;
+  fake.values = {{"Path", std::string("C:\\Z\\\0", 6)}, {"Empty", std::string("\0", 1)}};
+  EXPECT_EQ(RegistryQueryString(0x80000001u, "Software\\Z", "Path"), "C:\\Z\\");
+  EXPECT_EQ(fake.calls, (std::vector<std::string>{"open 2147483649 Software\\Z 1", "query 0", "query 6", "close"}));
+  EXPECT_EQ(RegistryQueryString(0x80000001u, "Software\\Z", "Empty"), "");
+  EXPECT_EQ(RegistryQueryString(0x80000001u, "Software\\Z", "Missing"), "");
+
+  const std::pair<std::string, std::vector<std::string>> writes[] = {
+      {"HKEY_CURRENT_USER\\CONTROL PANEL\\DESKTOP",
+       {"open 2147483649 CONTROL PANEL\\DESKTOP 131078", std::string("set TileWallpaper 1 0\0", 22), "close"}},
+      {"HKEY_CURRENT_USER\\No\\Key", {"open 2147483649 No\\Key 131078"}},
+      {"HKEY_NOWHERE\\Key", {}},
+  };
+  for (auto [path, calls] : writes) {
+    fake.calls.clear();
+    RegistryWriteValue(path, "TileWallpaper", "0");
+    EXPECT_EQ(fake.calls, calls);
+  }
+}
+
+const std::string kScratch = "Software\\ZorvaniWallpaperTest";
+
+const std::string kHkcu = "HKEY_CURRENT_USER\\";
+std::string Read(std::string key, const std::string& name) { return RegistryReadValue(key.insert(0, kHkcu), name); }
+void Write(std::string key, const std::string& name, const std::string& text) {
+  RegistryWriteValue(key.insert(0, kHkcu), name, text);
+}
+
+// Provides HKEY_CURRENT_USER\Software\ZorvaniWallpaperTest for one test and removes it after.
+class ScratchKey : public ::testing::Test {
+ protected:
+#ifdef _WIN32
+  void SetUp() override { ASSERT_EQ(RegSetValueA(HKEY_CURRENT_USER, kScratch.c_str(), REG_SZ, "", 0), ERROR_SUCCESS); }
+  void TearDown() override { RegDeleteKeyA(HKEY_CURRENT_USER, kScratch.c_str()); }
+#else
+  void SetUp() override {
+    setenv("XDG_CONFIG_HOME", home_.c_str(), 1);
+    setenv("XDG_CONFIG_DIRS", ((home_ / "system").string() + ":/etc/xdg").c_str(), 1);  // the first one counts
+    WriteFile(hive_, "[HKEY_CURRENT_USER\\" + kScratch + "]\n");
+  }
+  void TearDown() override {
+    for (const char* name : {"XDG_CONFIG_HOME", "XDG_CONFIG_DIRS"}) unsetenv(name);
+    fs::remove_all(home_);
+  }
+  const fs::path home_ = fs::temp_directory_path() / ("zorvani-reg-" + kStamp);
+  const fs::path hive_ = home_ / "zorvani-wallpaper" / "HKEY_CURRENT_USER.reg";
+  static void WriteFile(const fs::path& path, const std::string& text) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << text;
+  }
+#endif
+};
+
+TEST_F(ScratchKey, WrittenTextsReadBackAndAMissingKeyEndsTheRead) {
+  for (const std::string text : {"2", "C:\\Program Files\\\"Zorvani\"\\ = [x] ;", ""}) {
+    Write("SOFTWARE\\zorvaniwallpapertest", "wallpaperstyle", text);  // names in other letter case
+    EXPECT_EQ(Read(kScratch, "WallpaperStyle"), text);
+  }
+  Write(kScratch + "\\Child", "V", "x");
+  EXPECT_EQ(RegistryStatus, platform::kErrorFileNotFound) << "the write must not create the key";
+  EXPECT_EXIT(Read(kScratch + "\\Child", "V"), ::testing::ExitedWithCode(2), "");
+}
+
+#ifndef _WIN32
+// A file as someone who knows Windows writes it: CRLF, comments, escapes, other value types.
+const char kHandWritten[] =
+    "Windows Registry Editor Version 5.00\r\n\r\n; written by hand\r\n[HKEY_CURRENT_USER\\Control Panel\\Desktop]\r\n"
+    "\"WALLPAPER\"=\"C:\\\\old.bmp\"\r\n\"Wallpaper\"=\"C:\\\\Zorvani\\\\wp.bmp\"\r\n"
+    "\"Quoted\"=\"say \\\"hi\\\"\"\r\n\"Blob\"=hex:01,02,\\\r\n  03\r\n"
+    "\r\n[HKEY_CURRENT_USER\\Software\\Other]\r\n\"WallpaperStyle\"=\"9\"\r\n";
+
+TEST_F(ScratchKey, HandWrittenFileIsKeptByteForByteAndMissingFilesOpenNoKey) {
+  WriteFile(hive_, kHandWritten);
+  EXPECT_EQ(Read("control panel\\desktop", "WALLPAPER"), "C:\\Zorvani\\wp.bmp");  // the last definition wins
+  Write("Control Panel\\Desktop", "WallpaperStyle", "2");
+  Write("Control Panel\\Desktop", "quoted", "a\\b");
+  std::string expected = kHandWritten;
+  const std::string quoted = "\"Quoted\"=\"say \\\"hi\\\"\"";
+  expected.replace(expected.find(quoted), quoted.size(), "\"Quoted\"=\"a\\\\b\"");
+  expected.insert(expected.find("\r\n\r\n[HKEY_CURRENT_USER\\Software") + 2, "\"WallpaperStyle\"=\"2\"\r\n");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(std::ifstream(hive_, std::ios::binary).rdbuf()), {}), expected);
+
+  fs::remove(hive_);
+  Write(kScratch, "V", "x");
+  EXPECT_FALSE(fs::exists(hive_));
+  std::string run = "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+  WriteFile(home_ / "system" / "zorvani-wallpaper" / "HKEY_LOCAL_MACHINE.reg",
+            "[" + run + "]\n\"ZorvaniWallPaper\"=\"C:\\\\Zorvani\\\\ZorvaniWallpaper.exe\"");
+  EXPECT_EQ(RegistryReadValue(run, "ZorvaniWallPaper"), "C:\\Zorvani\\ZorvaniWallpaper.exe");
+}
+#endif
+
+const fs::path kIni = fs::temp_directory_path() / ("zorvani-" + kStamp + ".ini");
+
+// Loads the file into a cleared record and tells the outcome: the error raised, if any, then
+// the fields that are not 0, as in "error 13: R_COMP=1 ".
+std::string Load(const fs::path& ini) {
+  Config = ConfigRecord{};
+  std::ostringstream outcome;
+  try {
+    LoadConfigFrom(ini.string());
+  } catch (const RuntimeError& raised) {
+    outcome << "error " << raised.number() << ": ";
+  }
+  const std::pair<const char*, double> fields[] = {
+      {"CELL_X", Config.CELL_X}, {"CELL_Y", Config.CELL_Y}, {"SPACING_X", Config.SPACING_X},
+      {"SPACING_Y", Config.SPACING_Y}, {"CORNER_X", Config.CORNER_X}, {"CORNER_Y", Config.CORNER_Y},
+      {"RECT_THICKNESS", Config.RECT_THICKNESS}, {"R_COMP", Config.R_COMP}, {"G_COMP", Config.G_COMP},
+      {"B_COMP", Config.B_COMP}};
+  for (const auto& [name, value] : fields)
+    if (value != 0) outcome << name << "=" << std::setprecision(15) << value << " ";
+  return outcome.str();
+}
+
+std::string LoadSection(const std::string& entries) {
+  std::ofstream(kIni, std::ios::binary) << "[config]\n" << entries << "\n";
+  const std::string outcome = Load(kIni);
+  fs::remove(kIni);
+  return outcome;
+}
+
+TEST(LoadConfig, EntriesSetTheRecordUntilTheFirstFaultyOne) {
+  std::string longSection;  // far beyond the first 255-character buffer
+  for (int i = 0; i < 40; ++i) longSection += "UNUSED_" + std::to_string(i) + "=1234567890\n";
+  const std::pair<std::string, std::string> cases[] = {
+      {"CELL_X=9000000000\nCELL_Y=8000000000\nSPACING_X=12000000000\nSPACING_Y=10000000000\nCORNER_X=6000000000\n"
+       "CORNER_Y=30000000000\nRECT_THICKNESS=500000000\nR_COMP=255\nG_COMP=0\nB_COMP=0",  // the example section
+       "CELL_X=0.09 CELL_Y=0.08 SPACING_X=0.12 SPACING_Y=0.1 CORNER_X=0.06 CORNER_Y=0.3 "
+       "RECT_THICKNESS=0.005 R_COMP=255 "},
+      {"cell_x=10000000000", ""},
+      {"  CELL_X   =   10000000000   ", "CELL_X=0.1 "},
+      {"CELL_X=1=2", "CELL_X=1e-11 "},
+      {"R_COMP=1\nCELL_X=\nR_COMP=2", "error 13: R_COMP=1 "},
+      {"R_COMP=255.5\nG_COMP=254.5", "R_COMP=256 G_COMP=254 "},
+      {"B_COMP=40000", "error 6: "},
+      {"B_COMP=1\nNOTES\nB_COMP=2", "error 9: B_COMP=1 "},
+      {"RECT_THICKNESS=1\nRECT_THICKNESS=3", "RECT_THICKNESS=3e-11 "},
+      {longSection + "CELL_Y=12345678901234567890\nB_COMP=77", "CELL_Y=123456789.012346 B_COMP=77 "},
+  };
+  for (const auto& [entries, outcome] : cases) EXPECT_EQ(LoadSection(entries), outcome) << entries;
+  EXPECT_EQ(Load(kIni), "") << "a missing file";
+}
+
+// Natively the locale is read at each conversion; Wine takes it from LC_ALL when it starts.
+TEST(LoadConfig, DecimalCommaOfTheUserLocale) {
+#ifndef _WIN32
+  const std::string saved = std::getenv("LC_ALL") ? std::getenv("LC_ALL") : "";
+  setenv("LC_ALL", "de_DE.UTF-8", 1);
+#endif
+  const bool comma = platform::UserDecimalSeparator() == ",";
+  const std::string outcome = comma ? LoadSection("CELL_X=1,5E11\nR_COMP=2,5\nG_COMP=1.5") : "";
+#ifndef _WIN32
+  saved.empty() ? unsetenv("LC_ALL") : setenv("LC_ALL", saved.c_str(), 1);
+#endif
+  if (!comma) GTEST_SKIP() << "no locale with a decimal comma (de_DE.UTF-8)";
+  EXPECT_EQ(outcome, "error 13: CELL_X=1.5 R_COMP=2 ");
+}
+
+// The entries arrive as Wine's GetPrivateProfileSectionA hands them over; a cut section gives size - 2.
+TEST(LoadConfig, ProfileSectionArrivesInTheShapeOfTheWindowsCall) {
+  std::ofstream(kIni, std::ios::binary) << "[ CONFIG ]\r\n  ; note\r\n\r\n\tA  =  1 2 \r\nNOTES\r\n[config]\r\nB=2\r\n";
+  char buffer[32];
+  EXPECT_EQ(platform::GetPrivateProfileSectionA("config", buffer, sizeof buffer, kIni.string()), 12u);
+  EXPECT_EQ(std::string(buffer, 13), std::string("A=1 2\0NOTES\0\0", 13));
+  EXPECT_EQ(platform::GetPrivateProfileSectionA("config", buffer, 9, kIni.string()), 7u);
+  EXPECT_EQ(std::string(buffer, 9), std::string("A=1 2\0N\0\0", 9));
+  EXPECT_EQ(platform::GetPrivateProfileSectionA("config", buffer, 14, kIni.string()), 12u);  // fits, yet size - 2
+  fs::remove(kIni);
+}
+
+}  // namespace
+}  // namespace zorvani
