@@ -10,32 +10,31 @@
 namespace zorvani {
 namespace {
 
-TEST(BaseDirFromCommandLine, CutsAtTheLastBackslashOfTheWholeText) {
-  const char sep = '\\';
-  EXPECT_EQ(BaseDirFromCommandLine("C:\\Apps\\Cal\\wall.exe", sep), "C:\\Apps\\Cal\\");
-  // Arguments are searched too: the last backslash may lie inside them.
-  EXPECT_EQ(BaseDirFromCommandLine("C:\\Apps\\wall.exe /log D:\\x\\y", sep), "C:\\Apps\\wall.exe /log D:\\x\\");
-  EXPECT_EQ(BaseDirFromCommandLine("C:\\Apps\\", sep), "C:\\Apps\\");
-  EXPECT_EQ(BaseDirFromCommandLine("%ProgramFiles%\\Cal\\wall.exe", sep), "%ProgramFiles%\\Cal\\");
-  EXPECT_EQ(BaseDirFromCommandLine("wall.exe", sep), "");
-  EXPECT_EQ(BaseDirFromCommandLine("", sep), "");
-  EXPECT_EQ(BaseDirFromCommandLine("C:/Apps/Cal/wall.exe", sep), "");
-}
-
-TEST(BaseDirFromCommandLine, AQuotedPathIsCutInsideTheQuotes) {
-  const char sep = '\\';
-  EXPECT_EQ(BaseDirFromCommandLine("\"C:\\Program Files\\Cal\\wall.exe\"", sep), "C:\\Program Files\\Cal\\");
-  EXPECT_EQ(BaseDirFromCommandLine("\"C:\\Program Files\\Cal\\wall.exe\" /x D:\\y\\z", sep),
-            "C:\\Program Files\\Cal\\");
-  EXPECT_EQ(BaseDirFromCommandLine("\"C:\\Program Files\\Cal\\wall.exe", sep), "C:\\Program Files\\Cal\\");
-  EXPECT_EQ(BaseDirFromCommandLine("\"wall.exe\" C:\\x\\", sep), "");
-  EXPECT_EQ(BaseDirFromCommandLine("\"", sep), "");
-}
-
-TEST(BaseDirFromCommandLine, LinuxCutsAtTheSlash) {
-  EXPECT_EQ(BaseDirFromCommandLine("/opt/zorvani/zorvani-wallpaper", '/'), "/opt/zorvani/");
-  EXPECT_EQ(BaseDirFromCommandLine("\"/home/a b/cal/zorvani-wallpaper\" --x /y/z", '/'), "/home/a b/cal/");
-  EXPECT_EQ(BaseDirFromCommandLine("C:\\Apps\\wall.exe", '/'), "");
+TEST(BaseDirFromCommandLine, CutsAtTheLastSeparatorOrInsideLeadingQuotes) {
+  const struct {
+    const char* commandLine;
+    char separator;
+    const char* baseDir;
+  } cases[] = {
+      {"C:\\Apps\\Cal\\wall.exe", '\\', "C:\\Apps\\Cal\\"},
+      // Arguments are searched too: the last backslash may lie inside them.
+      {"C:\\Apps\\wall.exe /log D:\\x\\y", '\\', "C:\\Apps\\wall.exe /log D:\\x\\"},
+      {"C:\\Apps\\", '\\', "C:\\Apps\\"},
+      {"%ProgramFiles%\\Cal\\wall.exe", '\\', "%ProgramFiles%\\Cal\\"},
+      {"wall.exe", '\\', ""},
+      {"", '\\', ""},
+      {"C:/Apps/Cal/wall.exe", '\\', ""},
+      // A quoted path (one with spaces) is cut inside its quotes, whatever follows.
+      {"\"C:\\Program Files\\Cal\\wall.exe\"", '\\', "C:\\Program Files\\Cal\\"},
+      {"\"C:\\Program Files\\Cal\\wall.exe\" /x D:\\y\\z", '\\', "C:\\Program Files\\Cal\\"},
+      {"\"C:\\Program Files\\Cal\\wall.exe", '\\', "C:\\Program Files\\Cal\\"},
+      {"\"wall.exe\" C:\\x\\", '\\', ""},
+      {"\"", '\\', ""},
+      {"/opt/zorvani/zorvani-wallpaper", '/', "/opt/zorvani/"},
+      {"\"/home/a b/cal/zorvani-wallpaper\" --x /y/z", '/', "/home/a b/cal/"},
+      {"C:\\Apps\\wall.exe", '/', ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(BaseDirFromCommandLine(c.commandLine, c.separator), c.baseDir) << c.commandLine;
 }
 
 // A fake clock in place and a fresh LastDay for each test; the refresh is a stub

@@ -22,32 +22,15 @@ TEST(CalendarCell, MatchesPrintedCalendars) {
       {2004, 1, 1, 0, 3}, {2004, 1, 4, 0, 6}, {2004, 1, 5, 1, 0}, {2004, 1, 31, 4, 5},
       // February 2010 fills exactly four rows.
       {2010, 2, 28, 3, 6},
-      // December 2026 begins on a Tuesday; January 2000 on a Saturday (century leap year).
-      {2026, 12, 6, 0, 6}, {2026, 12, 7, 1, 0}, {2000, 1, 1, 0, 5}, {2100, 3, 1, 0, 0},
+      // The sixth row: August 2004 and September 2002 begin on a Sunday, January 2000 on a Saturday.
+      {2004, 8, 30, 5, 0}, {2004, 8, 31, 5, 1}, {2002, 9, 30, 5, 0}, {2000, 1, 30, 4, 6}, {2000, 1, 31, 5, 0},
+      // Sundays close the week; century years leap only every 400 years.
+      {2026, 12, 6, 0, 6}, {2026, 12, 7, 1, 0}, {2004, 8, 29, 4, 6}, {2100, 3, 1, 0, 0},
   };
   for (const Case& c : cases) {
     const CalendarCell cell = CalendarCellOf(c.year, c.month, c.day);
     EXPECT_EQ(cell.row, c.row) << c.year << "-" << c.month << "-" << c.day;
     EXPECT_EQ(cell.column, c.column) << c.year << "-" << c.month << "-" << c.day;
-  }
-}
-
-TEST(CalendarCell, SixthRowOnlyForTheLongestMonths) {
-  // August 2004 begins on a Sunday: days 30 and 31 fall in row 5.
-  EXPECT_EQ(CalendarCellOf(2004, 8, 30).row, 5);
-  EXPECT_EQ(CalendarCellOf(2004, 8, 31).column, 1);
-  // January 2000 begins on a Saturday: only day 31 reaches row 5.
-  EXPECT_EQ(CalendarCellOf(2000, 1, 30).row, 4);
-  EXPECT_EQ(CalendarCellOf(2000, 1, 31).row, 5);
-  EXPECT_EQ(CalendarCellOf(2000, 1, 31).column, 0);
-  // September 2002 (30 days) begins on a Sunday: day 30 is row 5, column 0.
-  EXPECT_EQ(CalendarCellOf(2002, 9, 30).row, 5);
-  EXPECT_EQ(CalendarCellOf(2002, 9, 30).column, 0);
-}
-
-TEST(CalendarCell, SundayIsAlwaysTheLastColumn) {
-  for (int day = 1; day <= 31; day += 7) {  // Sundays of August 2004
-    EXPECT_EQ(CalendarCellOf(2004, 8, day).column, 6) << day;
   }
 }
 
