@@ -2,10 +2,10 @@
 // GetPrivateProfileSectionA: comment (';') and blank lines dropped, white space around
 // the key and around '=' removed, section names compared without case, only the first
 // section of that name read, and a section that does not fit cut with two NULs.
-#include <cctype>
 #include <cstring>
 #include <fstream>
 
+#include "platform/posix/ascii_text.h"
 #include "platform/profile.h"
 
 namespace platform {
@@ -15,23 +15,9 @@ bool IsProfileSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r' || c == '\x1a';
 }
 
-std::string Trim(const std::string& text) {
-  std::size_t begin = 0;
-  std::size_t end = text.size();
-  while (begin < end && IsProfileSpace(text[begin])) ++begin;
-  while (end > begin && IsProfileSpace(text[end - 1])) --end;
-  return text.substr(begin, end - begin);
-}
+std::string Trim(const std::string& text) { return posix::TrimIf(text, IsProfileSpace); }
 
-bool EqualNoCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const auto ca = static_cast<unsigned char>(a[i]);
-    const auto cb = static_cast<unsigned char>(b[i]);
-    if (ca != cb && !(ca < 128 && cb < 128 && std::tolower(ca) == std::tolower(cb))) return false;
-  }
-  return true;
-}
+using posix::EqualNoCase;
 
 // The section's entries, each followed by its NUL; false when the file cannot be read.
 bool ReadSectionEntries(const std::string& fileName, const std::string& section, std::string& entries) {

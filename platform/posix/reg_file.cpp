@@ -3,6 +3,8 @@
 #include <cctype>
 #include <cstdio>
 
+#include "platform/posix/ascii_text.h"
+
 namespace platform {
 namespace {
 
@@ -10,23 +12,11 @@ constexpr std::uint32_t kRegSzType = 1;
 constexpr std::uint32_t kRegBinaryType = 3;
 constexpr std::uint32_t kRegDwordType = 4;
 
-bool EqualNoCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
-  }
-  return true;
-}
+using posix::EqualNoCase;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
-std::string TrimBlanks(const std::string& text) {
-  std::size_t begin = 0;
-  std::size_t end = text.size();
-  while (begin < end && IsBlank(text[begin])) ++begin;
-  while (end > begin && IsBlank(text[end - 1])) --end;
-  return text.substr(begin, end - begin);
-}
+std::string TrimBlanks(const std::string& text) { return posix::TrimIf(text, IsBlank); }
 
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
