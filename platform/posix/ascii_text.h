@@ -1,0 +1,31 @@
+#pragma once
+// Text helpers shared by the registry and profile stand-ins, which, like Windows,
+// compare names without regard to ASCII letter case.
+#include <cstddef>
+#include <string>
+
+namespace platform {
+namespace posix {
+
+inline char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+inline bool EqualNoCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+  }
+  return true;
+}
+
+// The text without the leading and trailing characters for which isSpace holds.
+template <typename Predicate>
+std::string TrimIf(const std::string& text, Predicate isSpace) {
+  std::size_t begin = 0;
+  std::size_t end = text.size();
+  while (begin < end && isSpace(text[begin])) ++begin;
+  while (end > begin && isSpace(text[end - 1])) --end;
+  return text.substr(begin, end - begin);
+}
+
+}  // namespace posix
+}  // namespace platform
