@@ -90,9 +90,16 @@ TEST_F(PictureLoader, RefusesBadFilesWithTheirErrors) {
     EXPECT_THAT(Error(Write(kJpeg.substr(0, n))), testing::AnyOf(0, zorvani::kErrInvalidPicture)) << "cut at " << n;
     EXPECT_THAT(Error(Write(flipped)), testing::AnyOf(0, zorvani::kErrInvalidPicture)) << "flipped at " << n;
   }
+  // The frame header's height and width (at 163) made to claim more than a picture may
+  // have, per side or in all, is refused before any pixel memory is taken; so is a BMP.
+  for (const char* claim : {"\xff\xdc\xff\xdc", "\x65\x90\x65\x90", "\x00\x01\x40\x01", "\x20\x08\x20\x08"}) {
+    EXPECT_EQ(Error(Write(std::string(kJpeg).replace(163, 4, claim, 4))), zorvani::kErrInvalidPicture)
+        << testing::PrintToString(claim);
+  }
+  EXPECT_EQ(Error(Write(std::string("BM\0\0\0\0\0\0\0\0\x3a\0\0\0\x28\0\0\0\x20\x4e\0\0\x20\x4e\0\0\x01\0\x18\0", 30) +
+                        std::string(64, '\0'))),
+            zorvani::kErrInvalidPicture);
 #ifndef _WIN32
-  // The frame header at 158 made to claim 65500 x 65500: 12 GB of rows, refused before allocation.
-  EXPECT_EQ(Error(Write(std::string(kJpeg).replace(163, 4, "\xff\xdc\xff\xdc"))), zorvani::kErrInvalidPicture);
   fs::permissions(Write(kJpeg), fs::perms::none);
   if (!std::ifstream(file_)) EXPECT_EQ(Error(file_), zorvani::kErrFileAccess);  // root reads it all the same
 #endif

@@ -123,6 +123,7 @@ class TurboJpegLoader : public PictureLoader {
         width <= 0 || height <= 0) {
       Raise(zorvani::kErrInvalidPicture);
     }
+    if (!PictureSizeAllowed(width, height)) Raise(zorvani::kErrInvalidPicture);
     // libjpeg has no CMYK-to-RGB conversion, and guessing at Adobe's inverted
     // CMYK would give wrong colours without a word: such files are refused.
     if (colorspace == TJCS_CMYK || colorspace == TJCS_YCCK) Raise(zorvani::kErrInvalidPicture);
