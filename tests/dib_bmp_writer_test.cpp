@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 
 #include "dib_support.h"
 #include "fakes/faulty_files.h"
@@ -53,14 +54,35 @@ TEST_F(WriterTest, FileIsHeaderInfoAndPixelRowsReplacingTheOldFile) {
 
 TEST_F(WriterTest, FailedWriteKeepsTheOldFile) {
   ASSERT_EQ(dib.Create(5, 2), kTrue);
-  for (const int failing : {1, 2, 3}) {
+  for (const int failing : {1, 2, 3, -1, -2, -3}) {  // negative: that write reports success one byte short
     std::ofstream(target) << "old";
-    files.failingWrite = failing;
+    files.failingWrite = failing < 0 ? -failing : failing;
+    files.shortWrite = failing < 0;
     files.writes = 0;
     EXPECT_EQ(dib.SavePicture(target.string()), kFalse) << failing;
     EXPECT_EQ(ReadAll(target), Bytes({'o', 'l', 'd'})) << failing;
-    EXPECT_FALSE(fs::exists(dir / "wp.bmp.tmp")) << failing;
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1) << failing;
   }
+}
+
+// Anyone who may write in the calendar folder can plant a link where the temporary
+// goes; a crash can leave a temporary behind. Neither may cost a file that is not ours.
+TEST_F(WriterTest, TemporariesFollowNoLinkAndCrashLeftoversGo) {
+  ASSERT_EQ(dib.Create(5, 2), kTrue);
+  for (const char* name : {"victim", "wp.bmp.0123abcd.tmp", "notes.tmp", "wp.bmp.notes.tmp", "wp.bmp.0123abcd"})
+    std::ofstream(dir / name) << name;
+#ifdef _WIN32
+  std::ofstream(dir / "wp.bmp.tmp") << "left by an earlier version";
+#else
+  fs::create_symlink(dir / "victim", dir / "wp.bmp.tmp");
+#endif
+  ASSERT_EQ(dib.SavePicture(target.string()), kTrue);
+  EXPECT_EQ(ReadAll(dir / "victim"), Bytes({'v', 'i', 'c', 't', 'i', 'm'}));
+  EXPECT_FALSE(fs::is_symlink(target));
+  EXPECT_EQ(ReadAll(target).size(), 90u);
+  std::set<std::string> left;
+  for (const auto& entry : fs::directory_iterator(dir)) left.insert(entry.path().filename().string());
+  EXPECT_EQ(left, (std::set<std::string>{"notes.tmp", "victim", "wp.bmp", "wp.bmp.0123abcd", "wp.bmp.notes.tmp"}));
 }
 
 TEST_F(WriterTest, UnopenableFileRaisesSeventeenWithTheSystemText) {

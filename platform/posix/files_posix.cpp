@@ -1,6 +1,7 @@
-// The bitmap writer's file and memory calls on POSIX files. Share mode 0 becomes an
-// exclusive non-blocking flock, errno is the last-error code and strerror its text.
+// The bitmap writer's file and memory calls on POSIX files. errno is the last-error
+// code and strerror its text.
 #include <sys/file.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -27,16 +28,10 @@ int ToFd(Handle h) { return static_cast<int>(h - 1); }
 class PosixFiles : public Files {
  public:
   Handle CreateFileA(const std::string& name) override {
-    // Truncate only once the lock is held: a file that another opener holds stays as it is.
-    const int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    // A new file only, and never through a link planted in the folder.
+    const int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0) {
       Fail(errno);
-      return kInvalidHandle;
-    }
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ftruncate(fd, 0) != 0) {
-      const int error = errno;
-      ::close(fd);
-      Fail(error);
       return kInvalidHandle;
     }
     return FromFd(fd);
@@ -61,6 +56,11 @@ class PosixFiles : public Files {
     return true;
   }
 
+  bool FlushFileBuffers(Handle file) override {
+    // EINVAL: a file system that has nothing to flush.
+    return ::fsync(ToFd(file)) == 0 || errno == EINVAL || Fail(errno);
+  }
+
   bool CloseHandle(Handle file) override { return ::close(ToFd(file)) == 0 || Fail(errno); }
 
   bool MoveFileReplace(const std::string& from, const std::string& to) override {
@@ -75,10 +75,33 @@ class PosixFiles : public Files {
     const bool moved = ::rename(from.c_str(), to.c_str()) == 0;
     const int error = errno;
     if (target >= 0) ::close(target);
-    return moved || Fail(error);
+    if (!moved) return Fail(error);
+    // The rename is on the disk only once the folder is: without this a crash can
+    // bring back the old file, or none. Some file systems cannot sync a folder; the
+    // file is in place all the same.
+    const auto slash = to.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : to.substr(0, slash);
+    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+      ::fsync(dir);
+      ::close(dir);
+    }
+    return true;
   }
 
   bool DeleteFileA(const std::string& name) override { return ::unlink(name.c_str()) == 0 || Fail(errno); }
+
+  std::vector<std::string> FolderEntries(const std::string& folder) override {
+    std::vector<std::string> names;
+    DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+    if (dir == nullptr) return names;
+    while (const dirent* entry = ::readdir(dir)) {
+      const std::string name = entry->d_name;
+      if (name != "." && name != "..") names.push_back(name);
+    }
+    ::closedir(dir);
+    return names;
+  }
 
   std::uint32_t GetLastError() override { return lastError; }
 
