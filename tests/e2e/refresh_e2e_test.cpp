@@ -219,5 +219,36 @@ TEST_F(Refresh, AnUnwritableFolderIsRetried) {
   ExpectCleanEnd(*program);
 }
 
+// The outside end, natively: an end already waiting when the first refresh starts
+// stops it between its steps; a file size limit makes the save fail instead of
+// killing the program; a burst of ends still ends with status 0.
+TEST_F(Refresh, EndSignalsAndFileSizeLimitEndOrFailCleanly) {
+  if (UnderWine()) GTEST_SKIP() << "POSIX signals";
+  MakePicture(2004, 8);
+  auto temporaries = [&] {
+    int n = 0;
+    for (const auto& entry : fs::directory_iterator(base)) n += entry.path().extension() == ".tmp";
+    return n;
+  };
+  const std::vector<std::string> pendingEnd = {
+      "perl", "-MPOSIX", "-e", "sigprocmask(SIG_BLOCK, POSIX::SigSet->new(SIGTERM)); kill 'TERM', $$; exec @ARGV"};
+  auto program = sandbox.Start({{"FAKETIME", "@2004-08-31 12:00:00"}}, pendingEnd);
+  EXPECT_EQ(program->Wait(), 0) << program->StandardError();
+  EXPECT_FALSE(fs::exists(Bitmap()));
+
+  program = sandbox.Start({{"FAKETIME", "@2004-08-31 12:00:00"}}, {"sh", "-c", "ulimit -f 8; exec \"$@\"", "sh"});
+  ASSERT_TRUE(program->StaysRunningFor(SettleTime() + Millis{1000})) << program->StandardError();
+  EXPECT_FALSE(fs::exists(Bitmap()));
+  EXPECT_EQ(temporaries(), 0);
+  ExpectCleanEnd(*program);
+
+  program = StartAt("2004-08-31 12:00:00");
+  ASSERT_TRUE(WaitForFile(Bitmap(), ExitTimeout())) << program->StandardError();
+  const auto deadline = std::chrono::steady_clock::now() + ExitTimeout();
+  while (program->Wait(Millis{0}) == -1 && std::chrono::steady_clock::now() < deadline) program->Stop();
+  EXPECT_EQ(program->Wait(), 0);
+  EXPECT_EQ(temporaries(), 0);
+}
+
 }  // namespace
 }  // namespace e2e
