@@ -66,7 +66,8 @@ class PosixFiles : public Files {
   bool MoveFileReplace(const std::string& from, const std::string& to) override {
     // Windows will not replace a file that another opener holds with share mode 0;
     // take the same lock on the target for the moment of the rename.
-    const int target = ::open(to.c_str(), O_RDONLY | O_CLOEXEC);
+    // Not through a link, and not stalled by a FIFO planted in its place.
+    const int target = ::open(to.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (target >= 0 && ::flock(target, LOCK_EX | LOCK_NB) != 0) {
       const int error = errno;
       ::close(target);
