@@ -33,7 +33,10 @@ class WriterTest : public ::testing::Test {
   fs::path target = dir / "wp.bmp";
   fakes::FaultyFiles files;
   zorvani::cDIBSection dib{platform::SystemGdi(), files};
-  void SetUp() override { fs::create_directories(dir); }
+  void SetUp() override {
+    fs::remove_all(dir);  // what a killed run left
+    fs::create_directories(dir);
+  }
   void TearDown() override { fs::remove_all(dir); }
 };
 
