@@ -8,6 +8,7 @@
 // CALENDAR_DIR holds WP.ini and Zorvani<year>/1.jpg .. 12.jpg for three years from
 // FIRST_YEAR; wp.bmp is written there. On Linux set XDG_CONFIG_HOME to a folder of
 // the run's own: the desktop key is made there.
+// Not under AddressSanitizer: its quarantine keeps freed memory resident.
 #include <gtest/gtest.h>
 
 #include <algorithm>
