@@ -99,11 +99,21 @@ std::uint32_t Little(const unsigned char* p, int bytes) {
   return value;
 }
 
+std::uint32_t Big(const unsigned char* p, int bytes) {
+  std::uint32_t value = 0;
+  for (int i = 0; i < bytes; ++i) value = value << 8 | p[i];
+  return value;
+}
+
 // Whether the size that the file's header claims may be decoded. OLE decodes the
 // whole picture in one call, so a bomb must be caught here. A JPEG needs a frame
-// header before its first scan; BMP and GIF give their size up front; other formats
-// OLE knows (icons, metafiles) never become a large bitmap.
+// header before its first scan; BMP, GIF and PNG (which Wine's OLE reads too) give
+// their size up front; the other formats OLE knows (icons, metafiles) never become a
+// large bitmap.
 bool ClaimedSizeAllowed(const unsigned char* p, std::size_t n) {
+  if (n >= 24 && p[0] == 0x89 && p[1] == 'P' && p[2] == 'N' && p[3] == 'G') {
+    return PictureSizeAllowed(Big(p + 16, 4), Big(p + 20, 4));
+  }
   if (n >= 26 && p[0] == 'B' && p[1] == 'M') {
     if (Little(p + 14, 4) == 12) return PictureSizeAllowed(Little(p + 18, 2), Little(p + 20, 2));
     const auto height = static_cast<std::int32_t>(Little(p + 22, 4));
@@ -126,11 +136,9 @@ bool ClaimedSizeAllowed(const unsigned char* p, std::size_t n) {
       continue;
     }
     if (marker == 0xD9 || marker == 0xDA) return false;
-    const std::size_t length = std::size_t{p[i + 2]} << 8 | p[i + 3];
+    const std::size_t length = Big(p + i + 2, 2);
     const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
-    if (frame) {  // precision, then height and width, big-endian
-      return i + 9 <= n && PictureSizeAllowed(std::int64_t{p[i + 7]} << 8 | p[i + 8], std::int64_t{p[i + 5]} << 8 | p[i + 6]);
-    }
+    if (frame) return i + 9 <= n && PictureSizeAllowed(Big(p + i + 7, 2), Big(p + i + 5, 2));  // after the precision
     if (length < 2) return false;
     i += 2 + length;
   }
