@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "general/general.h"
+#include "platform/form.h"
 #include "platform/process.h"
 #include "platform/services.h"
 #include "runtime/runtime_error.h"
@@ -17,6 +18,13 @@ std::string FourDigitYear(int year) {
   std::string text = std::to_string(year);
   if (text.size() < 4) text.insert(0, 4 - text.size(), '0');
   return text;
+}
+
+// An end asked for from outside is acted on between the steps of a refresh, not
+// after it: decoding and writing a large picture take seconds.
+struct EndRequested : std::exception {};
+void StopIfEndPending() {
+  if (platform::EndPending()) throw EndRequested();
 }
 
 // Drops the refresh's image object on every way out of the refresh.
@@ -37,13 +45,15 @@ Status ComposeCalendarImage(const std::string& sPicturePath, const std::string& 
   const CalendarCell cell = CalendarCellOf(now.year, now.month, now.day);
 
   const std::unique_ptr<platform::Picture> picture = platform::Current().pictures->LoadPicture(sPicturePath);
+  StopIfEndPending();
   CalendarImage->CreateFromPicture(*picture);
+  StopIfEndPending();
 
   const double left = static_cast<double>(cell.column) * Config.SPACING_X + Config.CORNER_X;
   const double top = static_cast<double>(cell.row) * Config.SPACING_Y + Config.CORNER_Y;
   CalendarImage->drawRectPerc(left, top, Config.CELL_X, Config.CELL_Y, Config.RECT_THICKNESS, Config.R_COMP,
                               Config.G_COMP, Config.B_COMP);
-
+  StopIfEndPending();
   return SaveWallpaperBitmap(sBitmapPath);
 }
 
@@ -60,6 +70,7 @@ Status RefreshWallpaper() {
     CalendarImage = std::make_unique<cDIBSection>();
 
     const Status result = ComposeCalendarImage(picturePath, bitmapPath);
+    StopIfEndPending();
     if (result == 0) {
       std::string key = kDesktopKey;  // each call rewrites its own copy of the path
       RegistryWriteValue(key, "TileWallpaper", "0");

@@ -1,12 +1,12 @@
-// The bitmap writer's file and memory calls on POSIX files. Share mode 0 becomes an
-// exclusive non-blocking flock, errno is the last-error code and strerror its text.
+// The bitmap writer's file and memory calls on POSIX files. errno is the last-error
+// code and strerror its text.
 #include <sys/file.h>
 #include <sys/uio.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -32,16 +32,10 @@ int ToFd(Handle h) { return static_cast<int>(h - 1); }
 class PosixFiles : public Files {
  public:
   Handle CreateFileA(const std::string& name) override {
-    // Truncate only once the lock is held: a file that another opener holds stays as it is.
-    const int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    // A new file only, and never through a link planted in the folder.
+    const int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0) {
       Fail(errno);
-      return kInvalidHandle;
-    }
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ftruncate(fd, 0) != 0) {
-      const int error = errno;
-      ::close(fd);
-      Fail(error);
       return kInvalidHandle;
     }
     return FromFd(fd);
@@ -68,39 +62,24 @@ class PosixFiles : public Files {
     return error == 0 || Fail(error);
   }
 
+  bool FlushFileBuffers(Handle file) override {
+    if (SendHeld(ToFd(file)) != 0) return false;
+    // EINVAL: a file system that has nothing to flush.
+    return ::fsync(ToFd(file)) == 0 || errno == EINVAL || Fail(errno);
+  }
+
+  // The writer flushes before it closes, so held bytes that fail to go out here belong
+  // to a file that is deleted anyway.
   bool CloseHandle(Handle file) override {
-    const int fd = ToFd(file);
-    int error = 0;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      const auto it = held_.find(fd);
-      if (it != held_.end()) {
-        std::size_t done = 0;
-        error = Send(fd, it->second, nullptr, 0, &done);
-        held_.erase(it);
-      }
-    }
-    if (error != 0) {
-      // The caller already counted the held bytes as written and need not look at
-      // this result: a file that lacks them must never stand in for a complete one.
-      char link[64];
-      std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-      char path[4096];
-      const ssize_t n = ::readlink(link, path, sizeof path - 1);
-      if (n > 0 && path[0] == '/') {
-        path[n] = '\0';
-        ::unlink(path);
-      }
-      ::close(fd);
-      return Fail(error);
-    }
-    return ::close(fd) == 0 || Fail(errno);
+    const int error = SendHeld(ToFd(file));
+    return (::close(ToFd(file)) == 0 && error == 0) || Fail(error != 0 ? error : errno);
   }
 
   bool MoveFileReplace(const std::string& from, const std::string& to) override {
     // Windows will not replace a file that another opener holds with share mode 0;
     // take the same lock on the target for the moment of the rename.
-    const int target = ::open(to.c_str(), O_RDONLY | O_CLOEXEC);
+    // Not through a link, and not stalled by a FIFO planted in its place.
+    const int target = ::open(to.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (target >= 0 && ::flock(target, LOCK_EX | LOCK_NB) != 0) {
       const int error = errno;
       ::close(target);
@@ -109,10 +88,33 @@ class PosixFiles : public Files {
     const bool moved = ::rename(from.c_str(), to.c_str()) == 0;
     const int error = errno;
     if (target >= 0) ::close(target);
-    return moved || Fail(error);
+    if (!moved) return Fail(error);
+    // The rename is on the disk only once the folder is: without this a crash can
+    // bring back the old file, or none. Some file systems cannot sync a folder; the
+    // file is in place all the same.
+    const auto slash = to.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : to.substr(0, slash);
+    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+      ::fsync(dir);
+      ::close(dir);
+    }
+    return true;
   }
 
   bool DeleteFileA(const std::string& name) override { return ::unlink(name.c_str()) == 0 || Fail(errno); }
+
+  std::vector<std::string> FolderEntries(const std::string& folder) override {
+    std::vector<std::string> names;
+    DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+    if (dir == nullptr) return names;
+    while (const dirent* entry = ::readdir(dir)) {
+      const std::string name = entry->d_name;
+      if (name != "." && name != "..") names.push_back(name);
+    }
+    ::closedir(dir);
+    return names;
+  }
 
   std::uint32_t GetLastError() override { return lastError; }
 
@@ -132,6 +134,18 @@ class PosixFiles : public Files {
 
  private:
   static constexpr std::size_t kHoldBack = 256;
+
+  // Sends what WriteFile held back for fd, if anything; 0 or the errno of the failure.
+  int SendHeld(int fd) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto it = held_.find(fd);
+    if (it == held_.end()) return 0;
+    std::size_t done = 0;
+    const int error = Send(fd, it->second, nullptr, 0, &done);
+    held_.erase(it);
+    if (error != 0) Fail(error);
+    return error;
+  }
 
   // Writes held, then count bytes of buffer; *done counts what reached the file.
   // Returns 0 or the errno of the failed call.

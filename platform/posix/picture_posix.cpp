@@ -238,6 +238,7 @@ class JpegLoader : public PictureLoader {
     auto file = std::make_shared<const JpegFile>(fileName);
     Header h;
     Run(*file, ReadHeaderStep, &h);
+    if (!PictureSizeAllowed(h.width, h.height)) Raise(zorvani::kErrInvalidPicture);
 
     // The pixel memory must be describable by a DIB's 32-bit signed biSizeImage.
     const std::int64_t stride = posix::Stride24(h.width);
