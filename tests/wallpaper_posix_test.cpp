@@ -74,14 +74,14 @@ const Case kCases[] = {
     {"XFCE: every monitor and workspace listed", {"XDG_CURRENT_DESKTOP=XFCE", "DISPLAY=:0"}, {{"xfconf-query", kXfceListing}}, "10", true,
      "xfconf-query -c xfce4-desktop -l\n"
      "xfconf-query -c xfce4-desktop -p /backdrop/screen0/monitorVGA-1/workspace0/image-style -n -t int -s 5\n"
-     "xfconf-query -c xfce4-desktop -p /backdrop/screen0/monitorVGA-1/workspace0/last-image -n -t string -s $D/My Pictures/wp-a.bmp\n"
+     "xfconf-query -c xfce4-desktop -p /backdrop/screen0/monitorVGA-1/workspace0/last-image -n -t string -s $D/My Pictures/wp.bmp\n"
      "xfconf-query -c xfce4-desktop -p /backdrop/screen0/monitorHDMI-1/workspace3/image-style -n -t int -s 5\n"
-     "xfconf-query -c xfce4-desktop -p /backdrop/screen0/monitorHDMI-1/workspace3/last-image -n -t string -s $D/My Pictures/wp-a.bmp\n"},
+     "xfconf-query -c xfce4-desktop -p /backdrop/screen0/monitorHDMI-1/workspace3/last-image -n -t string -s $D/My Pictures/wp.bmp\n"},
     {"XFCE before xfdesktop ever ran", {"XDG_CURRENT_DESKTOP=XFCE", "DISPLAY=:0"},
      {{"xfconf-query", ""}, {"xrandr", "echo 'Monitors: 1'; echo ' 0: +*DP-2 1920/527x1080/296+0+0  DP-2'"}}, "2", true,
      "xfconf-query -c xfce4-desktop -l\nxrandr --listmonitors\n"
      "xfconf-query -c xfce4-desktop -p /backdrop/screen0/monitorDP-2/workspace0/image-style -n -t int -s 3\n"
-     "xfconf-query -c xfce4-desktop -p /backdrop/screen0/monitorDP-2/workspace0/last-image -n -t string -s $D/My Pictures/wp-a.bmp\n"},
+     "xfconf-query -c xfce4-desktop -p /backdrop/screen0/monitorDP-2/workspace0/last-image -n -t string -s $D/My Pictures/wp.bmp\n"},
     {"Plasma with its tool, fill mode by script", {"XDG_CURRENT_DESKTOP=KDE", "WAYLAND_DISPLAY=wayland-0"},
      {{"plasma-apply-wallpaperimage", ""}, {"qdbus6", ""}, {"dbus-send", ""}}, "0", true,
      "plasma-apply-wallpaperimage $D/My Pictures/wp-a.bmp\n"
@@ -96,7 +96,7 @@ const Case kCases[] = {
     {"LXQt", {"XDG_CURRENT_DESKTOP=LXQt", "DISPLAY=:0"}, {{"pcmanfm-qt", ""}, {"pcmanfm", ""}}, "6", true,
      "pcmanfm-qt --set-wallpaper=$D/My Pictures/wp-a.bmp --wallpaper-mode=fit\n"},
     {"LXDE", {"XDG_CURRENT_DESKTOP=LXDE", "DISPLAY=:0"}, {{"pcmanfm", ""}}, "22", true,
-     "pcmanfm --set-wallpaper=$D/My Pictures/wp-a.bmp --wallpaper-mode=screen\n"},
+     "pcmanfm --set-wallpaper=$D/My Pictures/wp.bmp --wallpaper-mode=screen\n"},
     {"sway by its socket", {"SWAYSOCK=/run/sway.sock", "WAYLAND_DISPLAY=wayland-1", "DISPLAY=:0"}, {{"swaymsg", ""}, {"feh", ""}}, "10", true,
      "swaymsg output * bg $D/My Pictures/wp.bmp fill\n"},
     {"Hyprland with hyprpaper: a PNG", {"XDG_CURRENT_DESKTOP=Hyprland", "WAYLAND_DISPLAY=wayland-1"}, {{"hyprctl", ""}}, "2", true,

@@ -121,7 +121,6 @@ class XfceBackend : public DesktopBackend {
   bool Claims(const std::string& desktopName) const override {
     return desktopName.find("xfce") != std::string::npos || desktopName == "xubuntu";
   }
-  bool CachesByPath() const override { return true; }
 
   CommandResult Apply(const Session& session, const WallpaperRequest& request) const override {
     const std::string query = session.FindProgram("xfconf-query");
@@ -391,7 +390,9 @@ bool PrepareFile(const std::string& bitmap, const DesktopBackend& backend, Deskt
 const std::vector<std::unique_ptr<DesktopBackend>>& DesktopBackends() {
   static const std::vector<std::unique_ptr<DesktopBackend>> backends = [] {
     std::vector<std::unique_ptr<DesktopBackend>> list;
-    // GNOME reads the file again when it changes; an older Pantheon (Gala) does not.
+    // Handed the same path again, GNOME, xfdesktop, pcmanfm and sway show the file as it
+    // is now; an older Pantheon (Gala) and hyprpaper keep what they loaded. Cinnamon,
+    // MATE, Plasma and LXQt cannot run here, so they get alternating names to be safe.
     list.push_back(std::make_unique<GsettingsBackend>("gnome", std::initializer_list<const char*>{"gnome", "ubuntu", "unity", "budgie"},
                                                       "org.gnome.desktop.background", "picture-uri", false, true, false));
     list.push_back(std::make_unique<GsettingsBackend>("pantheon", std::initializer_list<const char*>{"pantheon"},
@@ -403,7 +404,7 @@ const std::vector<std::unique_ptr<DesktopBackend>>& DesktopBackends() {
     list.push_back(std::make_unique<XfceBackend>());
     list.push_back(std::make_unique<PlasmaBackend>());
     list.push_back(std::make_unique<PcmanfmBackend>("lxqt", "pcmanfm-qt", Placements{"stretch", "center", "tile", "fit", "zoom", "stretch"}, true));
-    list.push_back(std::make_unique<PcmanfmBackend>("lxde", "pcmanfm", Placements{"stretch", "center", "tile", "fit", "crop", "screen"}, true));
+    list.push_back(std::make_unique<PcmanfmBackend>("lxde", "pcmanfm", Placements{"stretch", "center", "tile", "fit", "crop", "screen"}, false));
     list.push_back(std::make_unique<SwayBackend>());
     list.push_back(std::make_unique<HyprlandBackend>());
     list.push_back(std::make_unique<SwaybgBackend>());
