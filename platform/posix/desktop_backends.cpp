@@ -12,6 +12,7 @@
 #include <regex>
 #include <utility>
 
+#include "platform/posix/ascii_text.h"
 #include "platform/posix/png_copy.h"
 
 namespace platform {
@@ -21,8 +22,7 @@ namespace {
 constexpr std::uint32_t kHkeyCurrentUser = 0x80000001;
 
 std::string Lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  for (char& c : text) c = AsciiLower(c);
   return text;
 }
 
@@ -60,14 +60,7 @@ struct Placements {
 };
 
 // A quoted GVariant string: a path may hold quotes and backslashes.
-std::string GVariantString(const std::string& text) {
-  std::string quoted = "'";
-  for (const char c : text) {
-    if (c == '\'' || c == '\\') quoted += '\\';
-    quoted += c;
-  }
-  return quoted + "'";
-}
+std::string GVariantString(const std::string& text) { return BackslashQuoted(text, '\''); }
 
 CommandResult Worse(CommandResult a, CommandResult b) {
   if (a == CommandResult::kTimedOut || b == CommandResult::kTimedOut) return CommandResult::kTimedOut;
