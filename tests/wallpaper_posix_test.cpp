@@ -49,7 +49,8 @@ std::string TinyBitmap() {
 
 const char kXfceListing[] =
     "case \"$*\" in *-l) printf '%s\\n' /backdrop/screen0/monitorVGA-1/workspace0/image-style "
-    "/backdrop/screen0/monitorVGA-1/workspace0/last-image /backdrop/screen0/monitorHDMI-1/workspace3/last-image;; esac";
+    "/backdrop/screen0/monitorVGA-1/workspace0/last-image /backdrop/screen0/monitorHDMI-1/workspace3/last-image; "
+    "/usr/bin/seq 200000;; esac";  // more than a pipe holds, and more than is kept
 
 struct Case {
   const char* what;
@@ -117,6 +118,8 @@ const Case kCases[] = {
     {"a tool that fails", {"XDG_CURRENT_DESKTOP=GNOME", "DBUS_SESSION_BUS_ADDRESS=x"}, {{"gsettings", "exit 1"}}, "2", false,
      "gsettings set org.gnome.desktop.background picture-options 'stretched'\n"
      "gsettings set org.gnome.desktop.background picture-uri 'file://$D/My%20Pictures/wp.bmp'\n"},
+    {"a tool that hangs is ended at the time limit", {"XDG_CURRENT_DESKTOP=GNOME", "DBUS_SESSION_BUS_ADDRESS=x"},
+     {{"gsettings", "/bin/sleep 600 & wait"}}, "2", false, "gsettings set org.gnome.desktop.background picture-options 'stretched'\n"},
     {"no desktop session at all", {"XDG_CURRENT_DESKTOP=GNOME"}, {{"gsettings", ""}}, "2", true, ""},
     {"a session bus and no desktop (ssh)", {"DBUS_SESSION_BUS_ADDRESS=x"}, {{"feh", ""}, {"gsettings", ""}}, "2", true, ""},
 };
@@ -137,10 +140,10 @@ class WallpaperPosix : public testing::Test {
       fs::permissions(folder_ / "bin" / name, fs::perms::owner_all);
     }
   }
-  bool Apply(std::vector<std::string> environment, std::chrono::milliseconds timeout = 3000ms) {
+  bool Apply(std::vector<std::string> environment) {
     environment.push_back("PATH=" + (folder_ / "bin").string());
     fs::remove(folder_ / "calls.log");
-    platform::posix::LinuxDesktop desktop(key_, [=] { return platform::posix::Session(environment, timeout); });
+    platform::posix::LinuxDesktop desktop(key_, [=] { return platform::posix::Session(environment, 2000ms); });
     return desktop.SystemParametersInfoA(20, 0, Bitmap(), 3);
   }
   std::string Calls() const {
@@ -213,14 +216,6 @@ TEST_F(WallpaperPosix, APngCopyHasTheBitmapsPixelsTopRowFirstAndBadBitmapsGiveNo
   std::ofstream(Bitmap(), std::ios::binary | std::ios::trunc) << bitmap.substr(0, 60);
   EXPECT_FALSE(platform::posix::WritePngCopy(Bitmap(), png));
   EXPECT_FALSE(fs::exists(png + ".tmp"));
-}
-
-TEST_F(WallpaperPosix, AHangingToolCostsOneTimeoutAndCountsAsRefused) {
-  std::ofstream(Bitmap(), std::ios::binary) << TinyBitmap();
-  Stubs({{"gsettings", "/bin/sleep 600 & wait"}});
-  const auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(Apply({"XDG_CURRENT_DESKTOP=GNOME", "DBUS_SESSION_BUS_ADDRESS=x"}, 300ms));
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
 }
 
 }  // namespace

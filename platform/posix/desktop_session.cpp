@@ -114,7 +114,9 @@ CommandResult Session::Run(const std::vector<std::string>& argv, std::string* ou
   int pipeEnds[2] = {-1, -1};
   if (output != nullptr) {
     output->clear();
-    if (pipe2(pipeEnds, O_CLOEXEC | O_NONBLOCK) != 0) return CommandResult::kFailed;
+    // Only our end is non-blocking: the program's writes must wait for our reads.
+    if (pipe2(pipeEnds, O_CLOEXEC) != 0) return CommandResult::kFailed;
+    fcntl(pipeEnds[0], F_SETFL, O_NONBLOCK);
   }
   const auto closePipe = [&] {
     for (int& end : pipeEnds) {
@@ -136,13 +138,17 @@ CommandResult Session::Run(const std::vector<std::string>& argv, std::string* ou
       return CommandResult::kFailed;
     }
   }
-  if (pipeEnds[1] >= 0) close(pipeEnds[1]), pipeEnds[1] = -1;
+  if (pipeEnds[1] >= 0) {
+    close(pipeEnds[1]);
+    pipeEnds[1] = -1;
+  }
   // Reads what is there without blocking; a full pipe would stall the program.
   const auto drain = [&] {
     char buffer[4096];
     ssize_t n;
     while (pipeEnds[0] >= 0 && (n = read(pipeEnds[0], buffer, sizeof buffer)) > 0) {
-      output->append(buffer, std::min<std::size_t>(static_cast<std::size_t>(n), kOutputLimit - std::min(kOutputLimit, output->size())));
+      const std::size_t room = kOutputLimit - std::min(kOutputLimit, output->size());
+      output->append(buffer, std::min(static_cast<std::size_t>(n), room));
     }
   };
 
