@@ -3,7 +3,8 @@
 //   zorvani-desktop-probe FILE WIDTH HEIGHT SEED [--hold]
 // Four quadrants in colours picked by SEED, so that a flipped or stale picture shows.
 // Exit 0 when the desktop took the file. --hold keeps the process (and a wallpaper
-// client it started) until standard input closes.
+// client it started) until standard input closes, and repeats with SEED + 1, + 2, ...
+// for each line read.
 #include <cstdint>
 #include <cstdlib>
 #include <iostream>
@@ -12,15 +13,12 @@
 #include "dib/cDIBSection.h"
 #include "platform/wallpaper.h"
 
-int main(int argc, char** argv) {
-  if (argc < 5) {
-    std::cerr << "usage: zorvani-desktop-probe FILE WIDTH HEIGHT SEED [--hold]\n";
-    return 2;
-  }
-  const std::string path = argv[1];
-  const int width = std::atoi(argv[2]), height = std::atoi(argv[3]), seed = std::atoi(argv[4]);
+namespace {
+
+// Writes picture `seed` to path and hands it to the desktop.
+bool WriteAndApply(const std::string& path, int width, int height, int seed) {
   zorvani::cDIBSection picture;
-  if (width <= 0 || height <= 0 || picture.Create(width, height) == zorvani::kFalse) return 2;
+  if (picture.Create(width, height) == zorvani::kFalse) return false;
   std::uint8_t* bits = picture.DIBSectionBitsPtr();
   const int stride = picture.BytesPerScanLine();
   for (int row = 0; row < height; ++row) {  // stored bottom-up
@@ -32,13 +30,28 @@ int main(int argc, char** argv) {
       pixel[2] = static_cast<std::uint8_t>(value * 7 + 90);
     }
   }
-  if (picture.SavePicture(path) == zorvani::kFalse) return 2;
-  const bool taken = platform::SystemDesktop().SystemParametersInfoA(
-      platform::kSpiSetDeskWallpaper, 0, path, platform::kSpifUpdateIniFile | platform::kSpifSendWinIniChange);
+  return picture.SavePicture(path) != zorvani::kFalse &&
+         platform::SystemDesktop().SystemParametersInfoA(platform::kSpiSetDeskWallpaper, 0, path,
+                                                         platform::kSpifUpdateIniFile | platform::kSpifSendWinIniChange);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 5) {
+    std::cerr << "usage: zorvani-desktop-probe FILE WIDTH HEIGHT SEED [--hold]\n";
+    return 2;
+  }
+  const std::string path = argv[1];
+  const int width = std::atoi(argv[2]), height = std::atoi(argv[3]);
+  int seed = std::atoi(argv[4]);
+  if (width <= 0 || height <= 0) return 2;
+  bool taken = WriteAndApply(path, width, height, seed);
   if (argc > 5 && std::string(argv[5]) == "--hold") {
     std::cout << (taken ? "taken" : "refused") << std::endl;
-    std::string line;
-    while (std::getline(std::cin, line)) {
+    for (std::string line; std::getline(std::cin, line);) {
+      taken = WriteAndApply(path, width, height, ++seed);
+      std::cout << (taken ? "taken" : "refused") << std::endl;
     }
   }
   return taken ? 0 : 1;
