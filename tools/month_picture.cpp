@@ -331,18 +331,5 @@ void WriteMonthPicture(const MonthPictureSettings& settings, int quality, const 
   WriteTextFile(jpegPath, std::string(jpeg.begin(), jpeg.end()));
 }
 
-void WriteCalendar(const std::string& folder, int year, int width, int height, int quality) {
-  const std::filesystem::path yearFolder = std::filesystem::path(folder) / ("Zorvani" + std::to_string(year));
-  std::filesystem::create_directories(yearFolder);
-  MonthPictureSettings settings;
-  settings.year = year;
-  settings.width = width;
-  settings.height = height;
-  for (settings.month = 1; settings.month <= 12; ++settings.month) {
-    WriteMonthPicture(settings, quality, (yearFolder / (std::to_string(settings.month) + ".jpg")).string());
-  }
-  WriteTextFile((std::filesystem::path(folder) / "WP.ini").string(), WpIniText(settings.grid));
-}
-
 }  // namespace tools
 }  // namespace zorvani
