@@ -1,7 +1,5 @@
 #include "tools/month_picture.h"
 
-#include <turbojpeg.h>
-
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -290,23 +288,6 @@ RgbImage DrawMonthPicture(const MonthPictureSettings& settings) {
                 column >= 5 ? kWeekendInk : kInk);
   }
   return canvas.Take();
-}
-
-std::vector<std::uint8_t> EncodeJpeg(const RgbImage& image, int quality) {
-  if (quality < 1 || quality > 100) throw std::invalid_argument("quality must be 1 to 100");
-  tjhandle encoder = tjInitCompress();
-  if (encoder == nullptr) throw std::runtime_error("TurboJPEG: no compressor");
-  unsigned char* jpeg = nullptr;
-  unsigned long size = 0;
-  const int result = tjCompress2(encoder, image.pixels.data(), image.width, 0, image.height, TJPF_RGB, &jpeg, &size,
-                                 TJSAMP_444, quality, TJFLAG_ACCURATEDCT);
-  std::vector<std::uint8_t> bytes;
-  if (result == 0) bytes.assign(jpeg, jpeg + size);
-  const std::string error = result == 0 ? "" : tjGetErrorStr2(encoder);
-  tjFree(jpeg);
-  tjDestroy(encoder);
-  if (result != 0) throw std::runtime_error("TurboJPEG: " + error);
-  return bytes;
 }
 
 std::string WpIniText(const GridGeometry& grid, const FrameStyle& frame) {

@@ -106,25 +106,29 @@ RgbImage DecodePng(const std::string& path) {
 
 }  // namespace
 
-std::vector<std::string> PhotoFiles(const std::string& folder) {
-  std::vector<std::string> files;
-  std::error_code error;
-  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-    const std::string extension = Lower(it->path().extension().string());
-    if (!it->is_regular_file(error) || !(extension == ".jpg" || extension == ".jpeg" || extension == ".png")) continue;
-    files.push_back(it->path().string());
-  }
-  if (error) throw std::runtime_error("cannot read the folder " + folder + ": " + error.message());
-  std::sort(files.begin(), files.end());
-  return files;
-}
-
 RgbImage ReadPhoto(const std::string& path, int minWidth, int minHeight) {
   if (IsJpegName(path)) return DecodeJpegScaled(ReadBytes(path), minWidth, minHeight, path);
   return DecodePng(path);
 }
 
 RgbImage DecodeJpeg(const std::vector<std::uint8_t>& jpeg) { return DecodeJpegScaled(jpeg, 0, 0, "JPEG"); }
+
+std::vector<std::uint8_t> EncodeJpeg(const RgbImage& image, int quality) {
+  if (quality < 1 || quality > 100) throw std::invalid_argument("quality must be 1 to 100");
+  tjhandle encoder = tjInitCompress();
+  if (encoder == nullptr) throw std::runtime_error("TurboJPEG: no compressor");
+  unsigned char* jpeg = nullptr;
+  unsigned long size = 0;
+  const int result = tjCompress2(encoder, image.pixels.data(), image.width, 0, image.height, TJPF_RGB, &jpeg, &size,
+                                 TJSAMP_444, quality, TJFLAG_ACCURATEDCT);
+  std::vector<std::uint8_t> bytes;
+  if (result == 0) bytes.assign(jpeg, jpeg + size);
+  const std::string error = result == 0 ? "" : tjGetErrorStr2(encoder);
+  tjFree(jpeg);
+  tjDestroy(encoder);
+  if (result != 0) throw std::runtime_error("TurboJPEG: " + error);
+  return bytes;
+}
 
 }  // namespace tools
 }  // namespace zorvani
