@@ -1,5 +1,6 @@
 // A calendar from the photo calendar maker, run by the real program on one day: the
-// frame in wp.bmp encloses that day's printed number and no other.
+// frame in wp.bmp encloses that day's printed number and no other. Under Wine the
+// picture comes from the Windows build of the maker.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -26,7 +27,20 @@ TEST(PhotoCalendarEndToEnd, TheProgramFramesTheDaysNumber) {
   const auto report = zorvani::tools::WritePhotoCalendar({}, sandbox.folder(), settings);
 
   Env env{{"FAKETIME", "@2027-05-19 10:00:00"}};
-  if (!UnderWine()) {
+  if (UnderWine()) {
+    // The Windows build of the maker, with its own decoder, fonts and encoder, must put
+    // the grid in the same place; the program then frames its picture.
+    const std::string maker =
+        std::filesystem::path(std::getenv("ZORVANI_E2E_EXE")).parent_path().string() + "/tools/zorvani-month-picture.exe";
+    ASSERT_EQ(sandbox.Run({"wine", maker, "--calendar", sandbox.SystemPath(sandbox.Path("windows")), "--year", "2027",
+                           "--width", "640", "--height", "400"}),
+              0)
+        << ReadTextFile(sandbox.Path("command.err"));
+    const auto geometry = [](const std::string& ini) { return ini.substr(0, ini.find("R_COMP")); };
+    EXPECT_EQ(geometry(ReadTextFile(sandbox.Path("windows/WP.ini"))), geometry(ReadTextFile(sandbox.Path("WP.ini"))));
+    std::filesystem::copy_file(sandbox.Path("windows/Zorvani2027/5.jpg"), sandbox.Path("Zorvani2027/5.jpg"),
+                               std::filesystem::copy_options::overwrite_existing);
+  } else {
     // The program writes into the desktop key but never creates it; gsettings only logs.
     WriteTextFile(sandbox.Path("config/zorvani-wallpaper/HKEY_CURRENT_USER.reg"),
                   "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Control Panel\\Desktop]\r\n");
