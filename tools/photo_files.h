@@ -22,5 +22,11 @@ RgbImage ReadPhoto(const std::string& path, int minWidth = 0, int minHeight = 0)
 
 RgbImage DecodeJpeg(const std::vector<std::uint8_t>& jpeg);
 
+// The EXIF orientation (1..8) in the first 128 KB of a file, 1 when it has none:
+// cameras store the sensor's rows and say how to turn them.
+int ExifOrientationOfFile(const std::string& path);
+// The picture turned and mirrored upright for that orientation.
+RgbImage Oriented(const RgbImage& image, int orientation);
+
 }  // namespace tools
 }  // namespace zorvani

@@ -107,7 +107,11 @@ RgbImage DecodePng(const std::string& path) {
 }  // namespace
 
 RgbImage ReadPhoto(const std::string& path, int minWidth, int minHeight) {
-  if (IsJpegName(path)) return DecodeJpegScaled(ReadBytes(path), minWidth, minHeight, path);
+  if (IsJpegName(path)) {
+    const int orientation = ExifOrientationOfFile(path);
+    if (orientation >= 5) std::swap(minWidth, minHeight);
+    return Oriented(DecodeJpegScaled(ReadBytes(path), minWidth, minHeight, path), orientation);
+  }
   return DecodePng(path);
 }
 

@@ -79,7 +79,7 @@ RgbImage ReadPhoto(const std::string& path, int, int) {
   std::wstring wide(static_cast<std::size_t>(length > 0 ? length : 1), L'\0');
   MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, &wide[0], length);
   Gdiplus::Bitmap bitmap(wide.c_str());
-  return ToRgb(bitmap, path);
+  return Oriented(ToRgb(bitmap, path), ExifOrientationOfFile(path));
 }
 
 RgbImage DecodeJpeg(const std::vector<std::uint8_t>& jpeg) {

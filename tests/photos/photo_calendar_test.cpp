@@ -243,3 +243,37 @@ TEST(PhotoCalendarInput, BadInputWritesNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+// Photos in the order people number them, other files left out; and a camera's
+// orientation tag turns the picture upright.
+TEST(PhotoInput, NameOrderAndOrientation) {
+  Folder folder;
+  for (const char* name : {"10.jpg", "2.PNG", "1.jpeg", "notes.txt", "b.jpg", "a10.png", "a9.png"})
+    zorvani::tools::WriteTextFile(folder.path + "/" + name, "");
+  std::vector<std::string> names;
+  for (const std::string& path : zorvani::tools::PhotoFiles(folder.path)) names.push_back(fs::path(path).filename().string());
+  EXPECT_EQ(names, (std::vector<std::string>{"1.jpeg", "2.PNG", "10.jpg", "a9.png", "a10.png", "b.jpg"}));
+
+  // 32 x 16, dark left half; the tag goes in an APP1 segment right after the start marker.
+  RgbImage photo{32, 16, std::vector<std::uint8_t>(32 * 16 * 3, 255)};
+  for (int y = 0; y < 16; ++y) std::fill_n(&photo.pixels[static_cast<std::size_t>(y) * 96], 48, std::uint8_t{0});
+  const auto jpeg = zorvani::tools::EncodeJpeg(photo, 95);
+  // Orientation, width and height upright, and which of the upright picture's corners is dark.
+  for (const auto& [orientation, width, height, darkX, darkY] : std::vector<std::array<int, 5>>{
+           {1, 32, 16, 0, 0}, {3, 32, 16, 31, 0}, {6, 16, 32, 0, 0}, {8, 16, 32, 0, 31}, {2, 32, 16, 31, 15}}) {
+    const std::string exif = std::string("\xFF\xE1\x00\x22" "Exif\0\0" "MM\x00\x2A\x00\x00\x00\x08" "\x00\x01", 20) +
+                             std::string("\x01\x12\x00\x03\x00\x00\x00\x01", 8) + static_cast<char>(0) +
+                             static_cast<char>(orientation) + std::string(6, '\0');
+    zorvani::tools::WriteTextFile(folder.path + "/turned.jpg",
+                                  std::string(jpeg.begin(), jpeg.begin() + 2) + exif + std::string(jpeg.begin() + 2, jpeg.end()));
+    const RgbImage upright = zorvani::tools::ReadPhoto(folder.path + "/turned.jpg");
+    ASSERT_EQ(upright.width, width) << orientation;
+    ASSERT_EQ(upright.height, height) << orientation;
+    EXPECT_LT(upright.pixels[(static_cast<std::size_t>(darkY) * width + darkX) * 3], 64) << orientation;
+    EXPECT_GT(upright.pixels[(static_cast<std::size_t>(height - 1 - darkY) * width + width - 1 - darkX) * 3], 192) << orientation;
+  }
+}
+
+}  // namespace
