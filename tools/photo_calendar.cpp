@@ -492,15 +492,24 @@ Placement FindCalmPlacement(const std::vector<RgbImage>& pictures, int blockWidt
   }
   const int bw = std::max(1, blockWidth / step), bh = std::max(1, blockHeight / step);
   const int marginX = static_cast<int>(gw * 0.04), marginY = static_cast<int>(gh * 0.05);
+  // Ranked by the detail of the block and a border round it, so the calendar keeps
+  // clear of busy parts when the calm part is larger than it.
+  const int borderX = bw / 10, borderY = bh / 10;
+  const auto s = [&](int xx, int yy) { return sum[static_cast<std::size_t>(yy) * (gw + 1) + xx]; };
+  const auto mean = [&](int x0, int y0, int x1, int y1) {
+    x0 = std::max(x0, 0), y0 = std::max(y0, 0), x1 = std::min(x1, gw), y1 = std::min(y1, gh);
+    return (s(x1, y1) - s(x0, y1) - s(x1, y0) + s(x0, y0)) /
+           (static_cast<double>(x1 - x0) * (y1 - y0) * static_cast<double>(pictures.size()));
+  };
   Placement best;
   best.detail = 1e300;
+  double bestRank = 1e300;
   for (int y = marginY; y + bh <= gh - marginY; ++y) {
     for (int x = marginX; x + bw <= gw - marginX; ++x) {
-      const auto s = [&](int xx, int yy) { return sum[static_cast<std::size_t>(yy) * (gw + 1) + xx]; };
-      const double total = s(x + bw, y + bh) - s(x, y + bh) - s(x + bw, y) + s(x, y);
-      const double mean = total / (static_cast<double>(bw) * bh * static_cast<double>(pictures.size()));
-      if (mean < best.detail - 1e-9) {
-        best.detail = mean;
+      const double rank = mean(x - borderX, y - borderY, x + bw + borderX, y + bh + borderY);
+      if (rank < bestRank - 1e-9) {
+        bestRank = rank;
+        best.detail = mean(x, y, x + bw, y + bh);
         best.left = x * step;
         best.top = y * step;
       }
