@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <random>
 #include <regex>
 
 #include "platform/services.h"
@@ -45,7 +46,12 @@ MonthPicture LoadMonthPicture(const std::string& path, int year, int month) {
   if (year == 0 || month == 0) YearMonthFromPath(path, &result.year, &result.month);
   if (year != 0) result.year = year;
   if (month != 0) result.month = month;
-  const std::unique_ptr<platform::Picture> picture = platform::Current().pictures->LoadPicture(path);
+  std::unique_ptr<platform::Picture> picture;
+  try {
+    picture = platform::Current().pictures->LoadPicture(path);
+  } catch (const RuntimeError& error) {
+    Raise(error.number(), path + ": " + error.description());
+  }
   result.image = std::make_unique<cDIBSection>();
   result.image->CreateFromPicture(*picture);
   if (result.image->DIBSectionBitsPtr() == nullptr || result.image->width() <= 0) {
@@ -144,7 +150,9 @@ std::string CheckAgainstGrid(const PixelGrid& grid, int pictureWidth, int pictur
 
 std::string WriteChecked(const std::string& text, const std::string& output,
                          const std::function<std::string(const std::string&)>& check) {
-  const fs::path file = output.empty() ? fs::temp_directory_path() / "zorvani-calibrate-WP.ini"
+  // A name of its own in the shared temporary folder, so that no other file is written through.
+  const fs::path file = output.empty() ? fs::temp_directory_path() / ("zorvani-calibrate-" +
+                                                                      std::to_string(std::random_device{}()) + ".ini")
                                        : fs::path(output + ".new");
   {
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
@@ -155,7 +163,7 @@ std::string WriteChecked(const std::string& text, const std::string& output,
   try {
     problem = check(file.string());
   } catch (const RuntimeError& error) {
-    problem = "the program cannot read the result: " + RunTimeErrorReport(error);
+    problem = "checking the result failed: " + RunTimeErrorReport(error);
   }
   std::error_code ignored;
   if (!problem.empty() || output.empty()) {

@@ -240,7 +240,7 @@ int main(int argc, char** argv) {
   try {
     return Run(options);
   } catch (const zorvani::RuntimeError& error) {
-    return Refuse(zorvani::RunTimeErrorReport(error));
+    return Refuse(error.description());
   } catch (const std::exception& error) {
     return Refuse(error.what());
   }

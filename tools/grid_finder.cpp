@@ -355,6 +355,12 @@ FoundGrid FindGrid(const cDIBSection& image, int year, int month, int thickness)
   if (thickness <= 0) thickness = DefaultThickness(w);
   const std::vector<std::uint8_t> ink = InkOf(GreyOf(image));
   const std::vector<Mark> marks = TextMarks(ink, w, h);
+  // Finding the lattice compares every mark with every other: keep that bounded.
+  if (marks.size() > 5000) {
+    found.refusal = "no calendar grid found: the picture has too much fine detail (" + std::to_string(marks.size()) +
+                    " marks the size of digits)";
+    return found;
+  }
   const Lattice lattice = FindLattice(marks);
   if (lattice.cells.size() < 28) {
     found.refusal = "no calendar grid found: fewer than 28 numbers stand in equally spaced rows and columns";
@@ -367,22 +373,20 @@ FoundGrid FindGrid(const cDIBSection& image, int year, int month, int thickness)
   const int sundayFirst = (mondayFirst + 1) % 7;
   int c0 = 0, r0 = 0;
   std::pair<int, int> match{0, 0}, other{0, 0}, sunday{0, 0};
-  int minC = 1 << 30, maxC = -(1 << 30), minR = 1 << 30, maxR = -(1 << 30);
+  // A run starts at a mark: try each mark as day 1 in each column of its row.
+  std::vector<std::pair<int, int>> windows;
   for (const auto& [cell, k] : lattice.cells) {
-    minC = std::min(minC, cell.first), maxC = std::max(maxC, cell.first);
-    minR = std::min(minR, cell.second), maxR = std::max(maxR, cell.second);
+    for (int column = 0; column < 7; ++column) windows.emplace_back(cell.first - column, cell.second);
   }
-  for (int c = minC - 6; c <= maxC; ++c) {
-    for (int r = minR - 5; r <= maxR; ++r) {
-      const std::pair<int, int> run = RunIn(lattice, c, r);
-      if (run.second < 28 || run.second > 31) continue;
-      if (run == std::make_pair(mondayFirst, days)) {
-        match = run, c0 = c, r0 = r;
-      } else if (run == std::make_pair(sundayFirst, days)) {
-        sunday = run;
-      } else if (run.first < 7 && run.second > other.second) {
-        other = run;
-      }
+  for (const auto& [c, r] : windows) {
+    const std::pair<int, int> run = RunIn(lattice, c, r);
+    if (run.second < 28 || run.second > 31) continue;
+    if (run == std::make_pair(mondayFirst, days)) {
+      match = run, c0 = c, r0 = r;
+    } else if (run == std::make_pair(sundayFirst, days)) {
+      sunday = run;
+    } else if (run.first < 7 && run.second > other.second) {
+      other = run;
     }
   }
   if (match.second == 0) {
