@@ -12,7 +12,7 @@
 
 #include "runtime/runtime_error.h"
 #include "tools/calibrate.h"
-#include "tools/grid_finder.h"
+#include "tools/calendar_grid.h"
 
 namespace {
 
@@ -55,87 +55,25 @@ bool Numbers(const std::string& text, std::size_t count, long low, long high, st
   return values->size() == count && text.back() != ',';
 }
 
-struct Detected {
-  FoundGrid found;
-  int width = 0, height = 0, year = 0, month = 0;
-};
-
-Detected Detect(const std::string& path, int year, int month, int thickness) {
-  const MonthPicture picture = LoadMonthPicture(path, year, month);
-  Detected detected{{}, picture.image->width(), picture.image->height(), picture.year, picture.month};
-  if (picture.year == 0 || picture.month == 0) {
-    detected.found.refusal = "the year and month are not in the path (Zorvani<year>/<month>.jpg); give --year and --month";
-    return detected;
-  }
-  detected.found = FindGrid(*picture.image, picture.year, picture.month, thickness);
-  return detected;
-}
-
-std::string Describe(const Detected& d) {
-  const PixelGrid& g = d.found.grid;
-  char text[200];
-  std::snprintf(text, sizeof text, "first cell %.1f,%.1f %dx%d, step %.2f,%.2f, %s", g.x, g.y, g.width, g.height,
-                g.dx, g.dy, d.found.boxes ? "following the printed boxes" : "round the numbers");
-  return text;
-}
-
-double MedianOf(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
-}
-
-// WP.ini holds one grid for the whole year: the median of the months' grids, which
-// every month's days must then fit. The months it does not fit are reported.
+// WP.ini holds one grid for the whole year; every month's days must fit it.
 int DetectCalendar(const std::string& folder, int year, int thickness, const Colour& colour, const std::string& output) {
-  std::vector<Detected> months;
-  for (int month = 1; month <= 12; ++month) {
-    const std::string path = (std::filesystem::path(folder) / ("Zorvani" + std::to_string(year)) /
-                              (std::to_string(month) + ".jpg")).string();
-    try {
-      months.push_back(Detect(path, year, month, thickness));
-    } catch (const zorvani::RuntimeError& error) {
-      months.push_back({});
-      months.back().found.refusal = path + ": " + error.description();
-    }
+  const CalendarGrid calendar = FindCalendarGrid(folder, year, thickness);
+  if (calendar.width == 0) return Refuse("no month picture has a grid that can be used");
+  std::vector<std::string> misfits;
+  const std::string problem = WriteChecked(WpIniFor(calendar.grid, calendar.width, calendar.height, colour), output,
+                                           [&](const std::string& written) {
+                                             ReadWpIni(written);
+                                             misfits = CalendarMisfits(calendar);
+                                             const auto bad = std::count_if(misfits.begin(), misfits.end(),
+                                                                            [](const std::string& m) { return !m.empty(); });
+                                             return bad == 0   ? std::string()
+                                                    : bad == 1 ? std::string("one month does not fit")
+                                                               : std::to_string(bad) + " months do not fit";
+                                           });
+  for (std::size_t m = 0; m < misfits.size(); ++m) {
+    const std::string& verdict = misfits[m].empty() ? calendar.months[m].Describe() : misfits[m];
+    std::fprintf(stderr, "%2zu: %s%s\n", m + 1, verdict.c_str(), misfits[m].empty() ? "" : "  <-");
   }
-  std::vector<const Detected*> found;
-  for (const Detected& d : months) {
-    if (d.found.refusal.empty()) found.push_back(&d);
-  }
-  if (found.empty()) return Refuse("no month picture has a grid that can be used");
-  const Detected& first = *found.front();
-  std::vector<double> values[6];
-  for (const Detected* d : found) {
-    const PixelGrid& g = d->found.grid;
-    const double each[6] = {g.x, g.y, g.dx, g.dy, static_cast<double>(g.width), static_cast<double>(g.height)};
-    for (int k = 0; k < 6; ++k) values[k].push_back(each[k]);
-  }
-  PixelGrid shared = first.found.grid;
-  shared.x = MedianOf(values[0]), shared.y = MedianOf(values[1]), shared.dx = MedianOf(values[2]);
-  shared.dy = MedianOf(values[3]);
-  shared.width = static_cast<int>(MedianOf(values[4])), shared.height = static_cast<int>(MedianOf(values[5]));
-
-  std::vector<std::string> verdicts(12);
-  const std::string problem =
-      WriteChecked(WpIniFor(shared, first.width, first.height, colour), output, [&](const std::string& written) {
-        ReadWpIni(written);
-        std::string firstProblem;
-        for (std::size_t m = 0; m < months.size(); ++m) {
-          const Detected& d = months[m];
-          std::string& verdict = verdicts[m];
-          if (!d.found.refusal.empty()) {
-            verdict = "no grid: " + d.found.refusal;
-          } else if (d.width != first.width || d.height != first.height) {
-            verdict = "differs: the picture is " + std::to_string(d.width) + " x " + std::to_string(d.height);
-          } else {
-            const std::string fit = CheckDayFrames(d.width, d.height, d.year, d.month, d.found.numbers);
-            verdict = fit.empty() ? Describe(d) : "differs from the other months: with their grid " + fit;
-          }
-          if (firstProblem.empty() && verdict != Describe(d)) firstProblem = "month " + std::to_string(m + 1) + " does not fit";
-        }
-        return firstProblem;
-      });
-  for (std::size_t m = 0; m < months.size(); ++m) std::fprintf(stderr, "%2zu: %s\n", m + 1, verdicts[m].c_str());
   if (!problem.empty()) return Refuse("WP.ini holds one grid for the whole year, and " + problem);
   return 0;
 }
@@ -181,9 +119,9 @@ int Run(std::map<std::string, std::string>& options) {
   }
 
   if (options.count("--detect")) {
-    const Detected d = Detect(picturePath, year, month, thickness);
+    const Detected d = DetectInPicture(picturePath, year, month, thickness);
     if (!d.found.refusal.empty()) return Refuse(d.found.refusal);
-    std::fprintf(stderr, "zorvani-calibrate: %s\n", Describe(d).c_str());
+    std::fprintf(stderr, "zorvani-calibrate: %s\n", d.Describe().c_str());
     const std::string problem =
         WriteChecked(WpIniFor(d.found.grid, d.width, d.height, colour), output, [&](const std::string& written) {
           ReadWpIni(written);

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/calendar_grid.h"
 #include "tools/calibrate.h"
 #include "tools/grid_finder.h"
 #include "tools/month_picture.h"
@@ -23,10 +24,17 @@ using zorvani::tools::GridGeometry;
 using zorvani::tools::MonthPictureSettings;
 using zorvani::tools::PictureStyle;
 
+// A folder of the run's own, removed at the end.
 fs::path Scratch(const std::string& name) {
-  const fs::path folder = fs::temp_directory_path() / ("zorvani-calibrate-test-" + std::to_string(::getpid()));
-  fs::create_directories(folder);
-  return folder / name;
+  static const struct Folder {
+    fs::path path = fs::temp_directory_path() / ("zorvani-calibrate-test-" + std::to_string(::getpid()));
+    Folder() { fs::create_directories(path); }
+    ~Folder() {
+      std::error_code ignored;
+      fs::remove_all(path, ignored);
+    }
+  } folder;
+  return folder.path / name;
 }
 
 // Grid places: fractions of the picture (cell, spacing, corner for X, then Y).
@@ -139,6 +147,23 @@ TEST(Detect, RefusesWhatIsNotThisMonthsMondayFirstGrid) {
     const MonthPicture picture = LoadMonthPicture(WritePicture(c.settings, 75, "refused.jpg"), 2004, c.month);
     EXPECT_NE(FindGrid(*picture.image, 2004, c.month, 0).refusal.find(c.reason), std::string::npos);
   }
+}
+
+// One WP.ini serves the whole year: a month printed with its grid elsewhere is named,
+// and the others fit the shared grid.
+TEST(Detect, NamesTheMonthsThatDoNotFitTheYearsGrid) {
+  const std::string folder = Scratch("calendar").string();
+  fs::create_directories(folder + "/Zorvani2026");
+  for (int month = 1; month <= 12; ++month) {
+    const MonthPictureSettings settings{2026, month, 960, 540, month == 7 ? kBottom : kTop, Style(month % 2 == 0, false)};
+    zorvani::tools::WriteMonthPicture(settings, 80, folder + "/Zorvani2026/" + std::to_string(month) + ".jpg");
+  }
+  const CalendarGrid calendar = FindCalendarGrid(folder, 2026, 0);
+  zorvani::tools::WriteTextFile(Scratch("year.ini").string(), WpIniFor(calendar.grid, 960, 540, Colour{}));
+  ReadWpIni(Scratch("year.ini").string());
+  const std::vector<std::string> misfits = CalendarMisfits(calendar);
+  ASSERT_EQ(misfits.size(), 12u);
+  for (int month = 1; month <= 12; ++month) EXPECT_EQ(misfits[month - 1].empty(), month != 7) << month << ": " << misfits[month - 1];
 }
 
 // --cell/--step through WP.ini and the program's reader: every day of a six-row month
