@@ -353,6 +353,11 @@ FoundGrid FindGrid(const cDIBSection& image, int year, int month, int thickness)
   FoundGrid found;
   const int w = image.width(), h = image.height();
   if (thickness <= 0) thickness = DefaultThickness(w);
+  // The search keeps about ten bytes a pixel; larger scans are refused rather than swapped.
+  if (static_cast<long long>(w) * h > 64LL * 1000 * 1000) {
+    found.refusal = "the picture has more than 64 million pixels; scale it down to find its grid";
+    return found;
+  }
   const std::vector<std::uint8_t> ink = InkOf(GreyOf(image));
   const std::vector<Mark> marks = TextMarks(ink, w, h);
   // Finding the lattice compares every mark with every other: keep that bounded.
