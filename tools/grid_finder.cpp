@@ -156,7 +156,7 @@ bool SimilarHeight(const Mark& a, const Mark& b) {
   return ratio > 0.7 && ratio < 1.43;
 }
 
-// The most common of the distances, within 4 %: their mean and how many agree.
+// The most common of the distances, those within 8 % of each other: their mean and how many agree.
 std::pair<double, int> CommonDistance(std::vector<double> distances) {
   std::sort(distances.begin(), distances.end());
   std::pair<double, int> best{0, 0};
@@ -204,12 +204,13 @@ void Refit(Lattice& lattice, const std::vector<Mark>& marks) {
     const double i = cell.first, j = cell.second, x = marks[k].Cx(), y = marks[k].Cy();
     n += 1, si += i, sj += j, sii += i * i, sjj += j * j, sx += x, sy += y, six += i * x, sjy += j * y;
   }
+  // Kept only when it is a lattice still: at least two columns (rows) and a forward step.
   const double vi = n * sii - si * si, vj = n * sjj - sj * sj;
-  if (vi > 0) {
+  if (vi > 0 && (n * six - si * sx) / vi > 1) {
     lattice.dx = (n * six - si * sx) / vi;
     lattice.x0 = (sx - lattice.dx * si) / n;
   }
-  if (vj > 0) {
+  if (vj > 0 && (n * sjy - sj * sy) / vj > 1) {
     lattice.dy = (n * sjy - sj * sy) / vj;
     lattice.y0 = (sy - lattice.dy * sj) / n;
   }
