@@ -454,11 +454,16 @@ std::string CheckDayFrames(int pictureWidth, int pictureHeight, int year, int mo
     if (drawn.pixels == 0 || drawn.pixels != FramePixels(drawn.box, thickness)) {
       return which + " is not drawn whole (it reaches past the picture's edge)";
     }
-    const PixelBox inside{drawn.box.left + thickness, drawn.box.top + thickness, drawn.box.right - thickness,
-                          drawn.box.bottom - thickness};
-    if (!inside.Contains(numbers[static_cast<std::size_t>(day - 1)])) return which + " does not hold its number";
+    // Two pixels of room either way: a number's faint anti-aliased edge is wider than its ink.
+    const int room = 2;
+    const PixelBox inside{drawn.box.left + thickness + room, drawn.box.top + thickness + room,
+                          drawn.box.right - thickness - room, drawn.box.bottom - thickness - room};
+    if (!inside.Contains(numbers[static_cast<std::size_t>(day - 1)])) {
+      return which + " does not leave its number clear (a smaller --thickness may)";
+    }
+    const PixelBox around{drawn.box.left - room, drawn.box.top - room, drawn.box.right + room, drawn.box.bottom + room};
     for (std::size_t other = 0; other < numbers.size(); ++other) {
-      if (static_cast<int>(other) != day - 1 && drawn.box.Meets(numbers[other])) {
+      if (static_cast<int>(other) != day - 1 && around.Meets(numbers[other])) {
         return which + " reaches day " + std::to_string(other + 1) + "'s number";
       }
     }

@@ -74,6 +74,8 @@ const Layout kLayouts[] = {
     {"720p right, boxes, narrow digits", 1280, 720, 60, 2030, 9, kRight, Style(true, false, 1, 0.8)},
     {"1920x1200 top, dark, small digits", 1920, 1200, 65, 2004, 2, kTop, Style(false, true, 0.8)},
     {"2560x1080 corner, dark, boxes", 2560, 1080, 90, 2031, 8, kCorner, Style(true, true)},
+    {"4:3 1280x960 left, photo, boxes, dark", 1280, 960, 70, 2027, 1, kLeft, WithPhoto(Style(true, true), 0.5, 0.05, 0.97, 0.95)},
+    {"1600x900 corner under photo, bold", 1600, 900, 60, 2028, 10, kCorner, WithPhoto(Style(false, false, 1, 1, true), 0.02, 0.33, 0.52, 0.97)},
 };
 
 std::string WritePicture(const MonthPictureSettings& settings, int quality, const std::string& name) {
