@@ -11,6 +11,9 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <signal.h>
+#include <sys/resource.h>
 #endif
 
 namespace dibtest {
@@ -62,6 +65,32 @@ TEST_F(WriterTest, FailedWriteKeepsTheOldFile) {
     EXPECT_FALSE(fs::exists(dir / "wp.bmp.tmp")) << failing;
   }
 }
+
+#ifndef _WIN32
+// The two small blocks are held back for one combined write. If they cannot reach the
+// disk even at the close, whose result the writer does not look at, the file must not
+// survive to replace the wallpaper: with a 40-byte size limit the header fails then.
+TEST_F(WriterTest, HeaderThatFailsAtTheCloseLeavesNoFile) {
+  platform::Files& real = platform::SystemFiles();
+  rlimit old{};
+  getrlimit(RLIMIT_FSIZE, &old);
+  const auto oldSignal = signal(SIGXFSZ, SIG_IGN);
+  rlimit small = old;
+  small.rlim_cur = 40;
+  setrlimit(RLIMIT_FSIZE, &small);
+  const platform::Handle file = real.CreateFileA(target.string());
+  std::uint32_t written = 0;
+  const char header[58] = {'B', 'M'};
+  const bool held = real.WriteFile(file, header, 14, &written) && real.WriteFile(file, header + 14, 44, &written);
+  const bool closed = real.CloseHandle(file);
+  setrlimit(RLIMIT_FSIZE, &old);
+  signal(SIGXFSZ, oldSignal);
+  EXPECT_TRUE(held);
+  EXPECT_FALSE(closed);
+  EXPECT_EQ(real.GetLastError(), static_cast<std::uint32_t>(EFBIG));
+  EXPECT_FALSE(fs::exists(target));
+}
+#endif
 
 TEST_F(WriterTest, UnopenableFileRaisesSeventeenWithTheSystemText) {
   ASSERT_EQ(dib.Create(2, 2), kTrue);
