@@ -53,6 +53,8 @@ struct CalendarCell {
 };
 // Row and column of a date in its month's Monday-first grid of seven columns.
 CalendarCell CalendarCellOf(int year, int month, int day);
+// Draws the frame of one cell with the configuration record: what a refresh draws for that day.
+void DrawCellFrame(cDIBSection& image, CalendarCell cell);
 
 // --- Wallpaper refresh -------------------------------------------------------------
 Status RefreshWallpaper();

@@ -61,11 +61,7 @@ Status ComposeCalendarImage(const std::string& sPicturePath, const std::string& 
   StopIfEndPending();
   CalendarImage->CreateFromPicture(*picture);
   StopIfEndPending();
-
-  const double left = static_cast<double>(cell.column) * Config.SPACING_X + Config.CORNER_X;
-  const double top = static_cast<double>(cell.row) * Config.SPACING_Y + Config.CORNER_Y;
-  CalendarImage->drawRectPerc(left, top, Config.CELL_X, Config.CELL_Y, Config.RECT_THICKNESS, Config.R_COMP,
-                              Config.G_COMP, Config.B_COMP);
+  DrawCellFrame(*CalendarImage, cell);
   StopIfEndPending();
   return SaveWallpaperBitmap(sBitmapPath);
 }
