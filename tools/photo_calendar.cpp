@@ -525,8 +525,8 @@ Placement FindCalmPlacement(const std::vector<RgbImage>& pictures, int blockWidt
 PhotoCalendarReport WritePhotoCalendar(const std::vector<std::string>& photos, const std::string& folder,
                                        const PhotoCalendarSettings& settings) {
   if (settings.year < 1 || settings.year > 9999) throw std::invalid_argument("year must be 1 to 9999");
-  if (settings.width < 320 || settings.width > 16384 || settings.height < 200 || settings.height > 16384) {
-    throw std::invalid_argument("size must be 320x200 to 16384x16384");
+  if (settings.width < 400 || settings.width > 16384 || settings.height < 250 || settings.height > 16384) {
+    throw std::invalid_argument("size must be 400x250 to 16384x16384");
   }
   if (settings.quality < 1 || settings.quality > 100) throw std::invalid_argument("quality must be 1 to 100");
   const CalendarWords words = WordsOfLocale(settings.locale);
