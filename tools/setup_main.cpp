@@ -1,5 +1,5 @@
 // zorvani-wallpaper-setup: makes a working calendar for this user (or, with --system,
-// for every user of the machine) and, with --remove, takes it away again.
+// one for every user of the machine) and, with --remove, takes it away again.
 //
 // The calendar folder holds a link to the installed program, WP.ini, the month pictures
 // and, once the program has run, wp.bmp. The auto-start value names the link, so the
@@ -7,8 +7,11 @@
 // while a package upgrade replaces the file the link points at. What set-up made is
 // listed in the folder's .zorvani-setup, so --remove takes exactly that away and keeps
 // pictures a user added.
-#include <fcntl.h>
-#include <sys/stat.h>
+//
+// The machine's calendar is not written to by anyone: in a folder where every user may
+// write, one user could plant a link named wp.bmp and have another user's program write
+// through it. Instead the machine's log-on entry runs --session, which gives each user a
+// folder of their own whose year folders and WP.ini link to the machine's.
 #include <unistd.h>
 
 #include <algorithm>
@@ -34,9 +37,11 @@ namespace {
 const char kUsage[] =
     "usage: zorvani-wallpaper-setup [--system] [--pictures DIR] [--program FILE] [--no-autostart]\n"
     "       zorvani-wallpaper-setup [--system] --remove\n"
+    "       zorvani-wallpaper-setup --session\n"
     "Sets up a calendar folder with this and next year's sample pictures (or the Zorvani<year>\n"
     "folders and WP.ini of DIR), the registry values the program reads and a log-on entry.\n"
-    "--system sets up one calendar for every user of the machine (as root).\n";
+    "--system sets up one calendar for every user of the machine (as root); at log-on the\n"
+    "machine's entry runs --session, which links the user's folder to it and starts the program.\n";
 
 const char kRunKey[] = "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const char kRunValue[] = "ZorvaniWallPaper";
@@ -56,7 +61,7 @@ struct Places {
   fs::path folder;
   fs::path runHive;
   fs::path desktopHive;  // empty for --system: each user's own file is not ours to make
-  fs::path entry;        // empty for --system: the package ships the machine's entry
+  fs::path entry;        // empty for --system and --session: the package ships the machine's entry
   fs::path link() const { return folder / "zorvani-wallpaper"; }
 };
 
@@ -82,7 +87,7 @@ std::string ReadFile(const fs::path& path) {
 }
 
 // Writes beside the file and renames over it, so a reader never sees half a file.
-void ReplaceFile(const fs::path& path, const std::string& text, mode_t mode = 0644) {
+void ReplaceFile(const fs::path& path, const std::string& text) {
   fs::create_directories(path.parent_path());
   const fs::path temporary = path.parent_path() / ("." + path.filename().string() + ".new");
   {
@@ -90,7 +95,6 @@ void ReplaceFile(const fs::path& path, const std::string& text, mode_t mode = 06
     out << text;
     if (!out.flush()) throw std::runtime_error("cannot write " + temporary.string());
   }
-  chmod(temporary.c_str(), mode);
   fs::rename(temporary, path);
 }
 
@@ -197,6 +201,7 @@ void PlacePictures(const Places& places, const std::string& pictures, MadeList& 
     const std::time_t now = std::time(nullptr);
     const int year = std::localtime(&now)->tm_year + 1900;
     const std::string keptIni = hadIni ? ReadFile(ini) : std::string();
+    bool madeAny = false;
     for (const int y : {year, year + 1}) {
       const std::string name = "Zorvani" + std::to_string(y);
       if (fs::exists(places.folder / name)) {
@@ -204,14 +209,29 @@ void PlacePictures(const Places& places, const std::string& pictures, MadeList& 
         continue;
       }
       zorvani::tools::WriteCalendar(places.folder.string(), y, 1280, 800, 92);
+      madeAny = true;
       for (int month = 1; month <= 12; ++month) made.Add(name + "/" + std::to_string(month) + ".jpg");
       Say("Pictures:", places.folder / name, "sample calendar made");
     }
-    if (hadIni) ReplaceFile(ini, keptIni);  // the user's frame colour stays
+    if (hadIni && madeAny) ReplaceFile(ini, keptIni);  // the user's frame colour stays
   }
   if (!fs::exists(ini)) ReplaceFile(ini, zorvani::tools::WpIniText(zorvani::tools::GridGeometry()));
   if (!hadIni) made.Add("WP.ini");
   Say("Settings:", ini, hadIni ? "unchanged" : "made");
+}
+
+// The user's folder shows the machine's year folders and WP.ini through links, so
+// pictures the administrator adds later show at the next log-on.
+void LinkMachinePictures(const Places& places, MadeList& made) {
+  for (const auto& entry : fs::directory_iterator(kSystemFolder)) {
+    const std::string name = entry.path().filename().string();
+    const bool shared = name == "WP.ini" || (entry.is_directory() && name.rfind("Zorvani", 0) == 0);
+    const fs::path link = places.folder / name;
+    if (!shared || fs::exists(fs::symlink_status(link))) continue;
+    fs::create_symlink(entry.path(), link);
+    made.Add(name);
+    Say(name == "WP.ini" ? "Settings:" : "Pictures:", link, "links to " + entry.path().string());
+  }
 }
 
 const char* PlaceLink(const fs::path& link, const fs::path& program) {
@@ -225,19 +245,20 @@ const char* PlaceLink(const fs::path& link, const fs::path& program) {
   return "made";
 }
 
-int SetUp(const Places& places, const std::string& pictures, fs::path program, bool autostart) {
+int SetUp(const Places& places, const std::string& pictures, fs::path program, bool autostart, bool session) {
   if (!fs::is_regular_file(program)) {
     std::fprintf(stderr, "zorvani-wallpaper-setup: no program at %s (give it with --program)\n", program.c_str());
     return 1;
   }
   program = fs::absolute(program).lexically_normal();
   fs::create_directories(places.folder);
-  // Every user's program writes its wp.bmp into the machine's folder; as in /tmp, only
-  // the owner of a file may replace it.
-  if (places.system) fs::permissions(places.folder, fs::perms::all | fs::perms::sticky_bit);
   Say("Calendar folder:", places.folder, "");
   MadeList made(places.folder);
-  PlacePictures(places, pictures, made);
+  if (session) {
+    LinkMachinePictures(places, made);
+  } else {
+    PlacePictures(places, pictures, made);
+  }
   Say("Program:", places.link(), std::string(PlaceLink(places.link(), program)) + ", links to " + program.string());
   made.Add("zorvani-wallpaper");
   made.Save();
@@ -251,9 +272,13 @@ int SetUp(const Places& places, const std::string& pictures, fs::path program, b
     Say("Desktop key:", places.desktopHive, Ensure(places.desktopHive, hive.Text()));
   }
   if (!places.entry.empty() && autostart) Say("Log-on entry:", places.entry, Ensure(places.entry, EntryText(places.link())));
-  if (places.system) Say("Log-on entry:", "/etc/xdg/autostart/zorvani-wallpaper.desktop", "from the package");
-  std::printf("The wallpaper is written to %s at every log-on and every new day.\n",
-              (places.folder / "wp.bmp").c_str());
+  if (places.system) {
+    Say("Log-on entry:", "/etc/xdg/autostart/zorvani-wallpaper.desktop", "from the package");
+    std::printf("At log-on each user without a calendar of their own gets one that shows these pictures.\n");
+  } else {
+    std::printf("The wallpaper is written to %s at every log-on and every new day.\n",
+                (places.folder / "wp.bmp").c_str());
+  }
   return 0;
 }
 
@@ -332,6 +357,7 @@ fs::path DefaultProgram() {
 int main(int argc, char** argv) {
   bool system = false;
   bool remove = false;
+  bool session = false;
   bool autostart = true;
   std::string pictures;
   fs::path program = DefaultProgram();
@@ -342,6 +368,8 @@ int main(int argc, char** argv) {
       system = true;
     } else if (option == "--remove") {
       remove = true;
+    } else if (option == "--session") {
+      session = true;
     } else if (option == "--no-autostart") {
       autostart = false;
     } else if (option == "--pictures" && hasValue) {
@@ -357,9 +385,21 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "zorvani-wallpaper-setup: %s is no folder\n", pictures.c_str());
     return 2;
   }
+  if (session && (system || remove || !pictures.empty() || !fs::is_directory(kSystemFolder))) {
+    std::fprintf(stderr, "zorvani-wallpaper-setup: --session takes no other option and needs the machine's calendar\n");
+    return 2;
+  }
   try {
-    const Places places = PlacesFor(system);
-    return remove ? Remove(places) : SetUp(places, pictures, program, autostart);
+    Places places = PlacesFor(system);
+    if (remove) return Remove(places);
+    if (session) places.entry.clear();
+    const int status = SetUp(places, pictures, program, autostart, session);
+    if (status != 0 || !session) return status;
+    std::fflush(stdout);
+    const std::string link = places.link().string();
+    execl(link.c_str(), link.c_str(), static_cast<char*>(nullptr));
+    std::fprintf(stderr, "zorvani-wallpaper-setup: cannot start %s\n", link.c_str());
+    return 1;
   } catch (const std::exception& error) {
     std::fprintf(stderr, "zorvani-wallpaper-setup: %s\n", error.what());
     return 1;
