@@ -276,8 +276,8 @@ int SetUp(const Places& places, const std::string& pictures, fs::path program, b
     Say("Log-on entry:", "/etc/xdg/autostart/zorvani-wallpaper.desktop", "from the package");
     std::printf("At log-on each user without a calendar of their own gets one that shows these pictures.\n");
   } else {
-    std::printf("The wallpaper is written to %s at every log-on and every new day.\n",
-                (places.folder / "wp.bmp").c_str());
+    std::printf("The wallpaper is written to %s %s.\n", (places.folder / "wp.bmp").c_str(),
+                autostart ? "at every log-on and every new day" : "whenever the program runs");
   }
   return 0;
 }
