@@ -22,4 +22,11 @@ CalendarCell CalendarCellOf(int year, int month, int day) {
   return {static_cast<std::int16_t>(cellIndex / 7), static_cast<std::int16_t>(cellIndex % 7)};
 }
 
+void DrawCellFrame(cDIBSection& image, CalendarCell cell) {
+  const double left = static_cast<double>(cell.column) * Config.SPACING_X + Config.CORNER_X;
+  const double top = static_cast<double>(cell.row) * Config.SPACING_Y + Config.CORNER_Y;
+  image.drawRectPerc(left, top, Config.CELL_X, Config.CELL_Y, Config.RECT_THICKNESS, Config.R_COMP, Config.G_COMP,
+                     Config.B_COMP);
+}
+
 }  // namespace zorvani

@@ -1,7 +1,5 @@
 #include "tools/month_picture.h"
 
-#include <turbojpeg.h>
-
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -44,9 +42,15 @@ const Colour kWeekendInk{196, 82, 62};
 const Colour kTitleInk{252, 247, 236};
 const Colour kYearInk{255, 226, 160};
 
+struct Palette {
+  Colour paper, tile, ink, weekendInk, boxLine;
+};
+const Palette kLight{kPaper, kTile, kInk, kWeekendInk, {150, 150, 162}};
+const Palette kDark{{30, 34, 42}, {42, 47, 58}, {222, 226, 232}, {240, 138, 112}, {112, 118, 132}};
+
 const char* const kMonthNames[12] = {"JANUARY", "FEBRUARY", "MARCH",     "APRIL",   "MAY",      "JUNE",
                                      "JULY",    "AUGUST",   "SEPTEMBER", "OCTOBER", "NOVEMBER", "DECEMBER"};
-const char* const kWeekdays[7] = {"MO", "TU", "WE", "TH", "FR", "SA", "SU"};
+const char* const kWeekdays[8] = {"SU", "MO", "TU", "WE", "TH", "FR", "SA", "SU"};
 
 // A 5 x 7 dot font: digits and capitals, one text row per dot row.
 struct Glyph {
@@ -143,21 +147,27 @@ class Canvas {
 
   // Text in the dot font, top-left at (x, y), each dot `dot` pixels square; edges
   // are anti-aliased by 4 x 4 sampling.
-  void Text(const std::string& text, double x, double y, double dot, Colour c) {
-    const double right = x + TextWidth(text, dot);
+  void Text(const std::string& text, double x, double y, double dot, Colour c) { Text(text, x, y, dot, dot, false, c); }
+
+  // The same with dots dotX wide, and with every dot smeared one dot to the right when bold.
+  void Text(const std::string& text, double x, double y, double dotX, double dot, bool bold, Colour c) {
+    const double right = x + TextWidth(text, dotX) + (bold ? dotX : 0);
     const double bottom = y + 7 * dot;
     for (int py = static_cast<int>(std::floor(y)); py < static_cast<int>(std::ceil(bottom)); ++py) {
       for (int px = static_cast<int>(std::floor(x)); px < static_cast<int>(std::ceil(right)); ++px) {
         int hits = 0;
         for (int s = 0; s < 16; ++s) {
-          const double sx = (px + (s % 4 + 0.5) / 4 - x) / dot;
+          const double sx = (px + (s % 4 + 0.5) / 4 - x) / dotX;
           const double sy = (py + (s / 4 + 0.5) / 4 - y) / dot;
           if (sx < 0 || sy < 0 || sy >= 7) continue;
           const int column = static_cast<int>(sx);
           const std::size_t letter = static_cast<std::size_t>(column / 6);
-          if (letter >= text.size() || column % 6 == 5) continue;
+          if (letter >= text.size() || (column % 6 == 5 && !bold)) continue;
           const Glyph* glyph = GlyphOf(text[letter]);
-          if (glyph != nullptr && glyph->rows[static_cast<int>(sy)][column % 6] == '#') ++hits;
+          if (glyph == nullptr) continue;
+          const char* dots = glyph->rows[static_cast<int>(sy)];
+          const int at = column % 6;
+          if ((at < 5 && dots[at] == '#') || (bold && at > 0 && dots[at - 1] == '#')) ++hits;
         }
         Blend(px, py, c, hits / 16.0);
       }
@@ -175,8 +185,6 @@ void CheckSettings(const MonthPictureSettings& settings) {
     throw std::invalid_argument("width and height must be 16 to 16384");
   }
 }
-
-long long Scaled(double fraction) { return std::llround(fraction * 100000000000.0); }
 
 // Pseudo-random numbers in [0, 1) for the band's decoration, the same for the same month.
 class Sprinkle {
@@ -226,9 +234,95 @@ int FlatMargin(const MonthPictureSettings& settings) {
   return std::max(2, static_cast<int>(std::floor(0.12 * std::min(cellWidth, cellHeight))));
 }
 
+namespace {
+
+int CellIndexOf(const MonthPictureSettings& settings, int day) {
+  const int first = FirstWeekday(settings.year, settings.month);  // Monday 1 ... Sunday 7
+  return day - 1 + (settings.style.sundayFirst ? first % 7 : first - 1);
+}
+
+bool IsWeekendColumn(const MonthPictureSettings& settings, int column) {
+  return settings.style.sundayFirst ? column == 0 || column == 6 : column >= 5;
+}
+
+// One day's tile, inset from the cell edges so that the frame lands on plain paper,
+// and its number centred in it.
+struct DayLayout {
+  int column;
+  double left, top, right, bottom;
+  double textX, textY, dotX, dot;
+};
+
+bool LayOutDay(const MonthPictureSettings& settings, int day, DayLayout* layout) {
+  const int index = CellIndexOf(settings, day);
+  const CellRect cell = CellRectOf(settings.grid, settings.width, settings.height, index / 7, index % 7);
+  const int inset = FlatMargin(settings);
+  const auto down8 = [](int v) { return v >= 0 ? v / 8 * 8 : -((-v + 7) / 8 * 8); };
+  // On the 8 x 8 block grid of the JPEG: every block outside a tile is plain
+  // paper, which any decoder reproduces exactly.
+  const double left = down8(cell.left + inset + 7);
+  const double top = down8(cell.top + inset + 7);
+  const double right = down8(cell.right - inset);
+  const double bottom = down8(cell.bottom - inset);
+  if (right - left < 4 || bottom - top < 4) return false;
+  const std::string digits = std::to_string(day);
+  const double dot = std::min((bottom - top) * 0.62 / 7, (right - left) * 0.6 / 11) * settings.style.glyphScale;
+  const double dotX = dot * settings.style.glyphAspect;
+  *layout = {index % 7, left, top, right, bottom, (left + right - TextWidth(digits, dotX)) / 2,
+             (top + bottom - 7 * dot) / 2, dotX, dot};
+  return true;
+}
+
+std::uint32_t Hash(std::uint32_t x, std::uint32_t y, std::uint32_t seed) {
+  std::uint32_t h = x * 374761393u + y * 668265263u + seed * 2246822519u;
+  h = (h ^ (h >> 13)) * 1274126177u;
+  return h ^ (h >> 16);
+}
+
+// A landscape-like photograph: sky and ground with grain, soft blobs and thin dark strokes.
+void PaintPhoto(Canvas& canvas, int left, int top, int right, int bottom, std::uint32_t seed) {
+  Sprinkle random(seed);
+  const Colour sky[2] = {{70 + 60 * random.Next(), 120, 200}, {200, 220, 240}};
+  const Colour ground[2] = {{90, 130 + 50 * random.Next(), 60}, {40, 60, 30}};
+  const int horizon = top + static_cast<int>((bottom - top) * (0.35 + 0.3 * random.Next()));
+  for (int y = top; y < bottom; ++y) {
+    const bool above = y < horizon;
+    const double t = above ? static_cast<double>(y - top) / std::max(1, horizon - top)
+                           : static_cast<double>(y - horizon) / std::max(1, bottom - horizon);
+    const Colour base = above ? Mix(sky[0], sky[1], t) : Mix(ground[0], ground[1], t);
+    for (int x = left; x < right; ++x) {
+      const double grain = (Hash(static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(y), seed) >> 24) / 255.0 * 36 - 18;
+      canvas.Blend(x, y, {base.r + grain, base.g + grain, base.b + grain}, 1.0);
+    }
+  }
+  const double size = std::min(right - left, bottom - top);
+  for (int i = 0; i < 40; ++i) {
+    const double radius = size * (0.01 + 0.07 * random.Next());
+    const double cx = left + radius + (right - left - 2 * radius) * random.Next();
+    const double cy = top + radius + (bottom - top - 2 * radius) * random.Next();
+    const Colour c{255 * random.Next(), 255 * random.Next(), 255 * random.Next()};
+    canvas.FillRoundedRect(cx - radius, cy - radius, cx + radius, cy + radius, radius, c, 0.5 + 0.5 * random.Next());
+  }
+  for (int i = 0; i < 30; ++i) {
+    double x = left + (right - left) * random.Next(), y = top + (bottom - top) * random.Next();
+    const double angle = 6.283 * random.Next(), length = size * 0.2 * random.Next();
+    for (double run = 0; run < length; run += 0.5) {
+      x += 0.5 * std::cos(angle);
+      y += 0.5 * std::sin(angle);
+      if (x >= left && x < right - 1 && y >= top && y < bottom - 1) {
+        canvas.FillRoundedRect(x, y, x + 1.5, y + 1.5, 0.5, {30, 25, 20}, 0.8);
+      }
+    }
+  }
+}
+
+}  // namespace
+
 RgbImage DrawMonthPicture(const MonthPictureSettings& settings) {
   CheckSettings(settings);
   const GridGeometry& g = settings.grid;
+  const PictureStyle& style = settings.style;
+  const Palette& palette = style.dark ? kDark : kLight;
   const double w = settings.width;
   const double h = settings.height;
   const auto& band = kBands[static_cast<std::size_t>(settings.month - 1)];
@@ -237,7 +331,7 @@ RgbImage DrawMonthPicture(const MonthPictureSettings& settings) {
   // Title band with soft light spots, then plain paper below it.
   const int bandBottom = static_cast<int>(std::lround(h * g.CORNER_Y * 0.62));
   canvas.FillRows(0, bandBottom, band[0], band[1]);
-  canvas.FillRows(bandBottom, settings.height, kPaper, kPaper);
+  canvas.FillRows(bandBottom, settings.height, palette.paper, palette.paper);
   Sprinkle sprinkle(static_cast<std::uint32_t>(settings.year * 12 + settings.month));
   for (int i = 0; i < 9; ++i) {
     const double radius = bandBottom * (0.08 + 0.22 * sprinkle.Next());
@@ -247,6 +341,11 @@ RgbImage DrawMonthPicture(const MonthPictureSettings& settings) {
     const double bottom = std::min(cy + radius, bandBottom - 1.0);
     if (bottom - top < 2 * radius - 0.5) continue;  // keep the spots inside the band
     canvas.FillRoundedRect(cx - radius, top, cx + radius, bottom, radius, kTitleInk, 0.06 + 0.08 * sprinkle.Next());
+  }
+  if (style.photoRight > style.photoLeft && style.photoBottom > style.photoTop) {
+    PaintPhoto(canvas, static_cast<int>(w * style.photoLeft), static_cast<int>(h * style.photoTop),
+               static_cast<int>(w * style.photoRight), static_cast<int>(h * style.photoBottom),
+               static_cast<std::uint32_t>(settings.year * 12 + settings.month));
   }
 
   // Month name on the left and year on the right, over the grid's width.
@@ -258,66 +357,61 @@ RgbImage DrawMonthPicture(const MonthPictureSettings& settings) {
   const double titleTop = (bandBottom - 7 * titleDot) / 2;
   canvas.Text(name, gridLeft, titleTop, titleDot, kTitleInk);
   canvas.Text(year, gridRight - TextWidth(year, titleDot), titleTop, titleDot, kYearInk);
+  if (!style.printGrid) return canvas.Take();
 
   // Weekday names, centred over their columns between the band and the grid.
   const double headerDot = std::min(h * 0.028 / 7, w * g.CELL_X * 0.5 / 11);
   const double headerTop = (bandBottom + h * g.CORNER_Y - 7 * headerDot) / 2;
   for (int column = 0; column < 7; ++column) {
+    const char* weekday = kWeekdays[style.sundayFirst ? column : column + 1];
     const double centre = w * (g.CORNER_X + column * g.SPACING_X + g.CELL_X / 2);
-    canvas.Text(kWeekdays[column], centre - TextWidth(kWeekdays[column], headerDot) / 2, headerTop, headerDot,
-                column >= 5 ? kWeekendInk : kInk);
+    canvas.Text(weekday, centre - TextWidth(weekday, headerDot) / 2, headerTop, headerDot,
+                IsWeekendColumn(settings, column) ? palette.weekendInk : palette.ink);
   }
 
-  // Day tiles, inset from the cell edges so that the frame lands on plain paper.
-  const int inset = FlatMargin(settings);
-  const auto down8 = [](int v) { return v >= 0 ? v / 8 * 8 : -((-v + 7) / 8 * 8); };
-  for (int day = 1; day <= DaysInMonth(settings.year, settings.month); ++day) {
-    int row = 0;
-    int column = 0;
-    CellOf(settings.year, settings.month, day, &row, &column);
-    const CellRect cell = CellRectOf(g, settings.width, settings.height, row, column);
-    // On the 8 x 8 block grid of the JPEG: every block outside a tile is plain
-    // paper, which any decoder reproduces exactly.
-    const double left = down8(cell.left + inset + 7);
-    const double top = down8(cell.top + inset + 7);
-    const double right = down8(cell.right - inset);
-    const double bottom = down8(cell.bottom - inset);
-    if (right - left < 4 || bottom - top < 4) continue;
-    canvas.FillRoundedRect(left, top, right, bottom, std::min(right - left, bottom - top) * 0.18, kTile, 1.0);
-    const std::string digits = std::to_string(day);
-    const double dot = std::min((bottom - top) * 0.62 / 7, (right - left) * 0.6 / 11);
-    canvas.Text(digits, (left + right - TextWidth(digits, dot)) / 2, (top + bottom - 7 * dot) / 2, dot,
-                column >= 5 ? kWeekendInk : kInk);
+  const int days = DaysInMonth(settings.year, settings.month);
+  for (int day = 1; day <= days; ++day) {
+    DayLayout day_{};
+    if (!LayOutDay(settings, day, &day_)) continue;
+    canvas.FillRoundedRect(day_.left, day_.top, day_.right, day_.bottom,
+                           std::min(day_.right - day_.left, day_.bottom - day_.top) * 0.18, palette.tile, 1.0);
+    canvas.Text(std::to_string(day), day_.textX, day_.textY, day_.dotX, day_.dot, style.bold,
+                IsWeekendColumn(settings, day_.column) ? palette.weekendInk : palette.ink);
+  }
+
+  if (style.boxes) {
+    const int rows = CellIndexOf(settings, days) / 7 + 1;
+    const CellRect first = CellRectOf(g, settings.width, settings.height, 0, 0);
+    const int line = std::max(1, static_cast<int>(std::lround(0.02 * std::min(first.right - first.left, first.bottom - first.top))));
+    for (int row = 0; row < rows; ++row) {
+      for (int column = 0; column < 7; ++column) {
+        const CellRect c = CellRectOf(g, settings.width, settings.height, row, column);
+        for (int y = c.top; y < c.bottom; ++y) {
+          for (int x = c.left; x < c.right; ++x) {
+            const bool edge = x < c.left + line || x >= c.right - line || y < c.top + line || y >= c.bottom - line;
+            if (edge) canvas.Blend(x, y, palette.boxLine, 1.0);
+          }
+        }
+      }
+    }
   }
   return canvas.Take();
 }
 
-std::vector<std::uint8_t> EncodeJpeg(const RgbImage& image, int quality) {
-  if (quality < 1 || quality > 100) throw std::invalid_argument("quality must be 1 to 100");
-  tjhandle encoder = tjInitCompress();
-  if (encoder == nullptr) throw std::runtime_error("TurboJPEG: no compressor");
-  unsigned char* jpeg = nullptr;
-  unsigned long size = 0;
-  const int result = tjCompress2(encoder, image.pixels.data(), image.width, 0, image.height, TJPF_RGB, &jpeg, &size,
-                                 TJSAMP_444, quality, TJFLAG_ACCURATEDCT);
-  std::vector<std::uint8_t> bytes;
-  if (result == 0) bytes.assign(jpeg, jpeg + size);
-  const std::string error = result == 0 ? "" : tjGetErrorStr2(encoder);
-  tjFree(jpeg);
-  tjDestroy(encoder);
-  if (result != 0) throw std::runtime_error("TurboJPEG: " + error);
-  return bytes;
-}
-
-std::string WpIniText(const GridGeometry& grid, const FrameStyle& frame) {
-  char text[512];
-  std::snprintf(text, sizeof text,
-                "[config]\nCELL_X=%lld\nCELL_Y=%lld\nSPACING_X=%lld\nSPACING_Y=%lld\nCORNER_X=%lld\nCORNER_Y=%lld\n"
-                "RECT_THICKNESS=%lld\nR_COMP=%d\nG_COMP=%d\nB_COMP=%d\n",
-                Scaled(grid.CELL_X), Scaled(grid.CELL_Y), Scaled(grid.SPACING_X), Scaled(grid.SPACING_Y),
-                Scaled(grid.CORNER_X), Scaled(grid.CORNER_Y), Scaled(frame.RECT_THICKNESS), frame.R_COMP,
-                frame.G_COMP, frame.B_COMP);
-  return text;
+std::vector<CellRect> DayNumberBoxes(const MonthPictureSettings& settings) {
+  CheckSettings(settings);
+  std::vector<CellRect> boxes;
+  for (int day = 1; day <= DaysInMonth(settings.year, settings.month); ++day) {
+    DayLayout d{};
+    if (!LayOutDay(settings, day, &d)) {
+      boxes.push_back({0, 0, 0, 0});
+      continue;
+    }
+    const double right = d.textX + TextWidth(std::to_string(day), d.dotX) + (settings.style.bold ? d.dotX : 0);
+    boxes.push_back({static_cast<int>(std::floor(d.textX)), static_cast<int>(std::floor(d.textY)),
+                     static_cast<int>(std::ceil(right)), static_cast<int>(std::ceil(d.textY + 7 * d.dot))});
+  }
+  return boxes;
 }
 
 void WriteTextFile(const std::string& path, const std::string& text) {
@@ -329,19 +423,6 @@ void WriteTextFile(const std::string& path, const std::string& text) {
 void WriteMonthPicture(const MonthPictureSettings& settings, int quality, const std::string& jpegPath) {
   const std::vector<std::uint8_t> jpeg = EncodeJpeg(DrawMonthPicture(settings), quality);
   WriteTextFile(jpegPath, std::string(jpeg.begin(), jpeg.end()));
-}
-
-void WriteCalendar(const std::string& folder, int year, int width, int height, int quality) {
-  const std::filesystem::path yearFolder = std::filesystem::path(folder) / ("Zorvani" + std::to_string(year));
-  std::filesystem::create_directories(yearFolder);
-  MonthPictureSettings settings;
-  settings.year = year;
-  settings.width = width;
-  settings.height = height;
-  for (settings.month = 1; settings.month <= 12; ++settings.month) {
-    WriteMonthPicture(settings, quality, (yearFolder / (std::to_string(settings.month) + ".jpg")).string());
-  }
-  WriteTextFile((std::filesystem::path(folder) / "WP.ini").string(), WpIniText(settings.grid));
 }
 
 }  // namespace tools

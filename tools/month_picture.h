@@ -7,26 +7,22 @@
 #include <string>
 #include <vector>
 
+#include "tools/wp_ini.h"
+
 namespace zorvani {
 namespace tools {
 
-// Where the grid lies, as fractions of the picture: X values of its width, Y values
-// of its height, with the meaning and names of the WP.ini keys.
-struct GridGeometry {
-  double CELL_X = 0.115;
-  double CELL_Y = 0.095;
-  double SPACING_X = 0.125;
-  double SPACING_Y = 0.11;
-  double CORNER_X = 0.0675;
-  double CORNER_Y = 0.30;
-};
-
-// The frame the wallpaper program draws round today's cell.
-struct FrameStyle {
-  double RECT_THICKNESS = 0.004;
-  int R_COMP = 200;
-  int G_COMP = 40;
-  int B_COMP = 60;
+// Looks of a picture beyond the grid's place; the defaults give the plain sample calendar.
+struct PictureStyle {
+  bool boxes = false;        // a drawn outline round every cell of the month's rows
+  bool dark = false;         // light ink on dark paper
+  bool sundayFirst = false;  // weeks from Sunday to Saturday, as some calendars print them
+  bool printGrid = true;     // false: title and paper only, no weekdays and no days
+  // A photo-like area (left, top, right, bottom as fractions of the picture), none when empty.
+  double photoLeft = 0, photoTop = 0, photoRight = 0, photoBottom = 0;
+  double glyphScale = 1.0;   // day numbers' size against the default
+  double glyphAspect = 1.0;  // width of a font dot against its height
+  bool bold = false;         // every dot one dot wider
 };
 
 struct MonthPictureSettings {
@@ -35,6 +31,7 @@ struct MonthPictureSettings {
   int width = 1280;
   int height = 800;
   GridGeometry grid;
+  PictureStyle style;
 };
 
 // Top-down rows of red, green, blue bytes, no padding.
@@ -68,12 +65,11 @@ CellRect CellRectOf(const GridGeometry& grid, int width, int height, int row, in
 // (1..9999) or size (16..16384).
 RgbImage DrawMonthPicture(const MonthPictureSettings& settings);
 int FlatMargin(const MonthPictureSettings& settings);
+// The pixel box of each day's printed number, day 1 first; right and bottom exclusive.
+std::vector<CellRect> DayNumberBoxes(const MonthPictureSettings& settings);
 
 // Baseline JPEG, 4:4:4, quality 1..100. Throws std::runtime_error on failure.
 std::vector<std::uint8_t> EncodeJpeg(const RgbImage& image, int quality);
-
-// The [config] section: geometry scaled by 10^11, colour as plain integers.
-std::string WpIniText(const GridGeometry& grid, const FrameStyle& frame = FrameStyle());
 
 // Draws and writes one month picture. Throws on a bad settings or a failed write.
 void WriteMonthPicture(const MonthPictureSettings& settings, int quality, const std::string& jpegPath);

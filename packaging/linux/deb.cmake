@@ -7,6 +7,7 @@ set(out "${CMAKE_CURRENT_BINARY_DIR}/deb")
 install(TARGETS ${ZORVANI_SHIPPED} RUNTIME DESTINATION bin)
 install(FILES linux/zorvani-wallpaper.desktop DESTINATION /etc/xdg/autostart)
 install(FILES linux/copyright DESTINATION ${doc})
+install(FILES linux/lintian-overrides DESTINATION share/lintian/overrides RENAME zorvani-wallpaper)
 
 # Debian wants man pages and the changelog compressed, reproducibly (-n: no name, no time).
 string(TIMESTAMP ZORVANI_CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)

@@ -2,8 +2,11 @@
 // GetPrivateProfileSectionA: comment (';') and blank lines dropped, white space around
 // the key and around '=' removed, section names compared without case, only the first
 // section of that name read, and a section that does not fit cut with two NULs.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstring>
-#include <fstream>
 
 #include "platform/posix/ascii_text.h"
 #include "platform/profile.h"
@@ -20,13 +23,33 @@ std::string Trim(const std::string& text) { return posix::TrimIf(text, IsProfile
 using posix::EqualNoCase;
 
 // The section's entries, each followed by its NUL; false when the file cannot be read.
+// The whole file; false when it cannot be read. Plain POSIX reads: iostreams would
+// bring their locale machinery into the resident process for this one file.
+bool ReadWholeFile(const std::string& fileName, std::string& text) {
+  const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char chunk[4096];
+  ssize_t n;
+  while ((n = ::read(fd, chunk, sizeof chunk)) != 0) {
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) break;
+    text.append(chunk, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  return n == 0;
+}
+
 bool ReadSectionEntries(const std::string& fileName, const std::string& section, std::string& entries) {
-  std::ifstream file(fileName, std::ios::binary);
-  if (!file) return false;
+  std::string text;
+  if (!ReadWholeFile(fileName, text)) return false;
   std::string line;
   bool first = true;
   bool inSection = false;
-  while (std::getline(file, line)) {
+  for (std::size_t at = 0; at < text.size();) {
+    std::size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    line.assign(text, at, end - at);
+    at = end + 1;
     if (first && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
     first = false;
     line = Trim(line);
@@ -50,7 +73,7 @@ bool ReadSectionEntries(const std::string& fileName, const std::string& section,
     }
     entries += '\0';
   }
-  return !file.bad();
+  return true;
 }
 
 }  // namespace

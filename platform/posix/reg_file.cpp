@@ -40,14 +40,7 @@ bool ReadQuoted(const std::string& text, std::size_t& pos, std::string& out) {
   return false;
 }
 
-std::string Quote(const std::string& text) {
-  std::string out = "\"";
-  for (const char c : text) {
-    if (c == '\\' || c == '"') out += '\\';
-    out += c;
-  }
-  return out + '"';
-}
+std::string Quote(const std::string& text) { return posix::BackslashQuoted(text, '"'); }
 
 bool ParseHexBytes(const std::string& text, std::vector<std::uint8_t>& bytes) {
   std::size_t pos = 0;

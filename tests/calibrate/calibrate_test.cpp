@@ -1,0 +1,208 @@
+// zorvani-calibrate against generated month pictures of many layouts, judged by what
+// the picture maker knows it printed, and the pixel round trip through the program's
+// own WP.ini reader and frame drawing.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tools/calendar_grid.h"
+#include "tools/calibrate.h"
+#include "tools/grid_finder.h"
+#include "tools/month_picture.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace zorvani::calibrate;
+using zorvani::tools::GridGeometry;
+using zorvani::tools::MonthPictureSettings;
+using zorvani::tools::PictureStyle;
+
+// A folder of the run's own, removed at the end.
+fs::path Scratch(const std::string& name) {
+  static const struct Folder {
+    fs::path path = fs::temp_directory_path() / ("zorvani-calibrate-test-" + std::to_string(::getpid()));
+    Folder() { fs::create_directories(path); }
+    ~Folder() {
+      std::error_code ignored;
+      fs::remove_all(path, ignored);
+    }
+  } folder;
+  return folder.path / name;
+}
+
+// Grid places: fractions of the picture (cell, spacing, corner for X, then Y).
+const GridGeometry kTop{};
+const GridGeometry kLeft{0.056, 0.095, 0.062, 0.11, 0.04, 0.30};
+const GridGeometry kRight{0.056, 0.095, 0.062, 0.11, 0.52, 0.30};
+const GridGeometry kBottom{0.115, 0.085, 0.125, 0.095, 0.0675, 0.40};
+const GridGeometry kCorner{0.057, 0.066, 0.063, 0.075, 0.55, 0.52};
+
+struct Layout {
+  const char* name;
+  int width, height, quality, year, month;
+  GridGeometry grid;
+  PictureStyle style;
+};
+
+PictureStyle Style(bool boxes, bool dark, double scale = 1, double aspect = 1, bool bold = false) {
+  PictureStyle style;
+  style.boxes = boxes, style.dark = dark, style.glyphScale = scale, style.glyphAspect = aspect, style.bold = bold;
+  return style;
+}
+PictureStyle WithPhoto(PictureStyle style, double left, double top, double right, double bottom) {
+  style.photoLeft = left, style.photoTop = top, style.photoRight = right, style.photoBottom = bottom;
+  return style;
+}
+
+const Layout kLayouts[] = {
+    {"720p top", 1280, 720, 90, 2004, 8, kTop, Style(false, false)},
+    {"1080p left, photo right, boxes", 1920, 1080, 80, 2010, 2, kLeft, WithPhoto(Style(true, false), 0.5, 0.05, 0.97, 0.95)},
+    {"1440p right, photo left, dark bold", 2560, 1440, 70, 2021, 5, kRight, WithPhoto(Style(false, true, 1, 1, true), 0.03, 0.05, 0.48, 0.95)},
+    {"4K bottom, boxes, dark", 3840, 2160, 60, 2023, 12, kBottom, Style(true, true)},
+    {"4:3 corner under photo, small digits", 1024, 768, 60, 2024, 2, kCorner, WithPhoto(Style(false, false, 0.75), 0.02, 0.33, 0.52, 0.97)},
+    {"4:3 top, boxes, dark, wide digits", 1600, 1200, 75, 2015, 11, kTop, Style(true, true, 1, 1.5)},
+    {"1366x768 left, photo, dark, large digits", 1366, 768, 60, 2026, 3, kLeft, WithPhoto(Style(false, true, 1.2), 0.5, 0.05, 0.97, 0.95)},
+    {"4:3 bottom, boxes, bold", 2048, 1536, 85, 2020, 2, kBottom, Style(true, false, 1, 1, true)},
+    {"4K corner under photo, boxes, bold", 3840, 2160, 70, 2019, 6, kCorner, WithPhoto(Style(true, false, 1, 1, true), 0.02, 0.33, 0.52, 0.97)},
+    {"720p right, boxes, narrow digits", 1280, 720, 60, 2030, 9, kRight, Style(true, false, 1, 0.8)},
+    {"1920x1200 top, dark, small digits", 1920, 1200, 65, 2004, 2, kTop, Style(false, true, 0.8)},
+    {"2560x1080 corner, dark, boxes", 2560, 1080, 90, 2031, 8, kCorner, Style(true, true)},
+    {"4:3 1280x960 left, photo, boxes, dark", 1280, 960, 70, 2027, 1, kLeft, WithPhoto(Style(true, true), 0.5, 0.05, 0.97, 0.95)},
+    {"1600x900 corner under photo, bold", 1600, 900, 60, 2028, 10, kCorner, WithPhoto(Style(false, false, 1, 1, true), 0.02, 0.33, 0.52, 0.97)},
+};
+
+std::string WritePicture(const MonthPictureSettings& settings, int quality, const std::string& name) {
+  const std::string path = Scratch(name).string();
+  zorvani::tools::WriteMonthPicture(settings, quality, path);
+  return path;
+}
+
+// What is wrong with the grid found in a layout's picture, judged by what the picture
+// maker printed: every frame holds its day's number and meets no other, and where
+// boxes are printed the frame lies on them. Empty when nothing is.
+std::string Judge(const Layout& layout) {
+  const MonthPictureSettings settings{layout.year, layout.month, layout.width, layout.height, layout.grid, layout.style};
+  const MonthPicture picture = LoadMonthPicture(WritePicture(settings, layout.quality, "layout.jpg"), layout.year, layout.month);
+  const FoundGrid found = FindGrid(*picture.image, layout.year, layout.month, 0);
+  if (!found.refusal.empty()) return "refused: " + found.refusal;
+  if (found.boxes != layout.style.boxes) return found.boxes ? "saw boxes that are not there" : "missed the boxes";
+
+  const std::string ini = Scratch("WP.ini").string();
+  zorvani::tools::WriteTextFile(ini, WpIniFor(found.grid, layout.width, layout.height, Colour{}));
+  ReadWpIni(ini);
+  std::vector<PixelBox> printed;
+  for (const auto& n : zorvani::tools::DayNumberBoxes(settings)) printed.push_back({n.left, n.top, n.right, n.bottom});
+  const std::string problem = CheckDayFrames(layout.width, layout.height, layout.year, layout.month, printed);
+  if (!problem.empty() || !layout.style.boxes) return problem;
+  const auto cell = zorvani::tools::CellRectOf(layout.grid, layout.width, layout.height, 0, 0);
+  const PixelBox first = found.grid.CellBox(0, 0);
+  if (std::abs(first.left - cell.left) > 1 || std::abs(first.top - cell.top) > 1 ||
+      std::abs(first.right - cell.right) > 1 || std::abs(first.bottom - cell.bottom) > 1) {
+    char text[160];
+    std::snprintf(text, sizeof text, "first frame %d,%d..%d,%d, printed box %d,%d..%d,%d", first.left, first.top,
+                  first.right, first.bottom, cell.left, cell.top, cell.right, cell.bottom);
+    return text;
+  }
+  return "";
+}
+
+TEST(Detect, FindsTheGridInEveryLayout) {
+  int found = 0;
+  for (const Layout& layout : kLayouts) {
+    const auto start = std::chrono::steady_clock::now();
+    const std::string problem = Judge(layout);
+    EXPECT_EQ(problem, "") << layout.name;
+    found += problem.empty();
+    std::printf("  %-45s %s, %lld ms\n", layout.name, problem.empty() ? "found" : "FAILED",
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                           std::chrono::steady_clock::now() - start).count()));
+    std::fflush(stdout);
+  }
+  std::printf("  %d of %zu layouts found\n", found, std::size(kLayouts));
+}
+
+// A wrong WP.ini is worse than none: each of these is refused with its reason.
+TEST(Detect, RefusesWhatIsNotThisMonthsMondayFirstGrid) {
+  MonthPictureSettings sunday{2004, 8, 1920, 1080, kTop, Style(false, false)};
+  sunday.style.sundayFirst = true;
+  MonthPictureSettings none{2004, 8, 1280, 720, kTop, WithPhoto(Style(false, false), 0.05, 0.3, 0.95, 0.95)};
+  none.style.printGrid = false;
+  const MonthPictureSettings august{2004, 8, 1280, 720, kTop, Style(true, false)};
+  const struct {
+    MonthPictureSettings settings;
+    int month;  // the month the picture is said to be
+    const char* reason;
+  } cases[] = {
+      {sunday, 8, "Sunday-first"},
+      {none, 8, "no calendar grid"},
+      {august, 9, "another month"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.reason);
+    const MonthPicture picture = LoadMonthPicture(WritePicture(c.settings, 75, "refused.jpg"), 2004, c.month);
+    EXPECT_NE(FindGrid(*picture.image, 2004, c.month, 0).refusal.find(c.reason), std::string::npos);
+  }
+}
+
+// One WP.ini serves the whole year: a month printed with its grid elsewhere is named,
+// and the others fit the shared grid.
+TEST(Detect, NamesTheMonthsThatDoNotFitTheYearsGrid) {
+  const std::string folder = Scratch("calendar").string();
+  fs::create_directories(folder + "/Zorvani2026");
+  for (int month = 1; month <= 12; ++month) {
+    const MonthPictureSettings settings{2026, month, 960, 540, month == 7 ? kBottom : kTop, Style(month % 2 == 0, false)};
+    zorvani::tools::WriteMonthPicture(settings, 80, folder + "/Zorvani2026/" + std::to_string(month) + ".jpg");
+  }
+  const CalendarGrid calendar = FindCalendarGrid(folder, 2026, 0);
+  zorvani::tools::WriteTextFile(Scratch("year.ini").string(), WpIniFor(calendar.grid, 960, 540, Colour{}));
+  ReadWpIni(Scratch("year.ini").string());
+  const std::vector<std::string> misfits = CalendarMisfits(calendar);
+  ASSERT_EQ(misfits.size(), 12u);
+  for (int month = 1; month <= 12; ++month) EXPECT_EQ(misfits[month - 1].empty(), month != 7) << month << ": " << misfits[month - 1];
+}
+
+// --cell/--step through WP.ini and the program's reader: every day of a six-row month
+// is framed on exactly the requested pixels, at picture sizes whose fractions do not
+// come out even.
+TEST(FromPixels, EveryDayIsFramedOnTheRequestedPixels) {
+  const struct {
+    int width, height;
+    PixelGrid grid;
+  } cases[] = {
+      {1280, 800, {86, 240, 147, 76, 160, 88, 5}},
+      {1366, 768, {101, 333, 61, 49, 67, 53, 3}},
+      {3840, 2160, {1999, 1100, 221, 149, 233, 171, 15}},
+      {1024, 768, {7, 5, 2, 2, 3, 3, 1}},
+      {641, 401, {320, 100, 40, 40, 45, 49, 2}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
+    const std::string ini = Scratch("pixels.ini").string();
+    zorvani::tools::WriteTextFile(ini, WpIniFor(c.grid, c.width, c.height, Colour{}));
+    ReadWpIni(ini);
+    FrameProbe probe(c.width, c.height);
+    for (int day = 1; day <= 31; ++day) {  // August 2004 starts on a Sunday: rows 0 to 5
+      const zorvani::CalendarCell cell = zorvani::CalendarCellOf(2004, 8, day);
+      const PixelBox wanted{static_cast<int>(c.grid.x + cell.column * c.grid.dx),
+                            static_cast<int>(c.grid.y + cell.row * c.grid.dy), 0, 0};
+      const FrameProbe::Drawn drawn = probe.Draw(cell);
+      ASSERT_EQ(drawn.box.left, wanted.left) << "day " << day;
+      ASSERT_EQ(drawn.box.top, wanted.top) << "day " << day;
+      ASSERT_EQ(drawn.box.right - drawn.box.left, c.grid.width) << "day " << day;
+      ASSERT_EQ(drawn.box.bottom - drawn.box.top, c.grid.height) << "day " << day;
+      ASSERT_EQ(drawn.pixels, FramePixels(drawn.box, c.grid.thickness)) << "day " << day;
+    }
+    EXPECT_EQ(CheckAgainstGrid(c.grid, c.width, c.height), "");
+  }
+  // A grid that runs off the picture is caught by the drawing check.
+  EXPECT_NE(CheckAgainstGrid({1200, 700, 100, 60, 110, 70, 3}, 1280, 800), "");
+}
+
+}  // namespace
