@@ -338,7 +338,10 @@ int Remove(const Places& places) {
     fs::remove(path);
     if (path.parent_path() != places.folder) folders.insert(path.parent_path());
   }
-  for (const fs::path& name : {fs::path("wp.bmp"), fs::path(kMadeList)}) fs::remove(places.folder / name);
+  // The program's output: wp.bmp and the copies some desktops are handed instead.
+  for (const char* name : {"wp.bmp", "wp-a.bmp", "wp-b.bmp", "wp.png", "wp-a.png", "wp-b.png", kMadeList}) {
+    fs::remove(places.folder / name);
+  }
   std::error_code ignored;
   for (const fs::path& folder : folders) fs::remove(folder, ignored);  // only when empty: added pictures stay
   fs::remove(places.folder, ignored);
