@@ -12,7 +12,7 @@ char PathSeparator();
 // holds its claim until the process ends.
 bool PreviousInstanceRunning();
 
-// Full path of the running executable.
+// Full path of the running executable; on Linux the path it was started by, links kept.
 std::string ExecutablePath();
 
 // Ends the process at once with the given status; no handler of the program runs.

@@ -173,6 +173,10 @@ TEST_F(ScratchKey, HandWrittenFileIsKeptByteForByteAndMissingFilesOpenNoKey) {
   WriteFile(home_ / "system" / "zorvani-wallpaper" / "HKEY_LOCAL_MACHINE.reg",
             "[" + run + "]\n\"ZorvaniWallPaper\"=\"C:\\\\Zorvani\\\\ZorvaniWallpaper.exe\"");
   EXPECT_EQ(RegistryReadValue(run, "ZorvaniWallPaper"), "C:\\Zorvani\\ZorvaniWallpaper.exe");
+  // A calendar the user set up without root wins over the machine's.
+  run = "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+  WriteFile(home_ / "zorvani-wallpaper" / "HKEY_LOCAL_MACHINE.reg", "[" + run + "]\n\"ZorvaniWallPaper\"=\"/home/u/cal\"");
+  EXPECT_EQ(RegistryReadValue(run, "ZorvaniWallPaper"), "/home/u/cal");
 }
 #endif
 

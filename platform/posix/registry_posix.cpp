@@ -1,6 +1,5 @@
-// The stand-in registry: one Windows .reg text file per root key.
-//   HKEY_LOCAL_MACHINE: first entry of $XDG_CONFIG_DIRS (/etc/xdg) + /zorvani-wallpaper/HKEY_LOCAL_MACHINE.reg
-//   any other root:     $XDG_CONFIG_HOME (~/.config) + /zorvani-wallpaper/<ROOT NAME>.reg
+// The stand-in registry: one Windows .reg text file per root key, found as
+// platform/posix/hive_location.h tells.
 // The file is read again at every call, so changes made by hand or by another process
 // show at once; a write replaces the file in one rename.
 #include <errno.h>
@@ -14,6 +13,7 @@
 #include <cstdlib>
 #include <map>
 
+#include "platform/posix/hive_location.h"
 #include "platform/posix/reg_file.h"
 #include "platform/registry.h"
 
@@ -30,23 +30,6 @@ const char* RootName(std::uint32_t root) {
                                        "HKEY_DYN_DATA"};
   if (root < 0x80000000u || root > 0x80000006u) return nullptr;
   return kNames[root - 0x80000000u];
-}
-
-std::string EnvOr(const char* name, const std::string& fallback) {
-  const char* value = std::getenv(name);
-  return value != nullptr && *value != '\0' ? std::string(value) : fallback;
-}
-
-std::string HiveFile(const std::string& rootName) {
-  std::string folder;
-  if (rootName == "HKEY_LOCAL_MACHINE") {
-    folder = EnvOr("XDG_CONFIG_DIRS", "/etc/xdg");
-    folder = folder.substr(0, folder.find(':'));
-    if (folder.empty()) folder = "/etc/xdg";
-  } else {
-    folder = EnvOr("XDG_CONFIG_HOME", EnvOr("HOME", "") + "/.config");
-  }
-  return folder + "/zorvani-wallpaper/" + rootName + ".reg";
 }
 
 // 0 on success, otherwise the registry error that stands for the failure.

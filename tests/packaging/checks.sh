@@ -1,0 +1,34 @@
+# Shared by the package rounds: named checks, counted in GoogleTest's words so that
+# scripts/test adds them up.
+checks_passed=0
+checks_failed=0
+
+# check NAME COMMAND...: runs the command quietly; a failure prints its output.
+check() {
+  local name=$1 out
+  shift
+  if out=$("$@" 2>&1); then
+    checks_passed=$((checks_passed + 1))
+    echo "[       OK ] $name"
+  else
+    checks_failed=$((checks_failed + 1))
+    echo "[  FAILED  ] $name"
+    [ -z "$out" ] || sed 's/^/    /' <<<"$out" | head -20
+  fi
+}
+
+# wait_for SECONDS COMMAND...: true as soon as the command succeeds.
+wait_for() {
+  local deadline=$((SECONDS + $1))
+  shift
+  until "$@" >/dev/null 2>&1; do
+    [ "$SECONDS" -lt "$deadline" ] || return 1
+    sleep 0.5
+  done
+}
+
+checks_end() {
+  echo "[  PASSED  ] $checks_passed tests."
+  [ "$checks_failed" -eq 0 ] || echo "[  FAILED  ] $checks_failed tests, listed above"
+  [ "$checks_failed" -eq 0 ]
+}
