@@ -7,7 +7,6 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -43,17 +42,9 @@ class Refresh : public ::testing::Test {
       // The prefix is shared by the tests: start from a desktop without our values.
       for (const char* name : {"TileWallpaper", "WallpaperStyle", "Wallpaper"})
         sandbox.Run({"wine", "reg", "delete", kDesktopKey, "/v", name, "/f"});
-      return;
+    } else {
+      desktop = sandbox.StubGnome();
     }
-    // The program writes into the desktop key but never creates it.
-    WriteTextFile(sandbox.Path(kDesktopReg),
-                  "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Control Panel\\Desktop]\r\n");
-    // A GNOME session whose gsettings only records what it is asked to do.
-    WriteTextFile(sandbox.Path("bin/gsettings"), "#!/bin/sh\necho \"$@\" >>\"" + sandbox.Path("gsettings.log") + "\"\n");
-    fs::permissions(sandbox.Path("bin/gsettings"), fs::perms::owner_all);
-    desktop = {{"PATH", sandbox.Path("bin") + ":" + std::getenv("PATH")},
-               {"XDG_CURRENT_DESKTOP", "GNOME"},
-               {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + sandbox.Path("no-bus")}};
   }
 
   std::string Picture(int year, int month) const {
