@@ -4,9 +4,8 @@
 #ifndef _WIN32
 #include <gtest/gtest.h>
 #include <png.h>
-#include <unistd.h>
-
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
