@@ -37,78 +37,45 @@ TEST(BaseDirFromCommandLine, CutsAtTheLastSeparatorOrInsideLeadingQuotes) {
   for (const auto& c : cases) EXPECT_EQ(BaseDirFromCommandLine(c.commandLine, c.separator), c.baseDir) << c.commandLine;
 }
 
-// A fake clock in place and a fresh LastDay for each test; the refresh is a stub
-// that counts its calls and returns the status the test chooses.
-class DailyCheck : public ::testing::Test {
- protected:
-  void SetUp() override {
-    platform::Current().clock = &clock;
-    LastDay = LastMonth = LastYear = 0;
-    refreshes = 0;
-    nextStatus = 0;
-  }
-  void TearDown() override { LastDay = LastMonth = LastYear = 0; }
-
-  static Status FakeRefresh() {
-    ++refreshes;
-    return nextStatus;
-  }
-  void Check() { CheckDayChange(FakeRefresh); }
-  void SetDate(int year, int month, int day, int hour = 12) { clock.Set(testing::At(year, month, day, hour)); }
-
+// The daily check over a script of dates; the refresh is a stub that counts its calls
+// and returns the status each step chooses.
+TEST(DailyCheck, RefreshesOncePerNewDateAndRetriesAFailureAtEveryTick) {
   testing::ServicesGuard guard;
   testing::ScriptedClock clock;
-  static inline int refreshes = 0;
-  static inline Status nextStatus = 0;
-};
-
-TEST_F(DailyCheck, FirstCheckRefreshesThenTheSameDayIsLeftAlone) {
-  Check();
-  EXPECT_EQ(refreshes, 1);
-  EXPECT_EQ(LastDay, 5);
-  for (int tick = 0; tick < 3; ++tick) Check();
-  EXPECT_EQ(refreshes, 1);
-  EXPECT_EQ(clock.readings(), 4);  // one reading per check
-}
-
-TEST_F(DailyCheck, MidnightAndClockChangesRefreshAtTheNextTick) {
-  SetDate(2004, 3, 5, 23);
-  Check();
-  SetDate(2004, 3, 6, 0);
-  Check();
-  EXPECT_EQ(refreshes, 2);
-  EXPECT_EQ(LastDay, 6);
-  SetDate(2004, 3, 5);  // clock set back
-  Check();
-  EXPECT_EQ(refreshes, 3);
-  EXPECT_EQ(LastDay, 5);
-}
-
-TEST_F(DailyCheck, AFailingRefreshIsRetriedAtEveryTickAndKeepsTheOlderDay) {
-  Check();
-  SetDate(2004, 3, 6);
-  nextStatus = -1;
-  for (int tick = 0; tick < 3; ++tick) Check();
-  EXPECT_EQ(refreshes, 4);
-  EXPECT_EQ(LastDay, 5);
-  nextStatus = 0;
-  Check();
-  Check();
-  EXPECT_EQ(refreshes, 5);
-  EXPECT_EQ(LastDay, 6);
-}
-
-TEST_F(DailyCheck, TheSameDayNumberInAnotherMonthOrYearRefreshes) {
-  Check();  // 5 March 2004
-  SetDate(2004, 4, 5);  // resumed after a month's suspend
-  Check();
-  EXPECT_EQ(refreshes, 2);
-  SetDate(2005, 4, 5);
-  Check();
-  EXPECT_EQ(refreshes, 3);
-  EXPECT_EQ(LastDay, 5);
+  platform::Current().clock = &clock;
+  LastDay = LastMonth = LastYear = 0;
+  static int refreshes = 0;
+  static Status status = 0;
+  const struct {
+    int year, month, day, hour;
+    Status status;
+    int ticks, refreshes, lastDay;
+    const char* what;
+  } steps[] = {
+      {2004, 3, 5, 12, 0, 4, 1, 5, "the first check refreshes, then the same day is left alone"},
+      {2004, 3, 5, 23, 0, 1, 1, 5, "later that day"},
+      {2004, 3, 6, 0, 0, 1, 2, 6, "midnight"},
+      {2004, 3, 5, 12, 0, 1, 3, 5, "the clock set back"},
+      {2004, 3, 6, 12, -1, 3, 6, 5, "a failing refresh is retried at every tick and keeps the older day"},
+      {2004, 3, 6, 12, 0, 2, 7, 6, "until one succeeds"},
+      {2004, 4, 6, 12, 0, 1, 8, 6, "the same day number a month later (resumed after a suspend)"},
+      {2005, 4, 6, 12, 0, 1, 9, 6, "and a year later"},
+  };
+  int ticks = 0;
+  for (const auto& s : steps) {
+    clock.Set(testing::At(s.year, s.month, s.day, s.hour));
+    status = s.status;
+    for (int i = 0; i < s.ticks; ++i, ++ticks) CheckDayChange([] {
+      ++refreshes;
+      return status;
+    });
+    EXPECT_EQ(refreshes, s.refreshes) << s.what;
+    EXPECT_EQ(LastDay, s.lastDay) << s.what;
+  }
   EXPECT_EQ(LastMonth, 4);
   EXPECT_EQ(LastYear, 2005);
+  EXPECT_EQ(clock.readings(), ticks);  // one reading per check
+  LastDay = LastMonth = LastYear = 0;
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 // The wallpaper change on Linux, against stub desktop tools on a private PATH that
-// write down how they were called. The real desktops run in tests/desktops/.
+// write down how they were called, with the placement values in the stand-in registry
+// of a config folder of the test's own. The real desktops run in tests/desktops/.
 #ifndef _WIN32
 #include <gtest/gtest.h>
 #include <png.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -11,29 +13,12 @@
 
 #include "platform/posix/desktop_backends.h"
 #include "platform/posix/png_copy.h"
+#include "platform/registry.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using platform::Handle;
 using namespace std::chrono_literals;
-
-// "HKEY_CURRENT_USER\Control Panel\Desktop" with the placement values of a test.
-struct DesktopKey : platform::Registry {
-  std::map<std::string, std::string> values;
-  long RegOpenKeyExA(std::uint32_t root, const std::string& key, std::uint32_t, std::uint32_t, Handle*) override {
-    return root == 0x80000001 && key == "Control Panel\\Desktop" ? platform::kErrorSuccess : platform::kErrorFileNotFound;
-  }
-  long RegQueryValueExA(Handle, const std::string& name, std::uint32_t* type, std::uint8_t* data,
-                        std::uint32_t* size) override {
-    const std::string text = values.count(name) ? values[name] + '\0' : "";
-    if (text.empty() || text.size() > *size) return platform::kErrorFileNotFound;
-    *type = platform::kRegSz, *size = static_cast<std::uint32_t>(std::copy(text.begin(), text.end(), data) - data);
-    return platform::kErrorSuccess;
-  }
-  long RegSetValueExA(Handle, const std::string&, std::uint32_t, const std::uint8_t*, std::uint32_t) override { return 5; }
-  long RegCloseKey(Handle) override { return platform::kErrorSuccess; }
-};
 
 // A 3 x 2 bottom-up BMP whose six pixels all differ, rows padded to 12 bytes.
 std::string TinyBitmap() {
@@ -126,10 +111,20 @@ const Case kCases[] = {
 
 class WallpaperPosix : public testing::Test {
  protected:
-  WallpaperPosix() { fs::create_directories(folder_ / "My Pictures"); }
+  WallpaperPosix() {
+    fs::create_directories(folder_ / "My Pictures");
+    fs::create_directories(folder_ / "zorvani-wallpaper");
+    setenv("XDG_CONFIG_HOME", folder_.c_str(), 1);
+  }
   ~WallpaperPosix() override {
     platform::posix::EndOwnedWallpaperClient();
+    unsetenv("XDG_CONFIG_HOME");
     fs::remove_all(folder_);
+  }
+  void Style(const std::string& style) const {
+    std::ofstream(folder_ / "zorvani-wallpaper" / "HKEY_CURRENT_USER.reg")
+        << "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Control Panel\\Desktop]\n\"WallpaperStyle\"=\""
+        << style << "\"\n\"TileWallpaper\"=\"0\"\n";
   }
   // Stubs append their name and arguments, one call per line, to calls.log.
   void Stubs(const std::map<std::string, std::string>& stubs) {
@@ -143,7 +138,7 @@ class WallpaperPosix : public testing::Test {
   bool Apply(std::vector<std::string> environment) {
     environment.push_back("PATH=" + (folder_ / "bin").string());
     fs::remove(folder_ / "calls.log");
-    platform::posix::LinuxDesktop desktop(key_, [=] { return platform::posix::Session(environment, 2000ms); });
+    platform::posix::LinuxDesktop desktop(platform::SystemRegistry(), [=] { return platform::posix::Session(environment, 2000ms); });
     return desktop.SystemParametersInfoA(20, 0, Bitmap(), 3);
   }
   std::string Calls() const {
@@ -160,7 +155,6 @@ class WallpaperPosix : public testing::Test {
   }
 
   const fs::path folder_ = fs::temp_directory_path() / ("zorvani-wallpaper-" + std::to_string(getpid()));
-  DesktopKey key_;
 };
 
 TEST_F(WallpaperPosix, EachDesktopGetsItsOwnCommandsPlacementAndFile) {
@@ -170,7 +164,7 @@ TEST_F(WallpaperPosix, EachDesktopGetsItsOwnCommandsPlacementAndFile) {
     fs::create_directories(folder_ / "My Pictures");
     std::ofstream(Bitmap(), std::ios::binary) << TinyBitmap();
     Stubs(c.stubs);
-    key_.values = {{"WallpaperStyle", c.style}, {"TileWallpaper", "0"}};
+    Style(c.style);
     EXPECT_EQ(Apply(c.environment), c.taken);
     EXPECT_EQ(Calls(), c.calls);
     platform::posix::EndOwnedWallpaperClient();

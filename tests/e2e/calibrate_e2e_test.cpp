@@ -24,11 +24,6 @@ TEST(Calibrate, TheProgramFramesThePixelsGivenToTheTool) {
                 "--step", "73,41", "--thickness", "2", "--colour", "0,255,0", "--output", sandbox.Path("WP.ini")},
                {}, sandbox.Path("calibrate"));
   ASSERT_EQ(tool.Wait(), 0) << tool.StandardError();
-  if (!UnderWine()) {
-    // The program writes into the desktop key but never creates it.
-    WriteTextFile(sandbox.Path("config/zorvani-wallpaper/HKEY_CURRENT_USER.reg"),
-                  "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Control Panel\\Desktop]\r\n");
-  }
   auto program = sandbox.Start({{"FAKETIME", "@2004-08-31 08:00:00"}, {"XDG_CURRENT_DESKTOP", "none"}});
   ASSERT_TRUE(WaitForFile(sandbox.Path("wp.bmp"), ExitTimeout())) << program->StandardError();
   ASSERT_TRUE(program->StaysRunningFor(SettleTime()));

@@ -184,6 +184,17 @@ Sandbox::Sandbox() {
   if (UnderWine()) EnsureWineReady(folder_);
   for (const char* sub : {"run", "home", "config", "config-dirs", "data", "cache"}) fs::create_directories(Path(sub));
   fs::permissions(Path("run"), fs::perms::owner_all, fs::perm_options::replace);
+  if (!UnderWine())
+    WriteTextFile(Path("config/zorvani-wallpaper/HKEY_CURRENT_USER.reg"),
+                  "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Control Panel\\Desktop]\r\n");
+}
+
+Env Sandbox::StubGnome() const {
+  WriteTextFile(Path("bin/gsettings"), "#!/bin/sh\necho \"$@\" >>\"" + Path("gsettings.log") + "\"\n");
+  fs::permissions(Path("bin/gsettings"), fs::perms::owner_all);
+  return {{"PATH", Path("bin") + ":" + EnvOr("PATH", "")},
+          {"XDG_CURRENT_DESKTOP", "GNOME"},
+          {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + Path("no-bus")}};
 }
 
 Sandbox::~Sandbox() {

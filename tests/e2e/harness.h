@@ -68,8 +68,9 @@ class Program {
 void ExpectCleanEnd(Program& program);
 
 // One test's world: a temporary folder that holds a copy of the program (its own folder,
-// where it looks for WP.ini) and, natively, the stand-in registry, the runtime folder of
-// the instance lock, HOME and the XDG folders. Under Wine the prefix is shared, so the
+// where it looks for WP.ini) and, natively, the stand-in registry with the desktop key
+// (which the program writes into but never creates), the runtime folder of the instance
+// lock, HOME and the XDG folders. Under Wine the prefix is shared, so the
 // Run key is saved before the first change and put back by the destructor.
 class Sandbox {
  public:
@@ -85,6 +86,9 @@ class Sandbox {
   // The auto-start command line, "ZorvaniWallPaper" under
   // HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Run; nullopt removes the key.
   void SetAutoStart(const std::optional<std::string>& commandLine);
+  // Natively: a GNOME session whose gsettings only adds its arguments to gsettings.log;
+  // the variables that put the program into it.
+  Env StubGnome() const;
 
   // Starts the copy of the program in the sandbox. With FAKETIME ("@2004-03-05 23:59:55"
   // frozen, "-10d" offset) or FAKETIME_TIMESTAMP_FILE in env it runs under libfaketime;

@@ -41,13 +41,7 @@ TEST(PhotoCalendarEndToEnd, TheProgramFramesTheDaysNumber) {
     std::filesystem::copy_file(sandbox.Path("windows/Zorvani2027/5.jpg"), sandbox.Path("Zorvani2027/5.jpg"),
                                std::filesystem::copy_options::overwrite_existing);
   } else {
-    // The program writes into the desktop key but never creates it; gsettings only logs.
-    WriteTextFile(sandbox.Path("config/zorvani-wallpaper/HKEY_CURRENT_USER.reg"),
-                  "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Control Panel\\Desktop]\r\n");
-    WriteTextFile(sandbox.Path("bin/gsettings"), "#!/bin/sh\nexit 0\n");
-    std::filesystem::permissions(sandbox.Path("bin/gsettings"), std::filesystem::perms::owner_all);
-    env["PATH"] = sandbox.Path("bin") + ":" + std::getenv("PATH");
-    env["XDG_CURRENT_DESKTOP"] = "GNOME";
+    env.merge(sandbox.StubGnome());
   }
   auto program = sandbox.Start(env);
   const std::string bitmap = sandbox.Path("wp.bmp");

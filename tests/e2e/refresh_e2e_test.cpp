@@ -7,7 +7,6 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -28,12 +27,6 @@ const Millis kTick{5000};
 const char kDesktopKey[] = "HKCU\\Control Panel\\Desktop";
 const char kDesktopReg[] = "config/zorvani-wallpaper/HKEY_CURRENT_USER.reg";
 
-std::uint32_t U32(const std::string& bytes, std::size_t at) {
-  std::uint32_t value = 0;
-  for (std::size_t i = 4; i-- > 0;) value = value << 8 | static_cast<std::uint8_t>(bytes.at(at + i));
-  return value;
-}
-
 class Refresh : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -43,17 +36,9 @@ class Refresh : public ::testing::Test {
       // The prefix is shared by the tests: start from a desktop without our values.
       for (const char* name : {"TileWallpaper", "WallpaperStyle", "Wallpaper"})
         sandbox.Run({"wine", "reg", "delete", kDesktopKey, "/v", name, "/f"});
-      return;
+    } else {
+      desktop = sandbox.StubGnome();
     }
-    // The program writes into the desktop key but never creates it.
-    WriteTextFile(sandbox.Path(kDesktopReg),
-                  "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Control Panel\\Desktop]\r\n");
-    // A GNOME session whose gsettings only records what it is asked to do.
-    WriteTextFile(sandbox.Path("bin/gsettings"), "#!/bin/sh\necho \"$@\" >>\"" + sandbox.Path("gsettings.log") + "\"\n");
-    fs::permissions(sandbox.Path("bin/gsettings"), fs::perms::owner_all);
-    desktop = {{"PATH", sandbox.Path("bin") + ":" + std::getenv("PATH")},
-               {"XDG_CURRENT_DESKTOP", "GNOME"},
-               {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + sandbox.Path("no-bus")}};
   }
 
   std::string Picture(int year, int month) const {
@@ -88,13 +73,8 @@ class Refresh : public ::testing::Test {
   // frame colour exactly, every other pixel the picture's within a small tolerance.
   void ExpectFramedBitmap(int year, int month, int day) const {
     const std::string bmp = ReadTextFile(Bitmap());
-    const std::size_t stride = (kWidth * 3 + 3) & ~3u, size = 58 + stride * kHeight;
-    ASSERT_EQ(bmp.size(), size);
-    EXPECT_EQ(bmp.substr(0, 2), "BM");
-    for (const auto& [at, value] : std::vector<std::pair<std::size_t, std::size_t>>{
-             {2, size}, {6, 0}, {10, 58}, {14, 40}, {18, kWidth}, {22, kHeight}, {26, 1 | 24 << 16},
-             {34, stride * kHeight}, {54, 0}})
-      EXPECT_EQ(U32(bmp, at), value) << "header field at " << at;
+    const std::size_t stride = (kWidth * 3 + 3) & ~3u;  // the header's bytes are checked by the unit suite
+    ASSERT_EQ(bmp.size(), 58 + stride * kHeight);
 
     ASSERT_EQ(sandbox.Run({"djpeg", "-pnm", "-outfile", sandbox.Path("decoded.ppm"), Picture(year, month)}), 0);
     const std::string ppm = ReadTextFile(sandbox.Path("decoded.ppm"));

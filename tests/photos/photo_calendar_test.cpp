@@ -242,10 +242,6 @@ TEST(PhotoCalendarInput, BadInputWritesNothing) {
   }
 }
 
-}  // namespace
-
-namespace {
-
 // Photos in the order people number them, other files left out; and a camera's
 // orientation tag turns the picture upright.
 TEST(PhotoInput, NameOrderAndOrientation) {

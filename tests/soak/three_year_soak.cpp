@@ -7,7 +7,7 @@
 //
 // CALENDAR_DIR holds WP.ini and Zorvani<year>/1.jpg .. 12.jpg for three years from
 // FIRST_YEAR; wp.bmp is written there. On Linux set XDG_CONFIG_HOME to a folder of
-// the run's own: the desktop key is made there.
+// the run's own that holds the desktop key (the program writes into it, never makes it).
 // Not under AddressSanitizer: its quarantine keeps freed memory resident.
 #include <gtest/gtest.h>
 
@@ -15,7 +15,6 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "app/form1.h"
@@ -113,13 +112,6 @@ zorvani::Status CountedRefresh() {
 
 TEST(Soak, ThreeYearsOfDaysLeaveHandlesMemoryAndRegistryFlat) {
   ASSERT_FALSE(calendar.empty()) << "usage: zorvani_soak CALENDAR_DIR FIRST_YEAR";
-#ifndef _WIN32
-  if (!fs::exists(RegistryFile())) {  // the program writes into the desktop key but never makes it
-    fs::create_directories(fs::path(RegistryFile()).parent_path());
-    std::ofstream(RegistryFile(), std::ios::binary)
-        << "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Control Panel\\Desktop]\r\n";
-  }
-#endif
   zorvani::testing::ScriptedClock clock;
   QuietDesktop desktop;
   platform::Current().clock = &clock;
