@@ -422,7 +422,8 @@ bool RegFile::SetValue(const std::string& keyPath, const std::string& name, cons
 
 void RegFile::AddSection(const std::string& keyPath) {
   if (!text_.empty() && !IsLineEnd(text_.back())) text_ += eol_;
-  text_ += eol_ + "[" + keyPath + "]" + eol_;
+  // An LF right after a CR would only lengthen that line end instead of making the blank line.
+  text_ += (eol_ == "\n" && !text_.empty() && text_.back() == '\r' ? "\r" : eol_) + "[" + keyPath + "]" + eol_;
 }
 
 std::string RegFile::Text() const {
