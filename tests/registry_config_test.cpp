@@ -27,6 +27,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <unistd.h>
 #endif
 
 namespace zorvani {
@@ -238,13 +240,26 @@ TEST_F(ScratchKey, HiveReplaceCleansUpAfterACrashAndReadingStaysLinear) {
   std::string hive = "[HKEY_CURRENT_USER\\" + kScratch + "]\n";
   while (hive.size() < (4u << 20)) hive += "\"Name\"=hex:01,\\\r  02\n@=\"\\\\\\\\\"\n[HKEY_CURRENT_USER\\Other]\n";
   WriteFile(hive_, hive + "[HKEY_CURRENT_USER\\" + kScratch + "]\n\"V\"=\"y\"\n");
-  allocations = allocatedBytes = 0;
-  countAllocations = true;
-  const std::string value = Read(kScratch, "V");
-  countAllocations = false;
-  EXPECT_EQ(value, "y");
+  const auto counted = [](auto call) {
+    allocations = allocatedBytes = 0;
+    countAllocations = true;
+    const auto result = call();
+    countAllocations = false;
+    return result;
+  };
+  EXPECT_EQ(counted([] { return Read(kScratch, "V"); }), "y");
   EXPECT_LT(allocations, 100u);
   EXPECT_LT(allocatedBytes, 4 * hive.size());
+
+  // LoadConfig asks again with a larger buffer while the section is cut: each try must cost
+  // what its buffer holds, not the whole section.
+  std::string ini = "[config]\n";
+  while (ini.size() < (1u << 20)) ini += "UNUSED_ENTRY=1234567890\n";
+  WriteFile(home_ / "WP.ini", ini);
+  char buffer[255];
+  EXPECT_EQ(counted([&] { return platform::GetPrivateProfileSectionA("config", buffer, 255, (home_ / "WP.ini").string()); }),
+            253u);
+  EXPECT_LT(allocatedBytes, 1u << 16);
 }
 #endif
 
