@@ -5,10 +5,12 @@
 // Only LF ends a line, as in Wine; a CR is white space.
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <string_view>
+#include <utility>
 
 #include "platform/posix/ascii_text.h"
 #include "platform/profile.h"
@@ -44,7 +46,7 @@ class SectionReader {
       const std::size_t close = line.rfind(']');
       if (close != std::string_view::npos) {
         if (inSection_) return false;  // only the first section of that name counts
-        inSection_ = EqualNoCase(Trim(line.substr(1, close - 1)), section_);
+        inSection_ = entered_ = EqualNoCase(Trim(line.substr(1, close - 1)), section_);
         return true;
       }
     }
@@ -63,13 +65,40 @@ class SectionReader {
     return entries_.size() <= wanted_;
   }
 
+  // Reads on from the line after the section's header.
+  void StartInSection() { first_ = false, inSection_ = true; }
+  // True once, for the line that was the section's header.
+  bool Entered() { return std::exchange(entered_, false); }
+
  private:
   const std::string& section_;
   std::size_t wanted_;
   std::string& entries_;
   bool first_ = true;
   bool inSection_ = false;
+  bool entered_ = false;
 };
+
+// Where the section of a cut read began, so that LoadConfig's next try with a larger buffer
+// reads on from there instead of scanning the file from the top again. Kept only from a cut
+// read to the next call, and used only while the file and its header line are unchanged.
+struct SectionStart {
+  std::string fileName, section, header;
+  struct stat file {};
+  off_t offset = -1;  // of the line after the header
+
+  bool Matches(int fd, const std::string& name, const std::string& wanted, const struct stat& now) const {
+    if (offset < 0 || name != fileName || wanted != section || now.st_dev != file.st_dev ||
+        now.st_ino != file.st_ino || now.st_size != file.st_size || now.st_mtim.tv_sec != file.st_mtim.tv_sec ||
+        now.st_mtim.tv_nsec != file.st_mtim.tv_nsec)
+      return false;
+    std::string found(header.size(), '\0');
+    const off_t at = offset - static_cast<off_t>(header.size());
+    return pread(fd, found.data(), found.size(), at) == static_cast<ssize_t>(found.size()) && found == header;
+  }
+};
+SectionStart lastStart;
+constexpr std::size_t kLongestRememberedHeader = 4096;
 
 // False when the file cannot be read.
 bool ReadSectionEntries(const std::string& fileName, const std::string& section, std::size_t wanted,
@@ -77,6 +106,13 @@ bool ReadSectionEntries(const std::string& fileName, const std::string& section,
   const int fd = open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   SectionReader reader(section, wanted, entries);
+  struct stat file {};
+  off_t offset = 0;  // of the data not yet split into lines
+  if (fstat(fd, &file) == 0 && lastStart.Matches(fd, fileName, section, file) &&
+      lseek(fd, lastStart.offset, SEEK_SET) == lastStart.offset) {
+    offset = lastStart.offset;
+    reader.StartInSection();
+  }
   std::string pending;  // the start of a line whose end has not been read yet
   char chunk[65536];
   bool more = true;
@@ -91,15 +127,18 @@ bool ReadSectionEntries(const std::string& fileName, const std::string& section,
     }
     std::string_view data(chunk, static_cast<std::size_t>(n));
     for (std::size_t end; more && (end = data.find('\n')) != std::string_view::npos; data.remove_prefix(end + 1)) {
-      if (pending.empty()) {
-        more = reader.Line(data.substr(0, end));
-      } else {
-        pending.append(data.substr(0, end));
-        more = reader.Line(pending);
-        pending.clear();
-      }
+      std::string_view line = data.substr(0, end + 1);
+      if (!pending.empty()) line = pending.append(line);
+      more = reader.Line(line.substr(0, line.size() - 1));
+      offset += static_cast<off_t>(end + 1);
+      if (reader.Entered() && line.size() <= kLongestRememberedHeader)
+        lastStart = SectionStart{fileName, section, std::string(line), file, offset};
+      pending.clear();
     }
-    if (more) pending.append(data);
+    if (more) {
+      pending.append(data);
+      offset += static_cast<off_t>(data.size());
+    }
   }
   close(fd);
   return ok;
@@ -115,7 +154,9 @@ std::uint32_t GetPrivateProfileSectionA(const std::string& section, char* buffer
     return 0;
   }
   std::string entries;
-  if (!ReadSectionEntries(fileName, section, size - 2, entries) || entries.empty()) {
+  const bool read = ReadSectionEntries(fileName, section, size - 2, entries);
+  if (!read || entries.size() <= size - 2) lastStart.offset = -1;  // no retry will follow
+  if (!read || entries.empty()) {
     buffer[0] = buffer[1] = '\0';
     return 0;
   }
