@@ -250,6 +250,8 @@ TEST_F(ScratchKey, HiveReplaceCleansUpAfterACrashAndReadingStaysLinear) {
   EXPECT_EQ(counted([] { return Read(kScratch, "V"); }), "y");
   EXPECT_LT(allocations, 100u);
   EXPECT_LT(allocatedBytes, 4 * hive.size());
+  fs::resize_file(hive_, (std::uintmax_t{1} << 30) + 1);  // sparse: no disk, no time
+  EXPECT_EXIT(Read(kScratch, "V"), ::testing::ExitedWithCode(2), "") << "a hive beyond 1 GiB is refused unread";
 
   // LoadConfig asks again with a larger buffer while the section is cut: each try must cost
   // what its buffer holds, not the whole section.

@@ -68,7 +68,8 @@ long ReadHive(const std::string& path, std::string& text) {
   while (result == kErrorSuccess) {
     const ssize_t n = read(fd, chunk, sizeof chunk);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 || text.size() + static_cast<std::size_t>(std::max<ssize_t>(n, 0)) > kLargestHive) result = kErrorFileNotFound;
+    // A file that grows while it is read is held to the same bound.
+    if (n < 0 || text.size() + static_cast<std::size_t>(n) > kLargestHive) result = kErrorFileNotFound;
     if (n <= 0 || result != kErrorSuccess) break;
     text.append(chunk, static_cast<std::size_t>(n));
   }
