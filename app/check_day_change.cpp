@@ -16,10 +16,19 @@ void CheckDayChange(Status (*refresh)()) {
   // alone would keep March's picture on the desktop.
   if (day == LastDay && month == LastMonth && year == LastYear) return;
 
-  if (refresh() == 0) {
+  // Today's bitmap is written and only the desktop refused it: try that step alone,
+  // which costs no decode when a desktop tool stays missing all day.
+  const bool desktopOnly = !PendingDesktop.bitmapPath.empty() && PendingDesktop.day == day &&
+                           PendingDesktop.month == month && PendingDesktop.year == year;
+  const Status status = desktopOnly ? ApplyDesktopWallpaper(PendingDesktop.bitmapPath) : refresh();
+  if (status == 0) {
     LastDay = day;
     LastMonth = month;
     LastYear = year;
+  } else if (!PendingDesktop.bitmapPath.empty()) {
+    PendingDesktop.day = day;
+    PendingDesktop.month = month;
+    PendingDesktop.year = year;
   }
 }
 

@@ -32,6 +32,14 @@ extern ConfigRecord Config;
 // The image object of the refresh in progress; empty between refreshes.
 extern std::unique_ptr<cDIBSection> CalendarImage;
 
+// The bitmap written in full whose desktop change then failed, with the date it was
+// framed for; empty path when none. The daily check retries only the desktop step for it.
+struct PendingDesktopStep {
+  std::string bitmapPath;
+  std::int16_t day = 0, month = 0, year = 0;
+};
+extern PendingDesktopStep PendingDesktop;
+
 // --- Configuration ---------------------------------------------------------------
 // Reads section "config" of WP.ini in the program's own folder into Config.
 void LoadConfig();
@@ -51,6 +59,9 @@ Status RefreshWallpaper();
 Status ComposeCalendarImage(const std::string& sPicturePath, const std::string& sBitmapPath);
 Status SaveWallpaperBitmap(const std::string& sBitmapPath);
 std::string CurrentMonthText();
+// The desktop step alone: makes the bitmap the wallpaper; 0 when the desktop took it,
+// -1 (and the bitmap kept in PendingDesktop) when it did not.
+Status ApplyDesktopWallpaper(const std::string& sBitmapPath);
 
 // --- Registry ----------------------------------------------------------------------
 extern std::uint32_t RegistryRoot;

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "general/general.h"
+#include "platform/form.h"
 #include "platform/process.h"
 #include "platform/services.h"
 #include "runtime/runtime_error.h"
@@ -19,6 +20,13 @@ std::string FourDigitYear(int year) {
   return text;
 }
 
+// An end asked for from outside is acted on between the steps of a refresh, not
+// after it: decoding and writing a large picture take seconds.
+struct EndRequested : std::exception {};
+void StopIfEndPending() {
+  if (platform::EndPending()) throw EndRequested();
+}
+
 // Drops the refresh's image object on every way out of the refresh.
 struct CalendarImageRelease {
   ~CalendarImageRelease() { CalendarImage.reset(); }
@@ -32,18 +40,33 @@ Status SaveWallpaperBitmap(const std::string& sBitmapPath) {
   return CalendarImage->SavePicture(sBitmapPath) != kFalse ? 0 : -1;
 }
 
+Status ApplyDesktopWallpaper(const std::string& sBitmapPath) {
+  // A desktop that refused the change (its tool failed, timed out or is missing)
+  // leaves the day undone; the bitmap is already right, so only this step is retried.
+  if (platform::Current().desktop->SystemParametersInfoA(platform::kSpiSetDeskWallpaper, 0, sBitmapPath,
+                                                          platform::kSpifUpdateIniFile |
+                                                              platform::kSpifSendWinIniChange)) {
+    PendingDesktop = {};
+    return 0;
+  }
+  PendingDesktop.bitmapPath = sBitmapPath;
+  return -1;
+}
+
 Status ComposeCalendarImage(const std::string& sPicturePath, const std::string& sBitmapPath) {
   const platform::LocalTime now = platform::Current().clock->Now();
   const CalendarCell cell = CalendarCellOf(now.year, now.month, now.day);
 
   const std::unique_ptr<platform::Picture> picture = platform::Current().pictures->LoadPicture(sPicturePath);
+  StopIfEndPending();
   CalendarImage->CreateFromPicture(*picture);
+  StopIfEndPending();
 
   const double left = static_cast<double>(cell.column) * Config.SPACING_X + Config.CORNER_X;
   const double top = static_cast<double>(cell.row) * Config.SPACING_Y + Config.CORNER_Y;
   CalendarImage->drawRectPerc(left, top, Config.CELL_X, Config.CELL_Y, Config.RECT_THICKNESS, Config.R_COMP,
                               Config.G_COMP, Config.B_COMP);
-
+  StopIfEndPending();
   return SaveWallpaperBitmap(sBitmapPath);
 }
 
@@ -59,17 +82,18 @@ Status RefreshWallpaper() {
     const std::string bitmapPath = BaseDir + "wp.bmp";
     CalendarImage = std::make_unique<cDIBSection>();
 
-    const Status result = ComposeCalendarImage(picturePath, bitmapPath);
+    PendingDesktop = {};
+    Status result = ComposeCalendarImage(picturePath, bitmapPath);
+    StopIfEndPending();
     if (result == 0) {
       std::string key = kDesktopKey;  // each call rewrites its own copy of the path
       RegistryWriteValue(key, "TileWallpaper", "0");
       key = kDesktopKey;
       RegistryWriteValue(key, "WallpaperStyle", "2");
-      platform::Current().desktop->SystemParametersInfoA(
-          platform::kSpiSetDeskWallpaper, 0, bitmapPath, platform::kSpifUpdateIniFile | platform::kSpifSendWinIniChange);
+      result = ApplyDesktopWallpaper(bitmapPath);
     }
-    // A save that did not complete left the old wallpaper in place: the day is not
-    // done, so the next check tries again.
+    // A save that did not complete, or a desktop that did not take the file, left the
+    // old wallpaper in place: the day is not done, so the next check tries again.
     status = result == 0 ? 0 : -1;
   } catch (const std::exception&) {
     // Every failure of a refresh ends here, silently, with the status still -1.

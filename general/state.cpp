@@ -9,6 +9,7 @@ std::int16_t LastMonth = 0;
 std::int16_t LastYear = 0;
 ConfigRecord Config;
 std::unique_ptr<cDIBSection> CalendarImage;
+PendingDesktopStep PendingDesktop;
 
 std::uint32_t RegistryRoot = 0;
 platform::Handle RegistryKey = 0;

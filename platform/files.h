@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/handle.h"
 
@@ -17,14 +18,20 @@ class Files {
   virtual ~Files() = default;
 
   // CreateFileA(name, GENERIC_READ | GENERIC_WRITE, share mode 0, no security,
-  // CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, no template): kInvalidHandle on failure,
-  // with the last-error code set.
+  // CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, no template): a
+  // new file only, never one that exists and never through a link (O_CREAT | O_EXCL |
+  // O_NOFOLLOW). kInvalidHandle on failure, with the last-error code set.
   virtual Handle CreateFileA(const std::string& name) = 0;
   virtual bool WriteFile(Handle file, const void* buffer, std::uint32_t count, std::uint32_t* written) = 0;
+  // The file's data on the disk (fsync).
+  virtual bool FlushFileBuffers(Handle file) = 0;
   virtual bool CloseHandle(Handle file) = 0;
-  // MoveFileExA with MOVEFILE_REPLACE_EXISTING: puts a finished file in place in one step.
+  // MoveFileExA with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH: puts a finished
+  // file in place in one step, the rename itself on the disk when it returns.
   virtual bool MoveFileReplace(const std::string& from, const std::string& to) = 0;
   virtual bool DeleteFileA(const std::string& name) = 0;
+  // The names in a folder ("" and "." both mean the current one), without "." and "..".
+  virtual std::vector<std::string> FolderEntries(const std::string& folder) = 0;
   // The last-error code of the preceding call on this thread.
   virtual std::uint32_t GetLastError() = 0;
   // FormatMessageA(0x1200, ...) into a 256-character buffer: the text, or empty when

@@ -34,4 +34,8 @@ class HiddenForm {
   State* state_;
 };
 
+// True while a request to unload the form waits to be handled (POSIX: an end signal
+// is pending), so that a long handler can stop early and let the loop end the program.
+bool EndPending();
+
 }  // namespace platform

@@ -5,12 +5,17 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 
 #include "dib_support.h"
 #include "fakes/faulty_files.h"
 
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #endif
 
 namespace dibtest {
@@ -30,7 +35,10 @@ class WriterTest : public ::testing::Test {
   fs::path target = dir / "wp.bmp";
   fakes::FaultyFiles files;
   zorvani::cDIBSection dib{platform::SystemGdi(), files};
-  void SetUp() override { fs::create_directories(dir); }
+  void SetUp() override {
+    fs::remove_all(dir);  // what a killed run left
+    fs::create_directories(dir);
+  }
   void TearDown() override { fs::remove_all(dir); }
 };
 
@@ -53,15 +61,60 @@ TEST_F(WriterTest, FileIsHeaderInfoAndPixelRowsReplacingTheOldFile) {
 
 TEST_F(WriterTest, FailedWriteKeepsTheOldFile) {
   ASSERT_EQ(dib.Create(5, 2), kTrue);
-  for (const int failing : {1, 2, 3}) {
+  for (const int failing : {1, 2, 3, -1, -2, -3}) {  // negative: that write reports success one byte short
     std::ofstream(target) << "old";
-    files.failingWrite = failing;
+    files.failingWrite = failing < 0 ? -failing : failing;
+    files.shortWrite = failing < 0;
     files.writes = 0;
     EXPECT_EQ(dib.SavePicture(target.string()), kFalse) << failing;
     EXPECT_EQ(ReadAll(target), Bytes({'o', 'l', 'd'})) << failing;
-    EXPECT_FALSE(fs::exists(dir / "wp.bmp.tmp")) << failing;
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1) << failing;
   }
 }
+
+// Anyone who may write in the calendar folder can plant a link where the temporary
+// goes, or a FIFO as wp.bmp; a crash can leave a temporary behind. None of them may
+// cost a file that is not ours or stall the save.
+TEST_F(WriterTest, TemporariesFollowNoLinkAndCrashLeftoversGo) {
+  ASSERT_EQ(dib.Create(5, 2), kTrue);
+  for (const char* name : {"victim", "wp.bmp.0123abcd.tmp", "notes.tmp", "wp.bmp.notes.tmp", "wp.bmp.0123abcd"})
+    std::ofstream(dir / name) << name;
+#ifdef _WIN32
+  std::ofstream(dir / "wp.bmp.tmp") << "left by an earlier version";
+#else
+  fs::create_symlink(dir / "victim", dir / "wp.bmp.tmp");
+  ASSERT_EQ(mkfifo(target.c_str(), 0600), 0);  // nobody writes to it: opening it to read would wait for ever
+#endif
+  ASSERT_EQ(dib.SavePicture(target.string()), kTrue);
+  EXPECT_EQ(ReadAll(dir / "victim"), Bytes({'v', 'i', 'c', 't', 'i', 'm'}));
+  EXPECT_FALSE(fs::is_symlink(target));
+  EXPECT_EQ(ReadAll(target).size(), 90u);
+  std::set<std::string> left;
+  for (const auto& entry : fs::directory_iterator(dir)) left.insert(entry.path().filename().string());
+  EXPECT_EQ(left, (std::set<std::string>{"notes.tmp", "victim", "wp.bmp", "wp.bmp.0123abcd", "wp.bmp.notes.tmp"}));
+}
+
+#ifndef _WIN32
+// The small blocks are held back for one combined write, so with a 40-byte size limit
+// they fail only when the writer flushes: the save must fail, not put a cut-off file
+// in the wallpaper's place.
+TEST_F(WriterTest, HeldBlocksThatCannotReachTheDiskFailTheSave) {
+  ASSERT_EQ(dib.Create(1, 1), kTrue);  // 62 bytes: all three blocks are held
+  std::ofstream(target) << "old";
+  rlimit old{};
+  getrlimit(RLIMIT_FSIZE, &old);
+  const auto oldSignal = signal(SIGXFSZ, SIG_IGN);
+  rlimit small = old;
+  small.rlim_cur = 40;
+  setrlimit(RLIMIT_FSIZE, &small);
+  const zorvani::Boolean saved = dib.SavePicture(target.string());
+  setrlimit(RLIMIT_FSIZE, &old);
+  signal(SIGXFSZ, oldSignal);
+  EXPECT_EQ(saved, kFalse);
+  EXPECT_EQ(ReadAll(target), Bytes({'o', 'l', 'd'}));
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
+}
+#endif
 
 TEST_F(WriterTest, UnopenableFileRaisesSeventeenWithTheSystemText) {
   ASSERT_EQ(dib.Create(2, 2), kTrue);

@@ -28,11 +28,12 @@ TEST(DrawTest, WorkedPicturesMatchByteForByteIncludingPadding) {
   ASSERT_EQ(dib.Create(6, 6), kTrue);
   dib.drawRect(0, 1, 5, 4, 2, 255, 128, 1);
   EXPECT_EQ(Memory(dib), Picture({"FFFFFF", "FFFFFF", "FF--FF", "FFFFFF", "FFFFFF", "------"}));
-  // The right band runs into the row padding (byte 15 of stored row 4) and stops at the row's end.
+  // The right band runs into the row padding (byte 15 of stored row 3) and stops at the
+  // row's end, not in the first byte of the row above.
   ASSERT_EQ(dib.Create(5, 5), kTrue);
-  dib.drawRect(2, 1, 3, 1, 1, 255, 128, 1);
-  Bytes expected = Picture({"--FFF", "--FFF", "-----", "-----", "-----"});
-  expected[4 * 16 + 15] = 1;
+  dib.drawRect(2, 2, 3, 1, 1, 255, 128, 1);
+  Bytes expected = Picture({"-----", "--FFF", "--FFF", "-----", "-----"});
+  expected[3 * 16 + 15] = 1;
   EXPECT_EQ(Memory(dib), expected);
 }
 
@@ -43,7 +44,8 @@ TEST(DrawTest, DrawingStopsSilentlyAtTheFirstFailure) {
   for (const Case c : {Case{1, 0, 3, 3, 255, 1, 0, 0},       // top 0 is stored row H
                        Case{1, 1, 3, 3, 255, 256, 0, 0},     // blue 256
                        Case{1, 3, 3, 3, 255, 1, 2, 3},       // the bottom band's row is -1
-                       Case{1, 1, 3, 3, 256, 1, 4, 2}}) {    // red 256: blue and green only
+                       Case{1, 1, 3, 3, 256, 1, 4, 2},       // red 256: blue and green only
+                       Case{1, 1, 3, 3, -1, 1, 4, 2}}) {     // red -1: no wrapped byte
     ASSERT_EQ(dib.Create(5, 5), kTrue);
     dib.drawRect(c.l, c.t, c.w, c.h, 1, c.red, 128, c.blue);
     Bytes expected(80, 0);

@@ -4,11 +4,17 @@
 #include <gmock/gmock.h>
 
 #include <array>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <vector>
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
+#include "dib/cDIBSection.h"
 #include "platform/gdi.h"
 #include "platform/picture.h"
 #include "runtime/runtime_error.h"
@@ -34,6 +40,17 @@ const char kQuadrants[] =
     "\x9c\x00\x1c\x4e\xed\xa2\xce\x00\x03\x7c\x19\x7f\x5d\x80\x00\x60\x7b\x50\x0a\x4e\x00\x0d\xf0\x65\xfd\x76\x00\x01"
     "\xff\xd9";
 const std::string kJpeg(kQuadrants, sizeof kQuadrants - 1);
+// 16385 x 1, 8 bits, run-length coded: the end-of-bitmap code alone.
+const char kWideBmp[] =
+    "\x42\x4d\x3c\x00\x00\x00\x00\x00\x00\x00\x3a\x00\x00\x00\x28\x00\x00\x00\x01\x40\x00\x00\x01\x00\x00\x00\x01\x00"
+    "\x08\x00\x01\x00\x00\x00\x02\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00"
+    "\x00\x00\x00\x01";
+// 16385 x 1, 8-bit grey, one compressed row of zeros.
+const char kWidePng[] =
+    "\x89\x50\x4e\x47\x0d\x0a\x1a\x0a\x00\x00\x00\x0d\x49\x48\x44\x52\x00\x00\x40\x01\x00\x00\x00\x01\x08\x00\x00\x00"
+    "\x00\xec\x36\x82\xba\x00\x00\x00\x27\x49\x44\x41\x54\x78\xda\xed\xc1\x31\x01\x00\x00\x00\xc2\xa0\xf5\x4f\x6d\x0c"
+    "\x1f\xa0\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x80\xbf\x01\x40\x02\x00\x01\x59\xad\x81\xa8"
+    "\x00\x00\x00\x00\x49\x45\x4e\x44\xae\x42\x60\x82";
 
 class PictureLoader : public testing::Test {
  protected:
@@ -43,8 +60,14 @@ class PictureLoader : public testing::Test {
     std::ofstream(file_, std::ios::binary) << bytes;
     return file_;
   }
-  static std::int32_t Error(const std::string& file) try {
-    return platform::SystemPictureLoader().LoadPicture(file)->Width() > 0 ? 0 : -1;
+  // Loads the file and copies it into a DIB as the refresh does; `meanwhile` is written
+  // over the file between the two. The error raised by either step, or 0.
+  std::int32_t Error(const std::string& file, const std::string& meanwhile = "") const try {
+    const auto picture = platform::SystemPictureLoader().LoadPicture(file);
+    if (!meanwhile.empty()) std::ofstream(file_, std::ios::binary) << meanwhile;
+    zorvani::cDIBSection dib;
+    dib.CreateFromPicture(*picture);
+    return dib.width() == picture->Width() && dib.hDib() != 0 ? 0 : -1;
   } catch (const zorvani::RuntimeError& error) {
     return error.number();
   }
@@ -64,6 +87,10 @@ TEST_F(PictureLoader, DecodesIntoBottomUpBgrRowsAtThePictureSize) {
   gdi.SelectObject(target, dib), gdi.SelectObject(source, picture->BitmapHandle());
   const bool copied = bits != nullptr && gdi.BitBlt(target, 0, 0, 45, 30, source, 0, 0, platform::kSrcCopy);
   const std::vector<std::uint8_t> rows(copied ? bits : nullptr, copied ? bits + 136 * 30 : nullptr);
+  // The yellow quadrant alone, copied to the DIB's top left: its top line, the last row
+  // in memory, then starts with 21 yellow pixels.
+  const bool part = copied && gdi.BitBlt(target, 0, 0, 21, 14, source, 24, 16, platform::kSrcCopy);
+  const std::vector<std::uint8_t> partRow(part ? bits + 29 * 136 : nullptr, part ? bits + 29 * 136 + 63 : nullptr);
   gdi.DeleteDC(source), gdi.DeleteDC(target), gdi.DeleteObject(dib);
   ASSERT_TRUE(copied) << "the bitmap could not be read back";
   // x, line from the top, then blue, green, red; rows of 136 bytes, the bottom one first.
@@ -72,6 +99,8 @@ TEST_F(PictureLoader, DecodesIntoBottomUpBgrRowsAtThePictureSize) {
     const std::size_t at = static_cast<std::size_t>((29 - p[1]) * 136 + 3 * p[0]);
     for (const std::size_t c : {0u, 1u, 2u}) EXPECT_NEAR(rows[at + c], p[2 + c], 6) << p[0] << "," << p[1];
   }
+  ASSERT_TRUE(part);
+  for (std::size_t at = 0; at < partRow.size(); at += 3) EXPECT_NEAR(partRow[at + 2], 240, 6) << at / 3;
 }
 
 // Missing 53, a folder or an unreadable file 75, and 481 for anything undecodable; cut
@@ -90,12 +119,50 @@ TEST_F(PictureLoader, RefusesBadFilesWithTheirErrors) {
     EXPECT_THAT(Error(Write(kJpeg.substr(0, n))), testing::AnyOf(0, zorvani::kErrInvalidPicture)) << "cut at " << n;
     EXPECT_THAT(Error(Write(flipped)), testing::AnyOf(0, zorvani::kErrInvalidPicture)) << "flipped at " << n;
   }
+  // More than a picture may have, per side or in all, is refused before any pixel
+  // memory is taken: the frame header's height and width (at 163) changed, and a
+  // 16385 x 1 BMP (run-length coded) and PNG that decode in a few bytes of work.
+  std::vector<std::string> tooLarge = {std::string(kWideBmp, sizeof kWideBmp - 1),
+                                       std::string(kWidePng, sizeof kWidePng - 1)};
+  for (const char* claim : {"\xff\xdc\xff\xdc", "\x65\x90\x65\x90", "\x00\x01\x40\x01", "\x20\x08\x20\x08"})
+    tooLarge.push_back(std::string(kJpeg).replace(163, 4, claim, 4));
+  for (const std::string& picture : tooLarge) {
+    EXPECT_EQ(Error(Write(picture)), zorvani::kErrInvalidPicture) << testing::PrintToString(picture.substr(0, 24));
+  }
 #ifndef _WIN32
-  // The frame header at 158 made to claim 65500 x 65500: 12 GB of rows, refused before allocation.
-  EXPECT_EQ(Error(Write(std::string(kJpeg).replace(163, 4, "\xff\xdc\xff\xdc"))), zorvani::kErrInvalidPicture);
   fs::permissions(Write(kJpeg), fs::perms::none);
   if (!std::ifstream(file_)) EXPECT_EQ(Error(file_), zorvani::kErrFileAccess);  // root reads it all the same
+  fs::permissions(file_, fs::perms::owner_all);
+  // Decoded only when copied: a header that reads well over data that do not (the
+  // chroma quantisation table at 89 taken out), and a file rewritten at another size
+  // after loading, still fail with 481 instead of leaving an unfinished or overrun DIB.
+  EXPECT_EQ(Error(Write(std::string(kJpeg).erase(89, 69))), zorvani::kErrInvalidPicture);
+  EXPECT_EQ(Error(Write(kJpeg), std::string(kJpeg).replace(163, 4, "\x00\x1e\x00\x2c")), zorvani::kErrInvalidPicture);
+  EXPECT_EQ(Error(Write(kJpeg), kJpeg), 0);
 #endif
 }
+
+#ifndef _WIN32
+// The resident process gives a refresh's pixel memory back: DIBs of this month's and
+// last month's sizes made, filled and deleted leave the resident size where it was.
+TEST(StandInGdi, DeletedBitmapsGiveTheirMemoryBack) {
+  auto resident = [] {
+    long pages[2] = {};
+    std::ifstream("/proc/self/statm") >> pages[0] >> pages[1];
+    return pages[1] * sysconf(_SC_PAGESIZE);
+  };
+  const long before = resident();
+  for (const std::uint32_t width : {3840u, 3200u, 1920u}) {
+    const std::uint32_t height = width * 9 / 16;
+    const std::uint32_t info[11] = {40, width, height, 1u | (24u << 16)};
+    void* bits = nullptr;
+    const platform::Handle dib = platform::SystemGdi().CreateDIBSection(0, info, 0, &bits);
+    ASSERT_NE(bits, nullptr);
+    std::memset(bits, 0x5a, width * 3 * height);
+    platform::SystemGdi().DeleteObject(dib);
+  }
+  EXPECT_LT(resident() - before, 4 << 20);
+}
+#endif
 
 }  // namespace

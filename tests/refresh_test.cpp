@@ -2,6 +2,7 @@
 // the registry and the desktop: paths, the order of effects, and the failure paths.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -66,11 +67,12 @@ class FakeWorld : public platform::PictureLoader, public platform::Registry, pub
                              std::uint32_t flags) override {
     log.push_back("wallpaper " + std::to_string(action) + " " + std::to_string(param) + " " + path + " " +
                   std::to_string(flags));
-    return true;
+    return refusals-- <= 0;
   }
 
   std::vector<std::string> pictures, log;
   bool missing = false;
+  int refusals = 0;  // wallpaper changes the desktop refuses before it takes one
 };
 
 Bytes ReadAll(const std::string& path) {
@@ -92,6 +94,8 @@ class RefreshTest : public ::testing::Test {
   void TearDown() override {
     BaseDir.clear();
     Config = ConfigRecord{};
+    LastDay = LastMonth = LastYear = 0;
+    PendingDesktop = {};
     fs::remove_all(folder_);
   }
   std::string Bitmap() const { return BaseDir + "wp.bmp"; }
@@ -176,6 +180,30 @@ TEST_F(RefreshTest, AFrameStoppedByABadColourIsStillSavedAndApplied) {
   EXPECT_EQ(RefreshWallpaper(), 0);
   EXPECT_EQ(PixelOfBitmap(18, 79), (Bytes{0, 0, 0x80}));
   EXPECT_EQ(world_.log.size(), 5u);
+}
+
+TEST_F(RefreshTest, ARefusedWallpaperChangeIsRetriedAloneUntilTheDesktopTakesIt) {
+  world_.refusals = 2;
+  const auto checks = [&](int count) {
+    for (int i = 0; i < count; ++i) CheckDayChange();
+  };
+  checks(1);  // composed, saved, refused: the day is not done
+  EXPECT_EQ(LastDay, 0);
+  EXPECT_EQ(world_.pictures.size(), 1u);
+  checks(3);  // refused once more, then taken; later ticks do nothing
+  EXPECT_EQ(world_.pictures.size(), 1u) << "a desktop-only retry must not decode again";
+  EXPECT_EQ(std::count(world_.log.begin(), world_.log.end(), "wallpaper 20 0 " + Bitmap() + " 3"), 3);
+  EXPECT_EQ(LastDay, 31);
+  EXPECT_TRUE(PendingDesktop.bitmapPath.empty());
+
+  // Refused on the 1st, retried on the 2nd: a new day makes a new picture.
+  world_.refusals = 1;
+  clock_.Set(testing::At(2004, 9, 1));
+  checks(1);
+  clock_.Set(testing::At(2004, 9, 2));
+  checks(1);
+  EXPECT_EQ(world_.pictures.size(), 3u);
+  EXPECT_EQ(LastDay, 2);
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
 #include "tools/month_picture.h"
 
-#include <turbojpeg.h>
-
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -292,23 +290,6 @@ RgbImage DrawMonthPicture(const MonthPictureSettings& settings) {
   return canvas.Take();
 }
 
-std::vector<std::uint8_t> EncodeJpeg(const RgbImage& image, int quality) {
-  if (quality < 1 || quality > 100) throw std::invalid_argument("quality must be 1 to 100");
-  tjhandle encoder = tjInitCompress();
-  if (encoder == nullptr) throw std::runtime_error("TurboJPEG: no compressor");
-  unsigned char* jpeg = nullptr;
-  unsigned long size = 0;
-  const int result = tjCompress2(encoder, image.pixels.data(), image.width, 0, image.height, TJPF_RGB, &jpeg, &size,
-                                 TJSAMP_444, quality, TJFLAG_ACCURATEDCT);
-  std::vector<std::uint8_t> bytes;
-  if (result == 0) bytes.assign(jpeg, jpeg + size);
-  const std::string error = result == 0 ? "" : tjGetErrorStr2(encoder);
-  tjFree(jpeg);
-  tjDestroy(encoder);
-  if (result != 0) throw std::runtime_error("TurboJPEG: " + error);
-  return bytes;
-}
-
 std::string WpIniText(const GridGeometry& grid, const FrameStyle& frame) {
   char text[512];
   std::snprintf(text, sizeof text,
@@ -329,19 +310,6 @@ void WriteTextFile(const std::string& path, const std::string& text) {
 void WriteMonthPicture(const MonthPictureSettings& settings, int quality, const std::string& jpegPath) {
   const std::vector<std::uint8_t> jpeg = EncodeJpeg(DrawMonthPicture(settings), quality);
   WriteTextFile(jpegPath, std::string(jpeg.begin(), jpeg.end()));
-}
-
-void WriteCalendar(const std::string& folder, int year, int width, int height, int quality) {
-  const std::filesystem::path yearFolder = std::filesystem::path(folder) / ("Zorvani" + std::to_string(year));
-  std::filesystem::create_directories(yearFolder);
-  MonthPictureSettings settings;
-  settings.year = year;
-  settings.width = width;
-  settings.height = height;
-  for (settings.month = 1; settings.month <= 12; ++settings.month) {
-    WriteMonthPicture(settings, quality, (yearFolder / (std::to_string(settings.month) + ".jpg")).string());
-  }
-  WriteTextFile((std::filesystem::path(folder) / "WP.ini").string(), WpIniText(settings.grid));
 }
 
 }  // namespace tools

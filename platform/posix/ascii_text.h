@@ -28,5 +28,16 @@ std::string TrimIf(const std::string& text, Predicate isSpace) {
   return text.substr(begin, end - begin);
 }
 
+// The text between two quote characters, a backslash before each quote and backslash
+// inside (the .reg string syntax and GVariant's text syntax alike).
+inline std::string BackslashQuoted(const std::string& text, char quote) {
+  std::string out(1, quote);
+  for (const char c : text) {
+    if (c == '\\' || c == quote) out += '\\';
+    out += c;
+  }
+  return out + quote;
+}
+
 }  // namespace posix
 }  // namespace platform

@@ -18,8 +18,9 @@ namespace posix {
 enum class WallpaperStyle { kStretched, kCentered, kTiled, kScaled, kZoom, kSpanned };
 
 struct WallpaperRequest {
-  std::string path;  // absolute
-  std::string uri;   // file:// and the percent-encoded path
+  std::string path;          // absolute: wp.bmp, or the copy made for this desktop
+  std::string uri;           // file:// and the percent-encoded path
+  std::string previousPath;  // the copy handed over last time, removed after a change; may be empty
   WallpaperStyle style;
 };
 
@@ -27,12 +28,24 @@ class DesktopBackend {
  public:
   virtual ~DesktopBackend() = default;
   virtual const char* Name() const = 0;
-  virtual bool Detect(const Session& session) const = 0;
+  // True when a lower-case name from XDG_CURRENT_DESKTOP or DESKTOP_SESSION is this desktop.
+  virtual bool Claims(const std::string& desktopName) const = 0;
+  // For a session that names no known desktop: true when its environment and tools show this one.
+  virtual bool Detect(const Session&) const { return false; }
+  // False for a tool that cannot read a 24-bit BMP: it is handed a PNG copy instead.
+  virtual bool ReadsBitmap() const { return true; }
+  // True when handing the same path again does not make the desktop read the file
+  // again: it is then handed a copy under one of two alternating names.
+  virtual bool CachesByPath() const { return false; }
   virtual CommandResult Apply(const Session& session, const WallpaperRequest& request) const = 0;
 };
 
 // In the order they are tried.
 const std::vector<std::unique_ptr<DesktopBackend>>& DesktopBackends();
+
+// The backend for this session: by XDG_CURRENT_DESKTOP, then DESKTOP_SESSION, then by
+// what the session shows (compositor sockets, a display, the tools on PATH); null for none.
+const DesktopBackend* ChooseDesktopBackend(const Session& session);
 
 // "file://" and the path with every byte but unreserved characters and "/" encoded.
 std::string FileUri(const std::string& absolutePath);
@@ -41,8 +54,12 @@ std::string FileUri(const std::string& absolutePath);
 // it is missing or unknown.
 WallpaperStyle StoredWallpaperStyle(Registry& registry);
 
-// SystemParametersInfoA(SPI_SETDESKWALLPAPER, ...) for the running Linux desktop:
-// the first detected backend that succeeds wins; nothing happens without a desktop.
+// Ends the wallpaper client (swaybg) this process started, if one runs; also run at exit.
+void EndOwnedWallpaperClient();
+
+// SystemParametersInfoA(SPI_SETDESKWALLPAPER, ...) for the running Linux desktop.
+// True when the desktop took the file, and when there is no desktop session to tell;
+// false when a desktop was found and its tool failed, timed out or is missing.
 class LinuxDesktop : public Desktop {
  public:
   LinuxDesktop(Registry& registry, std::function<Session()> session);

@@ -1,6 +1,8 @@
 #pragma once
 // What a desktop backend sees of the user's session: its environment, the programs
 // on its PATH, and a way to run one of them that can never hang the caller.
+#include <sys/types.h>
+
 #include <chrono>
 #include <string>
 #include <vector>
@@ -24,6 +26,11 @@ class Session {
   // Runs the program at argv[0] (a full path) without a shell, input and output on
   // /dev/null, in its own process group, which is killed when the timeout passes.
   CommandResult Run(const std::vector<std::string>& argv) const;
+  // The same, keeping the first 64 KiB of what the program writes to its output.
+  CommandResult Run(const std::vector<std::string>& argv, std::string* output) const;
+  // Starts a program that keeps running (a wallpaper client), in its own process
+  // group; its process id, or -1. Succeeds only if it is still running after a moment.
+  int Start(const std::vector<std::string>& argv) const;
 
  private:
   std::vector<std::string> environment_;

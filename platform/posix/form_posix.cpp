@@ -28,11 +28,41 @@ sigset_t EndSignals() {
   return set;
 }
 
+void IgnoreEnd(int) {}
+
+// Once per process, never undone. An end signal that comes while it is not blocked
+// (after the form's end, or to a helper thread of a library) runs a handler that does
+// nothing instead of killing the process, whose loop ends it with status 0. SIGXFSZ is
+// ignored so that a write beyond the file size limit fails and the save fails with it.
+void InstallSignalActions() {
+  static const bool installed = [] {
+    struct sigaction action {};
+    action.sa_handler = IgnoreEnd;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) sigaction(signal, &action, nullptr);
+    action.sa_handler = SIG_IGN;
+    sigaction(SIGXFSZ, &action, nullptr);
+    return true;
+  }();
+  (void)installed;
+}
+
 [[noreturn]] void RaiseSystemError(const char* what) {
   zorvani::Raise(zorvani::kErrInternal, std::string(what) + ": " + std::strerror(errno));
 }
 
 }  // namespace
+
+bool EndPending() {
+  sigset_t pending;
+  sigemptyset(&pending);
+  if (sigpending(&pending) != 0) return false;
+  for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    if (sigismember(&pending, signal) == 1) return true;
+  }
+  return false;
+}
 
 struct HiddenForm::State {
   FormHandlers handlers;
@@ -46,6 +76,7 @@ HiddenForm::HiddenForm() : state_(new State) {
   // signalfd and is handled by the loop instead of killing the process.
   const sigset_t set = EndSignals();
   sigprocmask(SIG_BLOCK, &set, &state_->previousMask);
+  InstallSignalActions();
 }
 
 HiddenForm::~HiddenForm() {

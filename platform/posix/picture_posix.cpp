@@ -1,16 +1,25 @@
-// The picture loader on POSIX: TurboJPEG decodes the file straight into a stand-in
-// bitmap, bottom-up BGR with the DIB's row padding, so the later block transfer into
-// a DIB section is a plain copy.
+// The picture loader on POSIX. Loading reads the JPEG header only; the file is decoded
+// when the picture is first blitted, straight into the destination's pixel memory
+// (bottom-up BGR with the DIB's row padding). libjpeg-turbo reads the file in small
+// pieces, so a refresh holds neither the compressed file nor a second copy of the
+// pixels next to the DIB.
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <turbojpeg.h>
 #include <unistd.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
+#include <csetjmp>
 #include <cstdint>
+#include <cstdio>
 #include <limits>
 #include <memory>
-#include <vector>
+
+// jpeglib.h needs size_t and FILE declared before it.
+#include <jpeglib.h>
+#include <jerror.h>
 
 #include "platform/gdi.h"
 #include "platform/picture.h"
@@ -22,58 +31,194 @@ namespace {
 
 using zorvani::Raise;
 
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
-struct TurboJpegCloser {
-  void operator()(void* handle) const { tjDestroy(handle); }
-};
-using TurboJpeg = std::unique_ptr<void, TurboJpegCloser>;
-
 bool MeansNotFound(int error) {
   return error == ENOENT || error == ENOTDIR || error == ENAMETOOLONG || error == ELOOP;
 }
 
-// The whole file in memory. Missing: 53; there but not readable as a file: 75.
-std::vector<unsigned char> ReadWholeFile(const std::string& fileName) {
-  if (fileName.empty()) Raise(zorvani::kErrFileNotFound);
-  // O_NONBLOCK so that a FIFO in the picture's place cannot stall the open.
-  FileDescriptor file(open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (file.get() < 0) Raise(MeansNotFound(errno) ? zorvani::kErrFileNotFound : zorvani::kErrFileAccess);
-  struct stat info {};
-  if (fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) Raise(zorvani::kErrFileAccess);
-  // TurboJPEG and the 32-bit sizes of the bitmap world take nothing larger.
-  if (info.st_size > std::numeric_limits<std::int32_t>::max()) Raise(zorvani::kErrInvalidPicture);
-
-  std::vector<unsigned char> data(static_cast<std::size_t>(info.st_size));
-  std::size_t got = 0;
-  while (got < data.size()) {
-    const ssize_t n = read(file.get(), data.data() + got, data.size() - got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) Raise(zorvani::kErrFileAccess);
-    if (n == 0) break;  // shrank while we read: decode what is there
-    got += static_cast<std::size_t>(n);
+// The picture file, open from loading until the picture is released, so a decode
+// later reads the same file even if it has been renamed or replaced meanwhile.
+class JpegFile {
+ public:
+  // Missing: 53; there but not readable as a file: 75.
+  explicit JpegFile(const std::string& fileName) {
+    if (fileName.empty()) Raise(zorvani::kErrFileNotFound);
+    // O_NONBLOCK so that a FIFO in the picture's place cannot stall the open.
+    fd_ = open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd_ < 0) Raise(MeansNotFound(errno) ? zorvani::kErrFileNotFound : zorvani::kErrFileAccess);
+    struct stat info {};
+    if (fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) {
+      close(fd_);
+      Raise(zorvani::kErrFileAccess);
+    }
   }
-  data.resize(got);
-  return data;
+  ~JpegFile() { close(fd_); }
+  JpegFile(const JpegFile&) = delete;
+  JpegFile& operator=(const JpegFile&) = delete;
+  int fd() const { return fd_; }
+
+ private:
+  int fd_ = -1;
+};
+
+constexpr std::size_t kChunk = 64 * 1024;
+// What TJFLAG_LIMITSCANS allows: a crafted progressive file cannot decode forever.
+constexpr int kMaxScans = 500;
+
+// One pass of libjpeg over the file. libjpeg reports fatal errors by calling
+// error_exit, which must not return: it jumps back to Guarded(), so nothing between
+// the two may own a resource that needs a destructor.
+struct Reader {
+  jpeg_decompress_struct info{};
+  struct Errors {
+    jpeg_error_mgr manager;
+    std::jmp_buf jump;
+  } errors{};
+  jpeg_source_mgr source{};
+  jpeg_progress_mgr progress{};
+  int fd = -1;
+  off_t offset = 0;
+  int failure = 0;  // the run-time error to raise after a jump
+  JOCTET buffer[kChunk];
+
+  explicit Reader(int file) : fd(file) {
+    info.err = jpeg_std_error(&errors.manager);
+    errors.manager.error_exit = [](j_common_ptr c) {
+      Reader* r = static_cast<Reader*>(c->client_data);
+      if (r->failure == 0) r->failure = zorvani::kErrInvalidPicture;
+      std::longjmp(r->errors.jump, 1);
+    };
+    // Warnings (a cut-off file, stray bytes between markers) still leave a full image,
+    // grey where data was missing, as picture viewers show it; nothing is printed.
+    errors.manager.output_message = [](j_common_ptr) {};
+    source.init_source = [](j_decompress_ptr) {};
+    source.fill_input_buffer = Fill;
+    source.skip_input_data = Skip;
+    source.resync_to_restart = jpeg_resync_to_restart;
+    source.term_source = [](j_decompress_ptr) {};
+    progress.progress_monitor = [](j_common_ptr c) {
+      const auto* d = reinterpret_cast<j_decompress_ptr>(c);
+      if (d->input_scan_number > kMaxScans) c->err->error_exit(c);
+    };
+  }
+
+  static Reader& Of(j_decompress_ptr d) { return *static_cast<Reader*>(d->client_data); }
+
+  static boolean Fill(j_decompress_ptr d) {
+    Reader& r = Of(d);
+    ssize_t n;
+    do {
+      n = pread(r.fd, r.buffer, kChunk, r.offset);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) {
+      r.failure = zorvani::kErrFileAccess;
+      d->err->error_exit(reinterpret_cast<j_common_ptr>(d));
+    }
+    if (n == 0) {
+      // The file ends early: a fake end marker lets libjpeg finish with a warning.
+      d->err->msg_code = JWRN_JPEG_EOF;
+      d->err->emit_message(reinterpret_cast<j_common_ptr>(d), -1);
+      r.buffer[0] = 0xFF;
+      r.buffer[1] = JPEG_EOI;
+      n = 2;
+    }
+    r.offset += n;
+    r.source.next_input_byte = r.buffer;
+    r.source.bytes_in_buffer = static_cast<std::size_t>(n);
+    return TRUE;
+  }
+
+  static void Skip(j_decompress_ptr d, long count) {
+    Reader& r = Of(d);
+    if (count <= 0) return;
+    const auto n = static_cast<std::size_t>(count);
+    if (n <= r.source.bytes_in_buffer) {
+      r.source.next_input_byte += n;
+      r.source.bytes_in_buffer -= n;
+      return;
+    }
+    r.offset += static_cast<off_t>(n - r.source.bytes_in_buffer);
+    r.source.bytes_in_buffer = 0;
+  }
+};
+
+struct Header {
+  int width = 0;
+  int height = 0;
+};
+
+struct Rows {
+  std::uint8_t* bits;
+  std::int64_t stride;
+  Header expected;
+};
+
+// The steps that run under libjpeg's error jump: plain code only.
+void ReadHeaderStep(Reader& r, Header* h) {
+  jpeg_read_header(&r.info, TRUE);
+  // libjpeg has no CMYK-to-RGB conversion, and guessing at Adobe's inverted
+  // CMYK would give wrong colours without a word: such files are refused.
+  if (r.info.jpeg_color_space == JCS_CMYK || r.info.jpeg_color_space == JCS_YCCK) {
+    r.info.err->error_exit(reinterpret_cast<j_common_ptr>(&r.info));
+  }
+  h->width = static_cast<int>(r.info.image_width);
+  h->height = static_cast<int>(r.info.image_height);
+}
+
+void DecodeStep(Reader& r, const Rows* out) {
+  Header h;
+  ReadHeaderStep(r, &h);
+  // The rows were laid out for the size the file had when it was loaded.
+  if (h.width != out->expected.width || h.height != out->expected.height) {
+    r.info.err->error_exit(reinterpret_cast<j_common_ptr>(&r.info));
+  }
+  r.info.out_color_space = JCS_EXT_BGR;
+  jpeg_start_decompress(&r.info);
+  if (r.info.output_components != 3) r.info.err->error_exit(reinterpret_cast<j_common_ptr>(&r.info));
+  const auto height = static_cast<std::int64_t>(r.info.output_height);
+  JSAMPROW rows[4];
+  while (r.info.output_scanline < r.info.output_height) {
+    // Line y from the top lives at row height - 1 - y of the bottom-up memory.
+    const std::int64_t y = r.info.output_scanline;
+    JDIMENSION count = 0;
+    for (; count < 4 && y + count < height; ++count) rows[count] = out->bits + (height - 1 - y - count) * out->stride;
+    jpeg_read_scanlines(&r.info, rows, count);
+  }
+  jpeg_finish_decompress(&r.info);
+}
+
+template <typename Step, typename Arg>
+int Guarded(Reader& r, Step step, Arg arg) {
+  if (setjmp(r.errors.jump) != 0) return r.failure;
+  step(r, arg);
+  return 0;
+}
+
+// Runs one step over the file with a fresh libjpeg instance; raises what it failed with.
+template <typename Step, typename Arg>
+void Run(const JpegFile& file, Step step, Arg arg) {
+  const auto reader = std::make_unique<Reader>(file.fd());
+  Reader& r = *reader;
+  r.info.client_data = &r;
+  jpeg_create_decompress(&r.info);
+  r.info.src = &r.source;
+  r.info.progress = &r.progress;
+  const int failure = Guarded(r, step, arg);
+  jpeg_destroy_decompress(&r.info);
+  if (failure != 0) Raise(failure);
 }
 
 class StandInPicture : public Picture {
  public:
   StandInPicture(Handle bitmap, std::int32_t width, std::int32_t height)
       : bitmap_(bitmap), width_(width), height_(height) {}
-  ~StandInPicture() override { SystemGdi().DeleteObject(bitmap_); }
+  ~StandInPicture() override {
+    SystemGdi().DeleteObject(bitmap_);
+#ifdef __GLIBC__
+    // The decoder's tables and row buffers went through the heap; a resident
+    // process should not keep their pages until the next refresh.
+    malloc_trim(0);
+#endif
+  }
   StandInPicture(const StandInPicture&) = delete;
   StandInPicture& operator=(const StandInPicture&) = delete;
 
@@ -87,71 +232,32 @@ class StandInPicture : public Picture {
   std::int32_t height_;
 };
 
-// Owns a fresh bitmap until it is handed to a picture.
-class PendingBitmap {
- public:
-  explicit PendingBitmap(Handle bitmap) : bitmap_(bitmap) {}
-  ~PendingBitmap() {
-    if (bitmap_ != 0) SystemGdi().DeleteObject(bitmap_);
-  }
-  PendingBitmap(const PendingBitmap&) = delete;
-  PendingBitmap& operator=(const PendingBitmap&) = delete;
-  Handle Release() {
-    const Handle bitmap = bitmap_;
-    bitmap_ = 0;
-    return bitmap;
-  }
-
- private:
-  Handle bitmap_;
-};
-
-class TurboJpegLoader : public PictureLoader {
+class JpegLoader : public PictureLoader {
  public:
   std::unique_ptr<Picture> LoadPicture(const std::string& fileName) override {
-    const std::vector<unsigned char> jpeg = ReadWholeFile(fileName);
-    if (jpeg.empty()) Raise(zorvani::kErrInvalidPicture);
-
-    TurboJpeg decoder(tjInitDecompress());
-    if (!decoder) Raise(zorvani::kErrInvalidPicture);
-    int width = 0;
-    int height = 0;
-    int subsampling = 0;
-    int colorspace = 0;
-    if (tjDecompressHeader3(decoder.get(), jpeg.data(), jpeg.size(), &width, &height, &subsampling,
-                            &colorspace) != 0 ||
-        width <= 0 || height <= 0) {
-      Raise(zorvani::kErrInvalidPicture);
-    }
-    // libjpeg has no CMYK-to-RGB conversion, and guessing at Adobe's inverted
-    // CMYK would give wrong colours without a word: such files are refused.
-    if (colorspace == TJCS_CMYK || colorspace == TJCS_YCCK) Raise(zorvani::kErrInvalidPicture);
+    auto file = std::make_shared<const JpegFile>(fileName);
+    Header h;
+    Run(*file, ReadHeaderStep, &h);
+    if (!PictureSizeAllowed(h.width, h.height)) Raise(zorvani::kErrInvalidPicture);
 
     // The pixel memory must be describable by a DIB's 32-bit signed biSizeImage.
-    const std::int64_t stride = posix::Stride24(width);
-    if (stride * height > std::numeric_limits<std::int32_t>::max()) Raise(zorvani::kErrInvalidPicture);
+    const std::int64_t stride = posix::Stride24(h.width);
+    if (stride * h.height > std::numeric_limits<std::int32_t>::max()) Raise(zorvani::kErrInvalidPicture);
 
-    std::uint8_t* bits = nullptr;
-    const Handle handle = posix::CreateBitmap24(width, height, &bits);
-    PendingBitmap bitmap(handle);
-    if (handle == 0 || bits == nullptr) Raise(zorvani::kErrInvalidPicture);
-
-    // A warning (a cut-off file, stray bytes between markers) still leaves a full
-    // image, grey where data was missing, as picture viewers show it.
-    // TJFLAG_LIMITSCANS stops a crafted progressive file from decoding forever.
-    if (tjDecompress2(decoder.get(), jpeg.data(), jpeg.size(), bits, width, static_cast<int>(stride), height,
-                      TJPF_BGR, TJFLAG_BOTTOMUP | TJFLAG_LIMITSCANS) != 0 &&
-        tjGetErrorCode(decoder.get()) != TJERR_WARNING) {
-      Raise(zorvani::kErrInvalidPicture);
-    }
-    return std::make_unique<StandInPicture>(bitmap.Release(), width, height);
+    const Handle bitmap = posix::CreateDeferredBitmap24(
+        h.width, h.height, [file, h](std::uint8_t* bits, std::int64_t rowBytes) {
+          const Rows out{bits, rowBytes, h};
+          Run(*file, DecodeStep, &out);
+        });
+    if (bitmap == 0) Raise(zorvani::kErrInvalidPicture);
+    return std::make_unique<StandInPicture>(bitmap, h.width, h.height);
   }
 };
 
 }  // namespace
 
 PictureLoader& SystemPictureLoader() {
-  static TurboJpegLoader loader;
+  static JpegLoader loader;
   return loader;
 }
 

@@ -158,14 +158,7 @@ std::string Unquote(std::string_view raw) {
   return out;
 }
 
-std::string Quote(const std::string& text) {
-  std::string out = "\"";
-  for (const char c : text) {
-    if (c == '\\' || c == '"') out += '\\';
-    out += c;
-  }
-  return out + '"';
-}
+std::string Quote(const std::string& text) { return posix::BackslashQuoted(text, '"'); }
 
 // A written name (between its quotes, escapes kept) against a name, without regard to case.
 bool NameIs(std::string_view raw, const std::string& name) {

@@ -21,8 +21,10 @@ HANDLE ToHandle(Handle h) { return reinterpret_cast<HANDLE>(h); }
 class Win32Files : public Files {
  public:
   Handle CreateFileA(const std::string& name) override {
-    const HANDLE file = Track(::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                            FILE_ATTRIBUTE_NORMAL, nullptr));
+    // A new file only; with FILE_FLAG_OPEN_REPARSE_POINT a planted link counts as a
+    // file that exists instead of being followed.
+    const HANDLE file = Track(::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     return file == INVALID_HANDLE_VALUE ? kInvalidHandle : reinterpret_cast<Handle>(file);
   }
 
@@ -33,13 +35,30 @@ class Win32Files : public Files {
     return ok != FALSE;
   }
 
+  bool FlushFileBuffers(Handle file) override { return Track(::FlushFileBuffers(ToHandle(file))) != FALSE; }
+
   bool CloseHandle(Handle file) override { return Track(::CloseHandle(ToHandle(file))) != FALSE; }
 
   bool MoveFileReplace(const std::string& from, const std::string& to) override {
-    return Track(::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) != FALSE;
+    return Track(::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) != FALSE;
   }
 
   bool DeleteFileA(const std::string& name) override { return Track(::DeleteFileA(name.c_str())) != FALSE; }
+
+  std::vector<std::string> FolderEntries(const std::string& folder) override {
+    std::vector<std::string> names;
+    std::string pattern = folder.empty() ? "." : folder;
+    if (pattern.back() != '\\' && pattern.back() != '/') pattern += '\\';
+    WIN32_FIND_DATAA found{};
+    const HANDLE search = ::FindFirstFileA((pattern + "*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+      const std::string name = found.cFileName;
+      if (name != "." && name != "..") names.push_back(name);
+    } while (::FindNextFileA(search, &found));
+    ::FindClose(search);
+    return names;
+  }
 
   std::uint32_t GetLastError() override { return lastError; }
 

@@ -66,6 +66,9 @@ struct HiddenForm::State {
   }
 };
 
+// WM_CLOSE and WM_ENDSESSION are handled between ticks only.
+bool EndPending() { return false; }
+
 HiddenForm::HiddenForm() : state_(new State) {}
 
 HiddenForm::~HiddenForm() {

@@ -93,6 +93,58 @@ HGLOBAL ReadWholeFile(const std::string& fileName, DWORD* size) {
   return result;
 }
 
+std::uint32_t Little(const unsigned char* p, int bytes) {
+  std::uint32_t value = 0;
+  for (int i = bytes; i-- > 0;) value = value << 8 | p[i];
+  return value;
+}
+
+std::uint32_t Big(const unsigned char* p, int bytes) {
+  std::uint32_t value = 0;
+  for (int i = 0; i < bytes; ++i) value = value << 8 | p[i];
+  return value;
+}
+
+// Whether the size that the file's header claims may be decoded. OLE decodes the
+// whole picture in one call, so a bomb must be caught here. A JPEG needs a frame
+// header before its first scan; BMP, GIF and PNG (which Wine's OLE reads too) give
+// their size up front; the other formats OLE knows (icons, metafiles) never become a
+// large bitmap.
+bool ClaimedSizeAllowed(const unsigned char* p, std::size_t n) {
+  if (n >= 24 && p[0] == 0x89 && p[1] == 'P' && p[2] == 'N' && p[3] == 'G') {
+    return PictureSizeAllowed(Big(p + 16, 4), Big(p + 20, 4));
+  }
+  if (n >= 26 && p[0] == 'B' && p[1] == 'M') {
+    if (Little(p + 14, 4) == 12) return PictureSizeAllowed(Little(p + 18, 2), Little(p + 20, 2));
+    const auto height = static_cast<std::int32_t>(Little(p + 22, 4));
+    return PictureSizeAllowed(static_cast<std::int32_t>(Little(p + 18, 4)),
+                              height < 0 ? -std::int64_t{height} : height);
+  }
+  if (n >= 10 && p[0] == 'G' && p[1] == 'I' && p[2] == 'F') {
+    return PictureSizeAllowed(Little(p + 6, 2), Little(p + 8, 2));
+  }
+  if (n < 2 || p[0] != 0xFF || p[1] != 0xD8) return true;
+  for (std::size_t i = 2; i + 4 <= n;) {
+    const unsigned char marker = p[i + 1];
+    if (p[i] != 0xFF) return false;
+    if (marker == 0xFF) {  // fill byte
+      ++i;
+      continue;
+    }
+    if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD8)) {  // no length
+      i += 2;
+      continue;
+    }
+    if (marker == 0xD9 || marker == 0xDA) return false;
+    const std::size_t length = Big(p + i + 2, 2);
+    const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+    if (frame) return i + 9 <= n && PictureSizeAllowed(Big(p + i + 7, 2), Big(p + i + 5, 2));  // after the precision
+    if (length < 2) return false;
+    i += 2 + length;
+  }
+  return false;
+}
+
 class OlePicture : public Picture {
  public:
   OlePicture(IPicture* picture, Handle bitmap, std::int32_t width, std::int32_t height)
@@ -118,6 +170,10 @@ class OleLoader : public PictureLoader {
     InitialiseComOnce();
     DWORD size = 0;
     MemoryBlock block(ReadWholeFile(fileName, &size));
+    const void* bytes = GlobalLock(block.get());
+    const bool allowed = bytes != nullptr && ClaimedSizeAllowed(static_cast<const unsigned char*>(bytes), size);
+    GlobalUnlock(block.get());
+    if (!allowed) Raise(zorvani::kErrInvalidPicture);
 
     IStream* rawStream = nullptr;
     if (FAILED(CreateStreamOnHGlobal(block.get(), TRUE, &rawStream))) Raise(zorvani::kErrInvalidPicture);

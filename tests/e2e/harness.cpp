@@ -216,7 +216,7 @@ void Sandbox::SetAutoStart(const std::optional<std::string>& commandLine) {
     Fail("wine reg add failed; see " + Path("command.err"));
 }
 
-std::unique_ptr<Program> Sandbox::Start(Env env) const {
+std::unique_ptr<Program> Sandbox::Start(Env env, const std::vector<std::string>& launcher) const {
   std::vector<std::string> argv{program_};
   if (UnderWine()) {
     argv.insert(argv.begin(), "wine");
@@ -235,6 +235,7 @@ std::unique_ptr<Program> Sandbox::Start(Env env) const {
                 {"NO_FAKE_STAT", "1"},  // Wine would otherwise rebuild its prefix at every start
                 {"ASAN_OPTIONS", (asan.empty() ? "" : asan + ":") + "verify_asan_link_order=0"}});
   }
+  argv.insert(argv.begin(), launcher.begin(), launcher.end());
   static int runs = 0;
   return std::make_unique<Program>(argv, env, Path("program-" + std::to_string(++runs)), folder_);
 }

@@ -219,5 +219,28 @@ TEST_F(Refresh, AnUnwritableFolderIsRetried) {
   ExpectCleanEnd(*program);
 }
 
+// Natively: an end already waiting when the first refresh starts stops it between
+// its steps, and a file size limit makes the save fail instead of killing the program.
+TEST_F(Refresh, AnEarlyEndAndAFileSizeLimitEndOrFailCleanly) {
+  if (UnderWine()) GTEST_SKIP() << "POSIX signals";
+  MakePicture(2004, 8);
+  auto temporaries = [&] {
+    int n = 0;
+    for (const auto& entry : fs::directory_iterator(base)) n += entry.path().extension() == ".tmp";
+    return n;
+  };
+  const std::vector<std::string> pendingEnd = {
+      "perl", "-MPOSIX", "-e", "sigprocmask(SIG_BLOCK, POSIX::SigSet->new(SIGTERM)); kill 'TERM', $$; exec @ARGV"};
+  auto program = sandbox.Start({{"FAKETIME", "@2004-08-31 12:00:00"}}, pendingEnd);
+  EXPECT_EQ(program->Wait(), 0) << program->StandardError();
+  EXPECT_FALSE(fs::exists(Bitmap()));
+
+  program = sandbox.Start({{"FAKETIME", "@2004-08-31 12:00:00"}}, {"sh", "-c", "ulimit -f 8; exec \"$@\"", "sh"});
+  ASSERT_TRUE(program->StaysRunningFor(SettleTime() + Millis{1000})) << program->StandardError();
+  EXPECT_FALSE(fs::exists(Bitmap()));
+  EXPECT_EQ(temporaries(), 0);
+  ExpectCleanEnd(*program);
+}
+
 }  // namespace
 }  // namespace e2e

@@ -1,0 +1,14 @@
+#pragma once
+// A PNG with the pixels of a 24-bit BMP, for the wallpaper tools that read no BMP.
+#include <string>
+
+namespace platform {
+namespace posix {
+
+// Writes pngPath (through a temporary file beside it, renamed at the end) from the
+// uncompressed 24-bit BMP at bitmapPath. False, with nothing left behind, when the
+// bitmap is not such a file or the PNG cannot be written.
+bool WritePngCopy(const std::string& bitmapPath, const std::string& pngPath);
+
+}  // namespace posix
+}  // namespace platform

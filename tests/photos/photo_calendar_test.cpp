@@ -1,0 +1,279 @@
+// The photo calendar maker against generated photos: where the calendar lands, whether
+// every number reads, and whether the program's own frame drawing, fed the written
+// WP.ini, frames the right number on every day of the year.
+#include <gtest/gtest.h>
+#include <png.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "dib/cDIBSection.h"
+#include "general/general.h"
+#include "tools/photo_calendar.h"
+#include "tools/photo_files.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using zorvani::tools::RgbImage;
+
+constexpr int kWidth = 960, kHeight = 600;
+
+struct Folder {
+  Folder() {
+    char name[] = "/tmp/zorvani-photos-XXXXXX";
+    path = mkdtemp(name);
+  }
+  ~Folder() { fs::remove_all(path); }
+  std::string path;
+};
+
+struct Box {
+  double left, top, right, bottom;  // fractions of the picture
+};
+
+// Coarse random colour blocks everywhere but in `calm`, which holds a soft gradient of
+// a colour of the photo's own: dark in some, light in others.
+RgbImage NoisyPhoto(int width, int height, const Box* calm, int seed) {
+  std::mt19937 random(static_cast<unsigned>(seed));
+  RgbImage image{width, height, std::vector<std::uint8_t>(static_cast<std::size_t>(width) * height * 3)};
+  std::vector<std::uint8_t> blocks(static_cast<std::size_t>(width / 6 + 1) * (height / 6 + 1) * 3);
+  for (auto& b : blocks) b = static_cast<std::uint8_t>(random() % 256);
+  const int base = seed % 2 == 0 ? 40 : 210;
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      std::uint8_t* p = &image.pixels[(static_cast<std::size_t>(y) * width + x) * 3];
+      const double u = static_cast<double>(x) / width, v = static_cast<double>(y) / height;
+      const bool quiet = calm != nullptr && u >= calm->left && u < calm->right && v >= calm->top && v < calm->bottom;
+      for (int c = 0; c < 3; ++c) {
+        p[c] = quiet ? static_cast<std::uint8_t>(base + 20 * v + 10 * c)
+                     : blocks[(static_cast<std::size_t>(y / 6) * (width / 6 + 1) + x / 6) * 3 + c];
+      }
+    }
+  }
+  return image;
+}
+
+void WritePng(const RgbImage& image, const std::string& path) {
+  png_image png{};
+  png.version = PNG_IMAGE_VERSION;
+  png.width = static_cast<png_uint_32>(image.width);
+  png.height = static_cast<png_uint_32>(image.height);
+  png.format = PNG_FORMAT_RGB;
+  ASSERT_TRUE(png_image_write_to_file(&png, path.c_str(), 0, image.pixels.data(), 0, nullptr));
+}
+
+// WCAG contrast of a printed number read back from the picture: its ink, the box
+// pixels furthest from the ground, against the ground's worst 2% in a ring 3 to 5
+// pixels round the box.
+double ContrastOf(const RgbImage& image, const zorvani::tools::PrintedText& text) {
+  const auto lum = [&](int x, int y) {
+    const std::uint8_t* p = &image.pixels[(static_cast<std::size_t>(y) * image.width + x) * 3];
+    return zorvani::tools::RelativeLuminance(p[0], p[1], p[2]);
+  };
+  std::vector<double> box, ring;
+  for (int y = text.top - 5; y < text.bottom + 5; ++y) {
+    for (int x = text.left - 5; x < text.right + 5; ++x) {
+      const bool inside = x >= text.left && x < text.right && y >= text.top && y < text.bottom;
+      const bool near = x >= text.left - 3 && x < text.right + 3 && y >= text.top - 3 && y < text.bottom + 3;
+      if (inside) box.push_back(lum(x, y));
+      if (!near) ring.push_back(lum(x, y));
+    }
+  }
+  std::sort(ring.begin(), ring.end());
+  const double ground = ring[ring.size() / 2];
+  std::sort(box.begin(), box.end(), [&](double a, double b) { return std::abs(a - ground) > std::abs(b - ground); });
+  double ink = 0;
+  const std::size_t inkCount = std::max<std::size_t>(1, box.size() * 15 / 100);
+  for (std::size_t i = 0; i < inkCount; ++i) ink += box[i] / static_cast<double>(inkCount);
+  const double worst = ink > ground ? ring[ring.size() - 1 - ring.size() / 50] : ring[ring.size() / 50];
+  return zorvani::tools::ContrastRatio(ink, worst);
+}
+
+// The frame the program draws for a date, as the box of frame-coloured pixels of a
+// DIB that was black before.
+Box FrameOf(int year, int month, int day) {
+  using zorvani::Config;
+  zorvani::cDIBSection dib;
+  EXPECT_EQ(dib.Create(kWidth, kHeight), zorvani::kTrue);
+  const zorvani::CalendarCell cell = zorvani::CalendarCellOf(year, month, day);
+  dib.drawRectPerc(cell.column * Config.SPACING_X + Config.CORNER_X, cell.row * Config.SPACING_Y + Config.CORNER_Y,
+                   Config.CELL_X, Config.CELL_Y, Config.RECT_THICKNESS, Config.R_COMP, Config.G_COMP, Config.B_COMP);
+  Box frame{1e9, 1e9, -1, -1};
+  for (int row = 0; row < kHeight; ++row) {
+    for (int x = 0; x < kWidth; ++x) {
+      const std::uint8_t* p = dib.DIBSectionBitsPtr() + row * dib.BytesPerScanLine() + 3 * x;
+      if (p[2] != Config.R_COMP || p[1] != Config.G_COMP || p[0] != Config.B_COMP) continue;
+      const int y = kHeight - 1 - row;
+      frame = {std::min(frame.left, 1.0 * x), std::min(frame.top, 1.0 * y), std::max(frame.right, x + 1.0),
+               std::max(frame.bottom, y + 1.0)};
+    }
+  }
+  return frame;
+}
+
+struct Case {
+  const char* name;
+  bool calm;
+  Box region;
+  int photos;
+  const char* locale;
+  const char* march;  // the third month's title
+};
+
+void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
+
+class PhotoCalendar : public ::testing::TestWithParam<Case> {};
+
+TEST_P(PhotoCalendar, PrintsAReadableCalendarWhereTheFrameFindsIt) {
+  const Case& c = GetParam();
+  Folder photos, calendar;
+  for (int i = 0; i < c.photos; ++i) {
+    const RgbImage photo = NoisyPhoto(2 * kWidth, 2 * kHeight, c.calm ? &c.region : nullptr, i);
+    const std::string name = photos.path + "/" + static_cast<char>('a' + i);
+    if (i % 2 == 0) {
+      WritePng(photo, name + ".png");
+    } else {
+      const auto jpeg = zorvani::tools::EncodeJpeg(photo, 90);
+      zorvani::tools::WriteTextFile(name + ".JPG", std::string(jpeg.begin(), jpeg.end()));
+    }
+  }
+  zorvani::tools::PhotoCalendarSettings settings;
+  settings.year = 2027;
+  settings.width = kWidth;
+  settings.height = kHeight;
+  settings.locale = c.locale;
+  const auto report =
+      zorvani::tools::WritePhotoCalendar(zorvani::tools::PhotoFiles(photos.path), calendar.path, settings);
+
+  const auto& p = report.placement;
+  EXPECT_EQ(p.calm, c.calm) << "detail " << p.detail;
+  if (c.calm) {
+    EXPECT_GE(p.left, c.region.left * kWidth);
+    EXPECT_GE(p.top, c.region.top * kHeight);
+    EXPECT_LE(p.left + p.width, c.region.right * kWidth);
+    EXPECT_LE(p.top + p.height, c.region.bottom * kHeight);
+  }
+  EXPECT_EQ(report.titles[2], c.march);
+
+  zorvani::LoadConfigFrom(calendar.path + "/WP.ini");
+  for (int month = 1; month <= 12; ++month) {
+    SCOPED_TRACE("month " + std::to_string(month));
+    if (!c.calm) {
+      EXPECT_GE(report.panelAlpha[static_cast<std::size_t>(month - 1)], 0.45);
+    }
+    const RgbImage picture =
+        zorvani::tools::ReadPhoto(calendar.path + "/Zorvani2027/" + std::to_string(month) + ".jpg");
+    ASSERT_EQ(picture.width, kWidth);
+    ASSERT_EQ(picture.height, kHeight);
+    const auto& printed = report.printed[static_cast<std::size_t>(month - 1)];
+    for (const auto& text : printed) {
+      if (text.day == 0) continue;
+      EXPECT_GE(ContrastOf(picture, text), 4.5) << "day " << text.day;
+      // The frame encloses this day's number, clear of its lines, and no other number.
+      const Box f = FrameOf(2027, month, text.day);
+      const double t = zorvani::Config.RECT_THICKNESS * kWidth;
+      EXPECT_TRUE(text.left >= f.left + t && text.right <= f.right - t && text.top >= f.top + t &&
+                  text.bottom <= f.bottom - t)
+          << "day " << text.day << " at " << text.left << "," << text.top << " frame " << f.left << "," << f.top;
+      for (const auto& other : printed) {
+        if (other.day != 0 && other.day != text.day) {
+          EXPECT_TRUE(other.right <= f.left || other.left >= f.right || other.bottom <= f.top || other.top >= f.bottom)
+              << "day " << other.day << " inside the frame of " << text.day;
+        }
+      }
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Photos, PhotoCalendar,
+    ::testing::Values(Case{"CalmTopLeft", true, {0.03, 0.04, 0.50, 0.72}, 12, "de_DE.UTF-8", "März 2027"},
+                      Case{"CalmBottomRightFivePhotosReused", true, {0.55, 0.30, 0.97, 0.97}, 5, "fr_FR.UTF-8",
+                           "Mars 2027"},
+                      Case{"NothingCalm", false, {}, 3, "C", "March 2027"}),
+    [](const ::testing::TestParamInfo<Case>& param) { return std::string(param.param.name); });
+
+// A round dot stays round and in the middle when the photo's shape differs from the picture's.
+TEST(PhotoScaling, CoversWithoutDistortion) {
+  for (const auto& [w, h, outW, outH] : std::vector<std::array<int, 4>>{{1600, 900, 600, 600}, {500, 1000, 800, 450}}) {
+    RgbImage photo{w, h, std::vector<std::uint8_t>(static_cast<std::size_t>(w) * h * 3, 255)};
+    const double r = std::min(w, h) / 4.0;
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x)
+        if (std::hypot(x + 0.5 - w / 2.0, y + 0.5 - h / 2.0) < r)
+          std::fill_n(&photo.pixels[(static_cast<std::size_t>(y) * w + x) * 3], 3, std::uint8_t{0});
+    const RgbImage out = zorvani::tools::ScaleToCover(photo, outW, outH);
+    int left = outW, right = 0, top = outH, bottom = 0;
+    for (int y = 0; y < outH; ++y)
+      for (int x = 0; x < outW; ++x)
+        if (out.pixels[(static_cast<std::size_t>(y) * outW + x) * 3] < 128)
+          left = std::min(left, x), right = std::max(right, x + 1), top = std::min(top, y), bottom = std::max(bottom, y + 1);
+    const double scale = std::max(1.0 * outW / w, 1.0 * outH / h);
+    EXPECT_NEAR(right - left, 2 * r * scale, 1.5) << w << "x" << h;
+    EXPECT_NEAR(bottom - top, 2 * r * scale, 1.5) << w << "x" << h;
+    EXPECT_NEAR((left + right) / 2.0, outW / 2.0, 1.0);
+    EXPECT_NEAR((top + bottom) / 2.0, outH / 2.0, 1.0);
+  }
+}
+
+// Files that are no photos, and a language that is not installed: an error, and nothing written.
+TEST(PhotoCalendarInput, BadInputWritesNothing) {
+  for (const auto& [file, bytes, locale] : std::vector<std::array<std::string, 3>>{
+           {"a.jpg", "\xFF\xD8\xFF\xE0 no picture", ""},
+           {"a.png", "\x89PNG\r\n\x1A\n", ""},
+           {"a.jpeg", "", ""},
+           {"a.png", "", "xx_NOWHERE.UTF-8"}}) {
+    Folder photos, calendar;
+    zorvani::tools::WriteTextFile(photos.path + "/" + file, bytes);
+    if (!locale.empty()) WritePng(NoisyPhoto(64, 40, nullptr, 1), photos.path + "/" + file);
+    zorvani::tools::PhotoCalendarSettings settings;
+    settings.width = 640;
+    settings.height = 400;
+    settings.locale = locale;
+    EXPECT_ANY_THROW(zorvani::tools::WritePhotoCalendar(zorvani::tools::PhotoFiles(photos.path), calendar.path, settings))
+        << file << " " << locale;
+    EXPECT_TRUE(fs::is_empty(calendar.path)) << file;
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Photos in the order people number them, other files left out; and a camera's
+// orientation tag turns the picture upright.
+TEST(PhotoInput, NameOrderAndOrientation) {
+  Folder folder;
+  for (const char* name : {"10.jpg", "2.PNG", "1.jpeg", "notes.txt", "b.jpg", "a10.png", "a9.png"})
+    zorvani::tools::WriteTextFile(folder.path + "/" + name, "");
+  std::vector<std::string> names;
+  for (const std::string& path : zorvani::tools::PhotoFiles(folder.path)) names.push_back(fs::path(path).filename().string());
+  EXPECT_EQ(names, (std::vector<std::string>{"1.jpeg", "2.PNG", "10.jpg", "a9.png", "a10.png", "b.jpg"}));
+
+  // 32 x 16, dark left half; the tag goes in an APP1 segment right after the start marker.
+  RgbImage photo{32, 16, std::vector<std::uint8_t>(32 * 16 * 3, 255)};
+  for (int y = 0; y < 16; ++y) std::fill_n(&photo.pixels[static_cast<std::size_t>(y) * 96], 48, std::uint8_t{0});
+  const auto jpeg = zorvani::tools::EncodeJpeg(photo, 95);
+  // Orientation, width and height upright, and which of the upright picture's corners is dark.
+  for (const auto& [orientation, width, height, darkX, darkY] : std::vector<std::array<int, 5>>{
+           {1, 32, 16, 0, 0}, {3, 32, 16, 31, 0}, {6, 16, 32, 0, 0}, {8, 16, 32, 0, 31}, {2, 32, 16, 31, 15}}) {
+    const std::string exif = std::string("\xFF\xE1\x00\x22" "Exif\0\0" "MM\x00\x2A\x00\x00\x00\x08" "\x00\x01", 20) +
+                             std::string("\x01\x12\x00\x03\x00\x00\x00\x01", 8) + static_cast<char>(0) +
+                             static_cast<char>(orientation) + std::string(6, '\0');
+    zorvani::tools::WriteTextFile(folder.path + "/turned.jpg",
+                                  std::string(jpeg.begin(), jpeg.begin() + 2) + exif + std::string(jpeg.begin() + 2, jpeg.end()));
+    const RgbImage upright = zorvani::tools::ReadPhoto(folder.path + "/turned.jpg");
+    ASSERT_EQ(upright.width, width) << orientation;
+    ASSERT_EQ(upright.height, height) << orientation;
+    EXPECT_LT(upright.pixels[(static_cast<std::size_t>(darkY) * width + darkX) * 3], 64) << orientation;
+    EXPECT_GT(upright.pixels[(static_cast<std::size_t>(height - 1 - darkY) * width + width - 1 - darkX) * 3], 192) << orientation;
+  }
+}
+
+}  // namespace
