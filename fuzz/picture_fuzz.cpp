@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 
@@ -13,6 +14,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const std::string folder = "/tmp/zorvani-fuzz-" + std::to_string(getpid());
   static const std::string picture = folder + ".jpg", bitmap = folder + ".bmp";
+  static const int removeAtExit = std::atexit([] { std::remove(picture.c_str()), std::remove(bitmap.c_str()); });
+  (void)removeAtExit;
   std::ofstream(picture, std::ios::binary | std::ios::trunc).write(reinterpret_cast<const char*>(data),
                                                                     static_cast<std::streamsize>(size));
   try {

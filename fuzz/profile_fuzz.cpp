@@ -2,6 +2,7 @@
 // run-time error, and a cut section is the front of the whole one, ended with two NULs.
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -14,6 +15,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const std::string path = "/tmp/zorvani-fuzz-" + std::to_string(getpid()) + ".ini";
+  static const int removeAtExit = std::atexit([] { std::remove(path.c_str()); });
+  (void)removeAtExit;
   std::ofstream(path, std::ios::binary | std::ios::trunc).write(reinterpret_cast<const char*>(data),
                                                                  static_cast<std::streamsize>(size));
   zorvani::Config = zorvani::ConfigRecord{};
