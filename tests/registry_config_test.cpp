@@ -12,7 +12,10 @@
 #include <iomanip>
 #include <iterator>
 #include <map>
+#include <new>
+#include <set>
 #include <sstream>
+#include <string_view>
 #include <tuple>
 #include <vector>
 
@@ -24,6 +27,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <unistd.h>
 #endif
 
 namespace zorvani {
@@ -178,6 +183,90 @@ TEST_F(ScratchKey, HandWrittenFileIsKeptByteForByteAndMissingFilesOpenNoKey) {
   WriteFile(home_ / "zorvani-wallpaper" / "HKEY_LOCAL_MACHINE.reg", "[" + run + "]\n\"ZorvaniWallPaper\"=\"/home/u/cal\"");
   EXPECT_EQ(RegistryReadValue(run, "ZorvaniWallPaper"), "/home/u/cal");
 }
+
+// A file as regedit exports it: UTF-16LE with a byte-order mark.
+std::string Utf16(std::u16string_view text) {
+  std::string bytes = "\xFF\xFE";
+  for (const char16_t unit : text) bytes += {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
+  return bytes;
+}
+
+// Two refreshes write their two values into files of every line end and encoding: each value
+// is there once, in the file's own line end and encoding, and reads back.
+TEST_F(ScratchKey, DesktopValuesAreWrittenOnceInTheFilesOwnLineEndAndEncoding) {
+  const std::string key = "[HKEY_CURRENT_USER\\Control Panel\\Desktop]";
+  const std::string tile = "\"TileWallpaper\"=\"0\"", style = "\"WallpaperStyle\"=\"2\"";
+  const std::u16string key16 = u"[HKEY_CURRENT_USER\\Control Panel\\Desktop]";
+  const std::u16string path16 = u"\"Wallpaper\"=\"C:\\\\Bilder\\\\M\u00e4rz \U0001F5BC.bmp\"";
+  const struct { std::string before, after, wallpaper; } cases[] = {
+      {key + "\r", key + "\r" + tile + "\r" + style + "\r"},
+      {key + "\r\n\"Blob\"=hex:01,\\\n", key + "\r\n" + tile + "\r\n" + style + "\r\n\"Blob\"=hex:01,\\\n"},
+      {key + "\n\"Blob\"=hex:01,\\\n  02,\\", key + "\n" + tile + "\n" + style + "\n\"Blob\"=hex:01,\\\n  02,\\"},
+      {key + "\n\"Blob\"=hex:01,\\\r\n  02\r\n\"WallpaperStyle\"=\"9\"",
+       key + "\n\"Blob\"=hex:01,\\\r\n  02\r\n" + style + "\n" + tile + "\n"},
+      {Utf16(u"Windows Registry Editor Version 5.00\r\n\r\n" + key16 + u"\r\n" + path16 + u"\r\n"),
+       Utf16(u"Windows Registry Editor Version 5.00\r\n\r\n" + key16 + u"\r\n" + path16 +
+             u"\r\n\"TileWallpaper\"=\"0\"\r\n\"WallpaperStyle\"=\"2\"\r\n"),
+       "C:\\Bilder\\M\xC3\xA4rz \xF0\x9F\x96\xBC.bmp"},
+  };
+  for (const auto& c : cases) {
+    WriteFile(hive_, c.before);
+    for (int refresh = 0; refresh < 2; ++refresh) {
+      Write("Control Panel\\Desktop", "TileWallpaper", "0");
+      Write("Control Panel\\Desktop", "WallpaperStyle", "2");
+    }
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(std::ifstream(hive_, std::ios::binary).rdbuf()), {}), c.after)
+        << c.before;
+    EXPECT_EQ(Read("Control Panel\\Desktop", "WallpaperStyle") + Read("Control Panel\\Desktop", "Wallpaper"),
+              "2" + c.wallpaper);
+  }
+}
+
+// Counts what operator new hands out while a test asks it to.
+std::size_t allocations = 0, allocatedBytes = 0;
+bool countAllocations = false;
+
+// A write leaves no temporary behind and removes only ours that a writer no longer running
+// left; reading a hive costs a few allocations of about its size, however many lines it has.
+TEST_F(ScratchKey, HiveReplaceCleansUpAfterACrashAndReadingStaysLinear) {
+  const fs::path folder = hive_.parent_path();
+  const std::string dead = ".HKEY_CURRENT_USER.reg.2147483647.AbC123", live = ".HKEY_CURRENT_USER.reg." +
+      std::to_string(getpid()) + ".xyz789", other = ".HKEY_CURRENT_USER.reg.notes";
+  for (const std::string& name : {dead, live, other}) WriteFile(folder / name, "x");
+  fs::create_symlink(home_ / "victim", folder / ".HKEY_CURRENT_USER.reg.2147483646.link01");
+  Write(kScratch, "V", "x");
+  std::set<std::string> left;
+  for (const auto& entry : fs::directory_iterator(folder)) left.insert(entry.path().filename().string());
+  EXPECT_EQ(left, (std::set<std::string>{".HKEY_CURRENT_USER.reg.2147483646.link01", other, live,
+                                         "HKEY_CURRENT_USER.reg"}));
+  EXPECT_FALSE(fs::exists(home_ / "victim"));
+
+  std::string hive = "[HKEY_CURRENT_USER\\" + kScratch + "]\n";
+  while (hive.size() < (4u << 20)) hive += "\"Name\"=hex:01,\\\r  02\n@=\"\\\\\\\\\"\n[HKEY_CURRENT_USER\\Other]\n";
+  WriteFile(hive_, hive + "[HKEY_CURRENT_USER\\" + kScratch + "]\n\"V\"=\"y\"\n");
+  const auto counted = [](auto call) {
+    allocations = allocatedBytes = 0;
+    countAllocations = true;
+    const auto result = call();
+    countAllocations = false;
+    return result;
+  };
+  EXPECT_EQ(counted([] { return Read(kScratch, "V"); }), "y");
+  EXPECT_LT(allocations, 100u);
+  EXPECT_LT(allocatedBytes, 4 * hive.size());
+  fs::resize_file(hive_, (std::uintmax_t{1} << 30) + 1);  // sparse: no disk, no time
+  EXPECT_EXIT(Read(kScratch, "V"), ::testing::ExitedWithCode(2), "") << "a hive beyond 1 GiB is refused unread";
+
+  // LoadConfig asks again with a larger buffer while the section is cut: each try must cost
+  // what its buffer holds, not the whole section.
+  std::string ini = "[config]\n";
+  while (ini.size() < (1u << 20)) ini += "UNUSED_ENTRY=1234567890\n";
+  WriteFile(home_ / "WP.ini", ini);
+  char buffer[255];
+  EXPECT_EQ(counted([&] { return platform::GetPrivateProfileSectionA("config", buffer, 255, (home_ / "WP.ini").string()); }),
+            253u);
+  EXPECT_LT(allocatedBytes, 1u << 16);
+}
 #endif
 
 const fs::path kIni = fs::temp_directory_path() / ("zorvani-" + kStamp + ".ini");
@@ -260,3 +349,13 @@ TEST(LoadConfig, ProfileSectionArrivesInTheShapeOfTheWindowsCall) {
 
 }  // namespace
 }  // namespace zorvani
+
+#ifndef _WIN32
+void* operator new(std::size_t size) {
+  if (zorvani::countAllocations) ++zorvani::allocations, zorvani::allocatedBytes += size;
+  if (void* block = std::malloc(size == 0 ? 1 : size)) return block;
+  throw std::bad_alloc();
+}
+void operator delete(void* block) noexcept { std::free(block); }
+void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+#endif

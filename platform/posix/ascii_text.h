@@ -3,13 +3,14 @@
 // compare names without regard to ASCII letter case.
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace platform {
 namespace posix {
 
 inline char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
-inline bool EqualNoCase(const std::string& a, const std::string& b) {
+inline bool EqualNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
     if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
