@@ -13,6 +13,7 @@
 #include "runtime/runtime_error.h"
 #include "tools/calibrate.h"
 #include "tools/calendar_grid.h"
+#include "tools/command_line.h"
 
 namespace {
 
@@ -30,11 +31,7 @@ const char kUsage[] =
     "without --output. Year and month come from a path ending in Zorvani<year>/<month>.jpg unless given.\n"
     "The preview's WP.ini is, unless given, the one in the calendar folder above Zorvani<year>.\n";
 
-int Usage(const std::string& problem) {
-  if (!problem.empty()) std::fprintf(stderr, "zorvani-calibrate: %s\n", problem.c_str());
-  std::fputs(kUsage, stderr);
-  return 2;
-}
+int Usage(const std::string& problem) { return zorvani::tools::PrintUsage("zorvani-calibrate", kUsage, problem); }
 
 int Refuse(const std::string& reason) {
   std::fprintf(stderr, "zorvani-calibrate: %s; nothing written\n", reason.c_str());
@@ -156,24 +153,16 @@ int Run(std::map<std::string, std::string>& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  static const char* const kWithValue[] = {"--picture", "--cell",  "--step",   "--thickness", "--colour", "--output",
-                                           "--year",    "--month", "--preview", "--config",   "--calendar"};
+  const zorvani::tools::OptionNames names{{"--picture", "--cell", "--step", "--thickness", "--colour", "--output",
+                                            "--year", "--month", "--preview", "--config", "--calendar"},
+                                           {"--detect"},
+                                           false};
   std::map<std::string, std::string> options;
-  for (int i = 1; i < argc; ++i) {
-    const std::string name = argv[i];
-    if (name == "--help" || name == "-h") {
-      Usage("");
-      return 0;
-    }
-    if (name == "--detect") {
-      options[name] = "";
-      continue;
-    }
-    bool known = false;
-    for (const char* k : kWithValue) known = known || name == k;
-    if (!known) return Usage("unknown option " + name);
-    if (i + 1 >= argc || std::string(argv[i + 1]).empty()) return Usage(name + " needs a value");
-    options[name] = argv[++i];
+  std::string problem;
+  switch (zorvani::tools::ReadCommandLine(argc, argv, names, &options, &problem)) {
+    case zorvani::tools::CommandLineResult::kHelp: Usage(""); return 0;
+    case zorvani::tools::CommandLineResult::kBad: return Usage(problem);
+    case zorvani::tools::CommandLineResult::kOptions: break;
   }
   try {
     return Run(options);

@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "tools/command_line.h"
 #include "tools/month_picture.h"
 #include "tools/photo_calendar.h"
 #include "tools/photo_files.h"
@@ -24,11 +25,7 @@ const char kUsage[] =
     "in their calmest part; default size 1920x1080, locale from the environment; --colour is the\n"
     "colour of the frame round today.\n";
 
-int Usage(const std::string& problem) {
-  if (!problem.empty()) std::fprintf(stderr, "zorvani-month-picture: %s\n", problem.c_str());
-  std::fputs(kUsage, stderr);
-  return 2;
-}
+int Usage(const std::string& problem) { return zorvani::tools::PrintUsage("zorvani-month-picture", kUsage, problem); }
 
 bool ToInt(const std::string& text, int* value) {
   if (text.empty() || text.size() > 9) return false;
@@ -93,20 +90,16 @@ int MakePhotoCalendar(std::map<std::string, std::string>& options, int year, int
 }  // namespace
 
 int main(int argc, char** argv) {
+  const zorvani::tools::OptionNames names{{"--year", "--month", "--out", "--width", "--height", "--quality", "--ini",
+                                            "--calendar", "--photos", "--size", "--locale", "--colour"},
+                                           {},
+                                           true};
   std::map<std::string, std::string> options;
-  for (int i = 1; i < argc; ++i) {
-    const std::string name = argv[i];
-    if (name == "--help" || name == "-h") {
-      Usage("");
-      return 0;
-    }
-    static const char* const kKnown[] = {"--year", "--month", "--out", "--width", "--height", "--quality",
-                                         "--ini", "--calendar", "--photos", "--size", "--locale", "--colour"};
-    bool known = false;
-    for (const char* k : kKnown) known = known || name == k;
-    if (!known) return Usage("unknown option " + name);
-    if (i + 1 >= argc) return Usage(name + " needs a value");
-    options[name] = argv[++i];
+  std::string problem;
+  switch (zorvani::tools::ReadCommandLine(argc, argv, names, &options, &problem)) {
+    case zorvani::tools::CommandLineResult::kHelp: Usage(""); return 0;
+    case zorvani::tools::CommandLineResult::kBad: return Usage(problem);
+    case zorvani::tools::CommandLineResult::kOptions: break;
   }
 
   zorvani::tools::MonthPictureSettings settings;
