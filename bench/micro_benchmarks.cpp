@@ -12,7 +12,7 @@
 
 #include "dib/cDIBSection.h"
 #include "platform/picture.h"
-#include "tools/month_picture.h"
+#include "tools/calendar/month_picture.h"
 
 namespace {
 

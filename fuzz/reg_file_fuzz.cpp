@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/posix/reg_file.h"
+#include "platform/posix/reg_files/reg_file.h"
 
 namespace {
 

@@ -2,6 +2,7 @@
 #include <vector>
 
 #include "general/general.h"
+#include "platform/locale.h"
 #include "platform/process.h"
 #include "platform/profile.h"
 #include "runtime/rounding.h"
@@ -59,13 +60,13 @@ void ApplyEntry(const std::string& entry) {
 
   for (const Fraction& fraction : kFractions) {
     if (key == fraction.key) {
-      Config.*fraction.field = TextToDouble(value) / kFractionScale;
+      Config.*fraction.field = TextToDouble(value, platform::UserDecimalSeparator()) / kFractionScale;
       return;
     }
   }
   for (const Colour& colour : kColours) {
     if (key == colour.key) {
-      Config.*colour.field = RoundToInt16(TextToDouble(value));
+      Config.*colour.field = RoundToInt16(TextToDouble(value, platform::UserDecimalSeparator()));
       return;
     }
   }

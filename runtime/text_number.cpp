@@ -4,7 +4,6 @@
 #include <charconv>
 #include <cmath>
 
-#include "platform/locale.h"
 #include "runtime/runtime_error.h"
 
 namespace zorvani {
@@ -57,10 +56,6 @@ double TextToDouble(const std::string& text, const std::string& decimalSeparator
   if (result.ec != std::errc() || result.ptr != neutral.data() + neutral.size()) Raise(kErrTypeMismatch);
   if (!std::isfinite(value)) Raise(kErrOverflow);
   return value;
-}
-
-double TextToDouble(const std::string& text) {
-  return TextToDouble(text, platform::UserDecimalSeparator());
 }
 
 }  // namespace zorvani

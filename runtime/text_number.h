@@ -8,7 +8,4 @@ namespace zorvani {
 // Type mismatch (13) for empty or non-numeric text, overflow (6) beyond the double range.
 double TextToDouble(const std::string& text, const std::string& decimalSeparator);
 
-// The same, with the separator of the user's locale.
-double TextToDouble(const std::string& text);
-
 }  // namespace zorvani

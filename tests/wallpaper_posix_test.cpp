@@ -11,8 +11,8 @@
 #include <fstream>
 #include <map>
 
-#include "platform/posix/desktop_backends.h"
-#include "platform/posix/png_copy.h"
+#include "platform/posix/desktop/desktop_backends.h"
+#include "platform/posix/desktop/png_copy.h"
 #include "platform/registry.h"
 
 namespace {

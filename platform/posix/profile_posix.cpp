@@ -12,7 +12,7 @@
 #include <string_view>
 #include <utility>
 
-#include "platform/posix/ascii_text.h"
+#include "platform/posix/reg_files/ascii_text.h"
 #include "platform/profile.h"
 
 namespace platform {

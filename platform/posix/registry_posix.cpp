@@ -1,5 +1,5 @@
 // The stand-in registry: one Windows .reg text file per root key, found as
-// platform/posix/hive_location.h tells.
+// platform/posix/reg_files/hive_location.h tells.
 // The file is read again at every call, so changes made by hand or by another process
 // show at once; a write replaces the file in one rename.
 #include <dirent.h>
@@ -16,8 +16,8 @@
 #include <map>
 #include <utility>
 
-#include "platform/posix/hive_location.h"
-#include "platform/posix/reg_file.h"
+#include "platform/posix/reg_files/hive_location.h"
+#include "platform/posix/reg_files/reg_file.h"
 #include "platform/registry.h"
 
 namespace platform {

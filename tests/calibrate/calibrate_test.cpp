@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "tools/calendar_grid.h"
-#include "tools/calibrate.h"
-#include "tools/grid_finder.h"
-#include "tools/month_picture.h"
+#include "tools/calibrate/calendar_grid.h"
+#include "tools/calibrate/calibrate.h"
+#include "tools/calibrate/grid_finder.h"
+#include "tools/calendar/month_picture.h"
 
 namespace {
 

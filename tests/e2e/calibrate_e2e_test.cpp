@@ -8,7 +8,7 @@
 #include <string>
 
 #include "e2e/harness.h"
-#include "tools/month_picture.h"
+#include "tools/calendar/month_picture.h"
 
 namespace e2e {
 namespace {

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "e2e/harness.h"
-#include "tools/photo_calendar.h"
+#include "tools/calendar/photo_calendar.h"
 
 namespace e2e {
 namespace {

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "e2e/harness.h"
-#include "tools/month_picture.h"
+#include "tools/calendar/month_picture.h"
 
 namespace e2e {
 namespace {

@@ -14,8 +14,8 @@
 
 #include "dib/cDIBSection.h"
 #include "general/general.h"
-#include "tools/photo_calendar.h"
-#include "tools/photo_files.h"
+#include "tools/calendar/photo_calendar.h"
+#include "tools/calendar/photo_files.h"
 
 namespace {
 

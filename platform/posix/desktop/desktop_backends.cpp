@@ -1,0 +1,494 @@
+#include "platform/posix/desktop/desktop_backends.h"
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <fstream>
+#include <initializer_list>
+#include <regex>
+#include <utility>
+
+#include "platform/posix/reg_files/ascii_text.h"
+#include "platform/posix/desktop/png_copy.h"
+
+namespace platform {
+namespace posix {
+namespace {
+
+constexpr std::uint32_t kHkeyCurrentUser = 0x80000001;
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = AsciiLower(c);
+  return text;
+}
+
+std::vector<std::string> Split(const std::string& text, char separator) {
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  for (std::size_t end; (end = text.find(separator, start)) != std::string::npos; start = end + 1) {
+    parts.push_back(text.substr(start, end - start));
+  }
+  parts.push_back(text.substr(start));
+  return parts;
+}
+
+bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
+
+// One of six words per placement, in the order of WallpaperStyle.
+struct Placements {
+  const char* stretched;
+  const char* centered;
+  const char* tiled;
+  const char* scaled;
+  const char* zoom;
+  const char* spanned;
+  const char* operator()(WallpaperStyle style) const {
+    switch (style) {
+      case WallpaperStyle::kCentered: return centered;
+      case WallpaperStyle::kTiled: return tiled;
+      case WallpaperStyle::kScaled: return scaled;
+      case WallpaperStyle::kZoom: return zoom;
+      case WallpaperStyle::kSpanned: return spanned;
+      case WallpaperStyle::kStretched: break;
+    }
+    return stretched;
+  }
+};
+
+// A quoted GVariant string: a path may hold quotes and backslashes.
+std::string GVariantString(const std::string& text) { return BackslashQuoted(text, '\''); }
+
+CommandResult Worse(CommandResult a, CommandResult b) {
+  if (a == CommandResult::kTimedOut || b == CommandResult::kTimedOut) return CommandResult::kTimedOut;
+  return a == CommandResult::kSucceeded ? b : a;
+}
+
+// GNOME and the desktops that share its background settings through gsettings.
+class GsettingsBackend : public DesktopBackend {
+ public:
+  GsettingsBackend(const char* name, std::initializer_list<const char*> names, const char* schema,
+                   const char* pictureKey, bool plainPath, bool darkKey, bool cachesByPath)
+      : name_(name), names_(names), schema_(schema), pictureKey_(pictureKey), plainPath_(plainPath),
+        darkKey_(darkKey), cachesByPath_(cachesByPath) {}
+
+  const char* Name() const override { return name_; }
+  bool Claims(const std::string& desktopName) const override {
+    return std::any_of(names_.begin(), names_.end(),
+                       [&](const char* prefix) { return StartsWith(desktopName, prefix); });
+  }
+  bool CachesByPath() const override { return cachesByPath_; }
+
+  CommandResult Apply(const Session& session, const WallpaperRequest& request) const override {
+    const std::string gsettings = session.FindProgram("gsettings");
+    if (gsettings.empty()) return CommandResult::kFailed;
+    const auto set = [&](const char* key, const std::string& value) {
+      return session.Run({gsettings, "set", schema_, key, GVariantString(value)});
+    };
+    // Placement first, so the new picture never shows with the old placement.
+    static constexpr Placements kOptions{"stretched", "centered", "wallpaper", "scaled", "zoom", "spanned"};
+    CommandResult result = set("picture-options", kOptions(request.style));
+    if (result == CommandResult::kTimedOut) return result;
+    result = set(pictureKey_, plainPath_ ? request.path : request.uri);
+    if (result != CommandResult::kSucceeded || !darkKey_) return result;
+    // Only GNOME 42 and later know the dark-style key; older ones refuse it.
+    return set("picture-uri-dark", request.uri) == CommandResult::kTimedOut ? CommandResult::kTimedOut
+                                                                            : CommandResult::kSucceeded;
+  }
+
+ private:
+  const char* name_;
+  std::vector<const char*> names_;
+  const char* schema_;
+  const char* pictureKey_;
+  bool plainPath_, darkKey_, cachesByPath_;
+};
+
+// XFCE: xfdesktop draws what xfconf holds per monitor and workspace.
+class XfceBackend : public DesktopBackend {
+ public:
+  const char* Name() const override { return "xfce"; }
+  bool Claims(const std::string& desktopName) const override {
+    return desktopName.find("xfce") != std::string::npos || desktopName == "xubuntu";
+  }
+
+  CommandResult Apply(const Session& session, const WallpaperRequest& request) const override {
+    const std::string query = session.FindProgram("xfconf-query");
+    if (query.empty()) return CommandResult::kFailed;
+    std::string listing;
+    const CommandResult listed = session.Run({query, "-c", "xfce4-desktop", "-l"}, &listing);
+    if (listed == CommandResult::kTimedOut) return listed;
+    static const std::regex kImage(R"(/backdrop/screen[0-9]+/monitor[^/\s]+/workspace[0-9]+/last-image)");
+    std::vector<std::string> images;
+    for (const std::string& line : Split(listing, '\n')) {
+      if (std::regex_match(line, kImage)) images.push_back(line);
+    }
+    // Before xfdesktop ever ran nothing is listed: create the first monitor's first workspace.
+    if (images.empty()) images.push_back("/backdrop/screen0/monitor" + FirstMonitor(session) + "/workspace0/last-image");
+
+    static constexpr Placements kStyles{"3", "1", "2", "4", "5", "6"};
+    CommandResult result = CommandResult::kSucceeded;
+    for (const std::string& image : images) {
+      const std::string style = image.substr(0, image.size() - std::string("last-image").size()) + "image-style";
+      result = Worse(result, session.Run({query, "-c", "xfce4-desktop", "-p", style, "-n", "-t", "int", "-s",
+                                          kStyles(request.style)}));
+      if (result == CommandResult::kTimedOut) return result;
+      result = Worse(result, session.Run({query, "-c", "xfce4-desktop", "-p", image, "-n", "-t", "string", "-s",
+                                          request.path}));
+      if (result == CommandResult::kTimedOut) return result;
+    }
+    return result;
+  }
+
+ private:
+  // xfdesktop names monitors by their RandR output ("monitorVGA-1"); "0" without xrandr.
+  static std::string FirstMonitor(const Session& session) {
+    const std::string xrandr = session.FindProgram("xrandr");
+    std::string listing;
+    if (xrandr.empty() || session.Run({xrandr, "--listmonitors"}, &listing) != CommandResult::kSucceeded) return "0";
+    static const std::regex kMonitor(R"(^\s*[0-9]+: \+\*?\S+ .* (\S+)$)");
+    std::smatch match;
+    for (const std::string& line : Split(listing, '\n')) {
+      if (std::regex_match(line, match, kMonitor)) return match[1];
+    }
+    return "0";
+  }
+};
+
+// KDE Plasma 5 and 6.
+class PlasmaBackend : public DesktopBackend {
+ public:
+  const char* Name() const override { return "kde"; }
+  bool Claims(const std::string& desktopName) const override {
+    return desktopName == "kde" || StartsWith(desktopName, "plasma");
+  }
+  bool CachesByPath() const override { return true; }
+
+  CommandResult Apply(const Session& session, const WallpaperRequest& request) const override {
+    // Plasma's image wallpaper fill modes (Qt's Image.fillMode).
+    static constexpr Placements kFill{"0", "6", "3", "1", "2", "0"};
+    std::string script =
+        "var all = desktops(); for (var i = 0; i < all.length; ++i) { var d = all[i];"
+        " d.wallpaperPlugin = 'org.kde.image';"
+        " d.currentConfigGroup = ['Wallpaper', 'org.kde.image', 'General'];";
+    const std::string apply = session.FindProgram("plasma-apply-wallpaperimage");
+    // The URI is percent-encoded, so it holds no quote that could end the script's string.
+    if (apply.empty()) script += " d.writeConfig('Image', '" + request.uri + "');";
+    script += std::string(" d.writeConfig('FillMode', ") + kFill(request.style) + "); }";
+
+    const std::vector<std::string> call = ScriptCall(session, script);
+    if (apply.empty()) return call.empty() ? CommandResult::kFailed : session.Run(call);
+    const CommandResult applied = session.Run({apply, request.path});
+    if (applied != CommandResult::kSucceeded || call.empty()) return applied;
+    // The tool takes no placement; a fill mode that cannot be set leaves Plasma's own.
+    return session.Run(call) == CommandResult::kTimedOut ? CommandResult::kTimedOut : applied;
+  }
+
+ private:
+  static std::vector<std::string> ScriptCall(const Session& session, const std::string& script) {
+    for (const char* qdbus : {"qdbus", "qdbus6"}) {
+      const std::string tool = session.FindProgram(qdbus);
+      if (!tool.empty()) return {tool, "org.kde.plasmashell", "/PlasmaShell", "org.kde.PlasmaShell.evaluateScript", script};
+    }
+    if (const std::string tool = session.FindProgram("gdbus"); !tool.empty()) {
+      return {tool, "call", "--session", "--dest", "org.kde.plasmashell", "--object-path", "/PlasmaShell",
+              "--method", "org.kde.PlasmaShell.evaluateScript", script};
+    }
+    if (const std::string tool = session.FindProgram("dbus-send"); !tool.empty()) {
+      return {tool, "--session", "--type=method_call", "--print-reply", "--dest=org.kde.plasmashell",
+              "/PlasmaShell", "org.kde.PlasmaShell.evaluateScript", "string:" + script};
+    }
+    return {};
+  }
+};
+
+// LXDE (pcmanfm) and LXQt (pcmanfm-qt): the running desktop manager takes the file.
+class PcmanfmBackend : public DesktopBackend {
+ public:
+  PcmanfmBackend(const char* name, const char* tool, Placements modes, bool cachesByPath)
+      : name_(name), tool_(tool), modes_(modes), cachesByPath_(cachesByPath) {}
+  const char* Name() const override { return name_; }
+  bool Claims(const std::string& desktopName) const override { return StartsWith(desktopName, name_); }
+  bool CachesByPath() const override { return cachesByPath_; }
+
+  CommandResult Apply(const Session& session, const WallpaperRequest& request) const override {
+    const std::string tool = session.FindProgram(tool_);
+    if (tool.empty()) return CommandResult::kFailed;
+    return session.Run({tool, "--set-wallpaper=" + request.path, std::string("--wallpaper-mode=") + modes_(request.style)});
+  }
+
+ private:
+  const char* name_;
+  const char* tool_;
+  Placements modes_;
+  bool cachesByPath_;
+};
+
+// sway: its own swaybg, through the output configuration.
+class SwayBackend : public DesktopBackend {
+ public:
+  const char* Name() const override { return "sway"; }
+  bool Claims(const std::string& desktopName) const override { return desktopName == "sway"; }
+  bool Detect(const Session& session) const override { return !session.Variable("SWAYSOCK").empty(); }
+
+  CommandResult Apply(const Session& session, const WallpaperRequest& request) const override {
+    const std::string swaymsg = session.FindProgram("swaymsg");
+    if (swaymsg.empty()) return CommandResult::kFailed;
+    static constexpr Placements kModes{"stretch", "center", "tile", "fit", "fill", "stretch"};
+    return session.Run({swaymsg, "output", "*", "bg", request.path, kModes(request.style)});
+  }
+};
+
+// Hyprland: hyprpaper when it runs, else swww. Neither reads BMP.
+class HyprlandBackend : public DesktopBackend {
+ public:
+  const char* Name() const override { return "hyprland"; }
+  bool Claims(const std::string& desktopName) const override { return desktopName == "hyprland"; }
+  bool Detect(const Session& session) const override {
+    return !session.Variable("HYPRLAND_INSTANCE_SIGNATURE").empty();
+  }
+  bool ReadsBitmap() const override { return false; }
+  bool CachesByPath() const override { return true; }
+
+  CommandResult Apply(const Session& session, const WallpaperRequest& request) const override {
+    const std::string hyprctl = session.FindProgram("hyprctl");
+    // listloaded fails when no hyprpaper answers.
+    if (!hyprctl.empty() && session.Run({hyprctl, "hyprpaper", "listloaded"}) == CommandResult::kSucceeded) {
+      CommandResult result = session.Run({hyprctl, "hyprpaper", "preload", request.path});
+      if (result == CommandResult::kSucceeded) result = session.Run({hyprctl, "hyprpaper", "wallpaper", "," + request.path});
+      if (result == CommandResult::kSucceeded && !request.previousPath.empty()) {
+        session.Run({hyprctl, "hyprpaper", "unload", request.previousPath});  // only frees memory
+      }
+      return result;
+    }
+    const std::string swww = session.FindProgram("swww");
+    if (swww.empty()) return CommandResult::kFailed;
+    static constexpr Placements kResize{"crop", "no", "no", "fit", "crop", "crop"};
+    return session.Run({swww, "img", request.path, "--resize", kResize(request.style)});
+  }
+};
+
+// Other Wayland compositors: a swaybg of our own, replaced at each change.
+pid_t ownedClient = -1;
+
+class SwaybgBackend : public DesktopBackend {
+ public:
+  const char* Name() const override { return "swaybg"; }
+  bool Claims(const std::string&) const override { return false; }
+  bool Detect(const Session& session) const override { return !session.Variable("WAYLAND_DISPLAY").empty(); }
+
+  CommandResult Apply(const Session& session, const WallpaperRequest& request) const override {
+    const std::string swaybg = session.FindProgram("swaybg");
+    if (swaybg.empty()) return CommandResult::kFailed;
+    static constexpr Placements kModes{"stretch", "center", "tile", "fit", "fill", "stretch"};
+    const pid_t started = session.Start({swaybg, "-o", "*", "-i", request.path, "-m", kModes(request.style)});
+    if (started < 0) return CommandResult::kFailed;
+    // The new client draws over the old one before the old one goes: no bare moment.
+    EndOwnedWallpaperClient();
+    static const bool registered = std::atexit(EndOwnedWallpaperClient) == 0;
+    (void)registered;
+    ownedClient = started;
+    return CommandResult::kSucceeded;
+  }
+};
+
+// A plain X11 session: one of the root-window painters.
+class RootWindowBackend : public DesktopBackend {
+ public:
+  RootWindowBackend(const char* tool, Placements options, bool readsBitmap, bool noXinerama)
+      : tool_(tool), options_(options), readsBitmap_(readsBitmap), noXinerama_(noXinerama) {}
+  const char* Name() const override { return tool_; }
+  bool Claims(const std::string&) const override { return false; }
+  bool Detect(const Session& session) const override {
+    return !session.Variable("DISPLAY").empty() && !session.FindProgram(tool_).empty();
+  }
+  bool ReadsBitmap() const override { return readsBitmap_; }
+
+  CommandResult Apply(const Session& session, const WallpaperRequest& request) const override {
+    std::vector<std::string> command{session.FindProgram(tool_)};
+    if (noXinerama_ && request.style == WallpaperStyle::kSpanned) command.push_back("--no-xinerama");
+    command.push_back(options_(request.style));
+    command.push_back(request.path);
+    return session.Run(command);
+  }
+
+ private:
+  const char* tool_;
+  Placements options_;
+  bool readsBitmap_, noXinerama_;
+};
+
+std::string ReadString(Registry& registry, Handle key, const std::string& name) {
+  std::uint8_t data[64] = {};
+  std::uint32_t size = sizeof data;
+  std::uint32_t type = 0;
+  if (registry.RegQueryValueExA(key, name, &type, data, &size) != kErrorSuccess || type != kRegSz) return {};
+  std::string text(reinterpret_cast<const char*>(data), std::min<std::size_t>(size, sizeof data));
+  return text.substr(0, text.find('\0'));
+}
+
+std::string AbsolutePath(const std::string& path) {
+  if (path.empty() || path[0] == '/') return path;
+  std::vector<char> buffer(4096);
+  if (getcwd(buffer.data(), buffer.size()) == nullptr) return {};
+  std::string folder = buffer.data();
+  if (folder.back() != '/') folder += '/';
+  return folder + path;
+}
+
+bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+
+bool CopyFile(const std::string& from, const std::string& to) {
+  std::ifstream in(from, std::ios::binary);
+  std::ofstream out(to, std::ios::binary | std::ios::trunc);
+  if (!in || !out || !(out << in.rdbuf()) || !out.flush()) {
+    out.close();
+    unlink(to.c_str());
+    return false;
+  }
+  return true;
+}
+
+// The file a backend is handed: wp.bmp itself, or beside it a PNG copy and/or a copy
+// under one of two names that alternate, so the path differs from the last change's.
+struct DesktopFile {
+  std::string path, previous;
+  bool derived = false;
+};
+
+bool PrepareFile(const std::string& bitmap, const DesktopBackend& backend, DesktopFile* file) {
+  if (backend.ReadsBitmap() && !backend.CachesByPath()) {
+    file->path = bitmap;
+    return true;
+  }
+  const std::size_t dot = bitmap.rfind('.');
+  const std::string stem = dot != std::string::npos && bitmap.find('/', dot) == std::string::npos ? bitmap.substr(0, dot) : bitmap;
+  const std::string extension = backend.ReadsBitmap() ? ".bmp" : ".png";
+  if (backend.CachesByPath()) {
+    const std::string a = stem + "-a" + extension, b = stem + "-b" + extension;
+    file->path = Exists(a) ? b : a;
+    file->previous = Exists(a) ? a : (Exists(b) ? b : "");
+  } else {
+    file->path = stem + extension;
+  }
+  file->derived = true;
+  return backend.ReadsBitmap() ? CopyFile(bitmap, file->path) : WritePngCopy(bitmap, file->path);
+}
+
+}  // namespace
+
+const std::vector<std::unique_ptr<DesktopBackend>>& DesktopBackends() {
+  static const std::vector<std::unique_ptr<DesktopBackend>> backends = [] {
+    std::vector<std::unique_ptr<DesktopBackend>> list;
+    // Handed the same path again, GNOME, xfdesktop, pcmanfm and sway show the file as it
+    // is now; an older Pantheon (Gala) and hyprpaper keep what they loaded. Cinnamon,
+    // MATE, Plasma and LXQt cannot run here, so they get alternating names to be safe.
+    list.push_back(std::make_unique<GsettingsBackend>("gnome", std::initializer_list<const char*>{"gnome", "ubuntu", "unity", "budgie"},
+                                                      "org.gnome.desktop.background", "picture-uri", false, true, false));
+    list.push_back(std::make_unique<GsettingsBackend>("pantheon", std::initializer_list<const char*>{"pantheon"},
+                                                      "org.gnome.desktop.background", "picture-uri", false, true, true));
+    list.push_back(std::make_unique<GsettingsBackend>("cinnamon", std::initializer_list<const char*>{"x-cinnamon", "cinnamon"},
+                                                      "org.cinnamon.desktop.background", "picture-uri", false, false, true));
+    list.push_back(std::make_unique<GsettingsBackend>("mate", std::initializer_list<const char*>{"mate"},
+                                                      "org.mate.background", "picture-filename", true, false, true));
+    list.push_back(std::make_unique<XfceBackend>());
+    list.push_back(std::make_unique<PlasmaBackend>());
+    list.push_back(std::make_unique<PcmanfmBackend>("lxqt", "pcmanfm-qt", Placements{"stretch", "center", "tile", "fit", "zoom", "stretch"}, true));
+    list.push_back(std::make_unique<PcmanfmBackend>("lxde", "pcmanfm", Placements{"stretch", "center", "tile", "fit", "crop", "screen"}, false));
+    list.push_back(std::make_unique<SwayBackend>());
+    list.push_back(std::make_unique<HyprlandBackend>());
+    list.push_back(std::make_unique<SwaybgBackend>());
+    list.push_back(std::make_unique<RootWindowBackend>("feh", Placements{"--bg-scale", "--bg-center", "--bg-tile", "--bg-max", "--bg-fill", "--bg-scale"}, true, true));
+    list.push_back(std::make_unique<RootWindowBackend>("xwallpaper", Placements{"--stretch", "--center", "--tile", "--maximize", "--zoom", "--stretch"}, false, false));
+    list.push_back(std::make_unique<RootWindowBackend>("hsetroot", Placements{"-fill", "-center", "-tile", "-full", "-cover", "-fill"}, true, false));
+    return list;
+  }();
+  return backends;
+}
+
+const DesktopBackend* ChooseDesktopBackend(const Session& session) {
+  std::vector<std::string> names = Split(Lower(session.Variable("XDG_CURRENT_DESKTOP")), ':');
+  // Some display managers put the session file's path here.
+  const std::string desktopSession = Lower(session.Variable("DESKTOP_SESSION"));
+  names.push_back(desktopSession.substr(desktopSession.rfind('/') + 1));
+  for (const std::string& name : names) {
+    if (name.empty()) continue;
+    for (const auto& backend : DesktopBackends()) {
+      if (backend->Claims(name)) return backend.get();
+    }
+  }
+  for (const auto& backend : DesktopBackends()) {
+    if (backend->Detect(session)) return backend.get();
+  }
+  return nullptr;
+}
+
+std::string FileUri(const std::string& absolutePath) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string uri = "file://";
+  for (const char c : absolutePath) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (std::isalnum(byte) || c == '/' || c == '-' || c == '.' || c == '_' || c == '~') {
+      uri += c;
+    } else {
+      uri += '%';
+      uri += kHex[byte >> 4];
+      uri += kHex[byte & 0xF];
+    }
+  }
+  return uri;
+}
+
+WallpaperStyle StoredWallpaperStyle(Registry& registry) {
+  Handle key = 0;
+  if (registry.RegOpenKeyExA(kHkeyCurrentUser, "Control Panel\\Desktop", 0, kKeyQueryValue, &key) !=
+      kErrorSuccess) {
+    return WallpaperStyle::kStretched;
+  }
+  const std::string style = ReadString(registry, key, "WallpaperStyle");
+  const std::string tile = ReadString(registry, key, "TileWallpaper");
+  registry.RegCloseKey(key);
+  if (style == "0") return tile == "1" ? WallpaperStyle::kTiled : WallpaperStyle::kCentered;
+  if (style == "6") return WallpaperStyle::kScaled;
+  if (style == "10") return WallpaperStyle::kZoom;
+  if (style == "22") return WallpaperStyle::kSpanned;
+  return WallpaperStyle::kStretched;
+}
+
+void EndOwnedWallpaperClient() {
+  if (ownedClient <= 0) return;
+  kill(-ownedClient, SIGTERM);
+  while (waitpid(ownedClient, nullptr, 0) < 0 && errno == EINTR) {
+  }
+  ownedClient = -1;
+}
+
+LinuxDesktop::LinuxDesktop(Registry& registry, std::function<Session()> session)
+    : registry_(registry), session_(std::move(session)) {}
+
+bool LinuxDesktop::SystemParametersInfoA(std::uint32_t action, std::uint32_t, const std::string& path,
+                                         std::uint32_t) {
+  if (action != kSpiSetDeskWallpaper) return false;
+  const Session session = session_();
+  const bool display = !session.Variable("DISPLAY").empty() || !session.Variable("WAYLAND_DISPLAY").empty();
+  if (!display && session.Variable("DBUS_SESSION_BUS_ADDRESS").empty()) return true;  // no desktop to tell
+  const DesktopBackend* backend = ChooseDesktopBackend(session);
+  // A session bus alone, with no desktop named, is a log-in without a desktop (ssh).
+  if (backend == nullptr) return !display;
+
+  const std::string bitmap = AbsolutePath(path);
+  DesktopFile file;
+  if (bitmap.empty() || !PrepareFile(bitmap, *backend, &file)) return false;
+  WallpaperRequest request{file.path, FileUri(file.path), file.previous, StoredWallpaperStyle(registry_)};
+  const bool applied = backend->Apply(session, request) == CommandResult::kSucceeded;
+  // Only the file the desktop shows stays beside wp.bmp.
+  const std::string& stale = applied ? file.previous : (file.previous.empty() ? std::string() : file.path);
+  if (file.derived && !stale.empty()) unlink(stale.c_str());
+  return applied;
+}
+
+}  // namespace posix
+}  // namespace platform

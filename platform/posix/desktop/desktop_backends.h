@@ -1,0 +1,75 @@
+#pragma once
+// The Linux desktops whose wallpaper this program can set. Each backend says whether
+// it runs the user's session and, if so, applies a picture with its own mechanism.
+// A new desktop is one more backend in DesktopBackends().
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/posix/desktop/desktop_session.h"
+#include "platform/registry.h"
+#include "platform/wallpaper.h"
+
+namespace platform {
+namespace posix {
+
+// The placements that Windows stores as "WallpaperStyle" and "TileWallpaper".
+enum class WallpaperStyle { kStretched, kCentered, kTiled, kScaled, kZoom, kSpanned };
+
+struct WallpaperRequest {
+  std::string path;          // absolute: wp.bmp, or the copy made for this desktop
+  std::string uri;           // file:// and the percent-encoded path
+  std::string previousPath;  // the copy handed over last time, removed after a change; may be empty
+  WallpaperStyle style;
+};
+
+class DesktopBackend {
+ public:
+  virtual ~DesktopBackend() = default;
+  virtual const char* Name() const = 0;
+  // True when a lower-case name from XDG_CURRENT_DESKTOP or DESKTOP_SESSION is this desktop.
+  virtual bool Claims(const std::string& desktopName) const = 0;
+  // For a session that names no known desktop: true when its environment and tools show this one.
+  virtual bool Detect(const Session&) const { return false; }
+  // False for a tool that cannot read a 24-bit BMP: it is handed a PNG copy instead.
+  virtual bool ReadsBitmap() const { return true; }
+  // True when handing the same path again does not make the desktop read the file
+  // again: it is then handed a copy under one of two alternating names.
+  virtual bool CachesByPath() const { return false; }
+  virtual CommandResult Apply(const Session& session, const WallpaperRequest& request) const = 0;
+};
+
+// In the order they are tried.
+const std::vector<std::unique_ptr<DesktopBackend>>& DesktopBackends();
+
+// The backend for this session: by XDG_CURRENT_DESKTOP, then DESKTOP_SESSION, then by
+// what the session shows (compositor sockets, a display, the tools on PATH); null for none.
+const DesktopBackend* ChooseDesktopBackend(const Session& session);
+
+// "file://" and the path with every byte but unreserved characters and "/" encoded.
+std::string FileUri(const std::string& absolutePath);
+
+// The style stored under "HKEY_CURRENT_USER\Control Panel\Desktop"; stretched when
+// it is missing or unknown.
+WallpaperStyle StoredWallpaperStyle(Registry& registry);
+
+// Ends the wallpaper client (swaybg) this process started, if one runs; also run at exit.
+void EndOwnedWallpaperClient();
+
+// SystemParametersInfoA(SPI_SETDESKWALLPAPER, ...) for the running Linux desktop.
+// True when the desktop took the file, and when there is no desktop session to tell;
+// false when a desktop was found and its tool failed, timed out or is missing.
+class LinuxDesktop : public Desktop {
+ public:
+  LinuxDesktop(Registry& registry, std::function<Session()> session);
+  bool SystemParametersInfoA(std::uint32_t action, std::uint32_t param, const std::string& path,
+                             std::uint32_t flags) override;
+
+ private:
+  Registry& registry_;
+  std::function<Session()> session_;
+};
+
+}  // namespace posix
+}  // namespace platform

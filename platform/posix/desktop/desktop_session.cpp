@@ -1,0 +1,203 @@
+#include "platform/posix/desktop/desktop_session.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <utility>
+
+extern char** environ;
+
+namespace platform {
+namespace posix {
+namespace {
+
+constexpr std::chrono::milliseconds kPollInterval{5};
+
+constexpr std::size_t kOutputLimit = 64 * 1024;
+constexpr std::chrono::milliseconds kStartGrace{300};
+
+class SpawnSetup {
+ public:
+  // outputPipe: the write end that becomes the program's output, or -1 for /dev/null.
+  explicit SpawnSetup(int outputPipe = -1) {
+    posix_spawn_file_actions_init(&actions_);
+    posix_spawn_file_actions_addopen(&actions_, 0, "/dev/null", O_RDONLY, 0);
+    if (outputPipe >= 0) {
+      posix_spawn_file_actions_adddup2(&actions_, outputPipe, 1);
+      posix_spawn_file_actions_addopen(&actions_, 2, "/dev/null", O_WRONLY, 0);
+    } else {
+      posix_spawn_file_actions_addopen(&actions_, 1, "/dev/null", O_WRONLY, 0);
+      posix_spawn_file_actions_adddup2(&actions_, 1, 2);
+    }
+
+    posix_spawnattr_init(&attributes_);
+    // Its own process group, so that a timeout also ends whatever it started; and
+    // none of the signal mask or handlers that the hidden form set up for itself.
+    posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    posix_spawnattr_setpgroup(&attributes_, 0);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attributes_, &none);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    for (const int signal : {SIGHUP, SIGINT, SIGTERM, SIGPIPE, SIGCHLD, SIGALRM, SIGUSR1, SIGUSR2}) {
+      sigaddset(&defaults, signal);
+    }
+    posix_spawnattr_setsigdefault(&attributes_, &defaults);
+  }
+  ~SpawnSetup() {
+    posix_spawnattr_destroy(&attributes_);
+    posix_spawn_file_actions_destroy(&actions_);
+  }
+  SpawnSetup(const SpawnSetup&) = delete;
+  SpawnSetup& operator=(const SpawnSetup&) = delete;
+
+  const posix_spawn_file_actions_t* actions() const { return &actions_; }
+  const posix_spawnattr_t* attributes() const { return &attributes_; }
+
+ private:
+  posix_spawn_file_actions_t actions_;
+  posix_spawnattr_t attributes_;
+};
+
+std::vector<char*> PointersOf(std::vector<std::string>& texts) {
+  std::vector<char*> pointers;
+  for (std::string& text : texts) pointers.push_back(text.data());
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+}  // namespace
+
+Session::Session(std::vector<std::string> environment, std::chrono::milliseconds commandTimeout)
+    : environment_(std::move(environment)), commandTimeout_(commandTimeout) {}
+
+Session Session::OfThisProcess() {
+  std::vector<std::string> environment;
+  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) environment.emplace_back(*entry);
+  return Session(std::move(environment), std::chrono::seconds(3));
+}
+
+std::string Session::Variable(const std::string& name) const {
+  const std::string prefix = name + "=";
+  for (const std::string& entry : environment_) {
+    if (entry.compare(0, prefix.size(), prefix) == 0) return entry.substr(prefix.size());
+  }
+  return {};
+}
+
+std::string Session::FindProgram(const std::string& name) const {
+  const std::string path = Variable("PATH");
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    std::size_t end = path.find(':', start);
+    if (end == std::string::npos) end = path.size();
+    std::string folder = path.substr(start, end - start);
+    if (folder.empty()) folder = ".";
+    const std::string candidate = folder + "/" + name;
+    if (access(candidate.c_str(), X_OK) == 0) return candidate;
+    start = end + 1;
+  }
+  return {};
+}
+
+CommandResult Session::Run(const std::vector<std::string>& argv) const { return Run(argv, nullptr); }
+
+CommandResult Session::Run(const std::vector<std::string>& argv, std::string* output) const {
+  if (argv.empty()) return CommandResult::kFailed;
+  int pipeEnds[2] = {-1, -1};
+  if (output != nullptr) {
+    output->clear();
+    // Only our end is non-blocking: the program's writes must wait for our reads.
+    if (pipe2(pipeEnds, O_CLOEXEC) != 0) return CommandResult::kFailed;
+    fcntl(pipeEnds[0], F_SETFL, O_NONBLOCK);
+  }
+  const auto closePipe = [&] {
+    for (int& end : pipeEnds) {
+      if (end >= 0) close(end);
+      end = -1;
+    }
+  };
+  std::vector<std::string> arguments = argv;
+  std::vector<std::string> environment = environment_;
+  std::vector<char*> argumentPointers = PointersOf(arguments);
+  std::vector<char*> environmentPointers = PointersOf(environment);
+
+  pid_t child = 0;
+  {
+    const SpawnSetup setup(pipeEnds[1]);
+    if (posix_spawn(&child, argumentPointers[0], setup.actions(), setup.attributes(), argumentPointers.data(),
+                    environmentPointers.data()) != 0) {
+      closePipe();
+      return CommandResult::kFailed;
+    }
+  }
+  if (pipeEnds[1] >= 0) {
+    close(pipeEnds[1]);
+    pipeEnds[1] = -1;
+  }
+  // Reads what is there without blocking; a full pipe would stall the program.
+  const auto drain = [&] {
+    char buffer[4096];
+    ssize_t n;
+    while (pipeEnds[0] >= 0 && (n = read(pipeEnds[0], buffer, sizeof buffer)) > 0) {
+      const std::size_t room = kOutputLimit - std::min(kOutputLimit, output->size());
+      output->append(buffer, std::min(static_cast<std::size_t>(n), room));
+    }
+  };
+
+  // Polled with nanosleep and counted in steps, which stays right under a faked clock.
+  const long steps = static_cast<long>(commandTimeout_ / kPollInterval) + 1;
+  const timespec interval{0, static_cast<long>(std::chrono::nanoseconds(kPollInterval).count())};
+  int status = 0;
+  for (long step = 0; step < steps; ++step) {
+    if (output != nullptr) drain();
+    const pid_t done = waitpid(child, &status, WNOHANG);
+    if (done == child) {
+      if (output != nullptr) drain();
+      closePipe();
+      return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? CommandResult::kSucceeded : CommandResult::kFailed;
+    }
+    if (done < 0 && errno != EINTR) {
+      closePipe();
+      return CommandResult::kFailed;
+    }
+    nanosleep(&interval, nullptr);
+  }
+  closePipe();
+  kill(-child, SIGKILL);
+  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  return CommandResult::kTimedOut;
+}
+
+int Session::Start(const std::vector<std::string>& argv) const {
+  if (argv.empty()) return -1;
+  std::vector<std::string> arguments = argv;
+  std::vector<std::string> environment = environment_;
+  std::vector<char*> argumentPointers = PointersOf(arguments);
+  std::vector<char*> environmentPointers = PointersOf(environment);
+  const SpawnSetup setup;
+  pid_t child = 0;
+  if (posix_spawn(&child, argumentPointers[0], setup.actions(), setup.attributes(), argumentPointers.data(),
+                  environmentPointers.data()) != 0) {
+    return -1;
+  }
+  // A client that cannot reach the compositor or read the file ends at once.
+  const timespec interval{0, static_cast<long>(std::chrono::nanoseconds(kPollInterval).count())};
+  int status = 0;
+  for (long step = 0; step < static_cast<long>(kStartGrace / kPollInterval); ++step) {
+    if (waitpid(child, &status, WNOHANG) == child) return -1;
+    nanosleep(&interval, nullptr);
+  }
+  return child;
+}
+
+}  // namespace posix
+}  // namespace platform

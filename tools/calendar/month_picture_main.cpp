@@ -1,0 +1,138 @@
+// zorvani-month-picture: one month picture (and its WP.ini), or a whole year's
+// calendar folder as the wallpaper program expects it.
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <map>
+#include <stdexcept>
+#include <string>
+
+#include "tools/common/command_line.h"
+#include "tools/calendar/month_picture.h"
+#include "tools/calendar/photo_calendar.h"
+#include "tools/calendar/photo_files.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: zorvani-month-picture --year Y --month M --out FILE.jpg [--width W] [--height H] [--quality Q]\n"
+    "                             [--ini WP.ini]\n"
+    "       zorvani-month-picture --calendar DIR --year Y [--width W] [--height H] [--quality Q]\n"
+    "       zorvani-month-picture --photos PHOTOS --calendar DIR --year Y [--size WxH] [--locale NAME]\n"
+    "                             [--colour R,G,B] [--quality Q]\n"
+    "The second form writes DIR/ZorvaniY/1.jpg .. 12.jpg and DIR/WP.ini. Default size 1280 x 800, quality 92.\n"
+    "The third prints the calendar on the JPEG and PNG photos in PHOTOS, one a month in name order,\n"
+    "in their calmest part; default size 1920x1080, locale from the environment; --colour is the\n"
+    "colour of the frame round today.\n";
+
+int Usage(const std::string& problem) { return zorvani::tools::PrintUsage("zorvani-month-picture", kUsage, problem); }
+
+bool ToInt(const std::string& text, int* value) {
+  if (text.empty() || text.size() > 9) return false;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  *value = std::atoi(text.c_str());
+  return true;
+}
+
+// "1920x1080" or "200,40,60": exactly `count` numbers between the separators.
+bool ToInts(const std::string& text, char separator, int count, int* values) {
+  std::size_t start = 0;
+  for (int i = 0; i < count; ++i) {
+    const std::size_t end = i + 1 < count ? text.find(separator, start) : text.size();
+    if (end == std::string::npos || !ToInt(text.substr(start, end - start), &values[i])) return false;
+    start = end + 1;
+  }
+  return true;
+}
+
+int MakePhotoCalendar(std::map<std::string, std::string>& options, int year, int quality) {
+  if (options.count("--month") || options.count("--out") || options.count("--ini") || options.count("--width") ||
+      options.count("--height")) {
+    return Usage("--photos makes all twelve months and its own WP.ini; give the size as --size WxH");
+  }
+  if (!options.count("--calendar")) return Usage("--photos needs --calendar");
+  zorvani::tools::PhotoCalendarSettings settings;
+  settings.year = year;
+  settings.quality = quality;
+  settings.locale = options["--locale"];
+  if (options.count("--size")) {
+    int size[2] = {0, 0};
+    if (!ToInts(options["--size"], 'x', 2, size)) return Usage("--size needs WxH");
+    settings.width = size[0];
+    settings.height = size[1];
+  }
+  if (options.count("--colour")) {
+    int rgb[3] = {0, 0, 0};
+    if (!ToInts(options["--colour"], ',', 3, rgb) || rgb[0] > 255 || rgb[1] > 255 || rgb[2] > 255) {
+      return Usage("--colour needs R,G,B, each 0 to 255");
+    }
+    settings.frame.R_COMP = rgb[0];
+    settings.frame.G_COMP = rgb[1];
+    settings.frame.B_COMP = rgb[2];
+  }
+  const std::vector<std::string> photos = zorvani::tools::PhotoFiles(options["--photos"]);
+  if (photos.empty()) {
+    std::fprintf(stderr, "zorvani-month-picture: no JPEG or PNG photos in %s\n", options["--photos"].c_str());
+    return 1;
+  }
+  const zorvani::tools::PhotoCalendarReport report =
+      zorvani::tools::WritePhotoCalendar(photos, options["--calendar"], settings);
+  const zorvani::tools::Placement& p = report.placement;
+  std::printf("%zu photos for 12 months; calendar at %d,%d size %dx%d, detail %.2f (calm up to %.1f)\n",
+              photos.size(), p.left, p.top, p.width, p.height, p.detail, zorvani::tools::kCalmDetail);
+  if (!p.calm) std::printf("no part of the photos is calm enough: the calendar stands on a translucent panel\n");
+  std::printf("lowest text contrast %.2f:1\n", report.lowestContrast);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const zorvani::tools::OptionNames names{{"--year", "--month", "--out", "--width", "--height", "--quality", "--ini",
+                                            "--calendar", "--photos", "--size", "--locale", "--colour"},
+                                           {},
+                                           true};
+  std::map<std::string, std::string> options;
+  std::string problem;
+  switch (zorvani::tools::ReadCommandLine(argc, argv, names, &options, &problem)) {
+    case zorvani::tools::CommandLineResult::kHelp: Usage(""); return 0;
+    case zorvani::tools::CommandLineResult::kBad: return Usage(problem);
+    case zorvani::tools::CommandLineResult::kOptions: break;
+  }
+
+  zorvani::tools::MonthPictureSettings settings;
+  int quality = 92;
+  const std::pair<const char*, int*> numbers[] = {{"--year", &settings.year},     {"--month", &settings.month},
+                                                  {"--width", &settings.width},   {"--height", &settings.height},
+                                                  {"--quality", &quality}};
+  for (const auto& [name, value] : numbers) {
+    const auto found = options.find(name);
+    if (found != options.end() && !ToInt(found->second, value)) return Usage(std::string(name) + " needs a number");
+  }
+  if (!options.count("--year")) return Usage("--year is required");
+
+  try {
+    if (options.count("--photos")) return MakePhotoCalendar(options, settings.year, quality);
+    if (options.count("--size") || options.count("--locale") || options.count("--colour")) {
+      return Usage("--size, --locale and --colour go with --photos");
+    }
+    if (options.count("--calendar")) {
+      if (options.count("--month") || options.count("--out") || options.count("--ini")) {
+        return Usage("--calendar makes all twelve months and its own WP.ini");
+      }
+      zorvani::tools::WriteCalendar(options["--calendar"], settings.year, settings.width, settings.height, quality);
+      return 0;
+    }
+    if (!options.count("--month") || !options.count("--out")) return Usage("--month and --out are required");
+    zorvani::tools::WriteMonthPicture(settings, quality, options["--out"]);
+    if (options.count("--ini")) zorvani::tools::WriteTextFile(options["--ini"], zorvani::tools::WpIniText(settings.grid));
+  } catch (const std::invalid_argument& error) {
+    return Usage(error.what());
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "zorvani-month-picture: %s\n", error.what());
+    return 1;
+  }
+  return 0;
+}

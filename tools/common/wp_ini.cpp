@@ -1,0 +1,26 @@
+#include "tools/common/wp_ini.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace zorvani {
+namespace tools {
+namespace {
+
+long long Scaled(double fraction) { return std::llround(fraction * 100000000000.0); }
+
+}  // namespace
+
+std::string WpIniText(const GridGeometry& grid, const FrameStyle& frame) {
+  char text[512];
+  std::snprintf(text, sizeof text,
+                "[config]\nCELL_X=%lld\nCELL_Y=%lld\nSPACING_X=%lld\nSPACING_Y=%lld\nCORNER_X=%lld\nCORNER_Y=%lld\n"
+                "RECT_THICKNESS=%lld\nR_COMP=%d\nG_COMP=%d\nB_COMP=%d\n",
+                Scaled(grid.CELL_X), Scaled(grid.CELL_Y), Scaled(grid.SPACING_X), Scaled(grid.SPACING_Y),
+                Scaled(grid.CORNER_X), Scaled(grid.CORNER_Y), Scaled(frame.RECT_THICKNESS), frame.R_COMP,
+                frame.G_COMP, frame.B_COMP);
+  return text;
+}
+
+}  // namespace tools
+}  // namespace zorvani
