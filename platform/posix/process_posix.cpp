@@ -45,6 +45,16 @@ bool PreviousInstanceRunning() {
 
 void EndProgramNow(int status) { _exit(status); }
 
+void PrintToStandardOutput(const std::string& text) {
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = write(STDOUT_FILENO, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    done += static_cast<std::size_t>(n);
+  }
+}
+
 void ReportFatalError(const std::string&, const std::string& text) {
   if (fcntl(STDERR_FILENO, F_GETFL) == -1) return;
   const std::string line = text + "\n";

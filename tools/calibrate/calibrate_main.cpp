@@ -159,8 +159,12 @@ int main(int argc, char** argv) {
                                            false};
   std::map<std::string, std::string> options;
   std::string problem;
-  switch (zorvani::tools::ReadCommandLine(argc, argv, names, &options, &problem)) {
-    case zorvani::tools::CommandLineResult::kHelp: Usage(""); return 0;
+  const zorvani::tools::CommandLineResult result =
+      zorvani::tools::ReadCommandLine(argc, argv, names, &options, &problem);
+  switch (result) {
+    case zorvani::tools::CommandLineResult::kHelp:
+    case zorvani::tools::CommandLineResult::kVersion:
+      return zorvani::tools::PrintHelpOrVersion("zorvani-calibrate", kUsage, result);
     case zorvani::tools::CommandLineResult::kBad: return Usage(problem);
     case zorvani::tools::CommandLineResult::kOptions: break;
   }

@@ -14,6 +14,7 @@ CommandLineResult ReadCommandLine(int argc, char** argv, const OptionNames& name
   for (int i = 1; i < argc; ++i) {
     const std::string name = argv[i];
     if (name == "--help" || name == "-h") return CommandLineResult::kHelp;
+    if (name == "--version") return CommandLineResult::kVersion;
     if (named(names.flags, name)) {
       (*options)[name] = "";
       continue;
@@ -29,6 +30,15 @@ CommandLineResult ReadCommandLine(int argc, char** argv, const OptionNames& name
     (*options)[name] = argv[++i];
   }
   return CommandLineResult::kOptions;
+}
+
+int PrintHelpOrVersion(const char* program, const char* usage, CommandLineResult result) {
+  if (result == CommandLineResult::kVersion) {
+    std::printf("%s %s\n", program, ZORVANI_VERSION);
+  } else {
+    std::fputs(usage, stdout);
+  }
+  return 0;
 }
 
 int PrintUsage(const char* program, const char* usage, const std::string& problem) {
