@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "platform/screen.h"
 #include "tools/common/command_line.h"
 #include "tools/calendar/month_picture.h"
 #include "tools/calendar/photo_calendar.h"
@@ -19,11 +20,11 @@ const char kUsage[] =
     "       zorvani-month-picture --calendar DIR --year Y [--size WxH] [--quality Q]\n"
     "       zorvani-month-picture --photos PHOTOS --calendar DIR --year Y [--size WxH] [--locale NAME]\n"
     "                             [--colour R,G,B] [--quality Q]\n"
-    "The second form writes DIR/ZorvaniY/1.jpg .. 12.jpg and DIR/WP.ini. Default size 1280x800, quality 92\n"
-    "(--width W and --height H still set the size of the first two forms).\n"
-    "The third prints the calendar on the JPEG and PNG photos in PHOTOS, one a month in name order,\n"
-    "in their calmest part; default size 1920x1080, locale from the environment; --colour is the\n"
-    "colour of the frame round today.\n";
+    "The second form writes DIR/ZorvaniY/1.jpg .. 12.jpg and DIR/WP.ini. The third prints the calendar\n"
+    "on the JPEG and PNG photos in PHOTOS, one a month in name order, in their calmest part; locale\n"
+    "from the environment; --colour is the colour of the frame round today.\n"
+    "The size is that of the primary screen, or 1920x1080 without a display; quality 92.\n"
+    "(--width W and --height H still set the size of the first two forms.)\n";
 
 int Usage(const std::string& problem) { return zorvani::tools::PrintUsage("zorvani-month-picture", kUsage, problem); }
 
@@ -50,6 +51,12 @@ bool ToInts(const std::string& text, char separator, int count, int* values) {
 // --size WxH, or the older --width and --height of the generated calendars; the
 // defaults stay where neither is given.
 bool ReadSize(std::map<std::string, std::string>& options, int* width, int* height, std::string* problem) {
+  // Pictures the size of the screen are shown unstretched; without a display, the most
+  // common screen.
+  if (!platform::PrimaryScreenSize(width, height)) {
+    *width = 1920;
+    *height = 1080;
+  }
   if (options.count("--size")) {
     if (options.count("--width") || options.count("--height")) {
       *problem = "give the size either as --size WxH or as --width and --height";
