@@ -1,0 +1,56 @@
+# Pieces for the on-screen checks, sourced by tests/desktops/run and run-heavy.
+# They expect W, H (the screen), DISPLAY and work to be set. Every wait has a deadline.
+
+# A private session bus for the calling (sub)shell; end it with `stop $bus`.
+session_bus() {
+  local out
+  out=$(dbus-daemon --session --fork --print-address=1 --print-pid=1) || return 1
+  export DBUS_SESSION_BUS_ADDRESS=${out%%$'\n'*}
+  bus=${out##*$'\n'}
+}
+
+# Runs a command until it succeeds or the seconds pass.
+until_true() {  # seconds command...
+  local deadline=$((SECONDS + $1))
+  shift
+  until "$@" >/dev/null 2>&1; do
+    [ $SECONDS -lt $deadline ] || return 1
+    sleep 0.2
+  done
+}
+
+# True once a window of the X class covers the whole screen: the desktop is up.
+desktop_window() {  # class
+  xwininfo -display "$DISPLAY" -root -tree | grep -q "\"$1\")  ${W}x${H}+0+0"
+}
+
+# Waits until the screen shows the picture stretched to it. A picture twice the
+# screen's size differs only where stretching blends its quadrants: at most one row
+# and one column may differ.
+shows() {  # picture capture [seconds]
+  local deadline=$((SECONDS + ${3:-10})) d=
+  convert "$1" -resize "${W}x${H}!" "$2.ref.png" || return 1
+  while :; do
+    if import -display "$DISPLAY" -window root "$2" 2>/dev/null; then
+      d=$(compare -metric AE -fuzz 5% "$2" "$2.ref.png" null: 2>&1)  # exits 1 when they differ at all
+      [ "$d" -le $((W + H)) ] 2>/dev/null && return 0
+    fi
+    [ $SECONDS -lt $deadline ] || break
+    sleep 0.3
+  done
+  echo "$2 differs from $1 in ${d:-all} pixels"
+  return 1
+}
+
+# Hands two pictures in turn to the desktop through the probe and waits for each on
+# screen. The pictures are twice the screen's size, so the desktop scales them and any
+# cache of the scaled picture is in play.
+twice_scaled() {  # folder [probe environment...]
+  local dir=$1 seed
+  shift
+  mkdir -p "$dir"
+  for seed in 1 2; do
+    env "$@" "$probe" "$dir/wp.bmp" $((2 * W)) $((2 * H)) "$seed" || { echo "the desktop refused picture $seed"; return 1; }
+    shows "$dir/wp.bmp" "$dir/shot-$seed.png" || return 1
+  done
+}
