@@ -9,6 +9,18 @@ session_bus() {
   bus=${out##*$'\n'}
 }
 
+# Ends what the session's programs left behind (helpers the bus started, workers that
+# went into a session of their own): every other process whose environment names this
+# session bus.
+end_leftovers() {
+  local p
+  for p in /proc/[0-9]*; do
+    [ "${p#/proc/}" != "$BASHPID" ] && grep -qzxF "DBUS_SESSION_BUS_ADDRESS=$DBUS_SESSION_BUS_ADDRESS" "$p/environ" 2>/dev/null &&
+      kill "${p#/proc/}" 2>/dev/null
+  done
+  true
+}
+
 # Runs a command until it succeeds or the seconds pass.
 until_true() {  # seconds command...
   local deadline=$((SECONDS + $1))
@@ -26,12 +38,12 @@ desktop_window() {  # class
 
 # Waits until the screen shows the picture stretched to it. A picture twice the
 # screen's size differs only where stretching blends its quadrants: at most one row
-# and one column may differ.
+# and one column may differ. AREA (WxH+X+Y) leaves out a panel.
 shows() {  # picture capture [seconds]
-  local deadline=$((SECONDS + ${3:-10})) d=
-  convert "$1" -resize "${W}x${H}!" "$2.ref.png" || return 1
+  local deadline=$((SECONDS + ${3:-10})) d= area=${AREA:-${W}x${H}+0+0}
+  convert "$1" -resize "${W}x${H}!" -crop "$area" +repage "$2.ref.png" || return 1
   while :; do
-    if import -display "$DISPLAY" -window root "$2" 2>/dev/null; then
+    if import -display "$DISPLAY" -window root -crop "$area" +repage "$2" 2>/dev/null; then
       d=$(compare -metric AE -fuzz 5% "$2" "$2.ref.png" null: 2>&1)  # exits 1 when they differ at all
       [ "$d" -le $((W + H)) ] 2>/dev/null && return 0
     fi
