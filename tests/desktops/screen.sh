@@ -1,5 +1,6 @@
+# shellcheck shell=bash disable=SC2034,SC2154
 # Pieces for the on-screen checks, sourced by tests/desktops/run and run-heavy.
-# They expect W, H (the screen), DISPLAY and work to be set. Every wait has a deadline.
+# They expect W, H (the screen), DISPLAY and probe to be set. Every wait has a deadline.
 
 # A private session bus for the calling (sub)shell; end it with `stop $bus`. A command
 # before it (setpriv ...) starts it as another user.
@@ -46,7 +47,7 @@ capture() { import -display "$DISPLAY" -window root "$1"; }
 # screen's size differs only where stretching blends its quadrants: at most one row
 # and one column may differ. AREA (WxH+X+Y) leaves out a panel.
 shows() {  # picture capture [seconds]
-  local deadline=$((SECONDS + ${3:-20})) d= area=${AREA:-${W}x${H}+0+0}
+  local deadline=$((SECONDS + ${3:-20})) d='' area=${AREA:-${W}x${H}+0+0}
   convert "$1" -resize "${W}x${H}!" -crop "$area" +repage "$2.ref.png" || return 1
   while :; do
     if capture "$2" 2>/dev/null && convert "$2" -crop "$area" +repage "$2"; then
