@@ -123,15 +123,9 @@ int main(int argc, char** argv) {
                                            {},
                                            true};
   std::map<std::string, std::string> options;
-  std::string problem;
-  const zorvani::tools::CommandLineResult result =
-      zorvani::tools::ReadCommandLine(argc, argv, names, &options, &problem);
-  switch (result) {
-    case zorvani::tools::CommandLineResult::kHelp:
-    case zorvani::tools::CommandLineResult::kVersion:
-      return zorvani::tools::PrintHelpOrVersion("zorvani-month-picture", kUsage, result);
-    case zorvani::tools::CommandLineResult::kBad: return Usage(problem);
-    case zorvani::tools::CommandLineResult::kOptions: break;
+  int status = 0;
+  if (!zorvani::tools::ReadCommandLineOrAnswer(argc, argv, names, "zorvani-month-picture", kUsage, &options, &status)) {
+    return status;
   }
 
   zorvani::tools::MonthPictureSettings settings;
@@ -147,6 +141,7 @@ int main(int argc, char** argv) {
   try {
     if (options.count("--photos")) return MakePhotoCalendar(options, settings.year, quality);
     if (options.count("--locale") || options.count("--colour")) return Usage("--locale and --colour go with --photos");
+    std::string problem;
     if (!ReadSize(options, &settings.width, &settings.height, &problem)) return Usage(problem);
     if (options.count("--calendar")) {
       if (options.count("--month") || options.count("--out") || options.count("--ini")) {

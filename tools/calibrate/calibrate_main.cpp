@@ -158,16 +158,8 @@ int main(int argc, char** argv) {
                                            {"--detect"},
                                            false};
   std::map<std::string, std::string> options;
-  std::string problem;
-  const zorvani::tools::CommandLineResult result =
-      zorvani::tools::ReadCommandLine(argc, argv, names, &options, &problem);
-  switch (result) {
-    case zorvani::tools::CommandLineResult::kHelp:
-    case zorvani::tools::CommandLineResult::kVersion:
-      return zorvani::tools::PrintHelpOrVersion("zorvani-calibrate", kUsage, result);
-    case zorvani::tools::CommandLineResult::kBad: return Usage(problem);
-    case zorvani::tools::CommandLineResult::kOptions: break;
-  }
+  int status = 0;
+  if (!zorvani::tools::ReadCommandLineOrAnswer(argc, argv, names, "zorvani-calibrate", kUsage, &options, &status)) return status;
   try {
     return Run(options);
   } catch (const zorvani::RuntimeError& error) {

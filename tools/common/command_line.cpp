@@ -32,13 +32,17 @@ CommandLineResult ReadCommandLine(int argc, char** argv, const OptionNames& name
   return CommandLineResult::kOptions;
 }
 
-int PrintHelpOrVersion(const char* program, const char* usage, CommandLineResult result) {
-  if (result == CommandLineResult::kVersion) {
-    std::printf("%s %s\n", program, ZORVANI_VERSION);
-  } else {
-    std::fputs(usage, stdout);
+bool ReadCommandLineOrAnswer(int argc, char** argv, const OptionNames& names, const char* program, const char* usage,
+                             std::map<std::string, std::string>* options, int* status) {
+  std::string problem;
+  switch (ReadCommandLine(argc, argv, names, options, &problem)) {
+    case CommandLineResult::kOptions: return true;
+    case CommandLineResult::kHelp: std::fputs(usage, stdout); *status = 0; return false;
+    case CommandLineResult::kVersion: std::printf("%s %s\n", program, ZORVANI_VERSION); *status = 0; return false;
+    case CommandLineResult::kBad: break;
   }
-  return 0;
+  *status = PrintUsage(program, usage, problem);
+  return false;
 }
 
 int PrintUsage(const char* program, const char* usage, const std::string& problem) {

@@ -20,8 +20,12 @@ enum class CommandLineResult { kOptions, kHelp, kVersion, kBad };
 CommandLineResult ReadCommandLine(int argc, char** argv, const OptionNames& names,
                                   std::map<std::string, std::string>* options, std::string* problem);
 
-// For kHelp the usage text, for kVersion "program VERSION", on standard output; 0.
-int PrintHelpOrVersion(const char* program, const char* usage, CommandLineResult result);
+// ReadCommandLine, answering what needs no work: --help prints the usage and --version
+// "program VERSION" on standard output (status 0), a bad command line the problem and
+// the usage on standard error (status 2). True when the program should go on with the
+// options; otherwise *status is its exit status.
+bool ReadCommandLineOrAnswer(int argc, char** argv, const OptionNames& names, const char* program, const char* usage,
+                             std::map<std::string, std::string>* options, int* status);
 
 // The problem (if any) as "program: problem", then the usage text, on standard error; 2.
 int PrintUsage(const char* program, const char* usage, const std::string& problem);
