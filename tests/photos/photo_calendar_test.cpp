@@ -97,19 +97,19 @@ double ContrastOf(const RgbImage& image, const zorvani::tools::PrintedText& text
 
 // The frame the program draws for a date, as the box of frame-coloured pixels of a
 // DIB that was black before.
-Box FrameOf(int year, int month, int day) {
+Box FrameOf(int width, int height, int year, int month, int day) {
   using zorvani::Config;
   zorvani::cDIBSection dib;
-  EXPECT_EQ(dib.Create(kWidth, kHeight), zorvani::kTrue);
+  EXPECT_EQ(dib.Create(width, height), zorvani::kTrue);
   const zorvani::CalendarCell cell = zorvani::CalendarCellOf(year, month, day);
   dib.drawRectPerc(cell.column * Config.SPACING_X + Config.CORNER_X, cell.row * Config.SPACING_Y + Config.CORNER_Y,
                    Config.CELL_X, Config.CELL_Y, Config.RECT_THICKNESS, Config.R_COMP, Config.G_COMP, Config.B_COMP);
   Box frame{1e9, 1e9, -1, -1};
-  for (int row = 0; row < kHeight; ++row) {
-    for (int x = 0; x < kWidth; ++x) {
+  for (int row = 0; row < height; ++row) {
+    for (int x = 0; x < width; ++x) {
       const std::uint8_t* p = dib.DIBSectionBitsPtr() + row * dib.BytesPerScanLine() + 3 * x;
       if (p[2] != Config.R_COMP || p[1] != Config.G_COMP || p[0] != Config.B_COMP) continue;
-      const int y = kHeight - 1 - row;
+      const int y = height - 1 - row;
       frame = {std::min(frame.left, 1.0 * x), std::min(frame.top, 1.0 * y), std::max(frame.right, x + 1.0),
                std::max(frame.bottom, y + 1.0)};
     }
@@ -124,6 +124,8 @@ struct Case {
   int photos;
   const char* locale;
   const char* march;  // the third month's title
+  int width = kWidth, height = kHeight;
+  double smallest = 1, largest = 1;  // the block's scale
 };
 
 void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
@@ -134,7 +136,7 @@ TEST_P(PhotoCalendar, PrintsAReadableCalendarWhereTheFrameFindsIt) {
   const Case& c = GetParam();
   Folder photos, calendar;
   for (int i = 0; i < c.photos; ++i) {
-    const RgbImage photo = NoisyPhoto(2 * kWidth, 2 * kHeight, c.calm ? &c.region : nullptr, i);
+    const RgbImage photo = NoisyPhoto(2 * c.width, 2 * c.height, c.calm ? &c.region : nullptr, i);
     const std::string name = photos.path + "/" + static_cast<char>('a' + i);
     if (i % 2 == 0) {
       WritePng(photo, name + ".png");
@@ -145,20 +147,18 @@ TEST_P(PhotoCalendar, PrintsAReadableCalendarWhereTheFrameFindsIt) {
   }
   zorvani::tools::PhotoCalendarSettings settings;
   settings.year = 2027;
-  settings.width = kWidth;
-  settings.height = kHeight;
+  settings.width = c.width;
+  settings.height = c.height;
   settings.locale = c.locale;
   const auto report =
       zorvani::tools::WritePhotoCalendar(zorvani::tools::PhotoFiles(photos.path), calendar.path, settings);
 
   const auto& p = report.placement;
   EXPECT_EQ(p.calm, c.calm) << "detail " << p.detail;
-  if (c.calm) {
-    EXPECT_GE(p.left, c.region.left * kWidth);
-    EXPECT_GE(p.top, c.region.top * kHeight);
-    EXPECT_LE(p.left + p.width, c.region.right * kWidth);
-    EXPECT_LE(p.top + p.height, c.region.bottom * kHeight);
-  }
+  EXPECT_GE(p.scale, c.smallest);
+  EXPECT_LE(p.scale, c.largest);
+  // Every frame of every month stands in the calm part.
+  const Box calm{c.region.left * c.width, c.region.top * c.height, c.region.right * c.width, c.region.bottom * c.height};
   EXPECT_EQ(report.titles[2], c.march);
 
   zorvani::LoadConfigFrom(calendar.path + "/WP.ini");
@@ -169,15 +169,19 @@ TEST_P(PhotoCalendar, PrintsAReadableCalendarWhereTheFrameFindsIt) {
     }
     const RgbImage picture =
         zorvani::tools::ReadPhoto(calendar.path + "/Zorvani2027/" + std::to_string(month) + ".jpg");
-    ASSERT_EQ(picture.width, kWidth);
-    ASSERT_EQ(picture.height, kHeight);
+    ASSERT_EQ(picture.width, c.width);
+    ASSERT_EQ(picture.height, c.height);
     const auto& printed = report.printed[static_cast<std::size_t>(month - 1)];
     for (const auto& text : printed) {
       if (text.day == 0) continue;
       EXPECT_GE(ContrastOf(picture, text), 4.5) << "day " << text.day;
       // The frame encloses this day's number, clear of its lines, and no other number.
-      const Box f = FrameOf(2027, month, text.day);
-      const double t = zorvani::Config.RECT_THICKNESS * kWidth;
+      const Box f = FrameOf(c.width, c.height, 2027, month, text.day);
+      const double t = zorvani::Config.RECT_THICKNESS * c.width;
+      if (c.calm) {
+        EXPECT_TRUE(f.left >= calm.left && f.top >= calm.top && f.right <= calm.right && f.bottom <= calm.bottom)
+            << "the frame of day " << text.day << " at " << f.left << "," << f.top << ".." << f.right << "," << f.bottom;
+      }
       EXPECT_TRUE(text.left >= f.left + t && text.right <= f.right - t && text.top >= f.top + t &&
                   text.bottom <= f.bottom - t)
           << "day " << text.day << " at " << text.left << "," << text.top << " frame " << f.left << "," << f.top;
@@ -196,7 +200,13 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(Case{"CalmTopLeft", true, {0.03, 0.04, 0.50, 0.72}, 12, "de_DE.UTF-8", "März 2027"},
                       Case{"CalmBottomRightFivePhotosReused", true, {0.55, 0.30, 0.97, 0.97}, 5, "fr_FR.UTF-8",
                            "Mars 2027"},
-                      Case{"NothingCalm", false, {}, 3, "C", "March 2027"}),
+                      Case{"NothingCalm", false, {}, 3, "C", "March 2027"},
+                      // Twelve photos calm only in a band a little wider than the block: the
+                      // border gives way, the block keeps its size.
+                      Case{"CalmBandJustWiderThanTheBlock", true, {0.30, 0.0, 0.70, 1.0}, 12, "C", "March 2027", 1920, 1080},
+                      // A band narrower than the block: the block shrinks to fit it.
+                      Case{"CalmBandNarrowerThanTheBlock", true, {0.55, 0.0, 0.88, 1.0}, 12, "C", "March 2027", kWidth,
+                           kHeight, 0.7, 0.9}),
     [](const ::testing::TestParamInfo<Case>& param) { return std::string(param.param.name); });
 
 // A round dot stays round and in the middle when the photo's shape differs from the picture's.

@@ -108,8 +108,8 @@ int MakePhotoCalendar(std::map<std::string, std::string>& options, int year, int
   const zorvani::tools::PhotoCalendarReport report =
       zorvani::tools::WritePhotoCalendar(photos, options["--calendar"], settings);
   const zorvani::tools::Placement& p = report.placement;
-  std::printf("%zu photos for 12 months; calendar at %d,%d size %dx%d, detail %.2f (calm up to %.1f)\n",
-              photos.size(), p.left, p.top, p.width, p.height, p.detail, zorvani::tools::kCalmDetail);
+  std::printf("%zu photos for 12 months; calendar at %d,%d size %dx%d (%.0f %% of its normal size), detail %.2f (calm up to %.1f)\n",
+              photos.size(), p.left, p.top, p.width, p.height, 100 * p.scale, p.detail, zorvani::tools::kCalmDetail);
   if (!p.calm) std::printf("no part of the photos is calm enough: the calendar stands on a translucent panel\n");
   std::printf("lowest text contrast %.2f:1\n", report.lowestContrast);
   return 0;
