@@ -81,6 +81,11 @@ int ExifOrientation(const std::vector<std::uint8_t>& jpeg) {
 
 }  // namespace
 
+bool PhotoSizeAllowed(long long width, long long height) {
+  return width > 0 && height > 0 && width <= kMaxPhotoSide && height <= kMaxPhotoSide &&
+         width * height <= kMaxPhotoPixels;
+}
+
 int ExifOrientationOfFile(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
   std::vector<std::uint8_t> head(128 * 1024);

@@ -24,7 +24,7 @@ using Stream = std::unique_ptr<IStream, StreamReleaser>;
 RgbImage ToRgb(Gdiplus::Bitmap& source, const std::string& name) {
   if (source.GetLastStatus() != Gdiplus::Ok) throw std::runtime_error(name + ": not a JPEG or PNG picture");
   const UINT width = source.GetWidth(), height = source.GetHeight();
-  if (width == 0 || height == 0 || static_cast<long long>(width) * height > kMaxDecodedPixels) {
+  if (!PhotoSizeAllowed(width, height)) {
     throw std::runtime_error(name + ": picture too large or empty");
   }
   Gdiplus::Bitmap target(static_cast<INT>(width), static_cast<INT>(height), PixelFormat24bppRGB);
