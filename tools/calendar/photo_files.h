@@ -20,6 +20,16 @@ constexpr long long kMaxJpegWorkMemory = 640LL << 20;
 
 bool PhotoSizeAllowed(long long width, long long height);
 
+// What a JPEG's frame header or a PNG's IHDR claims, and whether the file reaches its
+// end marker (a JPEG's EOI after its scans, a PNG's IEND chunk). Width and height are 0
+// when the file is neither or its header is missing. For decoders that cannot say
+// themselves that a file is too large or cut short.
+struct PhotoHeader {
+  long long width = 0;
+  long long height = 0;
+  bool complete = false;
+};
+PhotoHeader ReadPhotoHeader(const std::string& path);
 
 // The JPEG and PNG files directly in a folder, by name (byte order). Throws
 // std::runtime_error when the folder cannot be read.
