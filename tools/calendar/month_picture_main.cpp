@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "platform/picture.h"
 #include "platform/screen.h"
 #include "tools/common/command_line.h"
 #include "tools/calendar/month_picture.h"
@@ -76,6 +77,13 @@ bool ReadSize(std::map<std::string, std::string>& options, int* width, int* heig
       *problem = std::string(name) + " needs a number";
       return false;
     }
+  }
+  // The wallpaper program refuses a larger picture as if it were corrupt.
+  if (*width > 0 && *height > 0 && !platform::PictureSizeAllowed(*width, *height)) {
+    *problem = std::to_string(*width) + "x" + std::to_string(*height) + " is larger than the wallpaper program shows: at most " +
+               std::to_string(platform::kMaxPictureSide) + " pixels a side and " +
+               std::to_string(platform::kMaxPicturePixels) + " pixels in all";
+    return false;
   }
   return true;
 }
