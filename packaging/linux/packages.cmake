@@ -82,7 +82,6 @@ set(CPACK_RPM_PACKAGE_GROUP "System/GUI/Other")
 set(CPACK_RPM_PACKAGE_SUMMARY "Picture calendar as desktop wallpaper, today framed")
 set(CPACK_RPM_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
 set(CPACK_RPM_PACKAGE_AUTOREQ ON)
-set(CPACK_RPM_PACKAGE_AUTOPROV OFF)
 set(CPACK_PACKAGE_RELOCATABLE OFF)
 # No /usr/lib/.build-id links: the package ships no debug information they would lead to.
 # Suggests goes in here because CPack 3.25 drops CPACK_RPM_PACKAGE_SUGGESTS (its probe
