@@ -8,18 +8,6 @@
 namespace zorvani {
 namespace {
 
-struct RootName {
-  const char* name;
-  std::uint32_t handle;
-};
-
-constexpr RootName kRootNames[] = {
-    {"HKEY_CLASSES_ROOT", 0x80000000u},     {"HKEY_CURRENT_USER", 0x80000001u},
-    {"HKEY_LOCAL_MACHINE", 0x80000002u},    {"HKEY_USERS", 0x80000003u},
-    {"HKEY_PERFORMANCE_DATA", 0x80000004u}, {"HKEY_CURRENT_CONFIG", 0x80000005u},
-    {"HKEY_DYN_DATA", 0x80000006u},
-};
-
 // Exit status of the silent end when the auto-start key cannot be read.
 constexpr int kUnreadableKeyExit = 2;
 
@@ -28,8 +16,8 @@ platform::Registry& Registry() { return *platform::Current().registry; }
 }  // namespace
 
 std::uint32_t RegistryRootFromName(const std::string& name) {
-  for (const RootName& root : kRootNames) {
-    if (name == root.name) return root.handle;
+  for (const platform::RootKey& root : platform::kRootKeys) {
+    if (name == root.name) return root.value;
   }
   return 0;
 }

@@ -14,6 +14,18 @@ constexpr long kErrorAccessDenied = 5;
 constexpr long kErrorInvalidHandle = 6;
 constexpr long kErrorMoreData = 234;
 
+// The predefined root keys, by the names that key paths and .reg files use.
+struct RootKey {
+  const char* name;
+  std::uint32_t value;
+};
+inline constexpr RootKey kRootKeys[] = {
+    {"HKEY_CLASSES_ROOT", 0x80000000u},     {"HKEY_CURRENT_USER", 0x80000001u},
+    {"HKEY_LOCAL_MACHINE", 0x80000002u},    {"HKEY_USERS", 0x80000003u},
+    {"HKEY_PERFORMANCE_DATA", 0x80000004u}, {"HKEY_CURRENT_CONFIG", 0x80000005u},
+    {"HKEY_DYN_DATA", 0x80000006u},
+};
+
 constexpr std::uint32_t kKeyQueryValue = 0x1;
 constexpr std::uint32_t kKeyWrite = 0x20006;
 constexpr std::uint32_t kRegSz = 1;

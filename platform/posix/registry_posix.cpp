@@ -28,11 +28,10 @@ constexpr long kErrorKeyDeleted = 1018;
 constexpr std::uint32_t kKeySetValue = 0x2;
 
 const char* RootName(std::uint32_t root) {
-  static const char* const kNames[] = {"HKEY_CLASSES_ROOT",     "HKEY_CURRENT_USER",   "HKEY_LOCAL_MACHINE",
-                                       "HKEY_USERS",            "HKEY_PERFORMANCE_DATA", "HKEY_CURRENT_CONFIG",
-                                       "HKEY_DYN_DATA"};
-  if (root < 0x80000000u || root > 0x80000006u) return nullptr;
-  return kNames[root - 0x80000000u];
+  for (const RootKey& key : kRootKeys) {
+    if (key.value == root) return key.name;
+  }
+  return nullptr;
 }
 
 // Far beyond any exported hive; a larger file is refused rather than read into memory.

@@ -201,22 +201,8 @@ class Sprinkle {
 
 }  // namespace
 
-int DaysInMonth(int year, int month) {
-  static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  return month == 2 && leap ? 29 : kDays[month - 1];
-}
-
-int FirstWeekday(int year, int month) {
-  // Sakamoto's method: 0 is Sunday.
-  static const int kOffsets[12] = {0, 3, 2, 5, 0, 3, 5, 1, 4, 6, 2, 4};
-  const int y = month < 3 ? year - 1 : year;
-  const int sunday0 = (y + y / 4 - y / 100 + y / 400 + kOffsets[month - 1] + 1) % 7;
-  return sunday0 == 0 ? 7 : sunday0;
-}
-
 void CellOf(int year, int month, int day, int* row, int* column) {
-  const int index = day + FirstWeekday(year, month) - 2;
+  const int index = zorvani::CellIndexOf(year, month, day);
   *row = index / 7;
   *column = index % 7;
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "general/calendar_days.h"
 #include "tools/common/wp_ini.h"
 
 namespace zorvani {
@@ -50,9 +51,6 @@ struct CellRect {
   int bottom;
 };
 
-int DaysInMonth(int year, int month);
-// Weekday of day 1: Monday 1 ... Sunday 7.
-int FirstWeekday(int year, int month);
 // Row (0..5) and column (0..6) of a day in its month's grid.
 void CellOf(int year, int month, int day, int* row, int* column);
 CellRect CellRectOf(const GridGeometry& grid, int width, int height, int row, int column);

@@ -24,12 +24,6 @@ PixelBox PixelGrid::CellBox(int row, int column) const {
   return {left, top, left + width, top + height};
 }
 
-int DaysInMonth(int year, int month) {
-  static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  return month == 2 && leap ? 29 : kDays[month - 1];
-}
-
 bool YearMonthFromPath(const std::string& path, int* year, int* month) {
   static const std::regex kMonthPath(R"((?:^|[/\\])Zorvani(\d{4})[/\\](\d{1,2})\.jpe?g$)", std::regex::icase);
   std::smatch match;

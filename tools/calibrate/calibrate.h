@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "dib/cDIBSection.h"
+#include "general/calendar_days.h"
 #include "general/general.h"
 
 namespace zorvani {
@@ -47,7 +48,6 @@ struct MonthPicture {
 MonthPicture LoadMonthPicture(const std::string& path, int year, int month);
 // Year and month from a path ending in Zorvani<year>/<month>.jpg; false otherwise.
 bool YearMonthFromPath(const std::string& path, int* year, int* month);
-int DaysInMonth(int year, int month);
 
 // The WP.ini section for the grid on a picture of this size.
 std::string WpIniFor(const PixelGrid& grid, int pictureWidth, int pictureHeight, const Colour& colour);
