@@ -15,6 +15,8 @@
 #include "tools/calibrate/grid_finder.h"
 #include "tools/calendar/month_picture.h"
 
+#include "calibrate/scratch.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -22,19 +24,6 @@ using namespace zorvani::calibrate;
 using zorvani::tools::GridGeometry;
 using zorvani::tools::MonthPictureSettings;
 using zorvani::tools::PictureStyle;
-
-// A folder of the run's own, removed at the end.
-fs::path Scratch(const std::string& name) {
-  static const struct Folder {
-    fs::path path = fs::temp_directory_path() / ("zorvani-calibrate-test-" + std::to_string(::getpid()));
-    Folder() { fs::create_directories(path); }
-    ~Folder() {
-      std::error_code ignored;
-      fs::remove_all(path, ignored);
-    }
-  } folder;
-  return folder.path / name;
-}
 
 // Grid places: fractions of the picture (cell, spacing, corner for X, then Y).
 const GridGeometry kTop{};
