@@ -1,5 +1,5 @@
 #pragma once
-// The command lines of the calendar tools: "--name value" options and lone flags,
+// The command lines of the tools: "--name value" options and lone flags,
 // "--help" or "-h" for the usage text.
 #include <map>
 #include <string>
