@@ -189,6 +189,21 @@ TEST_F(SetupTest, RemoveTakesOnlyWhatSetUpMade) {
       {"a picture the user added",
        [](const fs::path& folder, const fs::path&) { WriteText(folder / "Zorvani2026" / "holiday.jpg", "mine"); },
        {"data/zorvani-wallpaper/Zorvani2026/holiday.jpg"}, "kept with the pictures you added"},
+      {"the year folder replaced by a link to the user's pictures",
+       [](const fs::path& folder, const fs::path& home) {
+         fs::remove_all(folder / "Zorvani2026");
+         for (const char* name : {"1.jpg", "2.jpg", "3.jpg"}) WriteText(home / "Pictures" / name, "mine");
+         fs::create_symlink(home / "Pictures", folder / "Zorvani2026");
+       },
+       {"Pictures/1.jpg", "Pictures/2.jpg", "Pictures/3.jpg", "data/zorvani-wallpaper/Zorvani2026"}, "Kept:"},
+      {"the calendar folder replaced by a link",
+       [](const fs::path& folder, const fs::path& home) {
+         fs::rename(folder, home / "Calendar");
+         fs::create_symlink(home / "Calendar", folder);
+       },
+       {"Calendar/.zorvani-setup", "Calendar/WP.ini", "Calendar/Zorvani2026/1.jpg", "Calendar/Zorvani2026/2.jpg",
+        "Calendar/wp.bmp", "Calendar/zorvani-wallpaper", "data/zorvani-wallpaper"},
+       "Kept:"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);

@@ -1,11 +1,19 @@
 #include "tools/setup/setup.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
 #include <iterator>
+#include <system_error>
+#include <utility>
 #include <vector>
 
 #include "platform/posix/reg_files/hive_location.h"
@@ -158,6 +166,78 @@ void RemoveHive(const char* what, const fs::path& hive, const std::vector<std::s
   fs::remove(hive.parent_path(), ignored);  // only when empty
 }
 
+// A file descriptor that closes itself.
+class Fd {
+ public:
+  explicit Fd(int fd) : fd_(fd) {}
+  Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  Fd& operator=(Fd&& other) noexcept {
+    std::swap(fd_, other.fd_);
+    return *this;
+  }
+  ~Fd() {
+    if (fd_ >= 0) close(fd_);
+  }
+  int get() const { return fd_; }
+  bool ok() const { return fd_ >= 0; }
+
+ private:
+  int fd_;
+};
+
+std::string ReadAll(int fd, const std::string& what) {
+  std::string bytes;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t got = read(fd, buffer, sizeof buffer);
+    if (got == 0) return bytes;
+    if (got < 0 && errno != EINTR) throw std::system_error(errno, std::generic_category(), "cannot read " + what);
+    if (got > 0) bytes.append(buffer, static_cast<std::size_t>(got));
+  }
+}
+
+// Walks a name relative to the calendar folder down to the folder that holds its last
+// part, never through a link. Not ok, with errno set, when a folder on the way is
+// missing, a link or no folder.
+Fd OpenParentOf(int root, const std::string& name, std::string* last) {
+  Fd current(fcntl(root, F_DUPFD_CLOEXEC, 0));
+  std::size_t start = 0;
+  for (std::size_t slash; (slash = name.find('/', start)) != std::string::npos; start = slash + 1) {
+    const std::string part = name.substr(start, slash - start);
+    current = Fd(openat(current.get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!current.ok()) return current;
+  }
+  *last = name.substr(start);
+  return current;
+}
+
+// A name as set-up lists it: relative, without empty, "." or ".." parts.
+bool IsListedName(const std::string& name) {
+  for (std::size_t start = 0;;) {
+    const std::size_t slash = name.find('/', start);
+    const std::string part = name.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+    if (part.empty() || part == "." || part == "..") return false;
+    if (slash == std::string::npos) return true;
+    start = slash + 1;
+  }
+}
+
+// Removes a file or link that set-up made in the calendar folder; a link is removed, never
+// what it points at. A name reached through a link on the way is not set-up's: it stays
+// and is named.
+void RemoveMade(int root, const fs::path& folder, const std::string& name) {
+  std::string last;
+  const Fd parent = OpenParentOf(root, name, &last);
+  if (!parent.ok()) {
+    if (errno == ENOENT) return;
+    if (errno != ELOOP && errno != ENOTDIR) throw std::system_error(errno, std::generic_category(), (folder / name).string());
+    Say("Kept:", folder / name, "a folder on its way is a link or no folder: not what set-up made");
+    return;
+  }
+  if (unlinkat(parent.get(), last.c_str(), 0) != 0 && errno != ENOENT)
+    throw std::system_error(errno, std::generic_category(), "cannot remove " + (folder / name).string());
+}
+
 }  // namespace
 
 Places PlacesFor(bool system) {
@@ -208,9 +288,13 @@ void ReplaceFile(const fs::path& path, const std::string& text) {
 }
 
 MadeList::MadeList(const fs::path& folder) : file_(folder / kMadeList) {
-  std::ifstream in(file_);
-  for (std::string line; std::getline(in, line);) {
-    if (!line.empty()) names_.insert(line);
+  const Fd in(open(file_.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  struct stat status;
+  if (!in.ok() || fstat(in.get(), &status) != 0 || !S_ISREG(status.st_mode)) return;
+  const std::string text = ReadAll(in.get(), file_.string());
+  for (std::size_t start = 0, end; start < text.size(); start = end + 1) {
+    end = std::min(text.find('\n', start), text.size());
+    if (end > start) names_.insert(text.substr(start, end - start));
   }
 }
 
@@ -286,23 +370,34 @@ int Remove(const Places& places) {
                {"windows registry editor", "[hkey_current_user\\control panel\\desktop]", "\"tilewallpaper\"=",
                 "\"wallpaperstyle\"=", "\"wallpaper\"="});
   }
-  if (!fs::exists(places.folder)) return 0;
+  // Everything below works relative to the folder, opened without following a link: a
+  // user may have made any part of it a link to pictures of their own.
+  const Fd root(open(places.folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!root.ok()) {
+    if (errno == ENOENT) return 0;
+    if (errno != ELOOP && errno != ENOTDIR) throw std::system_error(errno, std::generic_category(), places.folder.string());
+    Say("Kept:", places.folder, "a link or no folder: not what set-up made");
+    return 0;
+  }
   const MadeList made(places.folder);
-  std::set<fs::path> folders;
+  std::set<std::string> folders;
   for (const std::string& name : made.names()) {
-    const fs::path path = places.folder / name;
-    if (path.lexically_normal().string().rfind(places.folder.string() + "/", 0) != 0) continue;  // a doctored list
-    fs::remove(path);
-    if (path.parent_path() != places.folder) folders.insert(path.parent_path());
+    if (!IsListedName(name)) continue;  // a doctored list
+    RemoveMade(root.get(), places.folder, name);
+    if (name.find('/') != std::string::npos) folders.insert(name.substr(0, name.rfind('/')));
   }
   // The program's output: wp.bmp and the copies some desktops are handed instead.
   for (const char* name : {"wp.bmp", "wp-a.bmp", "wp-b.bmp", "wp.png", "wp-a.png", "wp-b.png", kMadeList}) {
-    fs::remove(places.folder / name);
+    RemoveMade(root.get(), places.folder, name);
   }
-  std::error_code ignored;
-  for (const fs::path& folder : folders) fs::remove(folder, ignored);  // only when empty: added pictures stay
-  fs::remove(places.folder, ignored);
-  Say("Calendar folder:", places.folder, fs::exists(places.folder) ? "kept with the pictures you added" : "removed");
+  // Folders go only when empty, so added pictures stay; deepest first.
+  for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder) {
+    std::string last;
+    const Fd parent = OpenParentOf(root.get(), *folder, &last);
+    if (parent.ok()) unlinkat(parent.get(), last.c_str(), AT_REMOVEDIR);
+  }
+  const bool kept = rmdir(places.folder.c_str()) != 0;
+  Say("Calendar folder:", places.folder, kept ? "kept with the pictures you added" : "removed");
   return 0;
 }
 
