@@ -204,6 +204,12 @@ TEST_F(SetupTest, RemoveTakesOnlyWhatSetUpMade) {
        {"Calendar/.zorvani-setup", "Calendar/WP.ini", "Calendar/Zorvani2026/1.jpg", "Calendar/Zorvani2026/2.jpg",
         "Calendar/wp.bmp", "Calendar/zorvani-wallpaper", "data/zorvani-wallpaper"},
        "Kept:"},
+      {"a listed file now a folder with files in it",
+       [](const fs::path& folder, const fs::path&) {
+         fs::remove(folder / "WP.ini");
+         WriteText(folder / "WP.ini" / "notes.txt", "mine");
+       },
+       {"data/zorvani-wallpaper/WP.ini/notes.txt"}, "Kept:"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);

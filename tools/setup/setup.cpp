@@ -223,19 +223,29 @@ bool IsListedName(const std::string& name) {
 }
 
 // Removes a file or link that set-up made in the calendar folder; a link is removed, never
-// what it points at. A name reached through a link on the way is not set-up's: it stays
-// and is named.
-void RemoveMade(int root, const fs::path& folder, const std::string& name) {
+// what it points at. What is not set-up's stays and is named: a name reached through a
+// link, a folder where set-up made a file or link. False when a removal failed.
+bool RemoveMade(int root, const fs::path& folder, const std::string& name) {
   std::string last;
   const Fd parent = OpenParentOf(root, name, &last);
   if (!parent.ok()) {
-    if (errno == ENOENT) return;
-    if (errno != ELOOP && errno != ENOTDIR) throw std::system_error(errno, std::generic_category(), (folder / name).string());
+    if (errno == ENOENT) return true;
+    if (errno != ELOOP && errno != ENOTDIR) {
+      Say("Not removed:", folder / name, std::strerror(errno));
+      return false;
+    }
     Say("Kept:", folder / name, "a folder on its way is a link or no folder: not what set-up made");
-    return;
+    return true;
   }
-  if (unlinkat(parent.get(), last.c_str(), 0) != 0 && errno != ENOENT)
-    throw std::system_error(errno, std::generic_category(), "cannot remove " + (folder / name).string());
+  struct stat status;
+  if (fstatat(parent.get(), last.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) return true;
+  if (S_ISDIR(status.st_mode)) {
+    Say("Kept:", folder / name, "a folder: not what set-up made");
+    return true;
+  }
+  if (unlinkat(parent.get(), last.c_str(), 0) == 0 || errno == ENOENT) return true;
+  Say("Not removed:", folder / name, std::strerror(errno));
+  return false;
 }
 
 }  // namespace
@@ -380,16 +390,20 @@ int Remove(const Places& places) {
     return 0;
   }
   const MadeList made(places.folder);
+  // What is not set-up's is skipped and the rest finished, so a second run has nothing
+  // left to stumble on; the list stays only after a removal that failed.
+  bool removed = true;
   std::set<std::string> folders;
   for (const std::string& name : made.names()) {
     if (!IsListedName(name)) continue;  // a doctored list
-    RemoveMade(root.get(), places.folder, name);
+    removed = RemoveMade(root.get(), places.folder, name) && removed;
     if (name.find('/') != std::string::npos) folders.insert(name.substr(0, name.rfind('/')));
   }
   // The program's output: wp.bmp and the copies some desktops are handed instead.
-  for (const char* name : {"wp.bmp", "wp-a.bmp", "wp-b.bmp", "wp.png", "wp-a.png", "wp-b.png", kMadeList}) {
-    RemoveMade(root.get(), places.folder, name);
+  for (const char* name : {"wp.bmp", "wp-a.bmp", "wp-b.bmp", "wp.png", "wp-a.png", "wp-b.png"}) {
+    removed = RemoveMade(root.get(), places.folder, name) && removed;
   }
+  if (removed) RemoveMade(root.get(), places.folder, kMadeList);
   // Folders go only when empty, so added pictures stay; deepest first.
   for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder) {
     std::string last;
@@ -398,7 +412,7 @@ int Remove(const Places& places) {
   }
   const bool kept = rmdir(places.folder.c_str()) != 0;
   Say("Calendar folder:", places.folder, kept ? "kept with the pictures you added" : "removed");
-  return 0;
+  return removed ? 0 : 1;
 }
 
 }  // namespace setup
