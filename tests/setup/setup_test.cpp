@@ -228,6 +228,28 @@ TEST_F(SetupTest, RemoveTakesOnlyWhatSetUpMade) {
   }
 }
 
+// --pictures may name a folder a user made while set-up runs as root: only plain month
+// pictures in real year folders are copied, never what a link points at.
+TEST_F(SetupTest, PicturesCopiedAreOnlyPlainMonthPictures) {
+  const fs::path secret = root_ / "secret";
+  WriteText(secret / "1.jpg", "secret");
+  WriteText(secret / "WP.ini", "secret");
+  const fs::path planted = root_ / "planted";
+  WriteText(planted / "Zorvani2026" / "2.jpg", "two");
+  WriteText(planted / "Zorvani2026" / "notes.txt", "not a month");
+  ASSERT_EQ(mkfifo((planted / "Zorvani2026" / "3.jpg").c_str(), 0600), 0);
+  fs::create_symlink(secret / "1.jpg", planted / "Zorvani2026" / "1.jpg");
+  fs::create_symlink(secret, planted / "Zorvani2027");
+  fs::create_symlink(secret / "WP.ini", planted / "WP.ini");
+
+  const Places places = PlacesIn(root_ / "home");
+  ASSERT_EQ(Quietly([&] { return zorvani::setup::SetUp(places, PicturesFrom(planted)); }), 0);
+  EXPECT_EQ(Files(places.folder),
+            (std::vector<std::string>{".zorvani-setup", "WP.ini", "Zorvani2026/2.jpg", "zorvani-wallpaper"}));
+  EXPECT_NE(ReadText(places.folder / "WP.ini"), "secret");
+  EXPECT_EQ(ReadText(places.folder / ".zorvani-setup"), "WP.ini\nZorvani2026/2.jpg\nzorvani-wallpaper\n");
+}
+
 // A second run rewrites nothing, and a WP.ini the user had is neither replaced nor listed.
 TEST_F(SetupTest, SecondRunRewritesNothing) {
   const Places places = PlacesIn(root_ / "home");

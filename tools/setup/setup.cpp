@@ -12,6 +12,7 @@
 #include <ctime>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <system_error>
 #include <utility>
 #include <vector>
@@ -39,10 +40,56 @@ std::string Env(const char* name, const std::string& fallback) {
   return value != nullptr && *value != '\0' ? value : fallback;
 }
 
+// A file descriptor that closes itself.
+class Fd {
+ public:
+  explicit Fd(int fd) : fd_(fd) {}
+  Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  Fd& operator=(Fd&& other) noexcept {
+    std::swap(fd_, other.fd_);
+    return *this;
+  }
+  ~Fd() {
+    if (fd_ >= 0) close(fd_);
+  }
+  int get() const { return fd_; }
+  bool ok() const { return fd_ >= 0; }
+
+ private:
+  int fd_;
+};
+
+std::string ReadAll(int fd, const std::string& what) {
+  std::string bytes;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t got = read(fd, buffer, sizeof buffer);
+    if (got == 0) return bytes;
+    if (got < 0 && errno != EINTR) throw std::system_error(errno, std::generic_category(), "cannot read " + what);
+    if (got > 0) bytes.append(buffer, static_cast<std::size_t>(got));
+  }
+}
+
+// A plain file in the folder, opened without following a link and without waiting on a
+// FIFO; nothing when there is no such file.
+std::optional<std::string> ReadPlainFile(int folder, const std::string& name, const fs::path& shown) {
+  const Fd file(openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  struct stat status;
+  if (!file.ok() || fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
+  return ReadAll(file.get(), shown.string());
+}
+
+bool IsYearFolderName(const std::string& name) {
+  return name.size() > 7 && name.compare(0, 7, "Zorvani") == 0 &&
+         std::all_of(name.begin() + 7, name.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
 std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
+
+bool Exists(const fs::path& path) { return fs::exists(fs::symlink_status(path)); }
 
 // "made" when the file was written, "unchanged" when it already held the text.
 const char* Ensure(const fs::path& path, const std::string& text) {
@@ -67,26 +114,56 @@ void Say(const char* what, const fs::path& where, const std::string& note) {
   std::printf("%-18s %s%s\n", what, where.c_str(), note.empty() ? "" : ("  (" + note + ")").c_str());
 }
 
+// Copies the month pictures of the Zorvani<year> folders in the folder named on the
+// command line. Run as root, this reads a folder a user may have made, so only plain
+// files 1.jpg ... 12.jpg in year folders that are real folders count: a planted link to
+// a file or folder only root may read is never followed into the machine's calendar.
+void CopyPictures(const Places& places, const std::string& pictures, bool hadIni, MadeList& made) {
+  const Fd folder(open(pictures.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!folder.ok()) throw std::system_error(errno, std::generic_category(), "cannot read " + pictures);
+  std::vector<std::string> years;
+  for (const auto& entry : fs::directory_iterator(pictures)) {
+    if (IsYearFolderName(entry.path().filename().string())) years.push_back(entry.path().filename().string());
+  }
+  std::sort(years.begin(), years.end());
+  for (const std::string& name : years) {
+    const Fd year(openat(folder.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!year.ok()) {
+      Say("Skipped:", fs::path(pictures) / name, "a link or no folder");
+      continue;
+    }
+    int copied = 0;
+    for (int month = 1; month <= 12; ++month) {
+      const std::string picture = std::to_string(month) + ".jpg";
+      const fs::path source = fs::path(pictures) / name / picture;
+      const fs::path target = places.folder / name / picture;
+      struct stat status;
+      if (fstatat(year.get(), picture.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 || Exists(target)) continue;
+      const std::optional<std::string> bytes = ReadPlainFile(year.get(), picture, source);
+      if (!bytes) {
+        Say("Skipped:", source, "a link or no plain file");
+        continue;
+      }
+      ReplaceFile(target, *bytes);
+      made.Add(name + "/" + picture);
+      ++copied;
+    }
+    Say("Pictures:", places.folder / name, copied > 0 ? std::to_string(copied) + " copied" : "unchanged");
+  }
+  if (hadIni) return;
+  if (const std::optional<std::string> ini = ReadPlainFile(folder.get(), "WP.ini", fs::path(pictures) / "WP.ini")) {
+    ReplaceFile(places.folder / "WP.ini", *ini);
+  } else if (Exists(fs::path(pictures) / "WP.ini")) {
+    Say("Skipped:", fs::path(pictures) / "WP.ini", "a link or no plain file");
+  }
+}
+
 // Makes this year's and next year's sample pictures, or copies the user's own.
 void PlacePictures(const Places& places, const std::string& pictures, MadeList& made) {
   const fs::path ini = places.folder / "WP.ini";
   const bool hadIni = fs::exists(ini);
   if (!pictures.empty()) {
-    for (const auto& entry : fs::directory_iterator(pictures)) {
-      const std::string name = entry.path().filename().string();
-      if (!entry.is_directory() || name.rfind("Zorvani", 0) != 0) continue;
-      int copied = 0;
-      for (const auto& picture : fs::directory_iterator(entry.path())) {
-        const fs::path target = places.folder / name / picture.path().filename();
-        if (!picture.is_regular_file() || fs::exists(target)) continue;
-        fs::create_directories(target.parent_path());
-        fs::copy_file(picture.path(), target);
-        made.Add(name + "/" + picture.path().filename().string());
-        ++copied;
-      }
-      Say("Pictures:", places.folder / name, copied > 0 ? std::to_string(copied) + " copied" : "unchanged");
-    }
-    if (!hadIni && fs::exists(fs::path(pictures) / "WP.ini")) fs::copy_file(fs::path(pictures) / "WP.ini", ini);
+    CopyPictures(places, pictures, hadIni, made);
   } else {
     const std::time_t now = std::time(nullptr);
     const int year = std::localtime(&now)->tm_year + 1900;
@@ -115,7 +192,7 @@ void PlacePictures(const Places& places, const std::string& pictures, MadeList& 
 void LinkMachinePictures(const Places& places, MadeList& made) {
   for (const auto& entry : fs::directory_iterator(places.machineFolder)) {
     const std::string name = entry.path().filename().string();
-    const bool shared = name == "WP.ini" || (entry.is_directory() && name.rfind("Zorvani", 0) == 0);
+    const bool shared = name == "WP.ini" || (entry.is_directory() && IsYearFolderName(name));
     const fs::path link = places.folder / name;
     if (!shared || fs::exists(fs::symlink_status(link))) continue;
     fs::create_symlink(entry.path(), link);
@@ -164,36 +241,6 @@ void RemoveHive(const char* what, const fs::path& hive, const std::vector<std::s
   Say(what, hive, "removed");
   std::error_code ignored;
   fs::remove(hive.parent_path(), ignored);  // only when empty
-}
-
-// A file descriptor that closes itself.
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  Fd& operator=(Fd&& other) noexcept {
-    std::swap(fd_, other.fd_);
-    return *this;
-  }
-  ~Fd() {
-    if (fd_ >= 0) close(fd_);
-  }
-  int get() const { return fd_; }
-  bool ok() const { return fd_ >= 0; }
-
- private:
-  int fd_;
-};
-
-std::string ReadAll(int fd, const std::string& what) {
-  std::string bytes;
-  char buffer[65536];
-  for (;;) {
-    const ssize_t got = read(fd, buffer, sizeof buffer);
-    if (got == 0) return bytes;
-    if (got < 0 && errno != EINTR) throw std::system_error(errno, std::generic_category(), "cannot read " + what);
-    if (got > 0) bytes.append(buffer, static_cast<std::size_t>(got));
-  }
 }
 
 // Walks a name relative to the calendar folder down to the folder that holds its last
