@@ -142,7 +142,9 @@ TEST_F(SetupTest, OddFolderNamesWorkOrAreRefused) {
     bool works;
   } rows[] = {
       {"plain", true},         {"my home", true},      {"it's", true},           {"say\"hi\"", true},
-      {"$(touch x)`id`", true}, {"a;b,c&d|e*?#~", true}, {"Jos\xc3\xa9", true},
+      {"back\\slash", true},   {"tab\\sname", true},   {"$(touch x)`id`", true}, {"a;b,c&d|e*?#~", true},
+      {"Jos\xc3\xa9", true},   {"100%", false},        {"new\nline", false},     {"\xff\xfe", false},
+      {"my \"home\"", false},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);

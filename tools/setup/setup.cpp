@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <cstdlib>
@@ -89,6 +90,41 @@ std::string ReadFile(const fs::path& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+// A line end or another control character would end a line of the .reg file or the
+// entry early: no reader gets such a path back.
+void CheckLine(const std::string& path) {
+  if (std::any_of(path.begin(), path.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }))
+    throw Unrepresentable("the path " + path + " holds a line end or another control character");
+}
+
+bool IsUtf8(const std::string& text) {
+  for (std::size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    const std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
+    if (length == 0 || i + length > text.size()) return false;
+    std::uint32_t code = length == 1 ? lead : lead & (0x7Fu >> length);
+    for (std::size_t k = 1; k < length; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0) != 0x80) return false;
+      code = (code << 6) | (next & 0x3Fu);
+    }
+    const std::uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < least[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
+    i += length;
+  }
+  return true;
+}
+
+// Desktop Entry string values: a backslash starts an escape, so it is doubled.
+std::string EscapeString(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    if (c == '\\') out += '\\';
+    out += c;
+  }
+  return out;
+}
+
 bool Exists(const fs::path& path) { return fs::exists(fs::symlink_status(path)); }
 
 // "made" when the file was written, "unchanged" when it already held the text.
@@ -98,10 +134,9 @@ const char* Ensure(const fs::path& path, const std::string& text) {
   return "made";
 }
 
-std::string RunHiveText(const std::string& existing, const fs::path& program) {
+std::string RunHiveText(const std::string& existing, const std::string& line) {
   platform::RegFile hive(existing.empty() ? kHiveHeader : existing);
   if (!hive.HasKey(kRunKey)) hive.AddSection(kRunKey);
-  const std::string line = RunValueOf(program);
   platform::RegValue value;
   value.type = 1;  // REG_SZ, stored with its NUL
   value.data.assign(line.begin(), line.end());
@@ -315,22 +350,29 @@ Places PlacesFor(bool system) {
 
 std::string RunValueOf(const fs::path& program) {
   const std::string path = program.string();
-  return path.find(' ') == std::string::npos ? path : "\"" + path + "\"";
+  CheckLine(path);
+  if (path.find(' ') == std::string::npos) return path;
+  if (path.find('"') != std::string::npos)
+    throw Unrepresentable("the path " + path + " holds a space and a \", which the auto-start value cannot hold");
+  return "\"" + path + "\"";
 }
 
-// A desktop entry's Exec argument, quoted as the desktop entry rules ask.
 std::string ExecArgument(const fs::path& program) {
   const std::string path = program.string();
-  if (path.find_first_of(" \t\"'\\><~|&;$*?#()`=%") == std::string::npos) return path;
+  CheckLine(path);
+  if (!IsUtf8(path)) throw Unrepresentable("the path " + path + " is not UTF-8, as a log-on entry must be");
+  // GLib looks for the program by its Exec text before it turns %% into %, so it would
+  // never find a program whose path holds a %.
+  if (path.find('%') != std::string::npos)
+    throw Unrepresentable("the path " + path + " holds a %, which a log-on entry cannot name");
+  if (path.find_first_of(" \t\"'\\><~|&;$*?#()`=") == std::string::npos) return path;
   std::string quoted = "\"";
   for (const char c : path) {
-    // Escaped once for Exec's quoting, then every backslash once more for the string value.
-    if (c == '\\') quoted += "\\\\\\";
-    else if (c == '"' || c == '`' || c == '$') quoted += "\\\\";
-    if (c == '%') quoted += '%';
+    if (c == '"' || c == '`' || c == '$' || c == '\\') quoted += '\\';
     quoted += c;
   }
-  return quoted + "\"";
+  // Exec is a string value too: its backslashes are escaped once more.
+  return EscapeString(quoted + "\"");
 }
 
 void ReplaceFile(const fs::path& path, const std::string& text) {
@@ -368,7 +410,7 @@ std::string EntryText(const fs::path& program) {
          "Name=Zorvani Wallpaper\n"
          "Comment=Frames today on this month's calendar picture and makes it the wallpaper\n"
          "Exec=" + ExecArgument(program) + "\n"
-         "TryExec=" + program.string() + "\n"
+         "TryExec=" + EscapeString(program.string()) + "\n"
          "Terminal=false\n"
          "NoDisplay=true\n"
          "X-GNOME-Autostart-enabled=true\n";
@@ -380,6 +422,15 @@ int SetUp(const Places& places, const Request& request) {
     return 1;
   }
   const fs::path program = fs::absolute(request.program).lexically_normal();
+  // Every text set-up writes names the link: refuse what one cannot hold before writing.
+  std::string runValue, entryText;
+  try {
+    runValue = RunValueOf(places.link());
+    if (!places.entry.empty() && request.autostart) entryText = EntryText(places.link());
+  } catch (const Unrepresentable& problem) {
+    std::fprintf(stderr, "zorvani-wallpaper-setup: nothing set up: %s\n", problem.what());
+    return 1;
+  }
   fs::create_directories(places.folder);
   Say("Calendar folder:", places.folder, "");
   MadeList made(places.folder);
@@ -392,7 +443,7 @@ int SetUp(const Places& places, const Request& request) {
   made.Add("zorvani-wallpaper");
   made.Save();
 
-  Say("Auto-start value:", places.runHive, Ensure(places.runHive, RunHiveText(ReadFile(places.runHive), places.link())));
+  Say("Auto-start value:", places.runHive, Ensure(places.runHive, RunHiveText(ReadFile(places.runHive), runValue)));
   if (!places.desktopHive.empty()) {
     // The program writes its desktop values only into a key that exists.
     const std::string text = ReadFile(places.desktopHive);
@@ -400,7 +451,7 @@ int SetUp(const Places& places, const Request& request) {
     if (!hive.HasKey(kDesktopKey)) hive.AddSection(kDesktopKey);
     Say("Desktop key:", places.desktopHive, Ensure(places.desktopHive, hive.Text()));
   }
-  if (!places.entry.empty() && request.autostart) Say("Log-on entry:", places.entry, Ensure(places.entry, EntryText(places.link())));
+  if (!entryText.empty()) Say("Log-on entry:", places.entry, Ensure(places.entry, entryText));
   if (places.system) {
     Say("Log-on entry:", "/etc/xdg/autostart/zorvani-wallpaper.desktop", "from the package");
     std::printf("At log-on each user without a calendar of their own gets one that shows these pictures.\n");
@@ -412,8 +463,14 @@ int SetUp(const Places& places, const Request& request) {
 }
 
 int Remove(const Places& places) {
-  if (!places.entry.empty() && fs::exists(places.entry) &&
-      ReadFile(places.entry).find("Exec=" + ExecArgument(places.link()) + "\n") != std::string::npos) {
+  std::string ourExec;
+  try {
+    ourExec = "Exec=" + ExecArgument(places.link()) + "\n";
+  } catch (const Unrepresentable&) {
+    // Set-up writes no entry for such a folder.
+  }
+  if (!places.entry.empty() && !ourExec.empty() && fs::exists(places.entry) &&
+      ReadFile(places.entry).find(ourExec) != std::string::npos) {
     fs::remove(places.entry);
     Say("Log-on entry:", places.entry, "removed");
     std::error_code ignored;

@@ -10,6 +10,7 @@
 // pictures a user added.
 #include <filesystem>
 #include <set>
+#include <stdexcept>
 #include <string>
 
 namespace zorvani {
@@ -35,9 +36,16 @@ struct Request {
   bool session = false;  // link the machine's pictures instead of placing any
 };
 
-// The Run value as Windows keeps it: a path with spaces in quotes.
+// A path that a text set-up writes cannot hold so that its reader gets the same path back.
+class Unrepresentable : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The Run value as Windows keeps it: a path with spaces in quotes. The program takes a
+// quoted value up to the next quote, any other whole (app/instance_checker.cpp).
 std::string RunValueOf(const std::filesystem::path& program);
-// A desktop entry's Exec argument, quoted as the desktop entry rules ask.
+// A desktop entry's Exec argument, quoted and escaped as the Desktop Entry rules ask.
 std::string ExecArgument(const std::filesystem::path& program);
 std::string EntryText(const std::filesystem::path& program);
 
