@@ -375,15 +375,32 @@ std::string ExecArgument(const fs::path& program) {
   return EscapeString(quoted + "\"");
 }
 
-void ReplaceFile(const fs::path& path, const std::string& text) {
+void ReplaceFile(const fs::path& path, const std::string& bytes) {
   fs::create_directories(path.parent_path());
-  const fs::path temporary = path.parent_path() / ("." + path.filename().string() + ".new");
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out << text;
-    if (!out.flush()) throw std::runtime_error("cannot write " + temporary.string());
+  // Made exclusively under a fresh name, so no link planted beside the file is followed.
+  std::string temporary = (path.parent_path() / ("." + path.filename().string() + ".XXXXXX")).string();
+  const Fd out(mkostemp(temporary.data(), O_CLOEXEC));
+  if (!out.ok()) throw std::system_error(errno, std::generic_category(), "cannot write beside " + path.string());
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t wrote = write(out.get(), bytes.data() + done, bytes.size() - done);
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) {
+      if (wrote == 0) errno = ENOSPC;
+      break;
+    }
+    done += static_cast<std::size_t>(wrote);
   }
-  fs::rename(temporary, path);
+  const mode_t mask = umask(0);  // mkostemp makes the file 0600; give it the mode a plain create would
+  umask(mask);
+  if (done < bytes.size() || fchmod(out.get(), 0666 & ~mask) != 0 || fsync(out.get()) != 0 ||
+      rename(temporary.c_str(), path.c_str()) != 0) {
+    const int error = errno;
+    unlink(temporary.c_str());
+    throw std::system_error(error, std::generic_category(), "cannot write " + path.string());
+  }
+  const Fd folder(open(path.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (folder.ok()) fsync(folder.get());
 }
 
 MadeList::MadeList(const fs::path& folder) : file_(folder / kMadeList) {
