@@ -1,12 +1,12 @@
 #include "tools/setup/setup.h"
 
 #include <fcntl.h>
+#include <iconv.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <cstdlib>
@@ -97,22 +97,18 @@ void CheckLine(const std::string& path) {
     throw Unrepresentable("the path " + path + " holds a line end or another control character");
 }
 
+// glibc's converter from UTF-8 to code points refuses every byte sequence that is not
+// UTF-8 of a Unicode character.
 bool IsUtf8(const std::string& text) {
-  for (std::size_t i = 0; i < text.size();) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    const std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
-    if (length == 0 || i + length > text.size()) return false;
-    std::uint32_t code = length == 1 ? lead : lead & (0x7Fu >> length);
-    for (std::size_t k = 1; k < length; ++k) {
-      const auto next = static_cast<unsigned char>(text[i + k]);
-      if ((next & 0xC0) != 0x80) return false;
-      code = (code << 6) | (next & 0x3Fu);
-    }
-    const std::uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (code < least[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
-    i += length;
-  }
-  return true;
+  const iconv_t converter = iconv_open("UTF-32LE", "UTF-8");
+  if (converter == reinterpret_cast<iconv_t>(-1)) return false;
+  std::string in = text, out(text.size() * 4, '\0');
+  char* from = in.data();
+  char* to = out.data();
+  std::size_t left = in.size(), room = out.size();
+  const bool valid = iconv(converter, &from, &left, &to, &room) != static_cast<std::size_t>(-1);
+  iconv_close(converter);
+  return valid;
 }
 
 // Desktop Entry string values: a backslash starts an escape, so it is doubled.
