@@ -75,11 +75,17 @@ std::map<std::string, std::string> Tree(const fs::path& root) {
   return tree;
 }
 
-// Files and links below root, by name.
+// Files, links and empty folders ("name/") below root, by name; the folders right under
+// root stand for the XDG base folders, which any session makes, and do not count.
 std::vector<std::string> Files(const fs::path& root) {
   std::vector<std::string> files;
   for (const auto& [name, kind] : Tree(root)) {
-    if (!fs::is_directory(fs::symlink_status(root / name))) files.push_back(name);
+    const fs::path path = root / name;
+    if (!fs::is_directory(fs::symlink_status(path))) {
+      files.push_back(name);
+    } else if (fs::is_empty(path) && fs::path(name).has_parent_path()) {
+      files.push_back(name + "/");
+    }
   }
   return files;
 }
@@ -212,6 +218,12 @@ TEST_F(SetupTest, RemoveTakesOnlyWhatSetUpMade) {
          WriteText(folder / "WP.ini" / "notes.txt", "mine");
        },
        {"data/zorvani-wallpaper/WP.ini/notes.txt"}, "Kept:"},
+      {"a list doctored to name what is outside",
+       [](const fs::path& folder, const fs::path& home) {
+         WriteText(home / "victim", "mine");
+         std::ofstream(folder / ".zorvani-setup", std::ios::app) << "../../victim\n";
+       },
+       {"victim"}, ""},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
