@@ -53,10 +53,10 @@ const Case kCases[] = {
      "gsettings set org.gnome.desktop.background picture-uri-dark 'file://$D/My%20Pictures/wp.bmp'\n"},
     {"Cinnamon", {"XDG_CURRENT_DESKTOP=X-Cinnamon", "DISPLAY=:0"}, {{"gsettings", ""}}, "0", true,
      "gsettings set org.cinnamon.desktop.background picture-options 'centered'\n"
-     "gsettings set org.cinnamon.desktop.background picture-uri 'file://$D/My%20Pictures/wp-a.bmp'\n"},
+     "gsettings set org.cinnamon.desktop.background picture-uri 'file://$D/My%20Pictures/wp.bmp'\n"},
     {"MATE by DESKTOP_SESSION, a plain path", {"DESKTOP_SESSION=/usr/share/xsessions/MATE", "DISPLAY=:0"}, {{"gsettings", ""}}, "6", true,
      "gsettings set org.mate.background picture-options 'scaled'\n"
-     "gsettings set org.mate.background picture-filename '$D/My Pictures/wp-a.bmp'\n"},
+     "gsettings set org.mate.background picture-filename '$D/My Pictures/wp.bmp'\n"},
     {"XFCE: every monitor and workspace listed", {"XDG_CURRENT_DESKTOP=XFCE", "DISPLAY=:0"}, {{"xfconf-query", kXfceListing}}, "10", true,
      "xfconf-query -c xfce4-desktop -l\n"
      "xfconf-query -c xfce4-desktop -p /backdrop/screen0/monitorVGA-1/workspace0/image-style -n -t int -s 5\n"

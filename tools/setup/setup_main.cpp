@@ -43,16 +43,8 @@ int main(int argc, char** argv) {
   names.withValue = {"--pictures", "--program"};
   names.flags = {"--system", "--remove", "--session", "--no-autostart"};
   std::map<std::string, std::string> options;
-  std::string problem;
-  switch (zorvani::tools::ReadCommandLine(argc, argv, names, &options, &problem)) {
-    case zorvani::tools::CommandLineResult::kHelp:
-      std::fputs(kUsage, stdout);
-      return 0;
-    case zorvani::tools::CommandLineResult::kBad:
-      return zorvani::tools::PrintUsage(kProgram, kUsage, problem);
-    case zorvani::tools::CommandLineResult::kOptions:
-      break;
-  }
+  int status = 0;
+  if (!zorvani::tools::ReadCommandLineOrAnswer(argc, argv, names, kProgram, kUsage, &options, &status)) return status;
   const bool system = options.count("--system") != 0;
   const bool remove = options.count("--remove") != 0;
   zorvani::setup::Request request;
@@ -73,7 +65,7 @@ int main(int argc, char** argv) {
     }
     if (remove) return zorvani::setup::Remove(places);
     if (request.session) places.entry.clear();
-    const int status = zorvani::setup::SetUp(places, request);
+    status = zorvani::setup::SetUp(places, request);
     if (status != 0 || !request.session) return status;
     std::fflush(stdout);
     const std::string link = places.link().string();
