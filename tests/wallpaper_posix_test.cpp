@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 
 #include "platform/posix/desktop/desktop_backends.h"
@@ -176,8 +177,12 @@ TEST_F(WallpaperPosix, CachingDesktopsAlternateTwoTidyNamesAndRefusalsLeaveTheSh
   Stubs({{"hyprctl", "[ -e \"${0%/bin/*}/refuse\" ] && exit 1; exit 0"}});
   const std::vector<std::string> hyprland{"XDG_CURRENT_DESKTOP=Hyprland", "WAYLAND_DISPLAY=w"};
   const auto names = [](const char* copy) { return std::vector<std::string>{copy, "wp.bmp"}; };
+  // A link planted where an earlier version put its temporary is removed, not written through.
+  std::ofstream(folder_ / "victim") << "victim";
+  fs::create_symlink(folder_ / "victim", folder_ / "My Pictures" / "wp-a.png.tmp");
   EXPECT_TRUE(Apply(hyprland));
   EXPECT_EQ(Pictures(), names("wp-a.png"));
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(std::ifstream(folder_ / "victim").rdbuf()), {}), "victim");
   EXPECT_TRUE(Apply(hyprland));
   EXPECT_EQ(Pictures(), names("wp-b.png"));
   EXPECT_NE(Calls().find("hyprctl hyprpaper unload $D/My Pictures/wp-a.png"), std::string::npos) << Calls();

@@ -4,9 +4,9 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <stdexcept>
 
+#include "platform/replace_file.h"
 #include "tools/calendar/photo_files.h"
 
 namespace zorvani {
@@ -315,24 +315,10 @@ Month PrintMonth(const RgbImage& photo, TextPainter& painter, const CalendarWord
   return result;
 }
 
-// Written beside the target and renamed over it, so a reader never sees half a file.
+// Replaced whole, so a reader never sees half a file.
 void WriteWhole(const fs::path& path, const std::string& bytes) {
-  const fs::path temporary = path.string() + ".part";
-  {
-    std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
-    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!file.flush()) {
-      std::error_code ignored;
-      fs::remove(temporary, ignored);
-      throw std::runtime_error("cannot write " + temporary.string());
-    }
-  }
-  std::error_code error;
-  fs::rename(temporary, path, error);
-  if (error) {
-    fs::remove(temporary, error);
-    throw std::runtime_error("cannot write " + path.string());
-  }
+  std::string error;
+  if (!platform::ReplaceFileWith(path.string(), bytes, &error)) throw std::runtime_error(error);
 }
 
 // Small deterministic noise in [-1, 1] for the generated hills' texture.

@@ -20,6 +20,7 @@
 
 #include "platform/posix/reg_files/hive_location.h"
 #include "platform/posix/reg_files/reg_file.h"
+#include "platform/replace_file.h"
 #include "tools/calendar/month_picture.h"
 
 namespace zorvani {
@@ -236,10 +237,8 @@ const char* PlaceLink(const fs::path& link, const fs::path& program) {
   std::error_code error;
   if (fs::is_symlink(link) && fs::read_symlink(link, error) == program) return "unchanged";
   // A copy left by an earlier set-up would go stale at the next upgrade: replace it.
-  const fs::path temporary = link.parent_path() / ".zorvani-wallpaper.new";
-  fs::remove(temporary);
-  fs::create_symlink(program, temporary);
-  fs::rename(temporary, link);
+  std::string problem;
+  if (!platform::ReplaceWithLink(link.string(), program.string(), &problem)) throw std::runtime_error(problem);
   return "made";
 }
 
@@ -373,30 +372,8 @@ std::string ExecArgument(const fs::path& program) {
 
 void ReplaceFile(const fs::path& path, const std::string& bytes) {
   fs::create_directories(path.parent_path());
-  // Made exclusively under a fresh name, so no link planted beside the file is followed.
-  std::string temporary = (path.parent_path() / ("." + path.filename().string() + ".XXXXXX")).string();
-  const Fd out(mkostemp(temporary.data(), O_CLOEXEC));
-  if (!out.ok()) throw std::system_error(errno, std::generic_category(), "cannot write beside " + path.string());
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t wrote = write(out.get(), bytes.data() + done, bytes.size() - done);
-    if (wrote < 0 && errno == EINTR) continue;
-    if (wrote <= 0) {
-      if (wrote == 0) errno = ENOSPC;
-      break;
-    }
-    done += static_cast<std::size_t>(wrote);
-  }
-  const mode_t mask = umask(0);  // mkostemp makes the file 0600; give it the mode a plain create would
-  umask(mask);
-  if (done < bytes.size() || fchmod(out.get(), 0666 & ~mask) != 0 || fsync(out.get()) != 0 ||
-      rename(temporary.c_str(), path.c_str()) != 0) {
-    const int error = errno;
-    unlink(temporary.c_str());
-    throw std::system_error(error, std::generic_category(), "cannot write " + path.string());
-  }
-  const Fd folder(open(path.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (folder.ok()) fsync(folder.get());
+  std::string error;
+  if (!platform::ReplaceFileWith(path.string(), bytes, &error)) throw std::runtime_error(error);
 }
 
 MadeList::MadeList(const fs::path& folder) : file_(folder / kMadeList) {

@@ -49,8 +49,8 @@ std::string RunValueOf(const std::filesystem::path& program);
 std::string ExecArgument(const std::filesystem::path& program);
 std::string EntryText(const std::filesystem::path& program);
 
-// Every file set-up writes goes through here: a new temporary beside the file, synced and
-// renamed over it, so a reader never sees half a file.
+// Every file set-up writes goes through here, to the product's one replace routine
+// (platform/replace_file.h), so a reader never sees half a file.
 void ReplaceFile(const std::filesystem::path& path, const std::string& bytes);
 
 // The folder's .zorvani-setup: one name relative to the folder per line.
