@@ -275,4 +275,16 @@ TEST_F(SetupTest, SecondRunRewritesNothing) {
   EXPECT_EQ(ReadText(places.folder / ".zorvani-setup"), "Zorvani2026/1.jpg\nZorvani2026/2.jpg\nzorvani-wallpaper\n");
 }
 
+// --session links the machine's pictures beside what the user keeps under the same names.
+TEST_F(SetupTest, SessionLinksTheMachinesPicturesAroundTheUsersOwn) {
+  Places places = PlacesIn(root_ / "home");
+  places.machineFolder = pictures_;
+  WriteText(places.folder / "WP.ini", "[config]\nR_COMP=1\n");
+  Request request = PicturesFrom({});
+  request.session = true;
+  ASSERT_EQ(Quietly([&] { return zorvani::setup::SetUp(places, request); }), 0);
+  EXPECT_EQ(ReadText(places.folder / "WP.ini"), "[config]\nR_COMP=1\n");
+  EXPECT_EQ(fs::read_symlink(places.folder / "Zorvani2026"), pictures_ / "Zorvani2026");
+}
+
 }  // namespace
