@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <array>
 #include <cstdlib>
 #include <cstdio>
 #include <filesystem>
@@ -213,6 +214,19 @@ TEST(FromPixels, EveryDayIsFramedOnTheRequestedPixels) {
   }
   // A grid that runs off the picture is caught by the drawing check.
   EXPECT_NE(CheckAgainstGrid({1200, 700, 100, 60, 110, 70, 3}, 1280, 800), "");
+}
+
+// The picture maker draws up to 16384 pixels a side, as much as the program loads.
+TEST(MonthPicture, DrawsUpTo16384PixelsASide) {
+  for (const auto& [width, height, drawn] :
+       std::vector<std::array<int, 3>>{{16384, 16, 1}, {16, 16384, 1}, {16385, 16, 0}, {16, 16385, 0}}) {
+    const MonthPictureSettings settings{2026, 1, width, height, kTop, Style(false, false)};
+    if (drawn) {
+      EXPECT_EQ(zorvani::tools::DrawMonthPicture(settings).width, width);
+    } else {
+      EXPECT_ANY_THROW(zorvani::tools::DrawMonthPicture(settings));
+    }
+  }
 }
 
 }  // namespace
