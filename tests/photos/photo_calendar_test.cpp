@@ -186,8 +186,15 @@ TEST_P(PhotoCalendar, PrintsAReadableCalendarWhereTheFrameFindsIt) {
     ASSERT_EQ(picture.width, c.width);
     ASSERT_EQ(picture.height, c.height);
     const auto& printed = report.printed[static_cast<std::size_t>(month - 1)];
+    int weekdayTallest = 0, weekendShortest = 1 << 30;  // weekend numbers are underlined
     for (const auto& text : printed) {
       if (text.day == 0) continue;
+      const int height = text.bottom - text.top;
+      if (zorvani::CalendarCellOf(2027, month, text.day).column >= 5) {
+        weekendShortest = std::min(weekendShortest, height);
+      } else {
+        weekdayTallest = std::max(weekdayTallest, height);
+      }
       EXPECT_GE(ContrastOf(picture, text), 4.5) << "day " << text.day;
       // The frame encloses this day's number, clear of its lines, and no other number.
       const Box f = FrameOf(c.width, c.height, 2027, month, text.day);
@@ -206,6 +213,7 @@ TEST_P(PhotoCalendar, PrintsAReadableCalendarWhereTheFrameFindsIt) {
         }
       }
     }
+    EXPECT_LT(weekdayTallest, weekendShortest);
   }
 }
 
@@ -246,6 +254,15 @@ TEST(PhotoScaling, CoversWithoutDistortion) {
   }
 }
 
+// A photo with no detail anywhere: the calendar takes the first place in reading order.
+TEST(PhotoPlacement, AFlatPhotoPlacesTheBlockTopLeft) {
+  const RgbImage flat{kWidth, kHeight, std::vector<std::uint8_t>(kWidth * kHeight * 3, 128)};
+  const auto p = zorvani::tools::FindCalmPlacement({flat}, kWidth / 3, kHeight / 3);
+  EXPECT_TRUE(p.calm);
+  EXPECT_LE(p.left, kWidth / 20);
+  EXPECT_LE(p.top, kHeight / 16);
+}
+
 // Files that are no photos, and a language that is not installed: an error, and nothing written.
 TEST(PhotoCalendarInput, BadInputWritesNothing) {
   for (const auto& [file, bytes, locale] : std::vector<std::array<std::string, 3>>{
@@ -282,13 +299,14 @@ TEST(PhotoInput, NameOrderAndOrientation) {
   const auto jpeg = zorvani::tools::EncodeJpeg(photo, 95);
   // Orientation, width and height upright, and which of the upright picture's corners is dark.
   for (const auto& [orientation, width, height, darkX, darkY] : std::vector<std::array<int, 5>>{
-           {1, 32, 16, 0, 0}, {3, 32, 16, 31, 0}, {6, 16, 32, 0, 0}, {8, 16, 32, 0, 31}, {2, 32, 16, 31, 15}}) {
+           {1, 32, 16, 0, 0}, {3, 32, 16, 31, 0}, {6, 16, 32, 0, 0}, {8, 16, 32, 0, 31}, {2, 32, 16, 31, 15}, {5, 16, 32, 0, 0}}) {
     const std::string exif = std::string("\xFF\xE1\x00\x22" "Exif\0\0" "MM\x00\x2A\x00\x00\x00\x08" "\x00\x01", 20) +
                              std::string("\x01\x12\x00\x03\x00\x00\x00\x01", 8) + static_cast<char>(0) +
                              static_cast<char>(orientation) + std::string(6, '\0');
     zorvani::tools::WriteTextFile(folder.path + "/turned.jpg",
                                   std::string(jpeg.begin(), jpeg.begin() + 2) + exif + std::string(jpeg.begin() + 2, jpeg.end()));
-    const RgbImage upright = zorvani::tools::ReadPhoto(folder.path + "/turned.jpg");
+    // Asked for the upright width: a turned photo is not decoded smaller than that.
+    const RgbImage upright = zorvani::tools::ReadPhoto(folder.path + "/turned.jpg", width, height / 4);
     ASSERT_EQ(upright.width, width) << orientation;
     ASSERT_EQ(upright.height, height) << orientation;
     EXPECT_LT(upright.pixels[(static_cast<std::size_t>(darkY) * width + darkX) * 3], 64) << orientation;
