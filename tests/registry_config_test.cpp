@@ -156,12 +156,13 @@ TEST_F(ScratchKey, WrittenTextsReadBackAndAMissingKeyEndsTheRead) {
 const char kHandWritten[] =
     "Windows Registry Editor Version 5.00\r\n\r\n; written by hand\r\n[HKEY_CURRENT_USER\\Control Panel\\Desktop]\r\n"
     "\"WALLPAPER\"=\"C:\\\\old.bmp\"\r\n\"Wallpaper\"=\"C:\\\\Zorvani\\\\wp.bmp\"\r\n"
-    "\"Quoted\"=\"say \\\"hi\\\"\"\r\n\"Blob\"=hex:01,02,\\\r\n  03\r\n"
+    "\"Quoted\"=\"say \\\"hi\\\"\"\r\n\"Blob\"=hex:01,02,\\\r\n  03\r\n\"Hexed\"=hex(1):79,\\\r\n  00\r\n"
     "\r\n[HKEY_CURRENT_USER\\Software\\Other]\r\n\"WallpaperStyle\"=\"9\"\r\n";
 
 TEST_F(ScratchKey, HandWrittenFileIsKeptByteForByteAndMissingFilesOpenNoKey) {
   WriteFile(hive_, kHandWritten);
   EXPECT_EQ(Read("control panel\\desktop", "WALLPAPER"), "C:\\Zorvani\\wp.bmp");  // the last definition wins
+  EXPECT_EQ(Read("control panel\\desktop", "Hexed"), "y");  // continued after a CRLF
   Write("Control Panel\\Desktop", "WallpaperStyle", "2");
   Write("Control Panel\\Desktop", "quoted", "a\\b");
   std::string expected = kHandWritten;
