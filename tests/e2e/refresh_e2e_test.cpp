@@ -289,7 +289,7 @@ TEST_F(Refresh, AUserWhoMayNotReplaceTheSharedBitmapGetsTheirOwn) {
     std::string user, prefix;
     ~UserGone() {
       sandbox.Run({"runuser", "-u", user, "--", "env", "WINEPREFIX=" + prefix, "wineserver", "-k"});
-      sandbox.Run({"userdel", user});
+      sandbox.Run({"userdel", "-f", user});  // -f: a defunct dbus-launch of Wine's may linger
     }
   } gone{sandbox, user, prefix};
   fs::create_directories(home);
