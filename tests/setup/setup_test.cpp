@@ -158,6 +158,8 @@ class SetupTest : public ::testing::Test {
     places.runHive = home / "config" / "zorvani-wallpaper" / "HKEY_LOCAL_MACHINE.reg";
     places.desktopHive = home / "config" / "zorvani-wallpaper" / "HKEY_CURRENT_USER.reg";
     places.entry = home / "config" / "autostart" / "zorvani-wallpaper.desktop";
+    places.declined = home / "config" / "zorvani-wallpaper" / "machine-calendar-declined";
+    places.machineFolder = root_ / "machine";
     return places;
   }
   Request PicturesFrom(const fs::path& pictures) const {
@@ -435,6 +437,22 @@ TEST_F(SetupTest, LogOnKeepsTheSampleCalendarAYearAhead) {
     EXPECT_EQ(Quietly([&] { return zorvani::setup::Remove(places); }), 0);
     EXPECT_EQ(Files(home), std::vector<std::string>());
   }
+}
+
+// A user who removed the machine's calendar stays out of it at later log-ons (--session
+// asks MachineCalendarDeclined) until they set up a calendar again.
+TEST_F(SetupTest, RemovingDeclinesTheMachinesCalendarUntilSetUpAgain) {
+  const Places places = PlacesIn(root_ / "home");
+  ASSERT_EQ(Quietly([&] { return zorvani::setup::Remove(places); }), 0);
+  EXPECT_FALSE(zorvani::setup::MachineCalendarDeclined(places)) << "no machine calendar: nothing to decline";
+  fs::create_directories(places.machineFolder / "Zorvani2026");
+  ASSERT_EQ(Quietly([&] { return zorvani::setup::SetUp(places, PicturesFrom(pictures_)); }), 0);
+  ASSERT_EQ(Quietly([&] { return zorvani::setup::Remove(places); }), 0);
+  EXPECT_TRUE(zorvani::setup::MachineCalendarDeclined(places));
+  ASSERT_EQ(Quietly([&] { return zorvani::setup::Remove(places); }), 0);
+  EXPECT_TRUE(zorvani::setup::MachineCalendarDeclined(places));
+  ASSERT_EQ(Quietly([&] { return zorvani::setup::SetUp(places, PicturesFrom(pictures_)); }), 0);
+  EXPECT_FALSE(zorvani::setup::MachineCalendarDeclined(places));
 }
 
 }  // namespace

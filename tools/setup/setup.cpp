@@ -358,7 +358,12 @@ Places PlacesFor(bool system) {
   places.runHive = platform::UserHiveFile("HKEY_LOCAL_MACHINE");
   places.desktopHive = platform::UserHiveFile("HKEY_CURRENT_USER");
   places.entry = fs::path(Env("XDG_CONFIG_HOME", home + "/.config")) / "autostart" / kEntryName;
+  places.declined = fs::path(Env("XDG_CONFIG_HOME", home + "/.config")) / "zorvani-wallpaper" / "machine-calendar-declined";
   return places;
+}
+
+bool MachineCalendarDeclined(const Places& places) {
+  return !places.declined.empty() && fs::exists(fs::symlink_status(places.declined));
 }
 
 std::string RunValueOf(const fs::path& program) {
@@ -448,6 +453,10 @@ int SetUp(const Places& places, const Request& request) {
     std::fprintf(stderr, "zorvani-wallpaper-setup: nothing set up: %s\n", problem.what());
     return 1;
   }
+  if (!request.session && MachineCalendarDeclined(places)) {
+    fs::remove(places.declined);
+    Say("Declined:", places.declined, "removed: set up again");
+  }
   fs::create_directories(places.folder);
   Say("Calendar folder:", places.folder, "");
   MadeList made(places.folder);
@@ -480,6 +489,12 @@ int SetUp(const Places& places, const Request& request) {
 }
 
 int Remove(const Places& places) {
+  // Without this the machine's log-on entry would make the calendar again at the next log-on.
+  if (!places.declined.empty() && fs::is_directory(places.machineFolder) && !MachineCalendarDeclined(places)) {
+    ReplaceFile(places.declined, "This user declined the machine's calendar (zorvani-wallpaper-setup --remove).\n"
+                                 "zorvani-wallpaper-setup without --remove takes it back.\n");
+    Say("Declined:", places.declined, "the machine's calendar stays off at log-on");
+  }
   std::string link;
   try {
     link = ExecArgument(places.link()) + "\n";

@@ -24,6 +24,9 @@ struct Places {
   std::filesystem::path desktopHive;  // empty for --system: each user's own file is not ours to make
   std::filesystem::path entry;        // empty for --system and --session: the package ships the machine's entry
   std::filesystem::path machineFolder = "/var/lib/zorvani-wallpaper";  // what --session links to
+  // Where a user's --remove notes that they declined the machine's calendar, which
+  // --session then leaves alone at every log-on; empty for --system.
+  std::filesystem::path declined;
   std::filesystem::path link() const { return folder / "zorvani-wallpaper"; }
 };
 
@@ -77,9 +80,13 @@ class MadeList {
   bool changed_ = false;
 };
 
-// Both print each place and return the command's exit status.
+// Both print each place and return the command's exit status. A user's own set-up takes
+// back an earlier refusal of the machine's calendar; a user's removal, where there is a
+// machine's calendar, records one.
 int SetUp(const Places& places, const Request& request);
 int Remove(const Places& places);
+// True when this user's --remove declined the machine's calendar.
+bool MachineCalendarDeclined(const Places& places);
 
 // At log-on: when every year folder in the folder is set-up's own sample calendar and the
 // user may write there, makes the sample years among this year and the next that are

@@ -120,6 +120,11 @@ int main(int argc, char** argv) {
       return 2;
     }
     if (remove) return zorvani::setup::Remove(places);
+    if (request.session && zorvani::setup::MachineCalendarDeclined(places)) {
+      std::printf("%-18s %s  (%s)\n", "Declined:", places.declined.c_str(),
+                  "this user removed the machine's calendar; zorvani-wallpaper-setup takes it back");
+      return 0;
+    }
     if (request.session) places.entry.clear();
     if (!request.session && request.pictures.empty()) std::tie(request.width, request.height) = SampleSize();
     status = zorvani::setup::SetUp(places, request);
