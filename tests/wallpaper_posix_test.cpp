@@ -1,15 +1,19 @@
 // The wallpaper change on Linux, against stub desktop tools on a private PATH that
 // write down how they were called, with the placement values in the stand-in registry
-// of a config folder of the test's own. The real desktops run in tests/desktops/.
+// of a config folder of the test's own, and the session's processes in a process
+// folder of its own. The real desktops run in tests/desktops/ and tests/logon/.
 #ifndef _WIN32
 #include <gtest/gtest.h>
 #include <png.h>
 #include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <sstream>
 
 #include "platform/posix/desktop/desktop_backends.h"
 #include "platform/posix/desktop/png_copy.h"
@@ -43,7 +47,9 @@ struct Case {
   std::map<std::string, std::string> stubs;  // name and what it does after logging
   const char* style;                         // WallpaperStyle in the registry
   bool taken;
-  std::string calls;  // "$D" is the test folder
+  std::string calls;  // "$D" is the test folder, in the environment too
+  // Running processes, each "NAME=value... program argument...".
+  std::vector<std::string> processes = {};
 };
 
 const Case kCases[] = {
@@ -62,12 +68,27 @@ const Case kCases[] = {
      "xfconf-query -c xfce4-desktop -p /backdrop/screen0/monitorVGA-1/workspace0/image-style -n -t int -s 5\n"
      "xfconf-query -c xfce4-desktop -p /backdrop/screen0/monitorVGA-1/workspace0/last-image -n -t string -s $D/My Pictures/wp.bmp\n"
      "xfconf-query -c xfce4-desktop -p /backdrop/screen0/monitorHDMI-1/workspace3/image-style -n -t int -s 5\n"
-     "xfconf-query -c xfce4-desktop -p /backdrop/screen0/monitorHDMI-1/workspace3/last-image -n -t string -s $D/My Pictures/wp.bmp\n"},
-    {"XFCE before xfdesktop ever ran", {"XDG_CURRENT_DESKTOP=XFCE", "DISPLAY=:0"},
+     "xfconf-query -c xfce4-desktop -p /backdrop/screen0/monitorHDMI-1/workspace3/last-image -n -t string -s $D/My Pictures/wp.bmp\n",
+     {"DISPLAY=:0 xfdesktop"}},
+    {"XFCE before xfdesktop stored a property", {"XDG_CURRENT_DESKTOP=XFCE", "DISPLAY=:0"},
      {{"xfconf-query", ""}, {"xrandr", "echo 'Monitors: 1'; echo ' 0: +*DP-2 1920/527x1080/296+0+0  DP-2'"}}, "2", true,
      "xfconf-query -c xfce4-desktop -l\nxrandr --listmonitors\n"
      "xfconf-query -c xfce4-desktop -p /backdrop/screen0/monitorDP-2/workspace0/image-style -n -t int -s 3\n"
-     "xfconf-query -c xfce4-desktop -p /backdrop/screen0/monitorDP-2/workspace0/last-image -n -t string -s $D/My Pictures/wp.bmp\n"},
+     "xfconf-query -c xfce4-desktop -p /backdrop/screen0/monitorDP-2/workspace0/last-image -n -t string -s $D/My Pictures/wp.bmp\n",
+     {"DISPLAY=:0 xfdesktop"}},
+    {"unnamed XFCE by its session manager: no call before xfdesktop runs", {"DISPLAY=:0"},
+     {{"xfconf-query", ""}, {"feh", ""}}, "2", false, "", {"DISPLAY=:0 xfce4-session", "DISPLAY=:1 xfdesktop"}},
+    {"unnamed XFCE by xfdesktop on this display", {"DISPLAY=:0.0"}, {{"xfconf-query", ""}, {"feh", ""}}, "2", true,
+     "xfconf-query -c xfce4-desktop -l\n"
+     "xfconf-query -c xfce4-desktop -p /backdrop/screen0/monitor0/workspace0/image-style -n -t int -s 3\n"
+     "xfconf-query -c xfce4-desktop -p /backdrop/screen0/monitor0/workspace0/last-image -n -t string -s $D/My Pictures/wp.bmp\n",
+     {"HOME=/x DISPLAY=:0 /usr/bin/xfdesktop --sm-client-id 2a"}},
+    {"unnamed XFCE by xfdesktop's bus name", {"DISPLAY=:0", "DBUS_SESSION_BUS_ADDRESS=x"},
+     {{"xfconf-query", ""}, {"feh", ""}, {"dbus-send", "echo '   array [ string \":1.7\" string \"org.xfce.xfdesktop\" ]'"}}, "2", true,
+     "dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus org.freedesktop.DBus.ListNames\n"
+     "xfconf-query -c xfce4-desktop -l\n"
+     "xfconf-query -c xfce4-desktop -p /backdrop/screen0/monitor0/workspace0/image-style -n -t int -s 3\n"
+     "xfconf-query -c xfce4-desktop -p /backdrop/screen0/monitor0/workspace0/last-image -n -t string -s $D/My Pictures/wp.bmp\n"},
     {"Plasma with its tool, fill mode by script", {"XDG_CURRENT_DESKTOP=KDE", "WAYLAND_DISPLAY=wayland-0"},
      {{"plasma-apply-wallpaperimage", ""}, {"qdbus6", ""}, {"dbus-send", ""}}, "0", true,
      "plasma-apply-wallpaperimage $D/My Pictures/wp-a.bmp\n"
@@ -80,9 +101,14 @@ const Case kCases[] = {
      "all[i]; d.wallpaperPlugin = 'org.kde.image'; d.currentConfigGroup = ['Wallpaper', 'org.kde.image', 'General']; "
      "d.writeConfig('Image', 'file://$D/My%20Pictures/wp-a.bmp'); d.writeConfig('FillMode', 2); }\n"},
     {"LXQt", {"XDG_CURRENT_DESKTOP=LXQt", "DISPLAY=:0"}, {{"pcmanfm-qt", ""}, {"pcmanfm", ""}}, "6", true,
-     "pcmanfm-qt --set-wallpaper=$D/My Pictures/wp-a.bmp --wallpaper-mode=fit\n"},
-    {"LXDE", {"XDG_CURRENT_DESKTOP=LXDE", "DISPLAY=:0"}, {{"pcmanfm", ""}}, "22", true,
-     "pcmanfm --set-wallpaper=$D/My Pictures/wp.bmp --wallpaper-mode=screen\n"},
+     "pcmanfm-qt --set-wallpaper=$D/My Pictures/wp-a.bmp --wallpaper-mode=fit\n", {"DISPLAY=:0 pcmanfm-qt --desktop"}},
+    {"LXDE once pcmanfm --desktop listens on its socket", {"DISPLAY=:0", "XDG_RUNTIME_DIR=$D"}, {{"pcmanfm", ""}, {"feh", ""}}, "22", true,
+     "pcmanfm --set-wallpaper=$D/My Pictures/wp.bmp --wallpaper-mode=screen\n",
+     {"DISPLAY=:0 lxsession -s LXDE", "DISPLAY=:0 pcmanfm --desktop --profile LXDE"}},
+    {"LXDE at log-on: no call while only a file manager window runs", {"DISPLAY=:0", "XDG_RUNTIME_DIR=$D"},
+     {{"pcmanfm", ""}, {"feh", ""}}, "2", false, "", {"DISPLAY=:0 lxsession -s LXDE", "DISPLAY=:0 pcmanfm"}},
+    {"LXDE at log-on: no call before pcmanfm --desktop listens", {"XDG_CURRENT_DESKTOP=LXDE", "DISPLAY=:0", "HOME=$D"},
+     {{"pcmanfm", ""}}, "2", false, "", {"DISPLAY=:0 pcmanfm --desktop"}},
     {"sway by its socket", {"SWAYSOCK=/run/sway.sock", "WAYLAND_DISPLAY=wayland-1", "DISPLAY=:0"}, {{"swaymsg", ""}, {"feh", ""}}, "10", true,
      "swaymsg output * bg $D/My Pictures/wp.bmp fill\n"},
     {"Hyprland with hyprpaper: a PNG", {"XDG_CURRENT_DESKTOP=Hyprland", "WAYLAND_DISPLAY=wayland-1"}, {{"hyprctl", ""}}, "2", true,
@@ -115,10 +141,18 @@ class WallpaperPosix : public testing::Test {
     fs::create_directories(folder_ / "My Pictures");
     fs::create_directories(folder_ / "zorvani-wallpaper");
     setenv("XDG_CONFIG_HOME", folder_.c_str(), 1);
+    // The first pcmanfm's socket on display :0, in a runtime folder of $D.
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string socketPath = (folder_ / "pcmanfm-socket--0").string();
+    socketPath.copy(address.sun_path, sizeof address.sun_path - 1);
+    socket_ = socket(AF_UNIX, SOCK_STREAM, 0);
+    bind(socket_, reinterpret_cast<const sockaddr*>(&address), sizeof address);
   }
   ~WallpaperPosix() override {
     platform::posix::EndOwnedWallpaperClient();
     unsetenv("XDG_CONFIG_HOME");
+    close(socket_);
     fs::remove_all(folder_);
   }
   void Style(const std::string& style) const {
@@ -135,10 +169,23 @@ class WallpaperPosix : public testing::Test {
       fs::permissions(folder_ / "bin" / name, fs::perms::owner_all);
     }
   }
-  bool Apply(std::vector<std::string> environment) {
+  bool Apply(std::vector<std::string> environment, const std::vector<std::string>& processes = {}) {
     environment.push_back("PATH=" + (folder_ / "bin").string());
+    for (std::string& entry : environment) {
+      if (const std::size_t at = entry.find("$D"); at != std::string::npos) entry.replace(at, 2, folder_.string());
+    }
     fs::remove(folder_ / "calls.log");
-    platform::posix::LinuxDesktop desktop(platform::SystemRegistry(), [=] { return platform::posix::Session(environment, 2000ms); });
+    fs::remove_all(folder_ / "proc");
+    for (std::size_t i = 0; i < processes.size(); ++i) {
+      const fs::path process = folder_ / "proc" / std::to_string(100 + i);
+      fs::create_directories(process);
+      std::ofstream environ(process / "environ"), cmdline(process / "cmdline");
+      std::istringstream words(processes[i]);
+      for (std::string word; words >> word;) (word.find('=') != std::string::npos ? environ : cmdline) << word << '\0';
+    }
+    const std::string proc = (folder_ / "proc").string();
+    platform::posix::LinuxDesktop desktop(platform::SystemRegistry(),
+                                          [=] { return platform::posix::Session(environment, 2000ms, proc); });
     return desktop.SystemParametersInfoA(20, 0, Bitmap(), 3);
   }
   std::string Calls() const {
@@ -155,6 +202,7 @@ class WallpaperPosix : public testing::Test {
   }
 
   const fs::path folder_ = fs::temp_directory_path() / ("zorvani-wallpaper-" + std::to_string(getpid()));
+  int socket_ = -1;
 };
 
 TEST_F(WallpaperPosix, EachDesktopGetsItsOwnCommandsPlacementAndFile) {
@@ -165,7 +213,7 @@ TEST_F(WallpaperPosix, EachDesktopGetsItsOwnCommandsPlacementAndFile) {
     std::ofstream(Bitmap(), std::ios::binary) << TinyBitmap();
     Stubs(c.stubs);
     Style(c.style);
-    EXPECT_EQ(Apply(c.environment), c.taken);
+    EXPECT_EQ(Apply(c.environment, c.processes), c.taken);
     EXPECT_EQ(Calls(), c.calls);
     platform::posix::EndOwnedWallpaperClient();
   }

@@ -1,6 +1,7 @@
 #include "platform/posix/desktop/desktop_backends.h"
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -62,6 +63,17 @@ struct Placements {
 // A quoted GVariant string: a path may hold quotes and backslashes.
 std::string GVariantString(const std::string& text) { return BackslashQuoted(text, '\''); }
 
+bool AnyRuns(const Session& session, const std::vector<RunningProgram>& programs) {
+  return std::any_of(programs.begin(), programs.end(), [&](const RunningProgram& program) {
+    return session.Runs(program.name, program.argument);
+  });
+}
+
+// What draws the desktop's background runs in this session.
+bool PainterRuns(const Session& session, const SessionSigns& signs) {
+  return AnyRuns(session, signs.painters) || (signs.busName != nullptr && session.BusNameOwned(signs.busName));
+}
+
 CommandResult Worse(CommandResult a, CommandResult b) {
   if (a == CommandResult::kTimedOut || b == CommandResult::kTimedOut) return CommandResult::kTimedOut;
   return a == CommandResult::kSucceeded ? b : a;
@@ -70,10 +82,10 @@ CommandResult Worse(CommandResult a, CommandResult b) {
 // GNOME and the desktops that share its background settings through gsettings.
 class GsettingsBackend : public DesktopBackend {
  public:
-  GsettingsBackend(const char* name, std::initializer_list<const char*> names, const char* schema,
+  GsettingsBackend(const char* name, std::initializer_list<const char*> names, SessionSigns signs, const char* schema,
                    const char* pictureKey, bool plainPath, bool darkKey, bool cachesByPath)
-      : name_(name), names_(names), schema_(schema), pictureKey_(pictureKey), plainPath_(plainPath),
-        darkKey_(darkKey), cachesByPath_(cachesByPath) {}
+      : name_(name), names_(names), signs_(std::move(signs)), schema_(schema), pictureKey_(pictureKey),
+        plainPath_(plainPath), darkKey_(darkKey), cachesByPath_(cachesByPath) {}
 
   const char* Name() const override { return name_; }
   bool Claims(const std::string& desktopName) const override {
@@ -81,6 +93,7 @@ class GsettingsBackend : public DesktopBackend {
                        [&](const char* prefix) { return StartsWith(desktopName, prefix); });
   }
   bool CachesByPath() const override { return cachesByPath_; }
+  SessionSigns Signs() const override { return signs_; }
 
   CommandResult Apply(const Session& session, const WallpaperRequest& request) const override {
     const std::string gsettings = session.FindProgram("gsettings");
@@ -102,6 +115,7 @@ class GsettingsBackend : public DesktopBackend {
  private:
   const char* name_;
   std::vector<const char*> names_;
+  SessionSigns signs_;
   const char* schema_;
   const char* pictureKey_;
   bool plainPath_, darkKey_, cachesByPath_;
@@ -114,6 +128,10 @@ class XfceBackend : public DesktopBackend {
   bool Claims(const std::string& desktopName) const override {
     return desktopName.find("xfce") != std::string::npos || desktopName == "xubuntu";
   }
+  SessionSigns Signs() const override { return {{{"xfce4-session", ""}}, {{"xfdesktop", ""}}, "org.xfce.xfdesktop"}; }
+  // xfconf takes the value at any time, but at log-on xfdesktop's first start would
+  // meet a half-made set of properties: wait for it.
+  bool Ready(const Session& session) const override { return PainterRuns(session, Signs()); }
 
   CommandResult Apply(const Session& session, const WallpaperRequest& request) const override {
     const std::string query = session.FindProgram("xfconf-query");
@@ -166,6 +184,9 @@ class PlasmaBackend : public DesktopBackend {
     return desktopName == "kde" || StartsWith(desktopName, "plasma");
   }
   bool CachesByPath() const override { return true; }
+  SessionSigns Signs() const override {
+    return {{{"ksmserver", ""}, {"plasma_session", ""}}, {{"plasmashell", ""}}, "org.kde.plasmashell"};
+  }
 
   CommandResult Apply(const Session& session, const WallpaperRequest& request) const override {
     // Plasma's image wallpaper fill modes (Qt's Image.fillMode).
@@ -206,13 +227,23 @@ class PlasmaBackend : public DesktopBackend {
 };
 
 // LXDE (pcmanfm) and LXQt (pcmanfm-qt): the running desktop manager takes the file.
+// Called while no desktop manager runs, the tool becomes the first instance itself
+// and puts up "Desktop manager is not active" (and may keep the session's own from
+// starting): it is only called once the session's "--desktop" instance runs and, for
+// pcmanfm, listens on its socket.
 class PcmanfmBackend : public DesktopBackend {
  public:
-  PcmanfmBackend(const char* name, const char* tool, Placements modes, bool cachesByPath)
-      : name_(name), tool_(tool), modes_(modes), cachesByPath_(cachesByPath) {}
+  PcmanfmBackend(const char* name, const char* tool, const char* sessionManager, Placements modes, bool cachesByPath,
+                 bool socketInRuntimeFolder)
+      : name_(name), tool_(tool), sessionManager_(sessionManager), modes_(modes), cachesByPath_(cachesByPath),
+        socketInRuntimeFolder_(socketInRuntimeFolder) {}
   const char* Name() const override { return name_; }
   bool Claims(const std::string& desktopName) const override { return StartsWith(desktopName, name_); }
   bool CachesByPath() const override { return cachesByPath_; }
+  SessionSigns Signs() const override { return {{{sessionManager_, ""}}, {{tool_, "--desktop"}}, nullptr}; }
+  bool Ready(const Session& session) const override {
+    return PainterRuns(session, Signs()) && (!socketInRuntimeFolder_ || ListensOnSocket(session));
+  }
 
   CommandResult Apply(const Session& session, const WallpaperRequest& request) const override {
     const std::string tool = session.FindProgram(tool_);
@@ -221,10 +252,26 @@ class PcmanfmBackend : public DesktopBackend {
   }
 
  private:
+  // The first instance's socket, "<tool>-socket-<host>-<display number>" in the user's
+  // runtime folder (GLib's: the cache folder when XDG_RUNTIME_DIR is not set).
+  bool ListensOnSocket(const Session& session) const {
+    const std::string display = session.Variable("DISPLAY");
+    const std::size_t colon = display.rfind(':');
+    if (colon == std::string::npos) return false;
+    std::string folder = session.Variable("XDG_RUNTIME_DIR");
+    if (folder.empty()) folder = session.Variable("XDG_CACHE_HOME");
+    if (folder.empty()) folder = session.Variable("HOME") + "/.cache";
+    const std::string socket = folder + "/" + tool_ + "-socket-" + display.substr(0, colon) + "-" +
+                               std::to_string(std::atoi(display.c_str() + colon + 1));
+    struct stat info {};
+    return stat(socket.c_str(), &info) == 0 && S_ISSOCK(info.st_mode);
+  }
+
   const char* name_;
   const char* tool_;
+  const char* sessionManager_;
   Placements modes_;
-  bool cachesByPath_;
+  bool cachesByPath_, socketInRuntimeFolder_;
 };
 
 // sway: its own swaybg, through the output configuration.
@@ -386,18 +433,24 @@ const std::vector<std::unique_ptr<DesktopBackend>>& DesktopBackends() {
     // Handed the same path again, GNOME, xfdesktop, pcmanfm and sway show the file as it
     // is now; an older Pantheon (Gala) and hyprpaper keep what they loaded. Cinnamon,
     // MATE, Plasma and LXQt cannot run here, so they get alternating names to be safe.
+    // gnome-session also runs Pantheon and others: only the shell shows GNOME.
     list.push_back(std::make_unique<GsettingsBackend>("gnome", std::initializer_list<const char*>{"gnome", "ubuntu", "unity", "budgie"},
+                                                      SessionSigns{{}, {{"gnome-shell", ""}}, "org.gnome.Shell"},
                                                       "org.gnome.desktop.background", "picture-uri", false, true, false));
-    list.push_back(std::make_unique<GsettingsBackend>("pantheon", std::initializer_list<const char*>{"pantheon"},
+    list.push_back(std::make_unique<GsettingsBackend>("pantheon", std::initializer_list<const char*>{"pantheon"}, SessionSigns{},
                                                       "org.gnome.desktop.background", "picture-uri", false, true, true));
     list.push_back(std::make_unique<GsettingsBackend>("cinnamon", std::initializer_list<const char*>{"x-cinnamon", "cinnamon"},
+                                                      SessionSigns{{{"cinnamon-session", ""}}, {{"cinnamon", ""}, {"nemo-desktop", ""}}, nullptr},
                                                       "org.cinnamon.desktop.background", "picture-uri", false, false, true));
     list.push_back(std::make_unique<GsettingsBackend>("mate", std::initializer_list<const char*>{"mate"},
+                                                      SessionSigns{{{"mate-session", ""}}, {{"caja", ""}}, nullptr},
                                                       "org.mate.background", "picture-filename", true, false, true));
     list.push_back(std::make_unique<XfceBackend>());
     list.push_back(std::make_unique<PlasmaBackend>());
-    list.push_back(std::make_unique<PcmanfmBackend>("lxqt", "pcmanfm-qt", Placements{"stretch", "center", "tile", "fit", "zoom", "stretch"}, true));
-    list.push_back(std::make_unique<PcmanfmBackend>("lxde", "pcmanfm", Placements{"stretch", "center", "tile", "fit", "crop", "screen"}, false));
+    list.push_back(std::make_unique<PcmanfmBackend>("lxqt", "pcmanfm-qt", "lxqt-session",
+                                                    Placements{"stretch", "center", "tile", "fit", "zoom", "stretch"}, true, false));
+    list.push_back(std::make_unique<PcmanfmBackend>("lxde", "pcmanfm", "lxsession",
+                                                    Placements{"stretch", "center", "tile", "fit", "crop", "screen"}, false, true));
     list.push_back(std::make_unique<SwayBackend>());
     list.push_back(std::make_unique<HyprlandBackend>());
     list.push_back(std::make_unique<SwaybgBackend>());
@@ -418,6 +471,20 @@ const DesktopBackend* ChooseDesktopBackend(const Session& session) {
     if (name.empty()) continue;
     for (const auto& backend : DesktopBackends()) {
       if (backend->Claims(name)) return backend.get();
+    }
+  }
+  // Plain xfce4-session and many .xinitrc files name no desktop: the session shows it.
+  // The session manager runs first at log-on; the painter may come seconds later.
+  using Sign = bool (*)(const Session&, const SessionSigns&);
+  static constexpr Sign kSigns[] = {
+      [](const Session& s, const SessionSigns& signs) { return AnyRuns(s, signs.sessionManagers); },
+      [](const Session& s, const SessionSigns& signs) { return AnyRuns(s, signs.painters); },
+      [](const Session& s, const SessionSigns& signs) { return signs.busName != nullptr && s.BusNameOwned(signs.busName); },
+  };
+  const bool display = !session.Variable("DISPLAY").empty() || !session.Variable("WAYLAND_DISPLAY").empty();
+  for (const Sign sign : kSigns) {
+    for (const auto& backend : DesktopBackends()) {
+      if (display && sign(session, backend->Signs())) return backend.get();
     }
   }
   for (const auto& backend : DesktopBackends()) {
@@ -478,6 +545,7 @@ bool LinuxDesktop::SystemParametersInfoA(std::uint32_t action, std::uint32_t, co
   const DesktopBackend* backend = ChooseDesktopBackend(session);
   // A session bus alone, with no desktop named, is a log-in without a desktop (ssh).
   if (backend == nullptr) return !display;
+  if (!backend->Ready(session)) return false;
 
   const std::string bitmap = AbsolutePath(path);
   DesktopFile file;

@@ -24,14 +24,34 @@ struct WallpaperRequest {
   WallpaperStyle style;
 };
 
+// A program seen running in the session: its file name and, when not empty, one of
+// its arguments.
+struct RunningProgram {
+  const char* name;
+  const char* argument;
+};
+
+// What shows a desktop in a session that does not name it.
+struct SessionSigns {
+  std::vector<RunningProgram> sessionManagers;  // the desktop's session manager
+  std::vector<RunningProgram> painters;         // what draws its background
+  const char* busName = nullptr;                // a name the painter owns on the session bus
+};
+
 class DesktopBackend {
  public:
   virtual ~DesktopBackend() = default;
   virtual const char* Name() const = 0;
   // True when a lower-case name from XDG_CURRENT_DESKTOP or DESKTOP_SESSION is this desktop.
   virtual bool Claims(const std::string& desktopName) const = 0;
-  // For a session that names no known desktop: true when its environment and tools show this one.
+  // The programs and bus name that show this desktop running in a session.
+  virtual SessionSigns Signs() const { return {}; }
+  // For a session that names no known desktop and runs none of the signs' programs:
+  // true when its environment and tools show this one.
   virtual bool Detect(const Session&) const { return false; }
+  // False while the desktop cannot take a picture yet (at log-on, before what draws the
+  // background runs): the tool is then not run at all, as it could put up a dialog.
+  virtual bool Ready(const Session&) const { return true; }
   // False for a tool that cannot read a 24-bit BMP: it is handed a PNG copy instead.
   virtual bool ReadsBitmap() const { return true; }
   // True when handing the same path again does not make the desktop read the file
@@ -43,8 +63,10 @@ class DesktopBackend {
 // In the order they are tried.
 const std::vector<std::unique_ptr<DesktopBackend>>& DesktopBackends();
 
-// The backend for this session: by XDG_CURRENT_DESKTOP, then DESKTOP_SESSION, then by
-// what the session shows (compositor sockets, a display, the tools on PATH); null for none.
+// The backend for this session: by XDG_CURRENT_DESKTOP, then DESKTOP_SESSION, then,
+// with a display, by the programs running on it (a session manager, then a painter) and
+// the painters' bus names, then by what the session shows (compositor sockets, a
+// display, the tools on PATH); null for none.
 const DesktopBackend* ChooseDesktopBackend(const Session& session);
 
 // "file://" and the path with every byte but unreserved characters and "/" encoded.
@@ -59,7 +81,8 @@ void EndOwnedWallpaperClient();
 
 // SystemParametersInfoA(SPI_SETDESKWALLPAPER, ...) for the running Linux desktop.
 // True when the desktop took the file, and when there is no desktop session to tell;
-// false when a desktop was found and its tool failed, timed out or is missing.
+// false when a desktop was found and is not ready, or its tool failed, timed out or is
+// missing.
 class LinuxDesktop : public Desktop {
  public:
   LinuxDesktop(Registry& registry, std::function<Session()> session);

@@ -1,9 +1,11 @@
 #pragma once
 // What a desktop backend sees of the user's session: its environment, the programs
-// on its PATH, and a way to run one of them that can never hang the caller.
+// on its PATH, the programs running in it, and a way to run one of them that can never
+// hang the caller.
 #include <sys/types.h>
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,7 +17,9 @@ enum class CommandResult { kSucceeded, kFailed, kTimedOut };
 class Session {
  public:
   // environment: "NAME=value" texts, handed on unchanged to every command.
-  Session(std::vector<std::string> environment, std::chrono::milliseconds commandTimeout);
+  // processFolder: where the running processes are listed (/proc).
+  Session(std::vector<std::string> environment, std::chrono::milliseconds commandTimeout,
+          std::string processFolder = "/proc");
   // The environment of this process, with a timeout of a few seconds.
   static Session OfThisProcess();
 
@@ -28,6 +32,14 @@ class Session {
   CommandResult Run(const std::vector<std::string>& argv) const;
   // The same, keeping the first 64 KiB of what the program writes to its output.
   CommandResult Run(const std::vector<std::string>& argv, std::string* output) const;
+  // True when a process of this user runs on this session's display (its DISPLAY, or
+  // its WAYLAND_DISPLAY, is this session's) whose program file is named `name` and,
+  // unless `argument` is empty, that was given `argument`. Never true without a display.
+  // The processes are read once per Session.
+  bool Runs(const std::string& name, const std::string& argument = {}) const;
+  // True when `name` has an owner on the session bus: the bus is asked once per Session,
+  // with dbus-send or gdbus under the command time limit. False without a bus.
+  bool BusNameOwned(const std::string& name) const;
   // Starts a program that keeps running (a wallpaper client), in its own process
   // group; its process id, or -1. Succeeds only if it is still running after a moment.
   int Start(const std::vector<std::string>& argv) const;
@@ -35,6 +47,10 @@ class Session {
  private:
   std::vector<std::string> environment_;
   std::chrono::milliseconds commandTimeout_;
+  std::string processFolder_;
+  // The argument lists of this session's processes, and the bus's names, once read.
+  mutable std::optional<std::vector<std::vector<std::string>>> processes_;
+  mutable std::optional<std::string> busNames_;
 };
 
 }  // namespace posix
