@@ -69,9 +69,15 @@ bool AnyRuns(const Session& session, const std::vector<RunningProgram>& programs
   });
 }
 
+// The painter's bus name, asked only where the processes cannot be seen (a sandbox):
+// a desktop that never gets ready would otherwise cost a bus call at every tick.
+bool BusShows(const Session& session, const SessionSigns& signs) {
+  return signs.busName != nullptr && !session.ProcessesVisible() && session.BusNameOwned(signs.busName);
+}
+
 // What draws the desktop's background runs in this session.
 bool PainterRuns(const Session& session, const SessionSigns& signs) {
-  return AnyRuns(session, signs.painters) || (signs.busName != nullptr && session.BusNameOwned(signs.busName));
+  return AnyRuns(session, signs.painters) || BusShows(session, signs);
 }
 
 CommandResult Worse(CommandResult a, CommandResult b) {
@@ -479,7 +485,7 @@ const DesktopBackend* ChooseDesktopBackend(const Session& session) {
   static constexpr Sign kSigns[] = {
       [](const Session& s, const SessionSigns& signs) { return AnyRuns(s, signs.sessionManagers); },
       [](const Session& s, const SessionSigns& signs) { return AnyRuns(s, signs.painters); },
-      [](const Session& s, const SessionSigns& signs) { return signs.busName != nullptr && s.BusNameOwned(signs.busName); },
+      [](const Session& s, const SessionSigns& signs) { return BusShows(s, signs); },
   };
   const bool display = !session.Variable("DISPLAY").empty() || !session.Variable("WAYLAND_DISPLAY").empty();
   for (const Sign sign : kSigns) {

@@ -155,11 +155,16 @@ Session Session::OfThisProcess() {
 
 std::string Session::Variable(const std::string& name) const { return ValueIn(environment_, name); }
 
-bool Session::Runs(const std::string& name, const std::string& argument) const {
+bool Session::ProcessesVisible() const {
   if (!processes_) {
     const std::string display = Variable("DISPLAY");
     processes_ = ProcessesOn(processFolder_, display.empty() ? display : DisplayOnly(display), Variable("WAYLAND_DISPLAY"));
   }
+  return !processes_->empty();
+}
+
+bool Session::Runs(const std::string& name, const std::string& argument) const {
+  if (!ProcessesVisible()) return false;
   return std::any_of(processes_->begin(), processes_->end(), [&](const std::vector<std::string>& arguments) {
     const std::string& program = arguments.front();
     const std::size_t slash = program.rfind('/');

@@ -37,6 +37,9 @@ class Session {
   // unless `argument` is empty, that was given `argument`. Never true without a display.
   // The processes are read once per Session.
   bool Runs(const std::string& name, const std::string& argument = {}) const;
+  // True when the process folder shows any process of this session: outside a sandbox
+  // with a process folder of its own it shows at least this one.
+  bool ProcessesVisible() const;
   // True when `name` has an owner on the session bus: the bus is asked once per Session,
   // with dbus-send or gdbus under the command time limit. False without a bus.
   bool BusNameOwned(const std::string& name) const;
