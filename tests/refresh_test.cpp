@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <optional>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -41,7 +43,10 @@ class GreyPicture : public platform::Picture {
 };
 
 // Picture loader, registry and desktop in one, logging what is asked of them in order.
-class FakeWorld : public platform::PictureLoader, public platform::Registry, public platform::Desktop {
+class FakeWorld : public platform::PictureLoader,
+                  public platform::Registry,
+                  public platform::Desktop,
+                  public platform::SystemLog {
  public:
   std::unique_ptr<platform::Picture> LoadPicture(const std::string& fileName) override {
     pictures.push_back(fileName);
@@ -52,10 +57,20 @@ class FakeWorld : public platform::PictureLoader, public platform::Registry, pub
                      platform::Handle* key) override {
     log.push_back("open " + std::to_string(root) + " " + subKey + " " + std::to_string(access));
     *key = 42;
-    return 0;
+    return runKeyMissing && subKey.find("\\Run") != std::string::npos ? platform::kErrorFileNotFound : 0;
   }
-  long RegQueryValueExA(platform::Handle, const std::string&, std::uint32_t*, std::uint8_t*, std::uint32_t*) override {
-    return platform::kErrorFileNotFound;
+  // Only the auto-start value is there, when set.
+  long RegQueryValueExA(platform::Handle, const std::string& name, std::uint32_t*, std::uint8_t* data,
+                        std::uint32_t* size) override {
+    if (name != "ZorvaniWallPaper" || !runValue) return platform::kErrorFileNotFound;
+    const std::uint32_t needed = static_cast<std::uint32_t>(runValue->size() + 1);
+    if (*size < needed) {
+      *size = needed;
+      return platform::kErrorMoreData;
+    }
+    std::memcpy(data, runValue->c_str(), needed);
+    *size = needed;
+    return 0;
   }
   long RegSetValueExA(platform::Handle, const std::string& name, std::uint32_t type, const std::uint8_t* data,
                       std::uint32_t size) override {
@@ -70,7 +85,13 @@ class FakeWorld : public platform::PictureLoader, public platform::Registry, pub
     return refusals-- <= 0;
   }
 
-  std::vector<std::string> pictures, log;
+  void Warning(const std::string& line) override { systemLog.push_back(line); }
+  std::string UserBitmapFolder() override { return userFolder; }
+
+  std::vector<std::string> pictures, log, systemLog;
+  std::string userFolder;  // none
+  std::optional<std::string> runValue;
+  bool runKeyMissing = false;
   bool missing = false;
   int refusals = 0;  // wallpaper changes the desktop refuses before it takes one
 };
@@ -87,7 +108,7 @@ class RefreshTest : public ::testing::Test {
     fs::remove_all(folder_);
     fs::create_directories(folder_);
     BaseDir = folder_.string() + platform::PathSeparator();
-    platform::Current() = {&clock_, &platform::SystemGdi(), &platform::SystemFiles(), &world_, &world_, &world_};
+    platform::Current() = {&clock_, &platform::SystemGdi(), &platform::SystemFiles(), &world_, &world_, &world_, &world_};
     // Cells 0.09 x 0.08, columns 0.12 apart from 0.06, rows 0.10 apart from 0.30, lines 0.01 thick.
     Config = ConfigRecord{0.09, 0.08, 0.12, 0.10, 0.06, 0.30, 0.01, 255, 0, 0};
   }
@@ -153,8 +174,11 @@ TEST_F(RefreshTest, FailuresLeaveWallpaperRegistryAndDesktopAsTheyWere) {
   std::ofstream(Bitmap(), std::ios::binary) << "previous wallpaper";
   const Bytes previous = ReadAll(Bitmap());
 
-  world_.missing = true;  // the month picture is missing
+  world_.missing = true;  // the month picture is missing: said once in the system log, not at every check
   EXPECT_EQ(RefreshWallpaper(), -1);
+  EXPECT_EQ(RefreshWallpaper(), -1);
+  ASSERT_EQ(world_.systemLog.size(), 1u);
+  EXPECT_NE(world_.systemLog[0].find(Picture("2004", "8")), std::string::npos) << world_.systemLog[0];
   world_.missing = false;
 
   Config.CELL_X = 1000.0;  // the frame cannot be scaled to 16-bit pixels
@@ -196,14 +220,69 @@ TEST_F(RefreshTest, ARefusedWallpaperChangeIsRetriedAloneUntilTheDesktopTakesIt)
   EXPECT_EQ(LastDay, 31);
   EXPECT_TRUE(PendingDesktop.bitmapPath.empty());
 
-  // Refused on the 1st, retried on the 2nd: a new day makes a new picture.
+  // Refused on 5 September, retried on 5 October: a new date makes the new month's picture.
   world_.refusals = 1;
-  clock_.Set(testing::At(2004, 9, 1));
+  clock_.Set(testing::At(2004, 9, 5));
   checks(1);
-  clock_.Set(testing::At(2004, 9, 2));
+  clock_.Set(testing::At(2004, 10, 5));
   checks(1);
   EXPECT_EQ(world_.pictures.size(), 3u);
-  EXPECT_EQ(LastDay, 2);
+  EXPECT_EQ(world_.pictures.back(), Picture("2004", "10"));
+  EXPECT_EQ(LastMonth, 10);
+}
+
+// The calendar folder's wp.bmp belongs to another user: only a refused rename sends this
+// user's day to their own folder, and only where the platform has one.
+TEST_F(RefreshTest, ABitmapThisUserMayNotReplaceGoesToTheirOwnFolder) {
+#ifdef _WIN32
+  const std::uint32_t denied = 5, busy = 32;  // ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION
+#else
+  const std::uint32_t denied = EPERM, busy = EBUSY;
+#endif
+  const std::string own = (folder_ / "own").string() + platform::PathSeparator();
+  fs::create_directories(own);
+  struct Case {
+    std::uint32_t code;
+    bool userFolder;
+    Status result;
+  };
+  for (const Case& c : {Case{denied, true, 0}, Case{denied, false, -1}, Case{busy, true, -1}}) {
+    SCOPED_TRACE(c.code);
+    fs::remove(own + "wp.bmp");
+    world_.log.clear();
+    world_.userFolder = c.userFolder ? own : "";
+    fakes::FaultyFiles files;
+    files.failMoveTo = Bitmap();
+    files.failureCode = c.code;
+    platform::Current().files = &files;
+    const Status result = RefreshWallpaper();
+    platform::Current().files = &platform::SystemFiles();
+    EXPECT_EQ(result, c.result);
+    EXPECT_FALSE(fs::exists(Bitmap()));
+    EXPECT_EQ(fs::exists(own + "wp.bmp"), c.result == 0);
+    EXPECT_EQ(world_.log.empty() ? "" : world_.log.back(), c.result == 0 ? "wallpaper 20 0 " + own + "wp.bmp 3" : "");
+  }
+}
+
+// The auto-start value as it was at start keeps the program; gone or changed, it has been
+// removed. Started without one, nothing counts as a removal.
+TEST_F(RefreshTest, ARemovedOrChangedAutoStartValueMeansRemoval) {
+  struct Case {
+    const char* atStart;
+    std::optional<std::string> now;
+    bool keyMissing, removed;
+  };
+  for (const Case& c : {Case{"\"C:\\Cal\\zorvani-wallpaper.exe\"", "\"C:\\Cal\\zorvani-wallpaper.exe\"", false, false},
+                        Case{"\"C:\\Cal\\zorvani-wallpaper.exe\"", std::nullopt, false, true},
+                        Case{"\"C:\\Cal\\zorvani-wallpaper.exe\"", "\"D:\\Other\\zorvani-wallpaper.exe\"", false, true},
+                        Case{"\"C:\\Cal\\zorvani-wallpaper.exe\"", std::nullopt, true, true},
+                        Case{"", std::nullopt, true, false}}) {
+    AutoStartCommandLine = c.atStart;
+    world_.runValue = c.now;
+    world_.runKeyMissing = c.keyMissing;
+    EXPECT_EQ(ProgramRemoved(), c.removed) << c.atStart << " now " << c.now.value_or("<none>");
+  }
+  AutoStartCommandLine.clear();
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <sstream>
 
@@ -59,10 +60,10 @@ const Case kCases[] = {
      "gsettings set org.gnome.desktop.background picture-uri-dark 'file://$D/My%20Pictures/wp.bmp'\n"},
     {"Cinnamon", {"XDG_CURRENT_DESKTOP=X-Cinnamon", "DISPLAY=:0"}, {{"gsettings", ""}}, "0", true,
      "gsettings set org.cinnamon.desktop.background picture-options 'centered'\n"
-     "gsettings set org.cinnamon.desktop.background picture-uri 'file://$D/My%20Pictures/wp-a.bmp'\n"},
+     "gsettings set org.cinnamon.desktop.background picture-uri 'file://$D/My%20Pictures/wp.bmp'\n"},
     {"MATE by DESKTOP_SESSION, a plain path", {"DESKTOP_SESSION=/usr/share/xsessions/MATE", "DISPLAY=:0"}, {{"gsettings", ""}}, "6", true,
      "gsettings set org.mate.background picture-options 'scaled'\n"
-     "gsettings set org.mate.background picture-filename '$D/My Pictures/wp-a.bmp'\n"},
+     "gsettings set org.mate.background picture-filename '$D/My Pictures/wp.bmp'\n"},
     {"XFCE: every monitor and workspace listed", {"XDG_CURRENT_DESKTOP=XFCE", "DISPLAY=:0"}, {{"xfconf-query", kXfceListing}}, "10", true,
      "xfconf-query -c xfce4-desktop -l\n"
      "xfconf-query -c xfce4-desktop -p /backdrop/screen0/monitorVGA-1/workspace0/image-style -n -t int -s 5\n"
@@ -224,8 +225,12 @@ TEST_F(WallpaperPosix, CachingDesktopsAlternateTwoTidyNamesAndRefusalsLeaveTheSh
   Stubs({{"hyprctl", "[ -e \"${0%/bin/*}/refuse\" ] && exit 1; exit 0"}});
   const std::vector<std::string> hyprland{"XDG_CURRENT_DESKTOP=Hyprland", "WAYLAND_DISPLAY=w"};
   const auto names = [](const char* copy) { return std::vector<std::string>{copy, "wp.bmp"}; };
+  // A link planted where an earlier version put its temporary is removed, not written through.
+  std::ofstream(folder_ / "victim") << "victim";
+  fs::create_symlink(folder_ / "victim", folder_ / "My Pictures" / "wp-a.png.tmp");
   EXPECT_TRUE(Apply(hyprland));
   EXPECT_EQ(Pictures(), names("wp-a.png"));
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(std::ifstream(folder_ / "victim").rdbuf()), {}), "victim");
   EXPECT_TRUE(Apply(hyprland));
   EXPECT_EQ(Pictures(), names("wp-b.png"));
   EXPECT_NE(Calls().find("hyprctl hyprpaper unload $D/My Pictures/wp-a.png"), std::string::npos) << Calls();

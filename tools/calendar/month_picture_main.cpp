@@ -7,6 +7,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "platform/picture.h"
+#include "platform/screen.h"
 #include "tools/common/command_line.h"
 #include "tools/calendar/month_picture.h"
 #include "tools/calendar/photo_calendar.h"
@@ -19,11 +21,11 @@ const char kUsage[] =
     "       zorvani-month-picture --calendar DIR --year Y [--size WxH] [--quality Q]\n"
     "       zorvani-month-picture --photos PHOTOS --calendar DIR --year Y [--size WxH] [--locale NAME]\n"
     "                             [--colour R,G,B] [--quality Q]\n"
-    "The second form writes DIR/ZorvaniY/1.jpg .. 12.jpg and DIR/WP.ini. Default size 1280x800, quality 92\n"
-    "(--width W and --height H still set the size of the first two forms).\n"
-    "The third prints the calendar on the JPEG and PNG photos in PHOTOS, one a month in name order,\n"
-    "in their calmest part; default size 1920x1080, locale from the environment; --colour is the\n"
-    "colour of the frame round today.\n";
+    "The second form writes DIR/ZorvaniY/1.jpg .. 12.jpg and DIR/WP.ini. The third prints the calendar\n"
+    "on the JPEG and PNG photos in PHOTOS, one a month in name order, in their calmest part; locale\n"
+    "from the environment; --colour is the colour of the frame round today.\n"
+    "The size is that of the primary screen, or 1920x1080 without a display; quality 92.\n"
+    "(--width W and --height H still set the size of the first two forms.)\n";
 
 int Usage(const std::string& problem) { return zorvani::tools::PrintUsage("zorvani-month-picture", kUsage, problem); }
 
@@ -50,6 +52,12 @@ bool ToInts(const std::string& text, char separator, int count, int* values) {
 // --size WxH, or the older --width and --height of the generated calendars; the
 // defaults stay where neither is given.
 bool ReadSize(std::map<std::string, std::string>& options, int* width, int* height, std::string* problem) {
+  // Pictures the size of the screen are shown unstretched; without a display, the most
+  // common screen.
+  if (!platform::PrimaryScreenSize(width, height)) {
+    *width = 1920;
+    *height = 1080;
+  }
   if (options.count("--size")) {
     if (options.count("--width") || options.count("--height")) {
       *problem = "give the size either as --size WxH or as --width and --height";
@@ -69,6 +77,13 @@ bool ReadSize(std::map<std::string, std::string>& options, int* width, int* heig
       *problem = std::string(name) + " needs a number";
       return false;
     }
+  }
+  // The wallpaper program refuses a larger picture as if it were corrupt.
+  if (*width > 0 && *height > 0 && !platform::PictureSizeAllowed(*width, *height)) {
+    *problem = std::to_string(*width) + "x" + std::to_string(*height) + " is larger than the wallpaper program shows: at most " +
+               std::to_string(platform::kMaxPictureSide) + " pixels a side and " +
+               std::to_string(platform::kMaxPicturePixels) + " pixels in all";
+    return false;
   }
   return true;
 }
@@ -101,8 +116,8 @@ int MakePhotoCalendar(std::map<std::string, std::string>& options, int year, int
   const zorvani::tools::PhotoCalendarReport report =
       zorvani::tools::WritePhotoCalendar(photos, options["--calendar"], settings);
   const zorvani::tools::Placement& p = report.placement;
-  std::printf("%zu photos for 12 months; calendar at %d,%d size %dx%d, detail %.2f (calm up to %.1f)\n",
-              photos.size(), p.left, p.top, p.width, p.height, p.detail, zorvani::tools::kCalmDetail);
+  std::printf("%zu photos for 12 months; calendar at %d,%d size %dx%d (%.0f %% of its normal size), detail %.2f (calm up to %.1f)\n",
+              photos.size(), p.left, p.top, p.width, p.height, 100 * p.scale, p.detail, zorvani::tools::kCalmDetail);
   if (!p.calm) std::printf("no part of the photos is calm enough: the calendar stands on a translucent panel\n");
   std::printf("lowest text contrast %.2f:1\n", report.lowestContrast);
   return 0;
@@ -116,11 +131,9 @@ int main(int argc, char** argv) {
                                            {},
                                            true};
   std::map<std::string, std::string> options;
-  std::string problem;
-  switch (zorvani::tools::ReadCommandLine(argc, argv, names, &options, &problem)) {
-    case zorvani::tools::CommandLineResult::kHelp: Usage(""); return 0;
-    case zorvani::tools::CommandLineResult::kBad: return Usage(problem);
-    case zorvani::tools::CommandLineResult::kOptions: break;
+  int status = 0;
+  if (!zorvani::tools::ReadCommandLineOrAnswer(argc, argv, names, "zorvani-month-picture", kUsage, &options, &status)) {
+    return status;
   }
 
   zorvani::tools::MonthPictureSettings settings;
@@ -136,6 +149,7 @@ int main(int argc, char** argv) {
   try {
     if (options.count("--photos")) return MakePhotoCalendar(options, settings.year, quality);
     if (options.count("--locale") || options.count("--colour")) return Usage("--locale and --colour go with --photos");
+    std::string problem;
     if (!ReadSize(options, &settings.width, &settings.height, &problem)) return Usage(problem);
     if (options.count("--calendar")) {
       if (options.count("--month") || options.count("--out") || options.count("--ini")) {

@@ -15,6 +15,7 @@
 
 #include "platform/posix/reg_files/ascii_text.h"
 #include "platform/posix/desktop/png_copy.h"
+#include "platform/replace_file.h"
 
 namespace platform {
 namespace posix {
@@ -394,15 +395,10 @@ std::string AbsolutePath(const std::string& path) {
 
 bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 
+// Replaced whole: a link planted at either name is replaced, never written through.
 bool CopyFile(const std::string& from, const std::string& to) {
-  std::ifstream in(from, std::ios::binary);
-  std::ofstream out(to, std::ios::binary | std::ios::trunc);
-  if (!in || !out || !(out << in.rdbuf()) || !out.flush()) {
-    out.close();
-    unlink(to.c_str());
-    return false;
-  }
-  return true;
+  std::string bytes;
+  return ReadRegularFile(from, &bytes) && ReplaceFileWith(to, bytes);
 }
 
 // The file a backend is handed: wp.bmp itself, or beside it a PNG copy and/or a copy
@@ -436,9 +432,10 @@ bool PrepareFile(const std::string& bitmap, const DesktopBackend& backend, Deskt
 const std::vector<std::unique_ptr<DesktopBackend>>& DesktopBackends() {
   static const std::vector<std::unique_ptr<DesktopBackend>> backends = [] {
     std::vector<std::unique_ptr<DesktopBackend>> list;
-    // Handed the same path again, GNOME, xfdesktop, pcmanfm and sway show the file as it
-    // is now; an older Pantheon (Gala) and hyprpaper keep what they loaded. Cinnamon,
-    // MATE, Plasma and LXQt cannot run here, so they get alternating names to be safe.
+    // Handed the same path again, GNOME, Cinnamon and MATE (their background code
+    // watches the file), xfdesktop, pcmanfm and sway show the file as it is now; Plasma
+    // 5.27, LXQt (pcmanfm-qt reuses its scaled copy while the path is unchanged), an
+    // older Pantheon (Gala) and hyprpaper keep what they loaded.
     // gnome-session also runs Pantheon and others: only the shell shows GNOME.
     list.push_back(std::make_unique<GsettingsBackend>("gnome", std::initializer_list<const char*>{"gnome", "ubuntu", "unity", "budgie"},
                                                       SessionSigns{{}, {{"gnome-shell", ""}}, "org.gnome.Shell"},
@@ -447,10 +444,10 @@ const std::vector<std::unique_ptr<DesktopBackend>>& DesktopBackends() {
                                                       "org.gnome.desktop.background", "picture-uri", false, true, true));
     list.push_back(std::make_unique<GsettingsBackend>("cinnamon", std::initializer_list<const char*>{"x-cinnamon", "cinnamon"},
                                                       SessionSigns{{{"cinnamon-session", ""}}, {{"cinnamon", ""}, {"nemo-desktop", ""}}, nullptr},
-                                                      "org.cinnamon.desktop.background", "picture-uri", false, false, true));
+                                                      "org.cinnamon.desktop.background", "picture-uri", false, false, false));
     list.push_back(std::make_unique<GsettingsBackend>("mate", std::initializer_list<const char*>{"mate"},
                                                       SessionSigns{{{"mate-session", ""}}, {{"caja", ""}}, nullptr},
-                                                      "org.mate.background", "picture-filename", true, false, true));
+                                                      "org.mate.background", "picture-filename", true, false, false));
     list.push_back(std::make_unique<XfceBackend>());
     list.push_back(std::make_unique<PlasmaBackend>());
     list.push_back(std::make_unique<PcmanfmBackend>("lxqt", "pcmanfm-qt", "lxqt-session",
