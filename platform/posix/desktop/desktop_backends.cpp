@@ -1,5 +1,6 @@
 #include "platform/posix/desktop/desktop_backends.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,6 +15,7 @@
 
 #include "platform/posix/reg_files/ascii_text.h"
 #include "platform/posix/desktop/png_copy.h"
+#include "platform/posix/private_folder.h"
 
 namespace platform {
 namespace posix {
@@ -233,12 +235,15 @@ class SwayBackend : public DesktopBackend {
   const char* Name() const override { return "sway"; }
   bool Claims(const std::string& desktopName) const override { return desktopName == "sway"; }
   bool Detect(const Session& session) const override { return !session.Variable("SWAYSOCK").empty(); }
+  // swaymsg joins its arguments into one command line, which sway splits at ';' and ','
+  // and expands like a shell word ($(...) and backticks run).
+  bool ReadsCommandLanguage() const override { return true; }
 
   CommandResult Apply(const Session& session, const WallpaperRequest& request) const override {
     const std::string swaymsg = session.FindProgram("swaymsg");
-    if (swaymsg.empty()) return CommandResult::kFailed;
+    if (swaymsg.empty() || request.plainPath.empty()) return CommandResult::kFailed;
     static constexpr Placements kModes{"stretch", "center", "tile", "fit", "fill", "stretch"};
-    return session.Run({swaymsg, "output", "*", "bg", request.path, kModes(request.style)});
+    return session.Run({swaymsg, "output", "*", "bg", request.plainPath, kModes(request.style)});
   }
 };
 
@@ -252,18 +257,22 @@ class HyprlandBackend : public DesktopBackend {
   }
   bool ReadsBitmap() const override { return false; }
   bool CachesByPath() const override { return true; }
+  // hyprctl hands hyprpaper one line, split at commas.
+  bool ReadsCommandLanguage() const override { return true; }
 
   CommandResult Apply(const Session& session, const WallpaperRequest& request) const override {
     const std::string hyprctl = session.FindProgram("hyprctl");
     // listloaded fails when no hyprpaper answers.
     if (!hyprctl.empty() && session.Run({hyprctl, "hyprpaper", "listloaded"}) == CommandResult::kSucceeded) {
-      CommandResult result = session.Run({hyprctl, "hyprpaper", "preload", request.path});
-      if (result == CommandResult::kSucceeded) result = session.Run({hyprctl, "hyprpaper", "wallpaper", "," + request.path});
-      if (result == CommandResult::kSucceeded && !request.previousPath.empty()) {
-        session.Run({hyprctl, "hyprpaper", "unload", request.previousPath});  // only frees memory
+      if (request.plainPath.empty()) return CommandResult::kFailed;
+      CommandResult result = session.Run({hyprctl, "hyprpaper", "preload", request.plainPath});
+      if (result == CommandResult::kSucceeded) result = session.Run({hyprctl, "hyprpaper", "wallpaper", "," + request.plainPath});
+      if (result == CommandResult::kSucceeded && !request.previousPlainPath.empty()) {
+        session.Run({hyprctl, "hyprpaper", "unload", request.previousPlainPath});  // only frees memory
       }
       return result;
     }
+    // swww takes the path as one argument and keeps it for its next start: the real one.
     const std::string swww = session.FindProgram("swww");
     if (swww.empty()) return CommandResult::kFailed;
     static constexpr Placements kResize{"crop", "no", "no", "fit", "crop", "crop"};
@@ -378,6 +387,42 @@ bool PrepareFile(const std::string& bitmap, const DesktopBackend& backend, Deskt
   return backend.ReadsBitmap() ? CopyFile(bitmap, file->path) : WritePngCopy(bitmap, file->path);
 }
 
+// The name in the private folder for a file beside wp.bmp; its own names are plain already.
+std::string PlainName(const std::string& path) {
+  std::string name = path.substr(path.rfind('/') + 1);
+  for (char& c : name) {
+    if (!PlainPathText(std::string(1, c))) c = '_';
+  }
+  return name;
+}
+
+// The private folder's path for the session, or empty when a tool could read it as
+// anything but a path.
+std::string PlainFolder(const Session& session) {
+  const std::string folder = PrivateFolderPath(session.Variable("XDG_RUNTIME_DIR"), session.Variable("TMPDIR"));
+  return PlainPathText(folder) ? folder : std::string();
+}
+
+// Points the private folder's name for `path` at it (a link, replaced in one step);
+// the link's path, or empty.
+std::string LinkPlainly(const std::string& folderPath, const std::string& path) {
+  const int folder = OpenPrivateFolder(folderPath);
+  if (folder < 0) return {};
+  const std::string name = PlainName(path);
+  std::vector<char> target(path.size() + 2);
+  const ssize_t length = readlinkat(folder, name.c_str(), target.data(), target.size());
+  bool linked = length >= 0 && std::string(target.data(), static_cast<std::size_t>(length)) == path;
+  if (!linked) {
+    const std::string temporary = "." + name + "." + std::to_string(getpid());
+    unlinkat(folder, temporary.c_str(), 0);
+    linked = symlinkat(path.c_str(), folder, temporary.c_str()) == 0 &&
+             renameat(folder, temporary.c_str(), folder, name.c_str()) == 0;
+    if (!linked) unlinkat(folder, temporary.c_str(), 0);
+  }
+  close(folder);
+  return linked ? folderPath + "/" + name : std::string();
+}
+
 }  // namespace
 
 const std::vector<std::unique_ptr<DesktopBackend>>& DesktopBackends() {
@@ -482,11 +527,19 @@ bool LinuxDesktop::SystemParametersInfoA(std::uint32_t action, std::uint32_t, co
   const std::string bitmap = AbsolutePath(path);
   DesktopFile file;
   if (bitmap.empty() || !PrepareFile(bitmap, *backend, &file)) return false;
-  WallpaperRequest request{file.path, FileUri(file.path), file.previous, StoredWallpaperStyle(registry_)};
+  WallpaperRequest request{file.path, FileUri(file.path), file.previous, StoredWallpaperStyle(registry_), {}, {}};
+  std::string plainFolder;
+  if (backend->ReadsCommandLanguage() && !(plainFolder = PlainFolder(session)).empty()) {
+    request.plainPath = LinkPlainly(plainFolder, file.path);
+    if (!file.previous.empty()) request.previousPlainPath = plainFolder + "/" + PlainName(file.previous);
+  }
   const bool applied = backend->Apply(session, request) == CommandResult::kSucceeded;
-  // Only the file the desktop shows stays beside wp.bmp.
+  // Only the file the desktop shows stays beside wp.bmp, and only its link.
   const std::string& stale = applied ? file.previous : (file.previous.empty() ? std::string() : file.path);
-  if (file.derived && !stale.empty()) unlink(stale.c_str());
+  if (file.derived && !stale.empty()) {
+    unlink(stale.c_str());
+    if (!plainFolder.empty()) unlink((plainFolder + "/" + PlainName(stale)).c_str());
+  }
   return applied;
 }
 

@@ -22,6 +22,9 @@ struct WallpaperRequest {
   std::string uri;           // file:// and the percent-encoded path
   std::string previousPath;  // the copy handed over last time, removed after a change; may be empty
   WallpaperStyle style;
+  // The same two files under plain names in the program's private folder, for tools
+  // that read a command language; empty for the others.
+  std::string plainPath, previousPlainPath;
 };
 
 class DesktopBackend {
@@ -37,6 +40,9 @@ class DesktopBackend {
   // True when handing the same path again does not make the desktop read the file
   // again: it is then handed a copy under one of two alternating names.
   virtual bool CachesByPath() const { return false; }
+  // True when the tool reads the path inside a command language of its own (sway's
+  // commands, hyprctl's comma lists): it is only ever handed request.plainPath.
+  virtual bool ReadsCommandLanguage() const { return false; }
   virtual CommandResult Apply(const Session& session, const WallpaperRequest& request) const = 0;
 };
 
