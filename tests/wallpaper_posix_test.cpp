@@ -4,11 +4,13 @@
 #ifndef _WIN32
 #include <gtest/gtest.h>
 #include <png.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <map>
 
 #include "platform/posix/desktop/desktop_backends.h"
@@ -220,6 +222,25 @@ TEST_F(WallpaperPosix, CachingDesktopsAlternateTwoTidyNamesAndRefusalsLeaveTheSh
   std::ofstream(folder_ / "refuse");
   EXPECT_FALSE(Apply(hyprland));
   EXPECT_EQ(Files(), names("wp-b.png"));
+}
+
+TEST_F(WallpaperPosix, AnOwnedSwaybgThatWillNotEndIsKilledInsteadOfAwaitedForEver) {
+  const std::pair<const char*, const char*> kStubborn[] = {
+      {"ignores SIGTERM", "trap '' TERM; echo $$ >\"${0%/bin/*}/pid\"; exec /bin/sleep 600"},
+      {"stopped", "echo $$ >\"${0%/bin/*}/pid\"; kill -STOP $$; exec /bin/sleep 600"}};
+  for (const auto& [what, stub] : kStubborn) {
+    SCOPED_TRACE(what);
+    Stubs({{"swaybg", stub}});
+    ASSERT_TRUE(Apply({"XDG_CURRENT_DESKTOP=river", "WAYLAND_DISPLAY=wayland-1"}));
+    const pid_t client = std::stoi(std::string(std::istreambuf_iterator<char>(std::ifstream(folder_ / "pid").rdbuf()), {}));
+    auto ended = std::async(std::launch::async, platform::posix::EndOwnedWallpaperClient);
+    if (ended.wait_for(10s) != std::future_status::ready) {
+      kill(-client, SIGKILL);
+      ADD_FAILURE() << "still waiting for the client after 10 s";
+    }
+    ended.wait();
+    EXPECT_NE(kill(client, 0), 0) << "the client still runs";
+  }
 }
 
 TEST_F(WallpaperPosix, APngCopyHasTheBitmapsPixelsTopRowFirstAndBadBitmapsGiveNone) {

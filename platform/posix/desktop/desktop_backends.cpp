@@ -1,8 +1,6 @@
 #include "platform/posix/desktop/desktop_backends.h"
 
 #include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -505,9 +503,7 @@ WallpaperStyle StoredWallpaperStyle(Registry& registry) {
 
 void EndOwnedWallpaperClient() {
   if (ownedClient <= 0) return;
-  kill(-ownedClient, SIGTERM);
-  while (waitpid(ownedClient, nullptr, 0) < 0 && errno == EINTR) {
-  }
+  Session::End(ownedClient);
   ownedClient = -1;
 }
 

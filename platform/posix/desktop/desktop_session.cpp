@@ -66,6 +66,20 @@ class SpawnSetup {
   posix_spawnattr_t attributes_;
 };
 
+constexpr std::chrono::milliseconds kEndGrace{1000};
+
+// Polled with nanosleep and counted in steps, which stays right under a faked clock.
+// True once the child has been reaped within the time.
+bool Reaped(pid_t child, std::chrono::milliseconds limit, int* status) {
+  const timespec interval{0, static_cast<long>(std::chrono::nanoseconds(kPollInterval).count())};
+  for (long step = 0; step <= static_cast<long>(limit / kPollInterval); ++step) {
+    const pid_t done = waitpid(child, status, WNOHANG);
+    if (done == child || (done < 0 && errno == ECHILD)) return true;
+    nanosleep(&interval, nullptr);
+  }
+  return false;
+}
+
 std::vector<char*> PointersOf(std::vector<std::string>& texts) {
   std::vector<char*> pointers;
   for (std::string& text : texts) pointers.push_back(text.data());
@@ -172,8 +186,8 @@ CommandResult Session::Run(const std::vector<std::string>& argv, std::string* ou
   }
   closePipe();
   kill(-child, SIGKILL);
-  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-  }
+  // Even SIGKILL waits for a process stuck in the kernel (a dead network mount): left as a zombie then.
+  Reaped(child, kEndGrace, &status);
   return CommandResult::kTimedOut;
 }
 
@@ -197,6 +211,16 @@ int Session::Start(const std::vector<std::string>& argv) const {
     nanosleep(&interval, nullptr);
   }
   return child;
+}
+
+void Session::End(int started) {
+  if (started <= 0) return;
+  int status = 0;
+  kill(-started, SIGTERM);
+  kill(-started, SIGCONT);
+  if (Reaped(started, kEndGrace, &status)) return;
+  kill(-started, SIGKILL);
+  Reaped(started, kEndGrace, &status);
 }
 
 }  // namespace posix

@@ -31,6 +31,10 @@ class Session {
   // Starts a program that keeps running (a wallpaper client), in its own process
   // group; its process id, or -1. Succeeds only if it is still running after a moment.
   int Start(const std::vector<std::string>& argv) const;
+  // Ends a program that Start started, with its process group: SIGTERM (with SIGCONT, so
+  // a stopped one sees it), then SIGKILL when it is still there after a second. Never
+  // waits longer than about two seconds, whatever the program does.
+  static void End(int started);
 
  private:
   std::vector<std::string> environment_;
