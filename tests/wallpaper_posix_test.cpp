@@ -243,6 +243,24 @@ TEST_F(WallpaperPosix, AnOwnedSwaybgThatWillNotEndIsKilledInsteadOfAwaitedForEve
   }
 }
 
+// Started from a folder that holds a tool of the same name, with PATH unset, empty or
+// relative: never the working folder's tool.
+TEST_F(WallpaperPosix, ToolsAreFoundInAbsoluteFoldersOnlyAndInTheSystemsWithoutPath) {
+  Stubs({{"zorvani-tool", ""}});
+  const std::string bin = (folder_ / "bin").string();
+  const std::pair<std::vector<std::string>, std::string> kPaths[] = {
+      {{}, ""}, {{"PATH="}, ""}, {{"PATH=:"}, ""}, {{"PATH=.:bin"}, ""}, {{"PATH=/nonexistent::"}, ""},
+      {{"PATH=/nonexistent:" + bin}, bin + "/zorvani-tool"}};
+  const fs::path before = fs::current_path();
+  fs::current_path(bin);
+  for (const auto& [environment, found] : kPaths) {
+    const platform::posix::Session session(environment, 2000ms);
+    EXPECT_EQ(session.FindProgram("zorvani-tool"), found) << (environment.empty() ? "no PATH" : environment[0]);
+  }
+  fs::current_path(before);
+  EXPECT_TRUE(fs::equivalent(platform::posix::Session({}, 2000ms).FindProgram("sh"), "/bin/sh"));
+}
+
 TEST_F(WallpaperPosix, APngCopyHasTheBitmapsPixelsTopRowFirstAndBadBitmapsGiveNone) {
   const std::string png = (folder_ / "wp.png").string();
   ASSERT_TRUE(platform::posix::WritePngCopy(Bitmap(), png));

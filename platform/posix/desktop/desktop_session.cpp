@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -107,16 +108,19 @@ std::string Session::Variable(const std::string& name) const {
 }
 
 std::string Session::FindProgram(const std::string& name) const {
+  // Only absolute folders: an empty element or "." would run a file from wherever the
+  // program was started. Without any, the system's own folders.
+  std::vector<std::string> folders;
   const std::string path = Variable("PATH");
-  std::size_t start = 0;
-  while (start <= path.size()) {
-    std::size_t end = path.find(':', start);
-    if (end == std::string::npos) end = path.size();
-    std::string folder = path.substr(start, end - start);
-    if (folder.empty()) folder = ".";
+  for (std::size_t start = 0, end; start <= path.size(); start = end + 1) {
+    end = std::min(path.find(':', start), path.size());
+    if (end > start && path[start] == '/') folders.push_back(path.substr(start, end - start));
+  }
+  if (folders.empty()) folders = {"/usr/local/bin", "/usr/bin", "/bin"};
+  for (const std::string& folder : folders) {
     const std::string candidate = folder + "/" + name;
-    if (access(candidate.c_str(), X_OK) == 0) return candidate;
-    start = end + 1;
+    struct stat info {};
+    if (stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(candidate.c_str(), X_OK) == 0) return candidate;
   }
   return {};
 }

@@ -21,7 +21,8 @@ class Session {
 
   // The value of a variable, empty when it is not set.
   std::string Variable(const std::string& name) const;
-  // The full path of an executable program on PATH, empty when there is none.
+  // The full path of an executable program in PATH's absolute folders (/usr/local/bin,
+  // /usr/bin and /bin when it has none), empty when there is none.
   std::string FindProgram(const std::string& name) const;
   // Runs the program at argv[0] (a full path) without a shell, input and output on
   // /dev/null, in its own process group, which is killed when the timeout passes.
