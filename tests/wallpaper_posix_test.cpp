@@ -49,6 +49,8 @@ struct Case {
   // One line per call; $F is the calendar folder, $U the same in a file URI, $G inside
   // a quoted GVariant string, $R the program's private folder.
   std::string calls;
+  // The store holds the path as text, which must be UTF-8: other names change nothing.
+  bool textStore = false;
 };
 
 const Case kCases[] = {
@@ -61,18 +63,18 @@ const Case kCases[] = {
      "gsettings set org.cinnamon.desktop.background picture-uri 'file://$U/wp-a.bmp'\n"},
     {"MATE by DESKTOP_SESSION, a plain path", {"DESKTOP_SESSION=/usr/share/xsessions/MATE", "DISPLAY=:0"}, {{"gsettings", ""}}, "6", true,
      "gsettings set org.mate.background picture-options 'scaled'\n"
-     "gsettings set org.mate.background picture-filename '$G/wp-a.bmp'\n"},
+     "gsettings set org.mate.background picture-filename '$G/wp-a.bmp'\n", true},
     {"XFCE: every monitor and workspace listed", {"XDG_CURRENT_DESKTOP=XFCE", "DISPLAY=:0"}, {{"xfconf-query", kXfceListing}}, "10", true,
      "xfconf-query -c xfce4-desktop -l\n"
      "xfconf-query -c xfce4-desktop -p /backdrop/screen0/monitorVGA-1/workspace0/image-style -n -t int -s 5\n"
      "xfconf-query -c xfce4-desktop -p /backdrop/screen0/monitorVGA-1/workspace0/last-image -n -t string -s $F/wp.bmp\n"
      "xfconf-query -c xfce4-desktop -p /backdrop/screen0/monitorHDMI-1/workspace3/image-style -n -t int -s 5\n"
-     "xfconf-query -c xfce4-desktop -p /backdrop/screen0/monitorHDMI-1/workspace3/last-image -n -t string -s $F/wp.bmp\n"},
+     "xfconf-query -c xfce4-desktop -p /backdrop/screen0/monitorHDMI-1/workspace3/last-image -n -t string -s $F/wp.bmp\n", true},
     {"XFCE before xfdesktop ever ran", {"XDG_CURRENT_DESKTOP=XFCE", "DISPLAY=:0"},
      {{"xfconf-query", ""}, {"xrandr", "echo 'Monitors: 1'; echo ' 0: +*DP-2 1920/527x1080/296+0+0  DP-2'"}}, "2", true,
      "xfconf-query -c xfce4-desktop -l\nxrandr --listmonitors\n"
      "xfconf-query -c xfce4-desktop -p /backdrop/screen0/monitorDP-2/workspace0/image-style -n -t int -s 3\n"
-     "xfconf-query -c xfce4-desktop -p /backdrop/screen0/monitorDP-2/workspace0/last-image -n -t string -s $F/wp.bmp\n"},
+     "xfconf-query -c xfce4-desktop -p /backdrop/screen0/monitorDP-2/workspace0/last-image -n -t string -s $F/wp.bmp\n", true},
     {"Plasma with its tool, fill mode by script", {"XDG_CURRENT_DESKTOP=KDE", "WAYLAND_DISPLAY=wayland-0"},
      {{"plasma-apply-wallpaperimage", ""}, {"qdbus6", ""}, {"dbus-send", ""}}, "0", true,
      "plasma-apply-wallpaperimage $F/wp-a.bmp\n"
@@ -116,6 +118,7 @@ const Case kCases[] = {
 
 // Calendar folders as users name them, and as a hostile one would: each desktop must
 // get the path only as a path (sway and hyprctl never see the folder's name at all).
+// The last one is no UTF-8.
 const char* const kFolderNames[] = {"My Pictures", "it's", "say \"hi\"", "back\\slash", "d$(touch A)`touch B`",
                                     "x stretch;exec touch X;y", "a,b", "new\nline", "bad\xff\xfe"};
 
@@ -198,8 +201,9 @@ TEST_F(WallpaperPosix, EachDesktopGetsItsOwnCommandsPlacementAndFileWhateverTheF
       Pictures(name);
       Stubs(c.stubs);
       Style(c.style);
-      EXPECT_EQ(Apply(c.environment), c.taken);
-      EXPECT_EQ(Calls(), Expected(c.calls));
+      const bool refused = c.textStore && name == kFolderNames[std::size(kFolderNames) - 1];
+      EXPECT_EQ(Apply(c.environment), c.taken && !refused);
+      EXPECT_EQ(Calls(), refused ? "" : Expected(c.calls));
       // The plain names in the private folder lead to the files beside wp.bmp.
       if (fs::exists(Private())) {
         for (const auto& link : fs::directory_iterator(Private())) EXPECT_TRUE(fs::equivalent(link, pictures_ / link.path().filename()));

@@ -62,6 +62,26 @@ struct Placements {
 // A quoted GVariant string: a path may hold quotes and backslashes.
 std::string GVariantString(const std::string& text) { return BackslashQuoted(text, '\''); }
 
+// What GLib takes as text (g_utf8_validate): GSettings strings and the D-Bus strings
+// xfconf sends must be UTF-8; the real gsettings crashes on anything else.
+bool ValidUtf8(const std::string& text) {
+  for (std::size_t at = 0; at < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[at]);
+    const int extra = lead < 0x80 ? 0 : lead >= 0xC2 && lead < 0xE0 ? 1 : lead >= 0xE0 && lead < 0xF0 ? 2 : lead >= 0xF0 && lead < 0xF5 ? 3 : -1;
+    if (extra < 0 || text.size() - at <= static_cast<std::size_t>(extra)) return false;
+    std::uint32_t code = lead & (0x7F >> extra);
+    for (int i = 1; i <= extra; ++i) {
+      const auto next = static_cast<unsigned char>(text[at + static_cast<std::size_t>(i)]);
+      if ((next & 0xC0) != 0x80) return false;
+      code = code << 6 | (next & 0x3F);
+    }
+    static constexpr std::uint32_t kSmallest[] = {0, 0x80, 0x800, 0x10000};
+    if (code < kSmallest[extra] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
+    at += static_cast<std::size_t>(extra) + 1;
+  }
+  return true;
+}
+
 CommandResult Worse(CommandResult a, CommandResult b) {
   if (a == CommandResult::kTimedOut || b == CommandResult::kTimedOut) return CommandResult::kTimedOut;
   return a == CommandResult::kSucceeded ? b : a;
@@ -83,6 +103,8 @@ class GsettingsBackend : public DesktopBackend {
   bool CachesByPath() const override { return cachesByPath_; }
 
   CommandResult Apply(const Session& session, const WallpaperRequest& request) const override {
+    // A plain path that the store cannot hold fails before any setting changed.
+    if (plainPath_ && !ValidUtf8(request.path)) return CommandResult::kFailed;
     const std::string gsettings = session.FindProgram("gsettings");
     if (gsettings.empty()) return CommandResult::kFailed;
     const auto set = [&](const char* key, const std::string& value) {
@@ -116,6 +138,7 @@ class XfceBackend : public DesktopBackend {
   }
 
   CommandResult Apply(const Session& session, const WallpaperRequest& request) const override {
+    if (!ValidUtf8(request.path)) return CommandResult::kFailed;  // before the first image-style changes
     const std::string query = session.FindProgram("xfconf-query");
     if (query.empty()) return CommandResult::kFailed;
     std::string listing;
