@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -14,8 +15,11 @@ enum class CommandResult { kSucceeded, kFailed, kTimedOut };
 
 class Session {
  public:
+  // Takes each command line instead of running it, for checks that watch what tools get.
+  using Runner = std::function<CommandResult(const std::vector<std::string>& argv)>;
+
   // environment: "NAME=value" texts, handed on unchanged to every command.
-  Session(std::vector<std::string> environment, std::chrono::milliseconds commandTimeout);
+  Session(std::vector<std::string> environment, std::chrono::milliseconds commandTimeout, Runner runner = nullptr);
   // The environment of this process, with a timeout of a few seconds.
   static Session OfThisProcess();
 
@@ -31,6 +35,7 @@ class Session {
   CommandResult Run(const std::vector<std::string>& argv, std::string* output) const;
   // Starts a program that keeps running (a wallpaper client), in its own process
   // group; its process id, or -1. Succeeds only if it is still running after a moment.
+  // With a Runner, the runner gets the command and the result is -1.
   int Start(const std::vector<std::string>& argv) const;
   // Ends a program that Start started, with its process group: SIGTERM (with SIGCONT, so
   // a stopped one sees it), then SIGKILL when it is still there after a second. Never
@@ -40,6 +45,7 @@ class Session {
  private:
   std::vector<std::string> environment_;
   std::chrono::milliseconds commandTimeout_;
+  Runner runner_;
 };
 
 }  // namespace posix
