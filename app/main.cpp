@@ -1,5 +1,7 @@
 // The process entry: start-up, then the hidden form's message loop. A run-time error
-// that escapes either ends the program with its report and status 1.
+// that escapes either ends the program with its report and status 1. "--help" and
+// "--version" print and end; any other command line is left alone, as it always was.
+#include <cstring>
 #include <new>
 
 #include "app/instance_checker.h"
@@ -9,6 +11,13 @@
 
 namespace {
 
+const char kHelp[] =
+    "usage: zorvani-wallpaper [--help | --version]\n"
+    "Keeps the desktop wallpaper set to this month's picture of the calendar registered under\n"
+    "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Run, value ZorvaniWallPaper,\n"
+    "with today's day framed, and checks every 5 seconds for a new day. It runs without a window\n"
+    "until the session ends; a second copy ends at once.\n";
+
 int EndWithReport(const zorvani::RuntimeError& error) {
   platform::ReportFatalError("ZorvaniWallpaper", zorvani::RunTimeErrorReport(error));
   return 1;
@@ -16,7 +25,15 @@ int EndWithReport(const zorvani::RuntimeError& error) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    platform::PrintToStandardOutput(kHelp);
+    return 0;
+  }
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    platform::PrintToStandardOutput("zorvani-wallpaper " ZORVANI_VERSION "\n");
+    return 0;
+  }
   try {
     platform::HiddenForm form;
     zorvani::Main(form);

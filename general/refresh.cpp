@@ -27,6 +27,18 @@ void StopIfEndPending() {
   if (platform::EndPending()) throw EndRequested();
 }
 
+// A month without its picture is said once in the system log, not at every check; the
+// wallpaper meanwhile stays as it was.
+std::string missingPictureNoted;
+
+void NoteMissingPicture(const std::string& picturePath, const std::string& year) {
+  platform::SystemLog* log = platform::Current().log;
+  if (log == nullptr || missingPictureNoted == picturePath) return;
+  missingPictureNoted = picturePath;
+  log->Warning("no month picture " + picturePath + ", so the wallpaper stays as it was; the calendar needs its "
+               "pictures for " + year + " (Zorvani" + year + ", 1.jpg to 12.jpg)");
+}
+
 // Drops the refresh's image object on every way out of the refresh.
 struct CalendarImageRelease {
   ~CalendarImageRelease() { CalendarImage.reset(); }
@@ -79,7 +91,13 @@ Status RefreshWallpaper() {
     CalendarImage = std::make_unique<cDIBSection>();
 
     PendingDesktop = {};
-    Status result = ComposeCalendarImage(picturePath, bitmapPath);
+    Status result = -1;
+    try {
+      result = ComposeCalendarImage(picturePath, bitmapPath);
+    } catch (const RuntimeError& error) {
+      if (error.number() == kErrFileNotFound) NoteMissingPicture(picturePath, year);
+      throw;
+    }
     StopIfEndPending();
     if (result == 0) {
       std::string key = kDesktopKey;  // each call rewrites its own copy of the path

@@ -29,8 +29,9 @@ class HiddenForm {
   // from a tick handler ends the loop and is rethrown here.
   int RunMessageLoop();
 
+  struct State;  // each backend's own
+
  private:
-  struct State;
   State* state_;
 };
 

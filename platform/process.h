@@ -18,6 +18,10 @@ std::string ExecutablePath();
 // Ends the process at once with the given status; no handler of the program runs.
 [[noreturn]] void EndProgramNow(int status);
 
+// Writes text to standard output: on Windows, where the program has no console of its
+// own, to the console of the command that started it, or nowhere when there is none.
+void PrintToStandardOutput(const std::string& text);
+
 // Shows the report of an error that ended the program: on standard error when the
 // process has one, otherwise (Windows only) in a message box.
 void ReportFatalError(const std::string& caption, const std::string& text);

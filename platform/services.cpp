@@ -4,7 +4,7 @@ namespace platform {
 
 Services& Current() {
   static Services services{&SystemClock(), &SystemGdi(), &SystemFiles(), &SystemRegistry(),
-                           &SystemPictureLoader(), &SystemDesktop()};
+                           &SystemPictureLoader(), &SystemDesktop(), &TheSystemLog()};
   return services;
 }
 

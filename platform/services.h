@@ -6,6 +6,7 @@
 #include "platform/gdi.h"
 #include "platform/picture.h"
 #include "platform/registry.h"
+#include "platform/system_log.h"
 #include "platform/wallpaper.h"
 
 namespace platform {
@@ -17,6 +18,7 @@ struct Services {
   Registry* registry;
   PictureLoader* pictures;
   Desktop* desktop;
+  SystemLog* log = nullptr;  // none: nothing is logged
 };
 
 // The services in use; tests swap members and restore them afterwards.

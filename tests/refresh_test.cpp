@@ -41,7 +41,10 @@ class GreyPicture : public platform::Picture {
 };
 
 // Picture loader, registry and desktop in one, logging what is asked of them in order.
-class FakeWorld : public platform::PictureLoader, public platform::Registry, public platform::Desktop {
+class FakeWorld : public platform::PictureLoader,
+                  public platform::Registry,
+                  public platform::Desktop,
+                  public platform::SystemLog {
  public:
   std::unique_ptr<platform::Picture> LoadPicture(const std::string& fileName) override {
     pictures.push_back(fileName);
@@ -70,7 +73,9 @@ class FakeWorld : public platform::PictureLoader, public platform::Registry, pub
     return refusals-- <= 0;
   }
 
-  std::vector<std::string> pictures, log;
+  void Warning(const std::string& line) override { systemLog.push_back(line); }
+
+  std::vector<std::string> pictures, log, systemLog;
   bool missing = false;
   int refusals = 0;  // wallpaper changes the desktop refuses before it takes one
 };
@@ -87,7 +92,7 @@ class RefreshTest : public ::testing::Test {
     fs::remove_all(folder_);
     fs::create_directories(folder_);
     BaseDir = folder_.string() + platform::PathSeparator();
-    platform::Current() = {&clock_, &platform::SystemGdi(), &platform::SystemFiles(), &world_, &world_, &world_};
+    platform::Current() = {&clock_, &platform::SystemGdi(), &platform::SystemFiles(), &world_, &world_, &world_, &world_};
     // Cells 0.09 x 0.08, columns 0.12 apart from 0.06, rows 0.10 apart from 0.30, lines 0.01 thick.
     Config = ConfigRecord{0.09, 0.08, 0.12, 0.10, 0.06, 0.30, 0.01, 255, 0, 0};
   }
@@ -153,8 +158,11 @@ TEST_F(RefreshTest, FailuresLeaveWallpaperRegistryAndDesktopAsTheyWere) {
   std::ofstream(Bitmap(), std::ios::binary) << "previous wallpaper";
   const Bytes previous = ReadAll(Bitmap());
 
-  world_.missing = true;  // the month picture is missing
+  world_.missing = true;  // the month picture is missing: said once in the system log, not at every check
   EXPECT_EQ(RefreshWallpaper(), -1);
+  EXPECT_EQ(RefreshWallpaper(), -1);
+  ASSERT_EQ(world_.systemLog.size(), 1u);
+  EXPECT_NE(world_.systemLog[0].find(Picture("2004", "8")), std::string::npos) << world_.systemLog[0];
   world_.missing = false;
 
   Config.CELL_X = 1000.0;  // the frame cannot be scaled to 16-bit pixels
@@ -196,14 +204,15 @@ TEST_F(RefreshTest, ARefusedWallpaperChangeIsRetriedAloneUntilTheDesktopTakesIt)
   EXPECT_EQ(LastDay, 31);
   EXPECT_TRUE(PendingDesktop.bitmapPath.empty());
 
-  // Refused on the 1st, retried on the 2nd: a new day makes a new picture.
+  // Refused on 5 September, retried on 5 October: a new date makes the new month's picture.
   world_.refusals = 1;
-  clock_.Set(testing::At(2004, 9, 1));
+  clock_.Set(testing::At(2004, 9, 5));
   checks(1);
-  clock_.Set(testing::At(2004, 9, 2));
+  clock_.Set(testing::At(2004, 10, 5));
   checks(1);
   EXPECT_EQ(world_.pictures.size(), 3u);
-  EXPECT_EQ(LastDay, 2);
+  EXPECT_EQ(world_.pictures.back(), Picture("2004", "10"));
+  EXPECT_EQ(LastMonth, 10);
 }
 
 }  // namespace

@@ -60,10 +60,10 @@ const Case kCases[] = {
      "gsettings set org.gnome.desktop.background picture-uri-dark 'file://$U/wp.bmp'\n"},
     {"Cinnamon", {"XDG_CURRENT_DESKTOP=X-Cinnamon", "DISPLAY=:0"}, {{"gsettings", ""}}, "0", true,
      "gsettings set org.cinnamon.desktop.background picture-options 'centered'\n"
-     "gsettings set org.cinnamon.desktop.background picture-uri 'file://$U/wp-a.bmp'\n"},
+     "gsettings set org.cinnamon.desktop.background picture-uri 'file://$U/wp.bmp'\n"},
     {"MATE by DESKTOP_SESSION, a plain path", {"DESKTOP_SESSION=/usr/share/xsessions/MATE", "DISPLAY=:0"}, {{"gsettings", ""}}, "6", true,
      "gsettings set org.mate.background picture-options 'scaled'\n"
-     "gsettings set org.mate.background picture-filename '$G/wp-a.bmp'\n", true},
+     "gsettings set org.mate.background picture-filename '$G/wp.bmp'\n", true},
     {"XFCE: every monitor and workspace listed", {"XDG_CURRENT_DESKTOP=XFCE", "DISPLAY=:0"}, {{"xfconf-query", kXfceListing}}, "10", true,
      "xfconf-query -c xfce4-desktop -l\n"
      "xfconf-query -c xfce4-desktop -p /backdrop/screen0/monitorVGA-1/workspace0/image-style -n -t int -s 5\n"

@@ -1,6 +1,7 @@
 # The MSI: stripped programs, WP.ini and a sample calendar for the build's year and the
 # next, staged under msi/ and packed by wixl. The pictures are made by the native month
-# picture maker (ZORVANI_MONTH_PICTURE): the linux preset builds it.
+# picture maker (ZORVANI_MONTH_PICTURE): the linux preset builds it. 1920x1080, the
+# most common screen, is shown without stretching on most machines.
 set(ZORVANI_MONTH_PICTURE "${CMAKE_SOURCE_DIR}/build/linux/tools/zorvani-month-picture"
     CACHE FILEPATH "Native zorvani-month-picture that makes the MSI's sample calendar")
 
@@ -46,7 +47,7 @@ foreach(year ${build_year} ${next_year})
     list(APPEND pictures "${stage}/Zorvani${year}/${month}.jpg")
   endforeach()
   add_custom_command(OUTPUT ${pictures}
-    COMMAND "${ZORVANI_MONTH_PICTURE}" --calendar "${stage}" --year ${year}
+    COMMAND "${ZORVANI_MONTH_PICTURE}" --calendar "${stage}" --year ${year} --size 1920x1080
     VERBATIM)
   list(APPEND staged ${pictures})
   zorvani_guid(pictures${year} guid)

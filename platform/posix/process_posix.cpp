@@ -43,6 +43,16 @@ std::string SessionKey() {
   return key;
 }
 
+void WriteAll(int fd, const std::string& text) {
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    done += static_cast<std::size_t>(n);
+  }
+}
+
 }  // namespace
 
 char PathSeparator() { return '/'; }
@@ -75,16 +85,11 @@ bool PreviousInstanceRunning() {
 
 void EndProgramNow(int status) { _exit(status); }
 
+void PrintToStandardOutput(const std::string& text) { WriteAll(STDOUT_FILENO, text); }
+
 void ReportFatalError(const std::string&, const std::string& text) {
   if (fcntl(STDERR_FILENO, F_GETFL) == -1) return;
-  const std::string line = text + "\n";
-  std::size_t done = 0;
-  while (done < line.size()) {
-    const ssize_t n = write(STDERR_FILENO, line.data() + done, line.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    done += static_cast<std::size_t>(n);
-  }
+  WriteAll(STDERR_FILENO, text + "\n");
 }
 
 }  // namespace platform

@@ -1,6 +1,8 @@
 // The hidden form on Windows: a top-level window that is created and hidden once,
 // never shown, with a SetTimer timer whose WM_TIMER ticks come through the message
-// loop. WM_CLOSE (taskkill, a closing session) and WM_ENDSESSION unload it.
+// loop. WM_CLOSE (taskkill, a closing session) and WM_ENDSESSION unload it; one that
+// comes while a handler runs is noted, so that a long refresh can stop at its next
+// step, and acted on when the handler returns.
 #include <windows.h>
 
 #include <exception>
@@ -15,24 +17,41 @@ namespace {
 const char kWindowClass[] = "ZorvaniWallpaperForm";
 constexpr UINT_PTR kTimerId = 1;
 
+// The one form of the process, for EndPending.
+HiddenForm::State* theForm = nullptr;
+
 }  // namespace
 
 struct HiddenForm::State {
   FormHandlers handlers;
   HWND window = nullptr;
   bool unloaded = false;
+  bool inHandler = false;
+  bool endRequested = false;
   // An exception may not unwind through the window procedure (a system frame): it is
   // kept here, the loop ends, and RunMessageLoop rethrows it.
   std::exception_ptr failure;
 
   void Run(const std::function<void()>& handler) {
     if (!handler || failure) return;
+    inHandler = true;
     try {
       handler();
     } catch (...) {
       failure = std::current_exception();
       PostQuitMessage(1);
     }
+    inHandler = false;
+  }
+
+  // Unloads now, or, inside a handler (EndPending dispatches messages sent to the
+  // window, such as WM_ENDSESSION), once the handler has returned.
+  void RequestEnd() {
+    if (inHandler) {
+      endRequested = true;
+      return;
+    }
+    Unload();
   }
 
   void Unload() {
@@ -48,13 +67,16 @@ struct HiddenForm::State {
     if (state == nullptr) return DefWindowProcA(window, message, wParam, lParam);
     switch (message) {
       case WM_TIMER:
-        if (wParam == kTimerId && !state->unloaded) state->Run(state->handlers.tick);
+        if (wParam == kTimerId && !state->unloaded && !state->inHandler) {
+          state->Run(state->handlers.tick);
+          if (state->endRequested) state->Unload();
+        }
         return 0;
       case WM_CLOSE:
-        state->Unload();
+        state->RequestEnd();
         return 0;
       case WM_ENDSESSION:
-        if (wParam) state->Unload();
+        if (wParam) state->RequestEnd();
         return 0;
       case WM_DESTROY:
         state->window = nullptr;
@@ -66,10 +88,19 @@ struct HiddenForm::State {
   }
 };
 
-// WM_CLOSE and WM_ENDSESSION are handled between ticks only.
-bool EndPending() { return false; }
+bool EndPending() {
+  HiddenForm::State* state = theForm;
+  if (state == nullptr || state->window == nullptr) return false;
+  if (state->endRequested) return true;
+  // Looking delivers the messages sent to the window (WM_ENDSESSION at log-off), which
+  // only note the end while a handler runs; a posted WM_CLOSE (taskkill) stays queued
+  // for the loop and is only seen here.
+  MSG message;
+  if (PeekMessageA(&message, state->window, WM_CLOSE, WM_CLOSE, PM_NOREMOVE)) state->endRequested = true;
+  return state->endRequested;
+}
 
-HiddenForm::HiddenForm() : state_(new State) {}
+HiddenForm::HiddenForm() : state_(new State) { theForm = state_; }
 
 HiddenForm::~HiddenForm() {
   if (state_->window != nullptr) {
@@ -78,6 +109,7 @@ HiddenForm::~HiddenForm() {
     DestroyWindow(state_->window);
   }
   UnregisterClassA(kWindowClass, GetModuleHandleA(nullptr));
+  if (theForm == state_) theForm = nullptr;
   delete state_;
 }
 
@@ -105,7 +137,16 @@ void HiddenForm::Load(const std::string& caption, unsigned intervalMs, FormHandl
   if (SetTimer(state_->window, kTimerId, intervalMs, nullptr) == 0)
     zorvani::Raise(zorvani::kErrInternal, "The timer cannot be started");
 
-  if (state_->handlers.load) state_->handlers.load();
+  if (!state_->handlers.load) return;
+  state_->inHandler = true;
+  try {
+    state_->handlers.load();
+  } catch (...) {
+    state_->inHandler = false;
+    throw;
+  }
+  state_->inHandler = false;
+  if (state_->endRequested) state_->Unload();
 }
 
 int HiddenForm::RunMessageLoop() {

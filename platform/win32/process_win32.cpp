@@ -24,6 +24,29 @@ bool PreviousInstanceRunning() {
 
 void EndProgramNow(int status) { ExitProcess(static_cast<UINT>(status)); }
 
+void PrintToStandardOutput(const std::string& text) {
+  std::string lines;
+  for (char c : text) {
+    if (c == '\n') lines += '\r';
+    lines += c;
+  }
+  DWORD written = 0;
+  // Redirected to a file or a pipe, the handle is there; typed at a prompt, a GUI
+  // program has to borrow the console of the command that started it.
+  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  if (out != nullptr && out != INVALID_HANDLE_VALUE && GetFileType(out) != FILE_TYPE_UNKNOWN) {
+    WriteFile(out, lines.data(), static_cast<DWORD>(lines.size()), &written, nullptr);
+    return;
+  }
+  if (!AttachConsole(ATTACH_PARENT_PROCESS)) return;
+  HANDLE console = CreateFileA("CONOUT$", GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (console != INVALID_HANDLE_VALUE) {
+    WriteFile(console, lines.data(), static_cast<DWORD>(lines.size()), &written, nullptr);
+    CloseHandle(console);
+  }
+  FreeConsole();
+}
+
 void ReportFatalError(const std::string& caption, const std::string& text) {
   // Started by Explorer or at log-on a GUI program has no standard error; under a test
   // runner or a terminal it has one, and a message box there would block.

@@ -227,8 +227,10 @@ void Sandbox::SetAutoStart(const std::optional<std::string>& commandLine) {
     Fail("wine reg add failed; see " + Path("command.err"));
 }
 
-std::unique_ptr<Program> Sandbox::Start(Env env, const std::vector<std::string>& launcher) const {
+std::unique_ptr<Program> Sandbox::Start(Env env, const std::vector<std::string>& launcher,
+                                        const std::vector<std::string>& arguments) const {
   std::vector<std::string> argv{program_};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
   if (UnderWine()) {
     argv.insert(argv.begin(), "wine");
     env.emplace("WINEDEBUG", EnvOr("WINEDEBUG", "-all"));  // keeps standard error for reports

@@ -96,7 +96,8 @@ class Sandbox {
   // "-718057171" (seconds, keeps ticking) into it. The monotonic clock stays real.
   // A launcher (say {"sh", "-c", "ulimit -f 8; exec \"$@\"", "sh"}) runs first and
   // gets the program's command line as its last arguments.
-  std::unique_ptr<Program> Start(Env env = {}, const std::vector<std::string>& launcher = {}) const;
+  std::unique_ptr<Program> Start(Env env = {}, const std::vector<std::string>& launcher = {},
+                                 const std::vector<std::string>& arguments = {}) const;
   // Runs a command (`wine ...` or native) to its end with output in command.out and
   // command.err; its exit status, or -1 after the timeout (it is then ended).
   int Run(const std::vector<std::string>& argv, Millis timeout = Millis{60000}) const {

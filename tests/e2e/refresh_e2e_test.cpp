@@ -222,5 +222,23 @@ TEST_F(Refresh, AnEarlyEndAndAFileSizeLimitEndOrFailCleanly) {
   ExpectCleanEnd(*program);
 }
 
+// Under Windows: a close (taskkill's WM_CLOSE) that comes while a large picture is being
+// framed stops the refresh at its next step, and the program ends without writing wp.bmp.
+TEST_F(Refresh, ACloseDuringARefreshStopsItAtItsNextStep) {
+  if (!UnderWine()) GTEST_SKIP() << "the POSIX end is checked above";
+  fs::create_directories(base + "/Zorvani2004");
+  // The largest picture allowed: loading, framing and saving it take seconds.
+  zorvani::tools::WriteMonthPicture({2004, 8, 8192, 8192, grid}, 90, Picture(2004, 8));
+  auto program = StartAt("2004-08-31 12:00:00");
+  // taskkill finds the hidden window as soon as it exists; the first refresh runs then.
+  bool closed = false;
+  for (int i = 0; i < 40 && !closed && program->Wait(Millis{0}) == -1; ++i) {
+    closed = sandbox.Run({"wine", "taskkill", "/im", "zorvani-wallpaper.exe"}, Millis{10000}) == 0;
+  }
+  ASSERT_TRUE(closed) << "taskkill never reached the program's window";
+  EXPECT_EQ(program->Wait(Millis{10000}), 0) << program->StandardError();
+  EXPECT_FALSE(fs::exists(Bitmap())) << "the refresh ran to its end";
+}
+
 }  // namespace
 }  // namespace e2e

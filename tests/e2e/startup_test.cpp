@@ -1,5 +1,6 @@
 // The real program from start to end: the single-instance rule, the silent end without
-// an auto-start key, the end from outside, and the report of a run-time error.
+// an auto-start key, the end from outside, the report of a run-time error, and the
+// answers to --help and --version.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
@@ -121,6 +122,17 @@ TEST_F(StartUp, ABadConfigurationEntryIsReportedWithStatusOne) {
   auto program = sandbox.Start();
   EXPECT_EQ(program->Wait(), 1);
   EXPECT_NE(program->StandardError().find("Run-time error '9':"), std::string::npos) << program->StandardError();
+}
+
+// Asked what it is, the program answers on standard output (under Windows, where it has
+// no console, too) and ends without doing its job.
+TEST_F(StartUp, HelpAndVersionAnswerAndEnd) {
+  for (const std::string option : {"--version", "--help"}) {
+    auto program = sandbox.Start({}, {}, {option});
+    EXPECT_EQ(program->Wait(), 0) << option;
+    EXPECT_NE(program->StandardOutput().find("zorvani-wallpaper"), std::string::npos) << option;
+  }
+  EXPECT_FALSE(std::filesystem::exists(sandbox.Path("wp.bmp")));
 }
 
 }  // namespace

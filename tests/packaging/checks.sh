@@ -1,5 +1,4 @@
-# Shared by the package rounds: named checks, counted in GoogleTest's words so that
-# scripts/test adds them up.
+# Shared by the package rounds: named checks, each failure shown with its output.
 checks_passed=0
 checks_failed=0
 
@@ -9,10 +8,10 @@ check() {
   shift
   if out=$("$@" 2>&1); then
     checks_passed=$((checks_passed + 1))
-    echo "[       OK ] $name"
+    echo "ok: $name"
   else
     checks_failed=$((checks_failed + 1))
-    echo "[  FAILED  ] $name"
+    echo "FAILED: $name"
     [ -z "$out" ] || sed 's/^/    /' <<<"$out" | head -20
   fi
 }
@@ -28,7 +27,6 @@ wait_for() {
 }
 
 checks_end() {
-  echo "[  PASSED  ] $checks_passed tests."
-  [ "$checks_failed" -eq 0 ] || echo "[  FAILED  ] $checks_failed tests, listed above"
+  echo "$checks_passed passed, $checks_failed failed"
   [ "$checks_failed" -eq 0 ]
 }

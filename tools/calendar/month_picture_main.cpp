@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "platform/screen.h"
 #include "tools/common/command_line.h"
 #include "tools/calendar/month_picture.h"
 #include "tools/calendar/photo_calendar.h"
@@ -15,15 +16,15 @@
 namespace {
 
 const char kUsage[] =
-    "usage: zorvani-month-picture --year Y --month M --out FILE.jpg [--width W] [--height H] [--quality Q]\n"
-    "                             [--ini WP.ini]\n"
-    "       zorvani-month-picture --calendar DIR --year Y [--width W] [--height H] [--quality Q]\n"
+    "usage: zorvani-month-picture --year Y --month M --out FILE.jpg [--size WxH] [--quality Q] [--ini WP.ini]\n"
+    "       zorvani-month-picture --calendar DIR --year Y [--size WxH] [--quality Q]\n"
     "       zorvani-month-picture --photos PHOTOS --calendar DIR --year Y [--size WxH] [--locale NAME]\n"
     "                             [--colour R,G,B] [--quality Q]\n"
-    "The second form writes DIR/ZorvaniY/1.jpg .. 12.jpg and DIR/WP.ini. Default size 1280 x 800, quality 92.\n"
-    "The third prints the calendar on the JPEG and PNG photos in PHOTOS, one a month in name order,\n"
-    "in their calmest part; default size 1920x1080, locale from the environment; --colour is the\n"
-    "colour of the frame round today.\n";
+    "The second form writes DIR/ZorvaniY/1.jpg .. 12.jpg and DIR/WP.ini. The third prints the calendar\n"
+    "on the JPEG and PNG photos in PHOTOS, one a month in name order, in their calmest part; locale\n"
+    "from the environment; --colour is the colour of the frame round today.\n"
+    "The size is that of the primary screen, or 1920x1080 without a display; quality 92.\n"
+    "(--width W and --height H still set the size of the first two forms.)\n";
 
 int Usage(const std::string& problem) { return zorvani::tools::PrintUsage("zorvani-month-picture", kUsage, problem); }
 
@@ -47,22 +48,49 @@ bool ToInts(const std::string& text, char separator, int count, int* values) {
   return true;
 }
 
+// --size WxH, or the older --width and --height of the generated calendars; the
+// defaults stay where neither is given.
+bool ReadSize(std::map<std::string, std::string>& options, int* width, int* height, std::string* problem) {
+  // Pictures the size of the screen are shown unstretched; without a display, the most
+  // common screen.
+  if (!platform::PrimaryScreenSize(width, height)) {
+    *width = 1920;
+    *height = 1080;
+  }
+  if (options.count("--size")) {
+    if (options.count("--width") || options.count("--height")) {
+      *problem = "give the size either as --size WxH or as --width and --height";
+      return false;
+    }
+    int size[2] = {0, 0};
+    if (!ToInts(options["--size"], 'x', 2, size)) {
+      *problem = "--size needs WxH";
+      return false;
+    }
+    *width = size[0];
+    *height = size[1];
+  }
+  for (const auto& [name, value] : {std::pair<const char*, int*>{"--width", width}, {"--height", height}}) {
+    const auto found = options.find(name);
+    if (found != options.end() && !ToInt(found->second, value)) {
+      *problem = std::string(name) + " needs a number";
+      return false;
+    }
+  }
+  return true;
+}
+
 int MakePhotoCalendar(std::map<std::string, std::string>& options, int year, int quality) {
-  if (options.count("--month") || options.count("--out") || options.count("--ini") || options.count("--width") ||
-      options.count("--height")) {
-    return Usage("--photos makes all twelve months and its own WP.ini; give the size as --size WxH");
+  if (options.count("--month") || options.count("--out") || options.count("--ini")) {
+    return Usage("--photos makes all twelve months and its own WP.ini");
   }
   if (!options.count("--calendar")) return Usage("--photos needs --calendar");
   zorvani::tools::PhotoCalendarSettings settings;
   settings.year = year;
   settings.quality = quality;
   settings.locale = options["--locale"];
-  if (options.count("--size")) {
-    int size[2] = {0, 0};
-    if (!ToInts(options["--size"], 'x', 2, size)) return Usage("--size needs WxH");
-    settings.width = size[0];
-    settings.height = size[1];
-  }
+  std::string problem;
+  if (!ReadSize(options, &settings.width, &settings.height, &problem)) return Usage(problem);
   if (options.count("--colour")) {
     int rgb[3] = {0, 0, 0};
     if (!ToInts(options["--colour"], ',', 3, rgb) || rgb[0] > 255 || rgb[1] > 255 || rgb[2] > 255) {
@@ -95,18 +123,15 @@ int main(int argc, char** argv) {
                                            {},
                                            true};
   std::map<std::string, std::string> options;
-  std::string problem;
-  switch (zorvani::tools::ReadCommandLine(argc, argv, names, &options, &problem)) {
-    case zorvani::tools::CommandLineResult::kHelp: Usage(""); return 0;
-    case zorvani::tools::CommandLineResult::kBad: return Usage(problem);
-    case zorvani::tools::CommandLineResult::kOptions: break;
+  int status = 0;
+  if (!zorvani::tools::ReadCommandLineOrAnswer(argc, argv, names, "zorvani-month-picture", kUsage, &options, &status)) {
+    return status;
   }
 
   zorvani::tools::MonthPictureSettings settings;
   int quality = 92;
-  const std::pair<const char*, int*> numbers[] = {{"--year", &settings.year},     {"--month", &settings.month},
-                                                  {"--width", &settings.width},   {"--height", &settings.height},
-                                                  {"--quality", &quality}};
+  const std::pair<const char*, int*> numbers[] = {
+      {"--year", &settings.year}, {"--month", &settings.month}, {"--quality", &quality}};
   for (const auto& [name, value] : numbers) {
     const auto found = options.find(name);
     if (found != options.end() && !ToInt(found->second, value)) return Usage(std::string(name) + " needs a number");
@@ -115,9 +140,9 @@ int main(int argc, char** argv) {
 
   try {
     if (options.count("--photos")) return MakePhotoCalendar(options, settings.year, quality);
-    if (options.count("--size") || options.count("--locale") || options.count("--colour")) {
-      return Usage("--size, --locale and --colour go with --photos");
-    }
+    if (options.count("--locale") || options.count("--colour")) return Usage("--locale and --colour go with --photos");
+    std::string problem;
+    if (!ReadSize(options, &settings.width, &settings.height, &problem)) return Usage(problem);
     if (options.count("--calendar")) {
       if (options.count("--month") || options.count("--out") || options.count("--ini")) {
         return Usage("--calendar makes all twelve months and its own WP.ini");

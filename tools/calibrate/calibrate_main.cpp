@@ -158,12 +158,8 @@ int main(int argc, char** argv) {
                                            {"--detect"},
                                            false};
   std::map<std::string, std::string> options;
-  std::string problem;
-  switch (zorvani::tools::ReadCommandLine(argc, argv, names, &options, &problem)) {
-    case zorvani::tools::CommandLineResult::kHelp: Usage(""); return 0;
-    case zorvani::tools::CommandLineResult::kBad: return Usage(problem);
-    case zorvani::tools::CommandLineResult::kOptions: break;
-  }
+  int status = 0;
+  if (!zorvani::tools::ReadCommandLineOrAnswer(argc, argv, names, "zorvani-calibrate", kUsage, &options, &status)) return status;
   try {
     return Run(options);
   } catch (const zorvani::RuntimeError& error) {

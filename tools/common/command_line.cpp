@@ -14,6 +14,7 @@ CommandLineResult ReadCommandLine(int argc, char** argv, const OptionNames& name
   for (int i = 1; i < argc; ++i) {
     const std::string name = argv[i];
     if (name == "--help" || name == "-h") return CommandLineResult::kHelp;
+    if (name == "--version") return CommandLineResult::kVersion;
     if (named(names.flags, name)) {
       (*options)[name] = "";
       continue;
@@ -29,6 +30,19 @@ CommandLineResult ReadCommandLine(int argc, char** argv, const OptionNames& name
     (*options)[name] = argv[++i];
   }
   return CommandLineResult::kOptions;
+}
+
+bool ReadCommandLineOrAnswer(int argc, char** argv, const OptionNames& names, const char* program, const char* usage,
+                             std::map<std::string, std::string>* options, int* status) {
+  std::string problem;
+  switch (ReadCommandLine(argc, argv, names, options, &problem)) {
+    case CommandLineResult::kOptions: return true;
+    case CommandLineResult::kHelp: std::fputs(usage, stdout); *status = 0; return false;
+    case CommandLineResult::kVersion: std::printf("%s %s\n", program, ZORVANI_VERSION); *status = 0; return false;
+    case CommandLineResult::kBad: break;
+  }
+  *status = PrintUsage(program, usage, problem);
+  return false;
 }
 
 int PrintUsage(const char* program, const char* usage, const std::string& problem) {

@@ -1,6 +1,6 @@
 #pragma once
-// The command lines of the calendar tools: "--name value" options and lone flags,
-// "--help" or "-h" for the usage text.
+// The command lines of the tools: "--name value" options and lone flags, "--help" or
+// "-h" for the usage text, "--version" for the version.
 #include <map>
 #include <string>
 #include <vector>
@@ -14,11 +14,18 @@ struct OptionNames {
   bool emptyValueAllowed = true;
 };
 
-enum class CommandLineResult { kOptions, kHelp, kBad };
+enum class CommandLineResult { kOptions, kHelp, kVersion, kBad };
 
 // Reads argv[1..] into options; on kBad, problem says what was wrong.
 CommandLineResult ReadCommandLine(int argc, char** argv, const OptionNames& names,
                                   std::map<std::string, std::string>* options, std::string* problem);
+
+// ReadCommandLine, answering what needs no work: --help prints the usage and --version
+// "program VERSION" on standard output (status 0), a bad command line the problem and
+// the usage on standard error (status 2). True when the program should go on with the
+// options; otherwise *status is its exit status.
+bool ReadCommandLineOrAnswer(int argc, char** argv, const OptionNames& names, const char* program, const char* usage,
+                             std::map<std::string, std::string>* options, int* status);
 
 // The problem (if any) as "program: problem", then the usage text, on standard error; 2.
 int PrintUsage(const char* program, const char* usage, const std::string& problem);

@@ -449,17 +449,18 @@ std::string LinkPlainly(const std::string& folderPath, const std::string& path) 
 const std::vector<std::unique_ptr<DesktopBackend>>& DesktopBackends() {
   static const std::vector<std::unique_ptr<DesktopBackend>> backends = [] {
     std::vector<std::unique_ptr<DesktopBackend>> list;
-    // Handed the same path again, GNOME, xfdesktop, pcmanfm and sway show the file as it
-    // is now; an older Pantheon (Gala) and hyprpaper keep what they loaded. Cinnamon,
-    // MATE, Plasma and LXQt cannot run here, so they get alternating names to be safe.
+    // Handed the same path again, GNOME, Cinnamon and MATE (their background code
+    // watches the file), xfdesktop, pcmanfm and sway show the file as it is now; Plasma
+    // 5.27, LXQt (pcmanfm-qt reuses its scaled copy while the path is unchanged), an
+    // older Pantheon (Gala) and hyprpaper keep what they loaded.
     list.push_back(std::make_unique<GsettingsBackend>("gnome", std::initializer_list<const char*>{"gnome", "ubuntu", "unity", "budgie"},
                                                       "org.gnome.desktop.background", "picture-uri", false, true, false));
     list.push_back(std::make_unique<GsettingsBackend>("pantheon", std::initializer_list<const char*>{"pantheon"},
                                                       "org.gnome.desktop.background", "picture-uri", false, true, true));
     list.push_back(std::make_unique<GsettingsBackend>("cinnamon", std::initializer_list<const char*>{"x-cinnamon", "cinnamon"},
-                                                      "org.cinnamon.desktop.background", "picture-uri", false, false, true));
+                                                      "org.cinnamon.desktop.background", "picture-uri", false, false, false));
     list.push_back(std::make_unique<GsettingsBackend>("mate", std::initializer_list<const char*>{"mate"},
-                                                      "org.mate.background", "picture-filename", true, false, true));
+                                                      "org.mate.background", "picture-filename", true, false, false));
     list.push_back(std::make_unique<XfceBackend>());
     list.push_back(std::make_unique<PlasmaBackend>());
     list.push_back(std::make_unique<PcmanfmBackend>("lxqt", "pcmanfm-qt", Placements{"stretch", "center", "tile", "fit", "zoom", "stretch"}, true));
