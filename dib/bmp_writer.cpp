@@ -1,15 +1,14 @@
 // SavePicture: the object as a 24-bit bottom-up BMP file with its pixel rows at
 // offset 58 (file header, the 44-byte tBitmapInfo, then the pixel memory as it is).
 //
-// The three blocks go to a new temporary file beside the target, "<name>.<8 hex
-// digits>.tmp", made exclusively so that nothing planted in the folder is written
-// through. It is flushed and then replaces the target, so a failed save or a crash
-// never leaves a damaged wallpaper; one that a crash left behind goes at the next save.
+// The three blocks replace the target as platform/replace_file.h does it, so a failed
+// save or a crash never leaves a damaged wallpaper and nothing planted in the folder is
+// written through.
 #include <cstring>
-#include <random>
 
 #include "dib/cDIBSection.h"
 #include "platform/process.h"
+#include "platform/replace_file.h"
 #include "runtime/checked_math.h"
 
 namespace zorvani {
@@ -28,36 +27,6 @@ std::string ProgramName() {
   return name;
 }
 
-constexpr std::size_t kTagDigits = 8;
-
-std::string TemporaryName(const std::string& target) {
-  static const char kHex[] = "0123456789abcdef";
-  std::random_device random;
-  std::string tag;
-  for (std::uint32_t bits = random(); tag.size() < kTagDigits; bits >>= 4) tag += kHex[bits & 15];
-  return target + "." + tag + ".tmp";
-}
-
-// Ours: "<base>.<8 hex digits>.tmp", and "<base>.tmp" of earlier versions.
-bool IsTemporaryOf(const std::string& entry, const std::string& base) {
-  if (entry == base + ".tmp") return true;
-  if (entry.size() != base.size() + kTagDigits + 5 || entry.compare(0, base.size() + 1, base + ".") != 0 ||
-      entry.compare(entry.size() - 4, 4, ".tmp") != 0) {
-    return false;
-  }
-  return entry.find_first_not_of("0123456789abcdef", base.size() + 1) == base.size() + 1 + kTagDigits;
-}
-
-// Deleting a link deletes the link, never what it points at.
-void RemoveLeftTemporaries(platform::Files& files, const std::string& target) {
-  const auto slash = target.find_last_of("\\/");
-  const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-  const std::string base = target.substr(folder.size());
-  for (const std::string& entry : files.FolderEntries(folder)) {
-    if (IsTemporaryOf(entry, base)) files.DeleteFileA(folder + entry);
-  }
-}
-
 }  // namespace
 
 Boolean cDIBSection::SavePicture(const std::string& sFileName) { return WriteBitmapFile(lBitsPtr, sFileName); }
@@ -68,19 +37,11 @@ Boolean cDIBSection::WriteBitmapFile(std::uint8_t* bits, const std::string& sFil
   const std::int32_t bfSize = Add32(sizeImage, kPixelOffset);
   const std::int32_t bfOffBits = kPixelOffset;
 
-  RemoveLeftTemporaries(files_, sFileName);
-  std::string tempName;
-  platform::Handle file = platform::kInvalidHandle;
-  std::uint32_t openError = 0;
-  // A name already taken, by chance or planted, gets another.
-  for (int attempt = 0; attempt < 4 && file == platform::kInvalidHandle; ++attempt) {
-    tempName = TemporaryName(sFileName);
-    file = files_.CreateFileA(tempName);
-    openError = files_.GetLastError();
+  platform::FileReplacement replacement(files_, sFileName);
+  if (!replacement.Create()) {
+    throw RuntimeError(kErrBitmapFile, ProgramName() + ".cDIBSection", ApiErrorText(replacement.error()));
   }
-  if (file == platform::kInvalidHandle) {
-    throw RuntimeError(kErrBitmapFile, ProgramName() + ".cDIBSection", ApiErrorText(openError));
-  }
+  const platform::Handle file = replacement.file();
 
   bool failed = true;
   std::uint32_t written = 0;
@@ -112,12 +73,11 @@ Boolean cDIBSection::WriteBitmapFile(std::uint8_t* bits, const std::string& sFil
       failed = WriteFailed(ok, count, written) != kFalse;
     }
   }
-  if (!failed) failed = !files_.FlushFileBuffers(file);
-  files_.CloseHandle(file);
-
-  if (!failed) failed = !files_.MoveFileReplace(tempName, sFileName);
-  if (failed) files_.DeleteFileA(tempName);
-  return failed ? kFalse : kTrue;
+  if (failed) {
+    replacement.Abandon();
+    return kFalse;
+  }
+  return replacement.Commit() ? kTrue : kFalse;
 }
 
 std::string cDIBSection::ApiErrorText(std::uint32_t code) { return files_.FormatMessageA(code); }

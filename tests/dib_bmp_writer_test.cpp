@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <set>
 
 #include "dib_support.h"
 #include "fakes/faulty_files.h"
@@ -15,7 +14,6 @@
 #else
 #include <signal.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #endif
 
 namespace dibtest {
@@ -76,28 +74,6 @@ TEST_F(WriterTest, FailedWriteKeepsTheOldFile) {
     EXPECT_EQ(ReadAll(target), Bytes({'o', 'l', 'd'})) << failing;
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1) << failing;
   }
-}
-
-// Anyone who may write in the calendar folder can plant a link where the temporary
-// goes, or a FIFO as wp.bmp; a crash can leave a temporary behind. None of them may
-// cost a file that is not ours or stall the save.
-TEST_F(WriterTest, TemporariesFollowNoLinkAndCrashLeftoversGo) {
-  ASSERT_EQ(dib.Create(5, 2), kTrue);
-  for (const char* name : {"victim", "wp.bmp.0123abcd.tmp", "notes.tmp", "wp.bmp.notes.tmp", "wp.bmp.0123abcd"})
-    std::ofstream(dir / name) << name;
-#ifdef _WIN32
-  std::ofstream(dir / "wp.bmp.tmp") << "left by an earlier version";
-#else
-  fs::create_symlink(dir / "victim", dir / "wp.bmp.tmp");
-  ASSERT_EQ(mkfifo(target.c_str(), 0600), 0);  // nobody writes to it: opening it to read would wait for ever
-#endif
-  ASSERT_EQ(dib.SavePicture(target.string()), kTrue);
-  EXPECT_EQ(ReadAll(dir / "victim"), Bytes({'v', 'i', 'c', 't', 'i', 'm'}));
-  EXPECT_FALSE(fs::is_symlink(target));
-  EXPECT_EQ(ReadAll(target).size(), 90u);
-  std::set<std::string> left;
-  for (const auto& entry : fs::directory_iterator(dir)) left.insert(entry.path().filename().string());
-  EXPECT_EQ(left, (std::set<std::string>{"notes.tmp", "victim", "wp.bmp", "wp.bmp.0123abcd", "wp.bmp.notes.tmp"}));
 }
 
 #ifndef _WIN32

@@ -130,6 +130,11 @@ TEST_F(PictureLoader, RefusesBadFilesWithTheirErrors) {
     EXPECT_EQ(Error(Write(picture)), zorvani::kErrInvalidPicture) << testing::PrintToString(picture.substr(0, 24));
   }
 #ifndef _WIN32
+  // Exactly at the limits is allowed: 16384 x 1 and 8192 x 8192 load (the header alone is
+  // read until the pixels are copied).
+  for (const char* claim : {"\x00\x01\x40\x00", "\x20\x00\x20\x00"}) {
+    EXPECT_EQ(Error(Write(std::string(kJpeg).replace(163, 4, claim, 4))), 0) << testing::PrintToString(claim);
+  }
   fs::permissions(Write(kJpeg), fs::perms::none);
   if (!std::ifstream(file_)) EXPECT_EQ(Error(file_), zorvani::kErrFileAccess);  // root reads it all the same
   fs::permissions(file_, fs::perms::owner_all);

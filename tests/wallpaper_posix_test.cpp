@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <iterator>
 #include <map>
 
 #include "platform/posix/desktop/desktop_backends.h"
@@ -217,8 +218,12 @@ TEST_F(WallpaperPosix, CachingDesktopsAlternateTwoTidyNamesAndRefusalsLeaveTheSh
   Stubs({{"hyprctl", "[ -e \"${0%/bin/*}/refuse\" ] && exit 1; exit 0"}});
   const std::vector<std::string> hyprland{"XDG_CURRENT_DESKTOP=Hyprland", "WAYLAND_DISPLAY=w"};
   const auto names = [](const char* copy) { return std::vector<std::string>{copy, "wp.bmp"}; };
+  // A link planted where an earlier version put its temporary is removed, not written through.
+  std::ofstream(folder_ / "victim") << "victim";
+  fs::create_symlink(folder_ / "victim", pictures_ / "wp-a.png.tmp");
   EXPECT_TRUE(Apply(hyprland));
   EXPECT_EQ(Files(), names("wp-a.png"));
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(std::ifstream(folder_ / "victim").rdbuf()), {}), "victim");
   EXPECT_TRUE(Apply(hyprland));
   EXPECT_EQ(Files(), names("wp-b.png"));
   EXPECT_NE(Calls().find(Expected("hyprctl hyprpaper unload $R/wp-a.png")), std::string::npos) << Calls();

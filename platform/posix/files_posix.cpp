@@ -1,6 +1,7 @@
-// The bitmap writer's file and memory calls on POSIX files. errno is the last-error
-// code and strerror its text.
+// The file and memory calls of the bitmap writer and of files replaced whole, on POSIX
+// files. errno is the last-error code and strerror its text.
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/uio.h>
 #include <dirent.h>
 #include <fcntl.h>
@@ -38,7 +39,15 @@ class PosixFiles : public Files {
       Fail(errno);
       return kInvalidHandle;
     }
+    // Share mode 0: held until closed, so that another writer's clean-up leaves it alone.
+    ::flock(fd, LOCK_EX | LOCK_NB);
     return FromFd(fd);
+  }
+
+  bool KeepPermissions(Handle file, const std::string& target) override {
+    struct stat info {};
+    if (::fstatat(AT_FDCWD, target.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(info.st_mode)) return true;
+    return ::fchmod(ToFd(file), info.st_mode & 07777) == 0 || Fail(errno);
   }
 
   // Small writes (the bitmap's two header blocks) are held back and go out with the
@@ -102,7 +111,19 @@ class PosixFiles : public Files {
     return true;
   }
 
-  bool DeleteFileA(const std::string& name) override { return ::unlink(name.c_str()) == 0 || Fail(errno); }
+  bool DeleteFileA(const std::string& name) override {
+    // A link or a file we may not open is removed as it is; a file another opener made
+    // with CreateFileA and still holds is not, as on Windows.
+    const int fd = ::open(name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      ::close(fd);
+      return Fail(EBUSY);
+    }
+    const bool removed = ::unlink(name.c_str()) == 0;
+    const int error = errno;
+    if (fd >= 0) ::close(fd);
+    return removed || Fail(error);
+  }
 
   std::vector<std::string> FolderEntries(const std::string& folder) override {
     std::vector<std::string> names;

@@ -24,6 +24,7 @@
 #include "platform/gdi.h"
 #include "platform/picture.h"
 #include "platform/posix/gdi_bitmaps.h"
+#include "platform/replace_file.h"
 #include "runtime/runtime_error.h"
 
 namespace platform {
@@ -42,14 +43,9 @@ class JpegFile {
   // Missing: 53; there but not readable as a file: 75.
   explicit JpegFile(const std::string& fileName) {
     if (fileName.empty()) Raise(zorvani::kErrFileNotFound);
-    // O_NONBLOCK so that a FIFO in the picture's place cannot stall the open.
-    fd_ = open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    // A FIFO or a device in the picture's place is refused, not waited on.
+    fd_ = OpenRegularFile(fileName);
     if (fd_ < 0) Raise(MeansNotFound(errno) ? zorvani::kErrFileNotFound : zorvani::kErrFileAccess);
-    struct stat info {};
-    if (fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) {
-      close(fd_);
-      Raise(zorvani::kErrFileAccess);
-    }
   }
   ~JpegFile() { close(fd_); }
   JpegFile(const JpegFile&) = delete;

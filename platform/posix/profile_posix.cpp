@@ -14,6 +14,7 @@
 
 #include "platform/posix/reg_files/ascii_text.h"
 #include "platform/profile.h"
+#include "platform/replace_file.h"
 
 namespace platform {
 namespace {
@@ -103,7 +104,8 @@ constexpr std::size_t kLongestRememberedHeader = 4096;
 // False when the file cannot be read.
 bool ReadSectionEntries(const std::string& fileName, const std::string& section, std::size_t wanted,
                         std::string& entries) {
-  const int fd = open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+  // A FIFO or a device in the file's place is refused, not waited on.
+  const int fd = OpenRegularFile(fileName);
   if (fd < 0) return false;
   SectionReader reader(section, wanted, entries);
   struct stat file {};

@@ -1,24 +1,22 @@
 // The stand-in registry: one Windows .reg text file per root key, found as
 // platform/posix/reg_files/hive_location.h tells.
 // The file is read again at every call, so changes made by hand or by another process
-// show at once; a write replaces the file in one rename.
-#include <dirent.h>
+// show at once; a write replaces the file whole (platform/replace_file.h).
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
-#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <map>
 #include <utility>
 
 #include "platform/posix/reg_files/hive_location.h"
 #include "platform/posix/reg_files/reg_file.h"
 #include "platform/registry.h"
+#include "platform/replace_file.h"
 
 namespace platform {
 namespace {
@@ -39,11 +37,11 @@ constexpr off_t kLargestHive = off_t{1} << 30;
 
 // 0 on success, otherwise the registry error that stands for the failure.
 long ReadHive(const std::string& path, std::string& text) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // A FIFO or a device in the hive's place is refused, not waited on.
+  const int fd = OpenRegularFile(path);
   if (fd < 0) return errno == EACCES ? kErrorAccessDenied : kErrorFileNotFound;
   struct stat info {};
-  long result = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size <= kLargestHive ? kErrorSuccess
-                                                                                               : kErrorFileNotFound;
+  long result = fstat(fd, &info) == 0 && info.st_size <= kLargestHive ? kErrorSuccess : kErrorFileNotFound;
   text.clear();
   if (result == kErrorSuccess) text.reserve(static_cast<std::size_t>(info.st_size));
   char chunk[65536];
@@ -59,70 +57,12 @@ long ReadHive(const std::string& path, std::string& text) {
   return result;
 }
 
-bool WriteAll(int fd, const std::string& text) {
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-// Our temporaries are named ".<file>.<pid>.XXXXXX" beside the file. Those whose writer no
-// longer runs were left by a crash between creating and renaming and are removed; a running
-// writer's are its own business.
-void RemoveStaleTemporaries(const std::string& folder, const std::string& prefix) {
-  DIR* dir = opendir(folder.c_str());
-  if (dir == nullptr) return;
-  while (const dirent* entry = readdir(dir)) {
-    const std::string name = entry->d_name;
-    if (name.compare(0, prefix.size(), prefix) != 0) continue;
-    const std::size_t dot = name.find('.', prefix.size());
-    if (dot == std::string::npos || dot == prefix.size() || name.size() - dot != 7 ||
-        name.find_first_not_of("0123456789", prefix.size()) != dot)
-      continue;
-    const long pid = std::strtol(name.c_str() + prefix.size(), nullptr, 10);
-    struct stat info {};
-    if (pid <= 0 || pid > INT_MAX || kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
-    if (fstatat(dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode) &&
-        info.st_uid == geteuid())
-      unlinkat(dirfd(dir), entry->d_name, 0);
-  }
-  closedir(dir);
-}
-
-// Writes beside the file and renames over it, so a reader sees the old or the new text,
-// never half of one, and a crash leaves one or the other on disk. A symbolic link to the
-// file is followed, so the link stays in place; the temporary itself is made new, never
-// opened through an existing name.
+// Replaced whole, so a reader sees the old or the new text, never half of one. A symbolic
+// link to the file is followed, so the link stays in place and its file keeps its mode.
 bool ReplaceHive(const std::string& path, const std::string& text) {
   char resolved[PATH_MAX];
   const std::string target = realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : path;
-  struct stat info {};
-  const mode_t mode = stat(target.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0644;
-
-  const std::size_t slash = target.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
-  const std::string prefix = "." + target.substr(slash == std::string::npos ? 0 : slash + 1) + ".";
-  RemoveStaleTemporaries(folder, prefix);
-  std::string temporary = folder + "/" + prefix + std::to_string(getpid()) + ".XXXXXX";
-  const int fd = mkostemp(temporary.data(), O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool written = WriteAll(fd, text) && fchmod(fd, mode) == 0 && fsync(fd) == 0;
-  const bool closed = close(fd) == 0;
-  if (!written || !closed || rename(temporary.c_str(), target.c_str()) != 0) {
-    unlink(temporary.c_str());
-    return false;
-  }
-  // The rename itself lasts only once the folder is on disk.
-  const int folderFd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (folderFd >= 0) {
-    fsync(folderFd);
-    close(folderFd);
-  }
-  return true;
+  return ReplaceFileWith(target, text);
 }
 
 class FileRegistry : public Registry {

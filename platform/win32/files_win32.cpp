@@ -1,4 +1,5 @@
-// The bitmap writer's file and memory calls: kernel32, ANSI entry points.
+// The file and memory calls of the bitmap writer and of files replaced whole: kernel32,
+// ANSI entry points.
 #include <windows.h>
 
 #include "platform/files.h"
@@ -27,6 +28,9 @@ class Win32Files : public Files {
                                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     return file == INVALID_HANDLE_VALUE ? kInvalidHandle : reinterpret_cast<Handle>(file);
   }
+
+  // A new file takes its folder's access rules, as the target did.
+  bool KeepPermissions(Handle, const std::string&) override { return true; }
 
   bool WriteFile(Handle file, const void* buffer, std::uint32_t count, std::uint32_t* written) override {
     DWORD done = 0;

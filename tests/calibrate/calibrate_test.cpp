@@ -75,6 +75,8 @@ const Layout kLayouts[] = {
     {"2560x1080 corner, dark, boxes", 2560, 1080, 90, 2031, 8, kCorner, Style(true, true)},
     {"4:3 1280x960 left, photo, boxes, dark", 1280, 960, 70, 2027, 1, kLeft, WithPhoto(Style(true, true), 0.5, 0.05, 0.97, 0.95)},
     {"1600x900 corner under photo, bold", 1600, 900, 60, 2028, 10, kCorner, WithPhoto(Style(false, false, 1, 1, true), 0.02, 0.33, 0.52, 0.97)},
+    {"4K top, boxes, dark, small digits", 3840, 2160, 70, 2026, 3, kTop, Style(true, true, 0.8)},
+    {"4K corner under photo, boxes, dark, wide digits", 3840, 2160, 85, 2029, 7, kCorner, WithPhoto(Style(true, true, 1, 1.4), 0.02, 0.33, 0.52, 0.97)},
 };
 
 std::string WritePicture(const MonthPictureSettings& settings, int quality, const std::string& name) {

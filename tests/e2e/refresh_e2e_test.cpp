@@ -2,6 +2,7 @@
 // value in the registry, a faked date, and then wp.bmp, the desktop values and the
 // wallpaper setting as the desktop would find them.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
@@ -168,6 +169,28 @@ TEST_F(Refresh, BadOrMissingPicturesAreRetriedAtEveryTick) {
   ASSERT_TRUE(program->StaysRunningFor(SettleTime()));
   ExpectFramedBitmap(2004, 8, 31);
   ExpectCleanEnd(*program);
+}
+
+// Natively: a FIFO where the auto-start hive, the desktop hive, WP.ini or the picture
+// should be is refused like a file that cannot be read, never waited on, and an end
+// from outside still ends the program.
+TEST_F(Refresh, AFifoInAFilesPlaceIsRefusedNotWaitedOn) {
+  if (UnderWine()) GTEST_SKIP() << "FIFOs";
+  const struct { std::string file; int status; } rows[] = {
+      {"config-dirs/zorvani-wallpaper/HKEY_LOCAL_MACHINE.reg", 2},  // as without the Run value
+      {kDesktopReg, -1}, {"WP.ini", -1}, {"Zorvani2004/8.jpg", -1}};  // -1: runs on
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.file);
+    MakePicture(2004, 8);
+    const std::string path = sandbox.Path(row.file), before = ReadTextFile(path);
+    fs::remove(path);
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    auto program = StartAt("2004-08-31 12:00:00");
+    EXPECT_EQ(program->Wait(SettleTime() + Millis{1000}), row.status) << program->StandardError();
+    if (row.status == -1) ExpectCleanEnd(*program);
+    fs::remove(path);
+    WriteTextFile(path, before);
+  }
 }
 
 // An output folder that cannot be written: nothing is written or set, and the program

@@ -1,8 +1,12 @@
 #pragma once
 // A Files that delegates to the linked backend but fails its Nth write (counted from 1;
 // 0 fails none) with nothing written: FaultyFiles files(3) fails the third write. With
-// shortWrite the Nth write reports success having written one byte less.
+// shortWrite the Nth write reports success having written one byte less. It can also
+// take at most longestWrite bytes a write, fail the flush, plant something at a name
+// just before it is created, and keeps a log of the calls that change files.
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/files.h"
 
@@ -10,24 +14,51 @@ namespace fakes {
 
 class FaultyFiles : public platform::Files {
  public:
-  explicit FaultyFiles(int failing = 0) : failingWrite(failing) {}
-  int failingWrite;
+  FaultyFiles() = default;
+  explicit FaultyFiles(int failing) : failingWrite(failing) {}
+  int failingWrite = 0;
   int writes = 0;  // made so far, the failed one included
   bool shortWrite = false;
+  std::uint32_t longestWrite = 0;  // 0: no limit
+  bool failFlush = false;
+  std::uint32_t failureCode = 0;  // the last-error code of an injected failure
+  std::function<void(const std::string&)> beforeCreate;
+  std::vector<std::string> calls;  // "create", "write", "flush", "close", "move", "delete"
 
-  platform::Handle CreateFileA(const std::string& name) override { return real_.CreateFileA(name); }
+  platform::Handle CreateFileA(const std::string& name) override {
+    calls.push_back("create");
+    if (beforeCreate) beforeCreate(name);
+    return real_.CreateFileA(name);
+  }
+  bool KeepPermissions(platform::Handle file, const std::string& target) override {
+    return real_.KeepPermissions(file, target);
+  }
   bool WriteFile(platform::Handle file, const void* buffer, std::uint32_t count, std::uint32_t* written) override {
+    calls.push_back("write");
+    if (longestWrite != 0 && count > longestWrite) count = longestWrite;
     if (++writes != failingWrite) return real_.WriteFile(file, buffer, count, written);
     if (shortWrite) return real_.WriteFile(file, buffer, count - 1, written);
     *written = 0;
-    return false;
+    return Injected();
   }
-  bool FlushFileBuffers(platform::Handle file) override { return real_.FlushFileBuffers(file); }
-  bool CloseHandle(platform::Handle file) override { return real_.CloseHandle(file); }
-  bool MoveFileReplace(const std::string& from, const std::string& to) override { return real_.MoveFileReplace(from, to); }
-  bool DeleteFileA(const std::string& name) override { return real_.DeleteFileA(name); }
+  bool FlushFileBuffers(platform::Handle file) override {
+    calls.push_back("flush");
+    return failFlush ? Injected() : real_.FlushFileBuffers(file);
+  }
+  bool CloseHandle(platform::Handle file) override {
+    calls.push_back("close");
+    return real_.CloseHandle(file);
+  }
+  bool MoveFileReplace(const std::string& from, const std::string& to) override {
+    calls.push_back("move");
+    return real_.MoveFileReplace(from, to);
+  }
+  bool DeleteFileA(const std::string& name) override {
+    calls.push_back("delete");
+    return real_.DeleteFileA(name);
+  }
   std::vector<std::string> FolderEntries(const std::string& folder) override { return real_.FolderEntries(folder); }
-  std::uint32_t GetLastError() override { return real_.GetLastError(); }
+  std::uint32_t GetLastError() override { return injected_ ? failureCode : real_.GetLastError(); }
   std::string FormatMessageA(std::uint32_t code) override { return real_.FormatMessageA(code); }
   platform::Handle GlobalAlloc(std::size_t size) override { return real_.GlobalAlloc(size); }
   void* GlobalLock(platform::Handle block) override { return real_.GlobalLock(block); }
@@ -35,7 +66,12 @@ class FaultyFiles : public platform::Files {
   platform::Handle GlobalFree(platform::Handle block) override { return real_.GlobalFree(block); }
 
  private:
+  bool Injected() {
+    injected_ = true;
+    return false;
+  }
   platform::Files& real_ = platform::SystemFiles();
+  bool injected_ = false;
 };
 
 }  // namespace fakes

@@ -1,16 +1,30 @@
 // The photo calendar maker against generated photos: where the calendar lands, whether
 // every number reads, and whether the program's own frame drawing, fed the written
 // WP.ini, frames the right number on every day of the year.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <png.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
+
+// jpeglib.h needs size_t and FILE declared before it.
+#include <jpeglib.h>
+#include <zlib.h>
 
 #include "dib/cDIBSection.h"
 #include "general/general.h"
@@ -97,19 +111,19 @@ double ContrastOf(const RgbImage& image, const zorvani::tools::PrintedText& text
 
 // The frame the program draws for a date, as the box of frame-coloured pixels of a
 // DIB that was black before.
-Box FrameOf(int year, int month, int day) {
+Box FrameOf(int width, int height, int year, int month, int day) {
   using zorvani::Config;
   zorvani::cDIBSection dib;
-  EXPECT_EQ(dib.Create(kWidth, kHeight), zorvani::kTrue);
+  EXPECT_EQ(dib.Create(width, height), zorvani::kTrue);
   const zorvani::CalendarCell cell = zorvani::CalendarCellOf(year, month, day);
   dib.drawRectPerc(cell.column * Config.SPACING_X + Config.CORNER_X, cell.row * Config.SPACING_Y + Config.CORNER_Y,
                    Config.CELL_X, Config.CELL_Y, Config.RECT_THICKNESS, Config.R_COMP, Config.G_COMP, Config.B_COMP);
   Box frame{1e9, 1e9, -1, -1};
-  for (int row = 0; row < kHeight; ++row) {
-    for (int x = 0; x < kWidth; ++x) {
+  for (int row = 0; row < height; ++row) {
+    for (int x = 0; x < width; ++x) {
       const std::uint8_t* p = dib.DIBSectionBitsPtr() + row * dib.BytesPerScanLine() + 3 * x;
       if (p[2] != Config.R_COMP || p[1] != Config.G_COMP || p[0] != Config.B_COMP) continue;
-      const int y = kHeight - 1 - row;
+      const int y = height - 1 - row;
       frame = {std::min(frame.left, 1.0 * x), std::min(frame.top, 1.0 * y), std::max(frame.right, x + 1.0),
                std::max(frame.bottom, y + 1.0)};
     }
@@ -124,6 +138,8 @@ struct Case {
   int photos;
   const char* locale;
   const char* march;  // the third month's title
+  int width = kWidth, height = kHeight;
+  double smallest = 1, largest = 1;  // the block's scale
 };
 
 void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
@@ -134,7 +150,7 @@ TEST_P(PhotoCalendar, PrintsAReadableCalendarWhereTheFrameFindsIt) {
   const Case& c = GetParam();
   Folder photos, calendar;
   for (int i = 0; i < c.photos; ++i) {
-    const RgbImage photo = NoisyPhoto(2 * kWidth, 2 * kHeight, c.calm ? &c.region : nullptr, i);
+    const RgbImage photo = NoisyPhoto(2 * c.width, 2 * c.height, c.calm ? &c.region : nullptr, i);
     const std::string name = photos.path + "/" + static_cast<char>('a' + i);
     if (i % 2 == 0) {
       WritePng(photo, name + ".png");
@@ -145,20 +161,18 @@ TEST_P(PhotoCalendar, PrintsAReadableCalendarWhereTheFrameFindsIt) {
   }
   zorvani::tools::PhotoCalendarSettings settings;
   settings.year = 2027;
-  settings.width = kWidth;
-  settings.height = kHeight;
+  settings.width = c.width;
+  settings.height = c.height;
   settings.locale = c.locale;
   const auto report =
       zorvani::tools::WritePhotoCalendar(zorvani::tools::PhotoFiles(photos.path), calendar.path, settings);
 
   const auto& p = report.placement;
   EXPECT_EQ(p.calm, c.calm) << "detail " << p.detail;
-  if (c.calm) {
-    EXPECT_GE(p.left, c.region.left * kWidth);
-    EXPECT_GE(p.top, c.region.top * kHeight);
-    EXPECT_LE(p.left + p.width, c.region.right * kWidth);
-    EXPECT_LE(p.top + p.height, c.region.bottom * kHeight);
-  }
+  EXPECT_GE(p.scale, c.smallest);
+  EXPECT_LE(p.scale, c.largest);
+  // Every frame of every month stands in the calm part.
+  const Box calm{c.region.left * c.width, c.region.top * c.height, c.region.right * c.width, c.region.bottom * c.height};
   EXPECT_EQ(report.titles[2], c.march);
 
   zorvani::LoadConfigFrom(calendar.path + "/WP.ini");
@@ -169,15 +183,19 @@ TEST_P(PhotoCalendar, PrintsAReadableCalendarWhereTheFrameFindsIt) {
     }
     const RgbImage picture =
         zorvani::tools::ReadPhoto(calendar.path + "/Zorvani2027/" + std::to_string(month) + ".jpg");
-    ASSERT_EQ(picture.width, kWidth);
-    ASSERT_EQ(picture.height, kHeight);
+    ASSERT_EQ(picture.width, c.width);
+    ASSERT_EQ(picture.height, c.height);
     const auto& printed = report.printed[static_cast<std::size_t>(month - 1)];
     for (const auto& text : printed) {
       if (text.day == 0) continue;
       EXPECT_GE(ContrastOf(picture, text), 4.5) << "day " << text.day;
       // The frame encloses this day's number, clear of its lines, and no other number.
-      const Box f = FrameOf(2027, month, text.day);
-      const double t = zorvani::Config.RECT_THICKNESS * kWidth;
+      const Box f = FrameOf(c.width, c.height, 2027, month, text.day);
+      const double t = zorvani::Config.RECT_THICKNESS * c.width;
+      if (c.calm) {
+        EXPECT_TRUE(f.left >= calm.left && f.top >= calm.top && f.right <= calm.right && f.bottom <= calm.bottom)
+            << "the frame of day " << text.day << " at " << f.left << "," << f.top << ".." << f.right << "," << f.bottom;
+      }
       EXPECT_TRUE(text.left >= f.left + t && text.right <= f.right - t && text.top >= f.top + t &&
                   text.bottom <= f.bottom - t)
           << "day " << text.day << " at " << text.left << "," << text.top << " frame " << f.left << "," << f.top;
@@ -196,7 +214,13 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(Case{"CalmTopLeft", true, {0.03, 0.04, 0.50, 0.72}, 12, "de_DE.UTF-8", "März 2027"},
                       Case{"CalmBottomRightFivePhotosReused", true, {0.55, 0.30, 0.97, 0.97}, 5, "fr_FR.UTF-8",
                            "Mars 2027"},
-                      Case{"NothingCalm", false, {}, 3, "C", "March 2027"}),
+                      Case{"NothingCalm", false, {}, 3, "C", "March 2027"},
+                      // Twelve photos calm only in a band a little wider than the block: the
+                      // border gives way, the block keeps its size.
+                      Case{"CalmBandJustWiderThanTheBlock", true, {0.30, 0.0, 0.70, 1.0}, 12, "C", "March 2027", 1920, 1080},
+                      // A band narrower than the block: the block shrinks to fit it.
+                      Case{"CalmBandNarrowerThanTheBlock", true, {0.55, 0.0, 0.88, 1.0}, 12, "C", "March 2027", kWidth,
+                           kHeight, 0.7, 0.9}),
     [](const ::testing::TestParamInfo<Case>& param) { return std::string(param.param.name); });
 
 // A round dot stays round and in the middle when the photo's shape differs from the picture's.
@@ -271,5 +295,167 @@ TEST(PhotoInput, NameOrderAndOrientation) {
     EXPECT_GT(upright.pixels[(static_cast<std::size_t>(height - 1 - darkY) * width + width - 1 - darkX) * 3], 192) << orientation;
   }
 }
+
+// A JPEG streamed row by row: noise, or one flat colour that compresses to little
+// however large the photo.
+std::string StreamedJpeg(int width, int height, bool progressive, bool noise) {
+  jpeg_compress_struct c{};
+  jpeg_error_mgr errors{};
+  c.err = jpeg_std_error(&errors);
+  jpeg_create_compress(&c);
+  unsigned char* out = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&c, &out, &size);
+  c.image_width = static_cast<JDIMENSION>(width);
+  c.image_height = static_cast<JDIMENSION>(height);
+  c.input_components = 3;
+  c.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&c);
+  if (progressive) jpeg_simple_progression(&c);
+  jpeg_start_compress(&c, TRUE);
+  std::mt19937 random(7);
+  std::vector<JSAMPLE> row(static_cast<std::size_t>(width) * 3, 90);
+  while (c.next_scanline < c.image_height) {
+    if (noise) std::generate(row.begin(), row.end(), [&] { return static_cast<JSAMPLE>(random() % 256); });
+    JSAMPROW rows = row.data();
+    jpeg_write_scanlines(&c, &rows, 1);
+  }
+  jpeg_finish_compress(&c);
+  std::string bytes(reinterpret_cast<const char*>(out), size);
+  std::free(out);
+  jpeg_destroy_compress(&c);
+  return bytes;
+}
+
+std::string NoiseJpeg() { return StreamedJpeg(320, 200, false, true); }
+
+// 32 bytes in the middle of its scan data replaced by a repeated pair.
+std::string NoiseJpegMidScan(const std::string& pair) {
+  std::string jpeg = NoiseJpeg(), fill;
+  for (int i = 0; i < 16; ++i) fill += pair;
+  return jpeg.replace(jpeg.size() / 2, fill.size(), fill);
+}
+
+// A header that claims 40000 x 40000 on a tiny progressive file.
+std::string Bomb() {
+  std::string jpeg = StreamedJpeg(16, 16, true, true);
+  const std::size_t frame = jpeg.find("\xFF\xC2");
+  jpeg.replace(frame + 5, 4, "\x9C\x40\x9C\x40");
+  return jpeg;
+}
+
+std::string NoisePng(const std::string& folder) {
+  WritePng(NoisyPhoto(320, 200, nullptr, 3), folder + "/noise.png");
+  std::ifstream file(folder + "/noise.png", std::ios::binary);
+  const std::string bytes{std::istreambuf_iterator<char>(file), {}};
+  fs::remove(folder + "/noise.png");
+  return bytes;
+}
+
+// The same with an IHDR that claims 70000 x 1000, its checksum mended.
+std::string PngWiderThanAnyCamera(const std::string& folder) {
+  std::string png = NoisePng(folder);
+  png.replace(16, 8, std::string("\0\x01\x11\x70\0\0\x03\xE8", 8));
+  const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(png.data() + 12), 17);
+  for (int i = 0; i < 4; ++i) png[static_cast<std::size_t>(29 + i)] = static_cast<char>(crc >> (24 - 8 * i));
+  return png;
+}
+
+struct HostilePhoto {
+  const char* name;
+  const char* file;
+  std::string (*bytes)(const std::string& folder);
+  const char* size;
+  const char* refusal;   // in the message, after the folder; nullptr: the calendar is made
+  bool headerAccepts;    // by the header walk that the Windows reader relies on
+};
+
+const HostilePhoto kHostilePhotos[] = {
+    {"Claims40000x40000", "a.jpg", [](const std::string&) { return Bomb(); }, "640x400",
+     "/a.jpg: 40000x40000 is too large", false},
+    {"PngClaims70000x1000", "a.png", PngWiderThanAnyCamera, "640x400", "/a.png: 70000x1000 is too large", false},
+    {"JpegCutToAThird", "a.jpg", [](const std::string&) { const std::string j = NoiseJpeg(); return j.substr(0, j.size() / 3); },
+     "640x400", "/a.jpg: damaged", false},
+    {"PngCutToAThird", "a.png", [](const std::string& f) { const std::string p = NoisePng(f); return p.substr(0, p.size() / 3); },
+     "640x400", "/a.png: damaged", false},
+    // Zeros decode as valid codes and put the decoder out of step; stuffed 0xFF bytes are no code at all.
+    {"ZeroedMidScan", "a.jpg", [](const std::string&) { return NoiseJpegMidScan(std::string(2, '\0')); }, "640x400",
+     "/a.jpg: damaged", true},
+    {"BadCodesMidScan", "a.jpg", [](const std::string&) { return NoiseJpegMidScan(std::string("\xFF\0", 2)); }, "640x400",
+     "/a.jpg: damaged", true},
+    {"StrayBytesBeforeMarkers", "a.jpg",
+     [](const std::string&) {
+       const std::string j = NoiseJpeg();
+       const std::size_t afterApp0 = 4 + (static_cast<unsigned char>(j[4]) << 8 | static_cast<unsigned char>(j[5]));
+       return j.substr(0, afterApp0) + std::string(100, '\0') + j.substr(afterApp0, j.size() - afterApp0 - 2) +
+              std::string(2, '\0') + "\xFF\xD9";
+     },
+     "640x400", nullptr, true},
+    {"Camera108Megapixels", "a.jpg", [](const std::string&) { return StreamedJpeg(12000, 9000, false, false); },
+     "1920x1080", nullptr, true},
+    {"SizeBeyondThePictureLimit", "a.png", NoisePng, "20000x1000",
+     "20000x1000 is larger than the wallpaper program shows", true},
+};
+
+// The tool in a child with a deadline: its status and peak memory in KiB.
+std::pair<int, long> RunTool(const std::vector<std::string>& arguments, const std::string& errors) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    std::vector<char*> argv;
+    for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    const int fd = open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (fd >= 0 && dup2(fd, 2) == 2) execv(argv[0], argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  rusage usage{};
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+  while (wait4(pid, &status, WNOHANG, &usage) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(pid, SIGKILL);
+      wait4(pid, &status, 0, &usage);
+      ADD_FAILURE() << "the tool did not end within two minutes";
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, usage.ru_maxrss};
+}
+
+void PrintTo(const HostilePhoto& row, std::ostream* out) { *out << row.name; }
+
+class HostilePhotos : public ::testing::TestWithParam<HostilePhoto> {};
+
+// Refused naming the file and nothing written, or made. Any photo peaks under 1 GiB;
+// these, decoded at a reduced scale where they are read at all, stay under half that
+// (a 108-megapixel photo decoded whole takes 640 MiB).
+TEST_P(HostilePhotos, AreRefusedOrReadWithinTheMemoryCeiling) {
+  const HostilePhoto& row = GetParam();
+  Folder photos, calendar;
+  const std::string photo = photos.path + "/" + row.file;
+  zorvani::tools::WriteTextFile(photo, row.bytes(photos.path));
+  const zorvani::tools::PhotoHeader header = zorvani::tools::ReadPhotoHeader(photo);
+  EXPECT_EQ(zorvani::tools::PhotoSizeAllowed(header.width, header.height) && header.complete, row.headerAccepts)
+      << header.width << "x" << header.height << (header.complete ? " complete" : " cut short");
+
+  const std::string errors = photos.path + "/errors.txt";
+  const auto [status, peakKiB] = RunTool({ZORVANI_MONTH_PICTURE, "--photos", photos.path, "--calendar", calendar.path,
+                                          "--year", "2027", "--size", row.size},
+                                         errors);
+  std::ifstream file(errors);
+  const std::string message{std::istreambuf_iterator<char>(file), {}};
+  EXPECT_LT(peakKiB, 512 * 1024);
+  if (row.refusal != nullptr) {
+    EXPECT_NE(status, 0);
+    EXPECT_NE(message.find(row.refusal), std::string::npos) << message;
+    EXPECT_TRUE(fs::is_empty(calendar.path));
+  } else {
+    EXPECT_EQ(status, 0) << message;
+    EXPECT_TRUE(fs::exists(calendar.path + "/Zorvani2027/12.jpg") && fs::exists(calendar.path + "/WP.ini"));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Photos, HostilePhotos, ::testing::ValuesIn(kHostilePhotos),
+                         [](const ::testing::TestParamInfo<HostilePhoto>& param) { return std::string(param.param.name); });
 
 }  // namespace

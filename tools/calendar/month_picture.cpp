@@ -5,8 +5,9 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <stdexcept>
+
+#include "platform/replace_file.h"
 
 namespace zorvani {
 namespace tools {
@@ -401,9 +402,8 @@ std::vector<CellRect> DayNumberBoxes(const MonthPictureSettings& settings) {
 }
 
 void WriteTextFile(const std::string& path, const std::string& text) {
-  std::ofstream file(path, std::ios::binary);
-  file.write(text.data(), static_cast<std::streamsize>(text.size()));
-  if (!file.flush()) throw std::runtime_error("cannot write " + path);
+  std::string error;
+  if (!platform::ReplaceFileWith(path, text, &error)) throw std::runtime_error(error);
 }
 
 void WriteMonthPicture(const MonthPictureSettings& settings, int quality, const std::string& jpegPath) {

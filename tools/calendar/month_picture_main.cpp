@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "platform/picture.h"
 #include "platform/screen.h"
 #include "tools/common/command_line.h"
 #include "tools/calendar/month_picture.h"
@@ -77,6 +78,13 @@ bool ReadSize(std::map<std::string, std::string>& options, int* width, int* heig
       return false;
     }
   }
+  // The wallpaper program refuses a larger picture as if it were corrupt.
+  if (*width > 0 && *height > 0 && !platform::PictureSizeAllowed(*width, *height)) {
+    *problem = std::to_string(*width) + "x" + std::to_string(*height) + " is larger than the wallpaper program shows: at most " +
+               std::to_string(platform::kMaxPictureSide) + " pixels a side and " +
+               std::to_string(platform::kMaxPicturePixels) + " pixels in all";
+    return false;
+  }
   return true;
 }
 
@@ -108,8 +116,8 @@ int MakePhotoCalendar(std::map<std::string, std::string>& options, int year, int
   const zorvani::tools::PhotoCalendarReport report =
       zorvani::tools::WritePhotoCalendar(photos, options["--calendar"], settings);
   const zorvani::tools::Placement& p = report.placement;
-  std::printf("%zu photos for 12 months; calendar at %d,%d size %dx%d, detail %.2f (calm up to %.1f)\n",
-              photos.size(), p.left, p.top, p.width, p.height, p.detail, zorvani::tools::kCalmDetail);
+  std::printf("%zu photos for 12 months; calendar at %d,%d size %dx%d (%.0f %% of its normal size), detail %.2f (calm up to %.1f)\n",
+              photos.size(), p.left, p.top, p.width, p.height, 100 * p.scale, p.detail, zorvani::tools::kCalmDetail);
   if (!p.calm) std::printf("no part of the photos is calm enough: the calendar stands on a translucent panel\n");
   std::printf("lowest text contrast %.2f:1\n", report.lowestContrast);
   return 0;

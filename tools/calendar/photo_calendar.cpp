@@ -4,9 +4,9 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <stdexcept>
 
+#include "platform/replace_file.h"
 #include "tools/calendar/photo_files.h"
 
 namespace zorvani {
@@ -315,24 +315,10 @@ Month PrintMonth(const RgbImage& photo, TextPainter& painter, const CalendarWord
   return result;
 }
 
-// Written beside the target and renamed over it, so a reader never sees half a file.
+// Replaced whole, so a reader never sees half a file.
 void WriteWhole(const fs::path& path, const std::string& bytes) {
-  const fs::path temporary = path.string() + ".part";
-  {
-    std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
-    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!file.flush()) {
-      std::error_code ignored;
-      fs::remove(temporary, ignored);
-      throw std::runtime_error("cannot write " + temporary.string());
-    }
-  }
-  std::error_code error;
-  fs::rename(temporary, path, error);
-  if (error) {
-    fs::remove(temporary, error);
-    throw std::runtime_error("cannot write " + path.string());
-  }
+  std::string error;
+  if (!platform::ReplaceFileWith(path.string(), bytes, &error)) throw std::runtime_error(error);
 }
 
 // Small deterministic noise in [-1, 1] for the generated hills' texture.
@@ -490,35 +476,72 @@ Placement FindCalmPlacement(const std::vector<RgbImage>& pictures, int blockWidt
                                                                 sum[static_cast<std::size_t>(y) * (gw + 1) + x];
     }
   }
-  const int bw = std::max(1, blockWidth / step), bh = std::max(1, blockHeight / step);
+  // Cells busy enough to spoil the ground under a number, counted the same way.
+  std::vector<double> busy(static_cast<std::size_t>(gw + 1) * (gh + 1), 0.0);
+  const double busyCell = kBusyDetail * static_cast<double>(pictures.size());
+  for (int y = 0; y < gh; ++y) {
+    for (int x = 0; x < gw; ++x) {
+      busy[static_cast<std::size_t>(y + 1) * (gw + 1) + x + 1] = (detail[static_cast<std::size_t>(y) * gw + x] > busyCell) +
+                                                                 busy[static_cast<std::size_t>(y) * (gw + 1) + x + 1] +
+                                                                 busy[static_cast<std::size_t>(y + 1) * (gw + 1) + x] -
+                                                                 busy[static_cast<std::size_t>(y) * (gw + 1) + x];
+    }
+  }
   const int marginX = static_cast<int>(gw * 0.04), marginY = static_cast<int>(gh * 0.05);
-  // Ranked by the detail of the block and a border round it, so the calendar keeps
-  // clear of busy parts when the calm part is larger than it.
-  const int borderX = bw / 10, borderY = bh / 10;
-  const auto s = [&](int xx, int yy) { return sum[static_cast<std::size_t>(yy) * (gw + 1) + xx]; };
-  const auto mean = [&](int x0, int y0, int x1, int y1) {
+  const auto area = [&](const std::vector<double>& table, int x0, int y0, int x1, int y1) {
     x0 = std::max(x0, 0), y0 = std::max(y0, 0), x1 = std::min(x1, gw), y1 = std::min(y1, gh);
-    return (s(x1, y1) - s(x0, y1) - s(x1, y0) + s(x0, y0)) /
-           (static_cast<double>(x1 - x0) * (y1 - y0) * static_cast<double>(pictures.size()));
+    const auto at = [&](int xx, int yy) { return table[static_cast<std::size_t>(yy) * (gw + 1) + xx]; };
+    return std::make_pair(at(x1, y1) - at(x0, y1) - at(x1, y0) + at(x0, y0), static_cast<double>(x1 - x0) * (y1 - y0));
   };
-  Placement best;
-  best.detail = 1e300;
-  double bestRank = 1e300;
-  for (int y = marginY; y + bh <= gh - marginY; ++y) {
-    for (int x = marginX; x + bw <= gw - marginX; ++x) {
-      const double rank = mean(x - borderX, y - borderY, x + bw + borderX, y + bh + borderY);
-      if (rank < bestRank - 1e-9) {
-        bestRank = rank;
-        best.detail = mean(x, y, x + bw, y + bh);
-        best.left = x * step;
-        best.top = y * step;
+  const auto mean = [&](int x0, int y0, int x1, int y1) {
+    const auto [total, cells] = area(sum, x0, y0, x1, y1);
+    return total / (cells * static_cast<double>(pictures.size()));
+  };
+  // The least detailed place for a block of this size, ranked by the block and a border
+  // round it, so the calendar keeps clear of busy parts when the calm part is larger than
+  // it. With `whollyCalm`, only places where the block and its border hold (next to) no
+  // busy cell count.
+  const auto place = [&](int blockW, int blockH, double border, bool whollyCalm) {
+    const int bw = std::max(1, blockW / step), bh = std::max(1, blockH / step);
+    const int borderX = static_cast<int>(bw * border), borderY = static_cast<int>(bh * border);
+    Placement best;
+    best.detail = 1e300;
+    double bestRank = 1e300;
+    for (int y = marginY; y + bh <= gh - marginY; ++y) {
+      for (int x = marginX; x + bw <= gw - marginX; ++x) {
+        if (whollyCalm) {
+          const auto [count, cells] = area(busy, x - borderX, y - borderY, x + bw + borderX, y + bh + borderY);
+          if (count > cells * 0.002) continue;
+        }
+        const double rank = mean(x - borderX, y - borderY, x + bw + borderX, y + bh + borderY);
+        if (rank < bestRank - 1e-9) {
+          bestRank = rank;
+          best.detail = mean(x, y, x + bw, y + bh);
+          best.left = x * step;
+          best.top = y * step;
+        }
+      }
+    }
+    best.width = blockW;
+    best.height = blockH;
+    best.calm = best.detail <= kCalmDetail;
+    return best;
+  };
+  // The block at full size with its border in a wholly calm part; else the border
+  // shrinks, then the block, down to kSmallestBlock of its size; else the block at full
+  // size where the detail is least, on a panel if that is busy.
+  for (int percent = 100; percent >= static_cast<int>(kSmallestBlock * 100 + 0.5); percent -= 5) {
+    for (const double border : percent == 100 ? std::vector<double>{0.10, 0.05, 0.0} : std::vector<double>{0.0}) {
+      Placement calm = place(static_cast<int>(std::lround(blockWidth * percent / 100.0)),
+                             static_cast<int>(std::lround(blockHeight * percent / 100.0)), border, true);
+      if (calm.detail != 1e300 && calm.calm) {
+        calm.scale = percent / 100.0;
+        return calm;
       }
     }
   }
+  Placement best = place(blockWidth, blockHeight, 0.10, false);
   if (best.detail == 1e300) throw std::invalid_argument("the calendar does not fit the picture");
-  best.width = blockWidth;
-  best.height = blockHeight;
-  best.calm = best.detail <= kCalmDetail;
   return best;
 }
 

@@ -30,7 +30,8 @@ struct Placement {
   int width = 0;
   int height = 0;
   double detail = 0;
-  bool calm = true;  // false: a translucent panel goes behind the calendar
+  bool calm = true;   // false: a translucent panel goes behind the calendar
+  double scale = 1;   // of the block's normal size, where a smaller one fits a calm part
 };
 
 // One printed text: a day number (day 1..31) or a title or weekday name (day 0).
@@ -50,8 +51,12 @@ struct PhotoCalendarReport {
   double lowestContrast = 0;
 };
 
-// Detail above which no block counts as calm.
+// Detail above which no block counts as calm, and above which one cell of the reduced
+// grid is busy.
 constexpr double kCalmDetail = 6.0;
+constexpr double kBusyDetail = 24.0;
+// The smallest share of its normal size the block shrinks to, to fit a calm part.
+constexpr double kSmallestBlock = 0.7;
 
 // WCAG 2 relative luminance of an sRGB colour, and the contrast ratio of two luminances.
 double RelativeLuminance(int r, int g, int b);
@@ -61,7 +66,8 @@ double ContrastRatio(double a, double b);
 RgbImage ScaleToCover(const RgbImage& image, int width, int height);
 // A landscape for the sample calendar: sky, sun and textured hills in the month's colours.
 RgbImage GeneratedBackground(int month, int width, int height);
-// The block of the given size, inside a margin, with the least detail summed over all pictures.
+// The block of the given size, inside a margin, with the least detail summed over all
+// pictures; smaller (Placement::scale) where only a smaller one fits a wholly calm part.
 Placement FindCalmPlacement(const std::vector<RgbImage>& pictures, int blockWidth, int blockHeight);
 
 // Makes folder/Zorvani<year>/1.jpg .. 12.jpg and folder/WP.ini. Month m shows photo

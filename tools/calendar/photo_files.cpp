@@ -79,7 +79,123 @@ int ExifOrientation(const std::vector<std::uint8_t>& jpeg) {
   return 1;
 }
 
+// A file's bytes one at a time through a buffer; -1 at the end.
+class ByteStream {
+ public:
+  explicit ByteStream(const std::string& path) : file_(path, std::ios::binary) {}
+  int Next() {
+    if (at_ == size_) {
+      if (!file_) return -1;
+      file_.read(buffer_, sizeof buffer_);
+      size_ = static_cast<std::size_t>(file_.gcount());
+      at_ = 0;
+      if (size_ == 0) return -1;
+    }
+    return static_cast<unsigned char>(buffer_[at_++]);
+  }
+  // A number of `bytes` bytes, most significant first; -1 when the file ends first.
+  long long Number(int bytes) {
+    long long value = 0;
+    for (int i = 0; i < bytes; ++i) {
+      const int c = Next();
+      if (c < 0) return -1;
+      value = value << 8 | c;
+    }
+    return value;
+  }
+  void Skip(long long count) {
+    const long long here = std::min<long long>(count, static_cast<long long>(size_ - at_));
+    at_ += static_cast<std::size_t>(here);
+    if (count > here && file_) file_.seekg(static_cast<std::streamoff>(count - here), std::ios::cur);
+  }
+
+ private:
+  std::ifstream file_;
+  char buffer_[64 * 1024];
+  std::size_t at_ = 0, size_ = 0;
+};
+
+bool IsRestart(int marker) { return marker >= 0xD0 && marker <= 0xD7; }
+
+// Walks the segments after the start marker as a decoder does: stray bytes and fill
+// bytes before a marker are skipped, a scan's data runs to the next marker that is
+// neither a stuffed 0xFF 0x00 nor a restart marker.
+PhotoHeader JpegHeader(ByteStream& in) {
+  PhotoHeader header;
+  bool scanned = false;
+  int marker = -1;  // found at the end of a scan's data
+  for (;;) {
+    int c = marker;
+    marker = -1;
+    if (c < 0) {
+      do c = in.Next(); while (c >= 0 && c != 0xFF);
+      while (c == 0xFF) c = in.Next();
+    }
+    if (c < 0) return header;
+    if (c == 0xD9) {
+      header.complete = scanned;
+      return header;
+    }
+    if (IsRestart(c) || c == 0x01 || c == 0x00) continue;  // no length
+    const long long length = in.Number(2);
+    if (length < 2) return header;
+    const bool frame = c >= 0xC0 && c <= 0xCF && c != 0xC4 && c != 0xC8 && c != 0xCC;
+    if (frame && length >= 7 && header.width == 0) {
+      in.Skip(1);  // sample precision
+      header.height = in.Number(2);
+      header.width = in.Number(2);
+      if (header.width < 0) return PhotoHeader{};
+      in.Skip(length - 7);
+    } else {
+      in.Skip(length - 2);
+    }
+    if (c != 0xDA) continue;
+    scanned = true;
+    while (marker < 0) {
+      int b = in.Next();
+      if (b < 0) return header;
+      if (b != 0xFF) continue;
+      do b = in.Next(); while (b == 0xFF);
+      if (b < 0) return header;
+      if (b != 0x00 && !IsRestart(b)) marker = b;
+    }
+  }
+}
+
+PhotoHeader PngHeader(ByteStream& in) {
+  PhotoHeader header;
+  for (bool first = true;; first = false) {
+    const long long length = in.Number(4), type = in.Number(4);
+    if (type < 0 || length > 0x7FFFFFFF) return header;
+    if (first != (type == 0x49484452)) return PhotoHeader{};  // IHDR, and only first
+    if (type == 0x49454E44) {                                   // IEND
+      header.complete = in.Number(4) >= 0;
+      return header;
+    }
+    if (first && length >= 8) {
+      header.width = in.Number(4);
+      header.height = in.Number(4);
+      in.Skip(length - 8 + 4);
+    } else {
+      in.Skip(length + 4);  // with the CRC
+    }
+  }
+}
+
 }  // namespace
+
+bool PhotoSizeAllowed(long long width, long long height) {
+  return width > 0 && height > 0 && width <= kMaxPhotoSide && height <= kMaxPhotoSide &&
+         width * height <= kMaxPhotoPixels;
+}
+
+PhotoHeader ReadPhotoHeader(const std::string& path) {
+  ByteStream in(path);
+  const long long start = in.Number(2);
+  if (start == 0xFFD8) return JpegHeader(in);
+  if (start == 0x8950 && in.Number(4) == 0x4E470D0A && in.Number(2) == 0x1A0A) return PngHeader(in);
+  return PhotoHeader{};
+}
 
 int ExifOrientationOfFile(const std::string& path) {
   std::ifstream file(path, std::ios::binary);

@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <stdexcept>
+#include <string>
 
 #include "tools/calendar/gdiplus_session.h"
 #include "tools/calendar/photo_files.h"
@@ -24,10 +25,11 @@ using Stream = std::unique_ptr<IStream, StreamReleaser>;
 RgbImage ToRgb(Gdiplus::Bitmap& source, const std::string& name) {
   if (source.GetLastStatus() != Gdiplus::Ok) throw std::runtime_error(name + ": not a JPEG or PNG picture");
   const UINT width = source.GetWidth(), height = source.GetHeight();
-  if (width == 0 || height == 0 || static_cast<long long>(width) * height > kMaxDecodedPixels) {
+  if (!PhotoSizeAllowed(width, height)) {
     throw std::runtime_error(name + ": picture too large or empty");
   }
   Gdiplus::Bitmap target(static_cast<INT>(width), static_cast<INT>(height), PixelFormat24bppRGB);
+  if (target.GetLastStatus() != Gdiplus::Ok) throw std::runtime_error(name + ": no memory for the picture");
   {
     Gdiplus::Graphics graphics(&target);
     graphics.Clear(Gdiplus::Color(255, 255, 255, 255));
@@ -74,6 +76,15 @@ CLSID JpegEncoder() {
 }  // namespace
 
 RgbImage ReadPhoto(const std::string& path, int, int) {
+  // GDI+ takes whatever size a header claims and decodes a file cut short without a
+  // word: both are read from the file first.
+  const PhotoHeader header = ReadPhotoHeader(path);
+  if (header.width <= 0 || header.height <= 0) throw std::runtime_error(path + ": not a JPEG or PNG picture");
+  if (!PhotoSizeAllowed(header.width, header.height)) {
+    throw std::runtime_error(path + ": " + std::to_string(header.width) + "x" + std::to_string(header.height) +
+                             " is too large a photo (at most 108 megapixels and 65500 pixels a side)");
+  }
+  if (!header.complete) throw std::runtime_error(path + ": damaged picture (the file ends early)");
   GdiplusSession::Start();
   const int length = MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, nullptr, 0);
   std::wstring wide(static_cast<std::size_t>(length > 0 ? length : 1), L'\0');

@@ -4,11 +4,11 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <random>
 #include <regex>
 
+#include "platform/replace_file.h"
 #include "platform/services.h"
 #include "runtime/rounding.h"
 #include "runtime/runtime_error.h"
@@ -144,33 +144,24 @@ std::string CheckAgainstGrid(const PixelGrid& grid, int pictureWidth, int pictur
 
 std::string WriteChecked(const std::string& text, const std::string& output,
                          const std::function<std::string(const std::string&)>& check) {
-  // A name of its own in the shared temporary folder, so that no other file is written through.
-  const fs::path file = output.empty() ? fs::temp_directory_path() / ("zorvani-calibrate-" +
-                                                                      std::to_string(std::random_device{}()) + ".ini")
-                                       : fs::path(output + ".new");
-  {
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out << text;
-    if (!out.flush()) return "cannot write " + file.string();
-  }
+  // Checked in a file of its own, beside the output or under a name of its own in the
+  // shared temporary folder; both are replaced whole, never written through a link.
+  const std::string file = output.empty() ? (fs::temp_directory_path() / ("zorvani-calibrate-" +
+                                                                        std::to_string(std::random_device{}()) + ".ini")).string()
+                                          : output + ".new";
   std::string problem;
+  if (!platform::ReplaceFileWith(file, text, &problem)) return problem;
   try {
-    problem = check(file.string());
+    problem = check(file);
   } catch (const RuntimeError& error) {
     problem = "checking the result failed: " + RunTimeErrorReport(error);
   }
   std::error_code ignored;
-  if (!problem.empty() || output.empty()) {
-    fs::remove(file, ignored);
-    if (problem.empty()) std::cout << text << std::flush;
-    return problem;
-  }
-  fs::rename(file, output, ignored);
-  if (ignored) {
-    fs::remove(file, ignored);
-    return "cannot write " + output;
-  }
-  return "";
+  fs::remove(file, ignored);
+  if (problem.empty() && output.empty()) std::cout << text << std::flush;
+  if (!problem.empty() || output.empty()) return problem;
+  platform::ReplaceFileWith(output, text, &problem);
+  return problem;
 }
 
 void DrawMonthFrames(MonthPicture& picture) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <numeric>
 #include <utility>
@@ -14,6 +15,11 @@ namespace calibrate {
 namespace {
 
 const char* const kWeekdayNames[7] = {"Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday", "Sunday"};
+// How far a stroke's grey level must be from the ground round it to count as ink.
+constexpr int kInkContrast = 28;
+// The least room between a number and its printed box's outer edge for a frame on the box.
+constexpr int kLeastRoom = 6;
+
 const char* const kMonthNames[12] = {"January", "February", "March",     "April",   "May",      "June",
                                      "July",    "August",   "September", "October", "November", "December"};
 
@@ -37,9 +43,43 @@ Grey GreyOf(const cDIBSection& image) {
   return grey;
 }
 
-// Ink: pixels that stand out from their neighbourhood's mean, light on dark or dark on light.
+// The brightest (or darkest) level within `radius` of each pixel along one axis, in
+// constant time per pixel (van Herk and Gil-Werman): `count` values `stride` apart.
+void RunningExtreme(std::uint8_t* values, std::size_t stride, int count, int radius, bool brightest,
+                    std::vector<std::uint8_t>& padded, std::vector<std::uint8_t>& prefix, std::vector<std::uint8_t>& suffix) {
+  const int size = 2 * radius + 1, n = count + 2 * radius;
+  const int blocks = (n + size - 1) / size;
+  const std::uint8_t neutral = brightest ? 0 : 255;
+  padded.assign(static_cast<std::size_t>(blocks) * size, neutral);
+  for (int k = 0; k < count; ++k) padded[static_cast<std::size_t>(k + radius)] = values[k * stride];
+  prefix.resize(padded.size());
+  suffix.resize(padded.size());
+  const auto pick = [brightest](std::uint8_t a, std::uint8_t b) { return brightest ? std::max(a, b) : std::min(a, b); };
+  for (std::size_t b = 0; b < padded.size(); b += static_cast<std::size_t>(size)) {
+    prefix[b] = padded[b];
+    for (std::size_t k = 1; k < static_cast<std::size_t>(size); ++k) prefix[b + k] = pick(prefix[b + k - 1], padded[b + k]);
+    suffix[b + size - 1] = padded[b + size - 1];
+    for (std::size_t k = static_cast<std::size_t>(size) - 1; k-- > 0;) suffix[b + k] = pick(suffix[b + k + 1], padded[b + k]);
+  }
+  for (int k = 0; k < count; ++k) values[k * stride] = pick(suffix[static_cast<std::size_t>(k)], prefix[static_cast<std::size_t>(k + 2 * radius)]);
+}
+
+// The brightest (or darkest) level in the square of `radius` round each pixel.
+std::vector<std::uint8_t> Extreme(std::vector<std::uint8_t> level, int w, int h, int radius, bool brightest) {
+  std::vector<std::uint8_t> padded, prefix, suffix;
+  for (int y = 0; y < h; ++y) RunningExtreme(&level[static_cast<std::size_t>(y) * w], 1, w, radius, brightest, padded, prefix, suffix);
+  for (int x = 0; x < w; ++x) RunningExtreme(&level[static_cast<std::size_t>(x)], static_cast<std::size_t>(w), h, radius, brightest, padded, prefix, suffix);
+  return level;
+}
+
+// Ink: strokes that stand out from the ground right round them, each measured against
+// its own surroundings rather than one threshold for the picture. Dark strokes where the
+// neighbourhood is mostly light (its mean above the middle of its range), light strokes
+// elsewhere; a stroke is the difference between the picture and the picture with every
+// feature thinner than a few pixels closed over. Light grey and coloured weekend numbers
+// on white stand out as black ones do; large shaded areas do not.
 std::vector<std::uint8_t> InkOf(const Grey& grey) {
-  const int w = grey.width, h = grey.height, radius = std::max(8, h / 24);
+  const int w = grey.width, h = grey.height, radius = std::max(8, h / 24), stroke = std::max(3, h / 110);
   std::vector<std::uint32_t> sum(static_cast<std::size_t>(w + 1) * (h + 1), 0);
   for (int y = 0; y < h; ++y) {
     std::uint32_t run = 0;
@@ -48,16 +88,60 @@ std::vector<std::uint8_t> InkOf(const Grey& grey) {
       sum[static_cast<std::size_t>(y + 1) * (w + 1) + x + 1] = sum[static_cast<std::size_t>(y) * (w + 1) + x + 1] + run;
     }
   }
+  const std::vector<std::uint8_t> high = Extreme(grey.level, w, h, radius, true), low = Extreme(grey.level, w, h, radius, false);
+  const std::vector<std::uint8_t> closed = Extreme(Extreme(grey.level, w, h, stroke, true), w, h, stroke, false);
+  const std::vector<std::uint8_t> opened = Extreme(Extreme(grey.level, w, h, stroke, false), w, h, stroke, true);
   std::vector<std::uint8_t> ink(grey.level.size(), 0);
   for (int y = 0; y < h; ++y) {
     const int y0 = std::max(0, y - radius), y1 = std::min(h, y + radius + 1);
     for (int x = 0; x < w; ++x) {
       const int x0 = std::max(0, x - radius), x1 = std::min(w, x + radius + 1);
       const auto at = [&](int yy, int xx) { return sum[static_cast<std::size_t>(yy) * (w + 1) + xx]; };
+      const std::size_t i = static_cast<std::size_t>(y) * w + x;
       const double mean = static_cast<double>(at(y1, x1) - at(y0, x1) - at(y1, x0) + at(y0, x0)) / ((y1 - y0) * (x1 - x0));
-      ink[static_cast<std::size_t>(y) * w + x] = std::abs(grey.level[static_cast<std::size_t>(y) * w + x] - mean) > 40;
+      const bool lightGround = 2 * mean >= high[i] + low[i];
+      ink[i] = (lightGround ? closed[i] - grey.level[i] : grey.level[i] - opened[i]) > kInkContrast;
     }
   }
+  return ink;
+}
+
+// The ink without long straight runs across or down (box lines, rules), so that a
+// number printed against its box's line stands alone.
+std::vector<std::uint8_t> WithoutLines(std::vector<std::uint8_t> ink, int w, int h) {
+  const int longest = std::max(12, h / 16);
+  struct Run {
+    std::size_t start, stride;
+    int length;
+  };
+  std::vector<Run> lines;
+  const auto clear = [&](std::size_t start, std::size_t stride, int count) {
+    int run = 0;
+    for (int k = 0; k <= count; ++k) {
+      const bool on = k < count && ink[start + k * stride] != 0;
+      if (on) {
+        ++run;
+        continue;
+      }
+      if (run > longest) {
+        for (int j = k - run; j < k; ++j) ink[start + j * stride] = 2;  // marked, cleared below
+        lines.push_back({start + (k - run) * stride, stride, run});
+      }
+      run = 0;
+    }
+  };
+  for (int y = 0; y < h; ++y) clear(static_cast<std::size_t>(y) * w, 1, w);
+  for (int x = 0; x < w; ++x) clear(static_cast<std::size_t>(x), static_cast<std::size_t>(w), h);
+  // The faint rim of a line (its anti-aliased edge against a shaded box) goes with it.
+  for (const Run& line : lines) {
+    const std::size_t side = line.stride == 1 ? static_cast<std::size_t>(w) : 1;
+    for (int j = 0; j < line.length; ++j) {
+      const std::size_t at = line.start + j * line.stride;
+      if (at >= side && ink[at - side] == 1) ink[at - side] = 3;
+      if (at + side < ink.size() && ink[at + side] == 1) ink[at + side] = 3;
+    }
+  }
+  for (std::uint8_t& v : ink) v = v == 1;
   return ink;
 }
 
@@ -105,7 +189,8 @@ std::vector<Mark> TextMarks(const std::vector<std::uint8_t>& ink, int w, int h) 
   std::vector<Mark> pieces;
   for (const Mark& m : Components(ink, w, h)) {
     // Lines and outlines are too sparse, photographs' shapes too large.
-    if (m.Height() <= h * 0.12 && m.Width() <= h * 0.12 && m.pixels * 6 >= static_cast<long long>(m.Width()) * m.Height()) {
+    if (m.pixels >= 4 && m.Height() <= h * 0.12 && m.Width() <= h * 0.12 &&
+        m.pixels * 6 >= static_cast<long long>(m.Width()) * m.Height()) {
       pieces.push_back(m);
     }
   }
@@ -128,8 +213,11 @@ std::vector<Mark> TextMarks(const std::vector<std::uint8_t>& ink, int w, int h) 
       // Side by side (the digits of a number), or one above the other (a glyph that broke apart).
       const int overlapX = std::min(a.box.right, b.box.right) - std::max(a.box.left, b.box.left);
       const int gapY = std::max(a.box.top, b.box.top) - std::min(a.box.bottom, b.box.bottom);
-      const bool beside = overlap * 2 >= std::min(a.Height(), b.Height()) && gap <= 0.8 * taller && joined <= 1.3 * taller;
-      const bool stacked = overlapX * 2 >= std::min(a.Width(), b.Width()) && gapY <= 0.3 * taller && joined <= 2.5 * taller;
+      // Digits of one number are of one size: a week number or a speck beside it stays apart.
+      const bool beside = overlap * 2 >= std::min(a.Height(), b.Height()) && gap <= 0.8 * taller && joined <= 1.3 * taller &&
+                          5 * std::min(a.Height(), b.Height()) >= 3 * taller;
+      const bool stacked = overlapX * 2 >= std::min(a.Width(), b.Width()) && gapY <= 0.3 * taller && joined <= 2.5 * taller &&
+                           3 * std::min(a.Width(), b.Width()) >= std::max(a.Width(), b.Width());
       if (beside || stacked) {
         parent[static_cast<std::size_t>(root(static_cast<int>(i)))] = root(static_cast<int>(j));
       }
@@ -216,18 +304,22 @@ void Refit(Lattice& lattice, const std::vector<Mark>& marks) {
   }
 }
 
+// The lattice of marks of one size: the common step across and down, and the origin
+// that puts the most marks on it. Marks come sorted by their left edge.
 Lattice FindLattice(const std::vector<Mark>& marks) {
-  std::vector<double> across, down;
-  for (const Mark& a : marks) {
+  std::vector<double> across, down, rightOf(marks.size(), 0);
+  for (std::size_t i = 0; i < marks.size(); ++i) {
+    const Mark& a = marks[i];
     double right = 0, below = 0;
-    for (const Mark& b : marks) {
-      if (!SimilarHeight(a, b)) continue;
+    for (std::size_t j = 0; j < marks.size(); ++j) {
+      const Mark& b = marks[j];
       const double ddx = b.Cx() - a.Cx(), ddy = b.Cy() - a.Cy();
       if (std::abs(ddy) < 0.25 * a.Height() && ddx > (a.Width() + b.Width()) / 2.0 && (right == 0 || ddx < right)) right = ddx;
       if (ddy > (a.Height() + b.Height()) / 2.0 && (below == 0 || ddy < below) && std::abs(ddx) < 0.5 * a.Height()) {
         below = ddy;
       }
     }
+    rightOf[i] = right;
     if (right > 0) across.push_back(right);
     if (below > 0) down.push_back(below);
   }
@@ -236,7 +328,10 @@ Lattice FindLattice(const std::vector<Mark>& marks) {
   Lattice best;
   if (columnsAgree < 8 || rowsAgree < 4) return best;
   const Mark* model = nullptr;
-  for (const Mark& candidate : marks) {
+  for (std::size_t i = 0; i < marks.size(); ++i) {
+    // A day of the grid has its neighbour a step away, or is the last of its row.
+    if (rightOf[i] != 0 && std::abs(rightOf[i] - dx) > 0.1 * dx) continue;
+    const Mark& candidate = marks[i];
     Lattice lattice = Assign(marks, candidate, candidate.Cx(), candidate.Cy(), dx, dy);
     if (lattice.cells.size() > best.cells.size()) best = std::move(lattice), model = &candidate;
   }
@@ -254,12 +349,17 @@ Lattice FindLattice(const std::vector<Mark>& marks) {
 }
 
 // The 6 x 7 cells from (column c0, row r0) as a run: first cell and length, or length 0.
-std::pair<int, int> RunIn(const Lattice& lattice, int c0, int r0) {
+std::uint64_t CellsIn(const Lattice& lattice, int c0, int r0) {
   std::uint64_t bits = 0;
   for (const auto& [cell, k] : lattice.cells) {
     const int c = cell.first - c0, r = cell.second - r0;
     if (c >= 0 && c < 7 && r >= 0 && r < 6) bits |= std::uint64_t{1} << (r * 7 + c);
   }
+  return bits;
+}
+
+std::pair<int, int> RunIn(const Lattice& lattice, int c0, int r0) {
+  const std::uint64_t bits = CellsIn(lattice, c0, r0);
   if (bits == 0) return {0, 0};
   int first = 0;
   while (!(bits >> first & 1)) ++first;
@@ -268,6 +368,15 @@ std::pair<int, int> RunIn(const Lattice& lattice, int c0, int r0) {
   int length = 0;
   while (run >> length & 1) ++length;
   return {first, length};
+}
+
+// Whether the cells hold the run of `days` from cell `first` whole, with no mark just
+// before or after it and at most two strays elsewhere (a note, a speck of the photo).
+bool HoldsRun(std::uint64_t bits, int first, int days) {
+  const std::uint64_t run = ((std::uint64_t{1} << days) - 1) << first;
+  const std::uint64_t ends = (first > 0 ? std::uint64_t{1} << (first - 1) : 0) | (std::uint64_t{1} << (first + days));
+  const std::uint64_t strays = bits & ~run;
+  return (bits & run) == run && (bits & ends) == 0 && __builtin_popcountll(strays) <= 2;
 }
 
 // v = at0 + step * k by least squares; false unless nearly every sample lies within a
@@ -287,54 +396,73 @@ bool FitLine(const std::vector<std::pair<int, int>>& samples, Line* line) {
   return close * 5 >= static_cast<int>(n) * 4;
 }
 
-// Outlines round the numbers: from each number outwards, the first line of ink that
-// runs along most of the cell's side. When nearly every day has all four and they lie
-// on straight equally spaced lines, the grid of the outlines' outer edges.
+// The printed lines along one axis: runs of positions where ink covers at least 85 %
+// of [from, to) across the other axis. `inkAt(along, across)`.
+template <typename InkAt>
+std::vector<std::pair<int, int>> LineRuns(int begin, int end, int from, int to, const InkAt& inkAt) {
+  std::vector<std::pair<int, int>> runs;
+  for (int at = begin; at < end; ++at) {
+    int count = 0;
+    for (int k = from; k < to; ++k) count += inkAt(at, k);
+    if (count < 0.85 * (to - from)) continue;
+    if (!runs.empty() && runs.back().second == at - 1) {
+      runs.back().second = at;
+    } else {
+      runs.emplace_back(at, at);
+    }
+  }
+  return runs;
+}
+
+// For each column (row) of days, the printed lines on either side: the nearest line
+// between its numbers and the next column's. Their outer edges, or false unless every
+// column has both.
+bool Bracket(const std::vector<std::pair<int, int>>& runs, const std::vector<std::pair<int, int>>& spans,
+             std::vector<std::pair<int, int>>* before, std::vector<std::pair<int, int>>* after) {
+  for (std::size_t k = 0; k < spans.size(); ++k) {
+    const int low = k > 0 ? spans[k - 1].second : -1, high = k + 1 < spans.size() ? spans[k + 1].first : 1 << 30;
+    const std::pair<int, int>* left = nullptr;
+    const std::pair<int, int>* right = nullptr;
+    for (const auto& run : runs) {
+      if (run.first > low && run.second < spans[k].first) left = &run;
+      if (run.first > spans[k].second && run.second < high && right == nullptr) right = &run;
+    }
+    if (left == nullptr || right == nullptr) return false;
+    before->emplace_back(static_cast<int>(k), left->first);
+    after->emplace_back(static_cast<int>(k), right->second);
+  }
+  return true;
+}
+
+// Outlines round the days: the long printed lines down and across the grid, one on
+// either side of every column and row of numbers. When they lie on straight equally
+// spaced lines, the grid of the outlines' outer edges.
 bool FindBoxes(const std::vector<std::uint8_t>& ink, int w, int h, const Lattice& lattice, int year, int month,
                const std::vector<PixelBox>& numbers, PixelGrid* grid) {
-  const auto inkAt = [&](int x, int y) { return x >= 0 && y >= 0 && x < w && y < h && ink[static_cast<std::size_t>(y) * w + x]; };
-  std::vector<std::pair<int, int>> lefts, rights, tops, bottoms;  // (column or row, edge)
+  // The numbers' extent per column and per row of the grid.
+  std::vector<std::pair<int, int>> columns(7, {1 << 30, -1}), rows(6, {1 << 30, -1});
+  int lastRow = 0;
   for (std::size_t d = 0; d < numbers.size(); ++d) {
     const CalendarCell cell = CalendarCellOf(year, month, static_cast<int>(d) + 1);
-    const double cx = lattice.x0 + lattice.dx * cell.column, cy = lattice.y0 + lattice.dy * cell.row;
     const PixelBox& n = numbers[d];
-    const int y0 = static_cast<int>(cy - 0.35 * lattice.dy), y1 = static_cast<int>(cy + 0.35 * lattice.dy);
-    const int x0 = static_cast<int>(cx - 0.35 * lattice.dx), x1 = static_cast<int>(cx + 0.35 * lattice.dx);
-    const auto column = [&](int x) {
-      int count = 0;
-      for (int y = y0; y <= y1; ++y) count += inkAt(x, y);
-      return count >= 0.9 * (y1 - y0 + 1);
-    };
-    const auto row = [&](int y) {
-      int count = 0;
-      for (int x = x0; x <= x1; ++x) count += inkAt(x, y);
-      return count >= 0.9 * (x1 - x0 + 1);
-    };
-    // Walks from `from` by `step` until a line starts, then to its far edge; `limit` when none.
-    const auto outer = [](int from, int limit, int step, const auto& isLine) {
-      int at = from;
-      while (at != limit && !isLine(at)) at += step;
-      if (at == limit) return limit;
-      while (at + step != limit && isLine(at + step)) at += step;
-      return at;
-    };
-    const int leftEnd = static_cast<int>(cx - 0.6 * lattice.dx), rightEnd = static_cast<int>(cx + 0.6 * lattice.dx);
-    const int topEnd = static_cast<int>(cy - 0.6 * lattice.dy), bottomEnd = static_cast<int>(cy + 0.6 * lattice.dy);
-    const int left = outer(std::max(n.left - 1, leftEnd), leftEnd, -1, column);
-    const int right = outer(std::min(n.right, rightEnd), rightEnd, 1, column);
-    const int top = outer(std::max(n.top - 1, topEnd), topEnd, -1, row);
-    const int bottom = outer(std::min(n.bottom, bottomEnd), bottomEnd, 1, row);
-    if (left == leftEnd || right == rightEnd || top == topEnd || bottom == bottomEnd) continue;
-    lefts.emplace_back(cell.column, left);
-    rights.emplace_back(cell.column, right);
-    tops.emplace_back(cell.row, top);
-    bottoms.emplace_back(cell.row, bottom);
+    auto& c = columns[static_cast<std::size_t>(cell.column)];
+    auto& r = rows[static_cast<std::size_t>(cell.row)];
+    c = {std::min(c.first, n.left), std::max(c.second, n.right - 1)};
+    r = {std::min(r.first, n.top), std::max(r.second, n.bottom - 1)};
+    lastRow = std::max(lastRow, static_cast<int>(cell.row));
   }
+  rows.resize(static_cast<std::size_t>(lastRow) + 1);
+  const int top = static_cast<int>(lattice.y0), bottom = static_cast<int>(lattice.y0 + lastRow * lattice.dy);
+  const int left = static_cast<int>(lattice.x0), right = static_cast<int>(lattice.x0 + 6 * lattice.dx);
+  if (top < 0 || left < 0 || bottom >= h || right >= w) return false;
+  const auto down = LineRuns(std::max(0, static_cast<int>(left - lattice.dx)), std::min(w, static_cast<int>(right + lattice.dx)),
+                             top, bottom + 1, [&](int x, int y) { return ink[static_cast<std::size_t>(y) * w + x] != 0; });
+  const auto across = LineRuns(std::max(0, static_cast<int>(top - lattice.dy)), std::min(h, static_cast<int>(bottom + lattice.dy)),
+                               left, right + 1, [&](int y, int x) { return ink[static_cast<std::size_t>(y) * w + x] != 0; });
+  std::vector<std::pair<int, int>> lefts, rights, tops, bottoms;  // (column or row, outer edge)
+  if (!Bracket(down, columns, &lefts, &rights) || !Bracket(across, rows, &tops, &bottoms)) return false;
   Line l, r, t, b;
-  if (lefts.size() * 4 < numbers.size() * 3 || !FitLine(lefts, &l) || !FitLine(rights, &r) || !FitLine(tops, &t) ||
-      !FitLine(bottoms, &b)) {
-    return false;
-  }
+  if (!FitLine(lefts, &l) || !FitLine(rights, &r) || !FitLine(tops, &t) || !FitLine(bottoms, &b)) return false;
   grid->x = l.at0;
   grid->y = t.at0;
   grid->dx = (l.step + r.step) / 2;
@@ -344,78 +472,159 @@ bool FindBoxes(const std::vector<std::uint8_t>& ink, int w, int h, const Lattice
   return true;
 }
 
+// The room between each day's frame and its number: the least, over all days.
+int LeastRoom(const PixelGrid& grid, int year, int month, const std::vector<PixelBox>& numbers) {
+  int least = 1 << 30;
+  for (std::size_t d = 0; d < numbers.size(); ++d) {
+    const CalendarCell cell = CalendarCellOf(year, month, static_cast<int>(d) + 1);
+    const PixelBox f = grid.CellBox(cell.row, cell.column), &n = numbers[d];
+    least = std::min({least, n.left - f.left, f.right - n.right, n.top - f.top, f.bottom - n.bottom});
+  }
+  return least;
+}
+
 std::string MonthText(int year, int month) { return std::string(kMonthNames[month - 1]) + " " + std::to_string(year); }
 
 }  // namespace
 
 int DefaultThickness(int pictureWidth) { return std::max(1, static_cast<int>(std::lround(0.004 * pictureWidth))); }
 
-FoundGrid FindGrid(const cDIBSection& image, int year, int month, int thickness) {
-  FoundGrid found;
-  const int w = image.width(), h = image.height();
-  if (thickness <= 0) thickness = DefaultThickness(w);
-  // The search keeps about ten bytes a pixel; larger scans are refused rather than swapped.
-  if (static_cast<long long>(w) * h > 64LL * 1000 * 1000) {
-    found.refusal = "the picture has more than 64 million pixels; scale it down to find its grid";
-    return found;
-  }
-  const std::vector<std::uint8_t> ink = InkOf(GreyOf(image));
-  const std::vector<Mark> marks = TextMarks(ink, w, h);
-  // Finding the lattice compares every mark with every other: keep that bounded.
-  if (marks.size() > 5000) {
-    found.refusal = "no calendar grid found: the picture has too much fine detail (" + std::to_string(marks.size()) +
-                    " marks the size of digits)";
-    return found;
-  }
-  const Lattice lattice = FindLattice(marks);
-  if (lattice.cells.size() < 28) {
-    found.refusal = "no calendar grid found: fewer than 28 numbers stand in equally spaced rows and columns";
-    return found;
-  }
+namespace {
 
+// What one size of marks shows: the month's days laid out Monday-first, Sunday-first,
+// as another month, or not at all; with the lattice and where the month starts on it.
+struct Reading {
+  Lattice lattice;
+  std::vector<Mark> marks;
+  int c0 = 0, r0 = 0;
+  std::pair<int, int> match{0, 0}, other{0, 0}, sunday{0, 0};
+  int found = 0;  // most of the month's days seen in one placement, when no run matched
+  std::vector<int> missing;
+};
+
+Reading Read(std::vector<Mark> marks, int year, int month) {
+  Reading reading;
+  reading.marks = std::move(marks);
+  reading.lattice = FindLattice(reading.marks);
+  const Lattice& lattice = reading.lattice;
+  if (lattice.cells.size() < 7) return reading;
   // The month's days fill one unbroken run of cells from day 1's weekday.
   const int days = DaysInMonth(year, month);
   const int mondayFirst = CalendarCellOf(year, month, 1).column;
   const int sundayFirst = (mondayFirst + 1) % 7;
-  int c0 = 0, r0 = 0;
-  std::pair<int, int> match{0, 0}, other{0, 0}, sunday{0, 0};
   // A run starts at a mark: try each mark as day 1 in each column of its row.
   std::vector<std::pair<int, int>> windows;
   for (const auto& [cell, k] : lattice.cells) {
     for (int column = 0; column < 7; ++column) windows.emplace_back(cell.first - column, cell.second);
   }
   for (const auto& [c, r] : windows) {
+    const std::uint64_t bits = CellsIn(lattice, c, r);
     const std::pair<int, int> run = RunIn(lattice, c, r);
-    if (run.second < 28 || run.second > 31) continue;
-    if (run == std::make_pair(mondayFirst, days)) {
-      match = run, c0 = c, r0 = r;
-    } else if (run == std::make_pair(sundayFirst, days)) {
-      sunday = run;
-    } else if (run.first < 7 && run.second > other.second) {
-      other = run;
+    if (HoldsRun(bits, sundayFirst, days)) {
+      reading.sunday = {sundayFirst, days};
+    } else if (HoldsRun(bits, mondayFirst, days)) {
+      reading.match = {mondayFirst, days}, reading.c0 = c, reading.r0 = r;
+    } else if (run.second >= 28 && run.second <= 31 && run.first < 7 && run.second > reading.other.second) {
+      reading.other = run;
+    }
+    // For the refusal: how many of the month's days stand where they should.
+    std::vector<int> missing;
+    for (int day = 1; day <= days; ++day) {
+      const CalendarCell cell = CalendarCellOf(year, month, day);
+      if (!lattice.cells.count({c + cell.column, r + cell.row})) missing.push_back(day);
+    }
+    if (days - static_cast<int>(missing.size()) > reading.found) {
+      reading.found = days - static_cast<int>(missing.size());
+      reading.missing = std::move(missing);
     }
   }
-  if (match.second == 0) {
-    if (sunday.second != 0) {
+  return reading;
+}
+
+std::string DayList(const std::vector<int>& days) {
+  std::string text;
+  for (std::size_t k = 0; k < days.size() && k < 8; ++k) text += (k ? ", " : "") + std::to_string(days[k]);
+  return days.size() > 8 ? text + " and " + std::to_string(days.size() - 8) + " more" : text;
+}
+
+const char kByHand[] =
+    "; give the grid by hand instead: --cell X,Y,W,H --step DX,DY, where X,Y,W,H is the pixel box of the first "
+    "cell (top row, Monday column, even when it is empty) and DX,DY the step to the next cell across and down";
+
+}  // namespace
+
+FoundGrid FindGrid(const cDIBSection& image, int year, int month, int thickness) {
+  FoundGrid found;
+  const int w = image.width(), h = image.height();
+  const bool ownThickness = thickness <= 0;
+  if (ownThickness) thickness = DefaultThickness(w);
+  // The search keeps about ten bytes a pixel; larger scans are refused rather than swapped.
+  if (static_cast<long long>(w) * h > 64LL * 1000 * 1000) {
+    found.refusal = "the picture has more than 64 million pixels; scale it down to find its grid";
+    return found;
+  }
+  const std::vector<std::uint8_t> ink = InkOf(GreyOf(image));
+  std::vector<Mark> marks = TextMarks(WithoutLines(ink, w, h), w, h);
+  // Finding a lattice compares every mark of a size with every other: keep that bounded.
+  if (marks.size() > 40000) {
+    found.refusal = "no calendar grid found: the picture has too much fine detail (" + std::to_string(marks.size()) +
+                    " marks the size of digits)" + kByHand;
+    return found;
+  }
+
+  // Day numbers share one size; small calendars and week numbers are much smaller. Each
+  // size, largest first, until one shows the month.
+  std::vector<int> heights;
+  for (const Mark& m : marks) heights.push_back(m.Height());
+  std::sort(heights.begin(), heights.end(), std::greater<int>());
+  Reading best;
+  double tried = 1e9;
+  for (const int height : heights) {
+    if (height > 0.9 * tried) continue;
+    std::vector<Mark> alike;
+    for (const Mark& m : marks) {
+      if (m.Height() * 10 >= height * 7 && m.Height() * 10 <= height * 14) alike.push_back(m);
+    }
+    if (alike.size() < 28 || alike.size() > 6000) continue;  // too many: a photograph's grain, not printed days
+    tried = height;
+    Reading reading = Read(std::move(alike), year, month);
+    // For a refusal the largest size that shows most of a month speaks; a smaller one
+    // (a small calendar of another month) does not.
+    const bool decided = reading.match.second != 0 || reading.sunday.second != 0;
+    const bool telling = best.other.second != 0 || best.found >= 14;
+    if (decided || (!telling && (reading.other.second != 0 || reading.found > best.found))) best = std::move(reading);
+    if (decided) break;
+  }
+  const Lattice& lattice = best.lattice;
+  marks = best.marks;
+  if (best.match.second == 0 || best.sunday.second != 0) {
+    if (best.sunday.second != 0) {
       found.refusal = "the days lie as in a Sunday-first grid of " + MonthText(year, month) +
                       " (day 1 one column right of its Monday-first place); the program needs weeks from Monday";
-    } else if (other.second != 0) {
-      found.refusal = "the grid shows a month of " + std::to_string(other.second) + " days starting in column " +
-                      std::to_string(other.first + 1) + " of 7, but " + MonthText(year, month) + " has " +
-                      std::to_string(days) + " days starting on a " + kWeekdayNames[mondayFirst] +
-                      ": a picture of another month?";
+    } else if (best.other.second != 0) {
+      found.refusal = "the grid shows a month of " + std::to_string(best.other.second) + " days starting in column " +
+                      std::to_string(best.other.first + 1) + " of 7, but " + MonthText(year, month) + " has " +
+                      std::to_string(DaysInMonth(year, month)) + " days starting on a " +
+                      kWeekdayNames[CalendarCellOf(year, month, 1).column] + ": a picture of another month?";
+    } else if (best.found >= 14) {
+      found.refusal = "no calendar grid found: " + std::to_string(best.found) + " of the " +
+                      std::to_string(DaysInMonth(year, month)) + " day numbers stand where " + MonthText(year, month) +
+                      " puts them, but not day " + DayList(best.missing) +
+                      " (too faint, too small, touching a line or covered?)" + kByHand;
     } else {
-      found.refusal = "no calendar grid found: no seven columns of numbers lie out as the days of one month";
+      found.refusal = "no calendar grid found: no seven columns of equally spaced numbers lie out as the days of " +
+                      MonthText(year, month) + kByHand;
     }
     return found;
   }
 
   // The lattice again from the days alone (marks elsewhere may sit on it by chance),
   // and each day's number.
+  const int days = DaysInMonth(year, month);
   Lattice month_{lattice.x0, lattice.y0, lattice.dx, lattice.dy, {}};
   for (int day = 1; day <= days; ++day) {
     const CalendarCell cell = CalendarCellOf(year, month, day);
-    month_.cells[{cell.column, cell.row}] = lattice.cells.at({c0 + cell.column, r0 + cell.row});
+    month_.cells[{cell.column, cell.row}] = lattice.cells.at({best.c0 + cell.column, best.r0 + cell.row});
   }
   Refit(month_, marks);
   for (int day = 1; day <= days; ++day) {
@@ -425,10 +634,12 @@ FoundGrid FindGrid(const cDIBSection& image, int year, int month, int thickness)
   PixelGrid& grid = found.grid;
   grid.dx = month_.dx;
   grid.dy = month_.dy;
-  grid.thickness = thickness;
   const double x00 = month_.x0, y00 = month_.y0;
   // Where outlines are printed the frame lies over them, outer edge on outer edge.
   found.boxes = FindBoxes(ink, w, h, month_, year, month, found.numbers, &grid);
+  // A number against its box's line leaves no room for a frame on the line: the frame
+  // goes round the numbers instead.
+  if (found.boxes && LeastRoom(grid, year, month, found.numbers) < kLeastRoom) found.boxes = false;
   if (!found.boxes) {
     int widest = 0, tallest = 0;
     for (const PixelBox& n : found.numbers) {
@@ -441,6 +652,11 @@ FoundGrid FindGrid(const cDIBSection& image, int year, int month, int thickness)
     grid.x = x00 - grid.width / 2.0;
     grid.y = y00 - grid.height / 2.0;
   }
+  // Printed boxes often hold their number close to a line: the frame then keeps to the
+  // room there is, unless the thickness was asked for.
+  // Three pixels spare: a number's faint edge reaches further than the ink found here.
+  if (ownThickness) thickness = std::max(1, std::min(thickness, LeastRoom(grid, year, month, found.numbers) - 5));
+  grid.thickness = thickness;
   return found;
 }
 

@@ -28,6 +28,7 @@
 
 #include "platform/posix/reg_files/hive_location.h"
 #include "platform/posix/reg_files/reg_file.h"
+#include "platform/replace_file.h"
 #include "tools/calendar/month_picture.h"
 
 namespace fs = std::filesystem;
@@ -86,16 +87,11 @@ std::string ReadFile(const fs::path& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// Writes beside the file and renames over it, so a reader never sees half a file.
+// Replaced whole, so a reader never sees half a file.
 void ReplaceFile(const fs::path& path, const std::string& text) {
   fs::create_directories(path.parent_path());
-  const fs::path temporary = path.parent_path() / ("." + path.filename().string() + ".new");
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out << text;
-    if (!out.flush()) throw std::runtime_error("cannot write " + temporary.string());
-  }
-  fs::rename(temporary, path);
+  std::string error;
+  if (!platform::ReplaceFileWith(path.string(), text, &error)) throw std::runtime_error(error);
 }
 
 // "made" when the file was written, "unchanged" when it already held the text.
@@ -238,10 +234,8 @@ const char* PlaceLink(const fs::path& link, const fs::path& program) {
   std::error_code error;
   if (fs::is_symlink(link) && fs::read_symlink(link, error) == program) return "unchanged";
   // A copy left by an earlier set-up would go stale at the next upgrade: replace it.
-  const fs::path temporary = link.parent_path() / ".zorvani-wallpaper.new";
-  fs::remove(temporary);
-  fs::create_symlink(program, temporary);
-  fs::rename(temporary, link);
+  std::string problem;
+  if (!platform::ReplaceWithLink(link.string(), program.string(), &problem)) throw std::runtime_error(problem);
   return "made";
 }
 

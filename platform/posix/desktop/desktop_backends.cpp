@@ -14,6 +14,7 @@
 #include "platform/posix/reg_files/ascii_text.h"
 #include "platform/posix/desktop/png_copy.h"
 #include "platform/posix/private_folder.h"
+#include "platform/replace_file.h"
 
 namespace platform {
 namespace posix {
@@ -371,15 +372,10 @@ std::string AbsolutePath(const std::string& path) {
 
 bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 
+// Replaced whole: a link planted at either name is replaced, never written through.
 bool CopyFile(const std::string& from, const std::string& to) {
-  std::ifstream in(from, std::ios::binary);
-  std::ofstream out(to, std::ios::binary | std::ios::trunc);
-  if (!in || !out || !(out << in.rdbuf()) || !out.flush()) {
-    out.close();
-    unlink(to.c_str());
-    return false;
-  }
-  return true;
+  std::string bytes;
+  return ReadRegularFile(from, &bytes) && ReplaceFileWith(to, bytes);
 }
 
 // The file a backend is handed: wp.bmp itself, or beside it a PNG copy and/or a copy

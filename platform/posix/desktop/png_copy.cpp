@@ -2,12 +2,13 @@
 
 #include <png.h>
 #include <stdio.h>
-#include <unistd.h>
+#include <stdlib.h>
 
 #include <cstdint>
-#include <fstream>
-#include <iterator>
+#include <string>
 #include <vector>
+
+#include "platform/replace_file.h"
 
 namespace platform {
 namespace posix {
@@ -72,9 +73,9 @@ bool Encode(FILE* file, const BitmapView& view, png_bytep* rows) {
 }  // namespace
 
 bool WritePngCopy(const std::string& bitmapPath, const std::string& pngPath) {
-  std::ifstream in(bitmapPath, std::ios::binary);
-  if (!in) return false;
-  const std::vector<unsigned char> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  std::string file;
+  if (!ReadRegularFile(bitmapPath, &file)) return false;
+  const std::vector<unsigned char> bytes(file.begin(), file.end());
   BitmapView view;
   if (!Parse(bytes, &view)) return false;
   std::vector<png_bytep> rows(view.height);
@@ -83,17 +84,16 @@ bool WritePngCopy(const std::string& bitmapPath, const std::string& pngPath) {
     rows[y] = const_cast<png_bytep>(view.pixels + stored * view.stride);
   }
 
-  const std::string temporary = pngPath + ".tmp";
-  FILE* file = fopen(temporary.c_str(), "wb");
-  if (file == nullptr) return false;
-  bool written = Encode(file, view, rows.data());
-  written = fflush(file) == 0 && written;
-  written = fclose(file) == 0 && written;
-  if (!written || rename(temporary.c_str(), pngPath.c_str()) != 0) {
-    unlink(temporary.c_str());
-    return false;
-  }
-  return true;
+  // Encoded in memory, then replaced whole: nothing planted beside it is written through.
+  char* encoded = nullptr;
+  std::size_t size = 0;
+  FILE* memory = open_memstream(&encoded, &size);
+  if (memory == nullptr) return false;
+  const bool done = Encode(memory, view, rows.data());
+  const bool closed = fclose(memory) == 0;
+  const std::string png = done && closed ? std::string(encoded, size) : std::string();
+  free(encoded);
+  return !png.empty() && ReplaceFileWith(pngPath, png);
 }
 
 }  // namespace posix

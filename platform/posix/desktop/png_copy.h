@@ -5,7 +5,7 @@
 namespace platform {
 namespace posix {
 
-// Writes pngPath (through a temporary file beside it, renamed at the end) from the
+// Writes pngPath (replaced whole, as platform/replace_file.h does it) from the
 // uncompressed 24-bit BMP at bitmapPath. False, with nothing left behind, when the
 // bitmap is not such a file or the PNG cannot be written.
 bool WritePngCopy(const std::string& bitmapPath, const std::string& pngPath);
