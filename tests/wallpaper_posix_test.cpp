@@ -13,6 +13,7 @@
 #include <future>
 #include <iterator>
 #include <map>
+#include <optional>
 
 #include "platform/posix/desktop/desktop_backends.h"
 #include "platform/posix/desktop/png_copy.h"
@@ -151,12 +152,30 @@ class WallpaperPosix : public testing::Test {
       fs::permissions(folder_ / "bin" / name, fs::perms::owner_all);
     }
   }
+  // One program's desktop per calendar folder, as SystemDesktop() is one per process.
   bool Apply(std::vector<std::string> environment) {
     environment.push_back("PATH=" + (folder_ / "bin").string());
     environment.push_back("XDG_RUNTIME_DIR=" + (folder_ / "run").string());
+    environment_ = environment;
     fs::remove(folder_ / "calls.log");
-    platform::posix::LinuxDesktop desktop(platform::SystemRegistry(), [=] { return platform::posix::Session(environment, 2000ms); });
-    return desktop.SystemParametersInfoA(20, 0, Bitmap(), 3);
+    if (!desktop_) desktop_.emplace(platform::SystemRegistry(), [this] { return platform::posix::Session(environment_, 2000ms); });
+    return desktop_->SystemParametersInfoA(20, 0, Bitmap(), 3);
+  }
+  // The bytes this process handed to write() while `step` ran, less the stubs' log
+  // lines (a reaped child's writes count as its parent's).
+  template <typename Step>
+  std::uint64_t Written(Step step) const {
+    const auto wchar = [] {
+      std::ifstream io("/proc/self/io");
+      std::string key;
+      std::uint64_t value = 0;
+      while (io >> key >> value && key != "wchar:") {
+      }
+      return value;
+    };
+    const std::uint64_t before = wchar();
+    step();
+    return wchar() - before - Calls().size();
   }
   std::string Calls() const { return std::string(std::istreambuf_iterator<char>(std::ifstream(folder_ / "calls.log").rdbuf()), {}); }
   // The calls of a table row for the current calendar folder.
@@ -174,6 +193,7 @@ class WallpaperPosix : public testing::Test {
   }
   // A fresh calendar folder of that name, holding wp.bmp.
   void Pictures(const std::string& name = "My Pictures") {
+    desktop_.reset();
     if (!pictures_.empty()) fs::remove_all(pictures_);
     fs::remove_all(Private());
     pictures_ = folder_ / name;
@@ -191,6 +211,8 @@ class WallpaperPosix : public testing::Test {
 
   const fs::path folder_ = fs::temp_directory_path() / ("zorvani-wallpaper-" + std::to_string(getpid()));
   fs::path pictures_;
+  std::vector<std::string> environment_;
+  std::optional<platform::posix::LinuxDesktop> desktop_;
 };
 
 TEST_F(WallpaperPosix, EachDesktopGetsItsOwnCommandsPlacementAndFileWhateverTheFolderIsNamed) {
@@ -214,23 +236,38 @@ TEST_F(WallpaperPosix, EachDesktopGetsItsOwnCommandsPlacementAndFileWhateverTheF
   }
 }
 
-TEST_F(WallpaperPosix, CachingDesktopsAlternateTwoTidyNamesAndRefusalsLeaveTheShownOne) {
+// A desktop that caches by path gets a new name at each change; one that refuses keeps
+// what it shows, and its retries write nothing until wp.bmp changes.
+TEST_F(WallpaperPosix, CachingDesktopsAlternateTwoNamesAndRetriesWriteNothing) {
   Stubs({{"hyprctl", "[ -e \"${0%/bin/*}/refuse\" ] && exit 1; exit 0"}});
   const std::vector<std::string> hyprland{"XDG_CURRENT_DESKTOP=Hyprland", "WAYLAND_DISPLAY=w"};
-  const auto names = [](const char* copy) { return std::vector<std::string>{copy, "wp.bmp"}; };
+  const auto files = [](std::vector<std::string> copies) { return copies.push_back("wp.bmp"), copies; };
   // A link planted where an earlier version put its temporary is removed, not written through.
   std::ofstream(folder_ / "victim") << "victim";
   fs::create_symlink(folder_ / "victim", pictures_ / "wp-a.png.tmp");
   EXPECT_TRUE(Apply(hyprland));
-  EXPECT_EQ(Files(), names("wp-a.png"));
+  EXPECT_EQ(Files(), files({"wp-a.png"}));
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(std::ifstream(folder_ / "victim").rdbuf()), {}), "victim");
   EXPECT_TRUE(Apply(hyprland));
-  EXPECT_EQ(Files(), names("wp-b.png"));
+  EXPECT_EQ(Files(), files({"wp-b.png"}));
   EXPECT_NE(Calls().find(Expected("hyprctl hyprpaper unload $R/wp-a.png")), std::string::npos) << Calls();
   EXPECT_FALSE(fs::exists(Private() + "/wp-a.png"));
+
   std::ofstream(folder_ / "refuse");
-  EXPECT_FALSE(Apply(hyprland));
-  EXPECT_EQ(Files(), names("wp-b.png"));
+  EXPECT_GT(Written([&] { EXPECT_FALSE(Apply(hyprland)); }), 0u);
+  EXPECT_EQ(Files(), files({"wp-a.png", "wp-b.png"}));
+  EXPECT_EQ(Written([&] { EXPECT_FALSE(Apply(hyprland)); }), 0u) << "a retry wrote the copy again";
+  fs::remove(folder_ / "refuse");
+  EXPECT_EQ(Written([&] { EXPECT_TRUE(Apply(hyprland)); }), 0u);
+  EXPECT_EQ(Files(), files({"wp-a.png"}));
+
+  // A new wp.bmp, and the desktop's tools are gone: nothing is prepared at all.
+  std::ofstream(Bitmap(), std::ios::binary | std::ios::trunc) << TinyBitmap();
+  for (const std::vector<std::string>& desktop : {hyprland, std::vector<std::string>{"XDG_CURRENT_DESKTOP=KDE", "DISPLAY=:0"}}) {
+    Stubs({});
+    EXPECT_EQ(Written([&] { EXPECT_FALSE(Apply(desktop)); }), 0u) << desktop[0];
+    EXPECT_EQ(Files(), files({"wp-a.png"}));
+  }
 }
 
 TEST_F(WallpaperPosix, AnOwnedSwaybgThatWillNotEndIsKilledInsteadOfAwaitedForEver) {

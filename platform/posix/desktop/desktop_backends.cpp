@@ -1,6 +1,7 @@
 #include "platform/posix/desktop/desktop_backends.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -102,10 +103,10 @@ class GsettingsBackend : public DesktopBackend {
                        [&](const char* prefix) { return StartsWith(desktopName, prefix); });
   }
   bool CachesByPath() const override { return cachesByPath_; }
+  std::vector<const char*> Tools() const override { return {"gsettings"}; }
+  bool StoresText() const override { return plainPath_; }
 
   CommandResult Apply(const Session& session, const WallpaperRequest& request) const override {
-    // A plain path that the store cannot hold fails before any setting changed.
-    if (plainPath_ && !ValidUtf8(request.path)) return CommandResult::kFailed;
     const std::string gsettings = session.FindProgram("gsettings");
     if (gsettings.empty()) return CommandResult::kFailed;
     const auto set = [&](const char* key, const std::string& value) {
@@ -137,9 +138,10 @@ class XfceBackend : public DesktopBackend {
   bool Claims(const std::string& desktopName) const override {
     return desktopName.find("xfce") != std::string::npos || desktopName == "xubuntu";
   }
+  std::vector<const char*> Tools() const override { return {"xfconf-query"}; }
+  bool StoresText() const override { return true; }
 
   CommandResult Apply(const Session& session, const WallpaperRequest& request) const override {
-    if (!ValidUtf8(request.path)) return CommandResult::kFailed;  // before the first image-style changes
     const std::string query = session.FindProgram("xfconf-query");
     if (query.empty()) return CommandResult::kFailed;
     std::string listing;
@@ -190,6 +192,9 @@ class PlasmaBackend : public DesktopBackend {
     return desktopName == "kde" || StartsWith(desktopName, "plasma");
   }
   bool CachesByPath() const override { return true; }
+  std::vector<const char*> Tools() const override {
+    return {"plasma-apply-wallpaperimage", "qdbus", "qdbus6", "gdbus", "dbus-send"};
+  }
 
   CommandResult Apply(const Session& session, const WallpaperRequest& request) const override {
     // Plasma's image wallpaper fill modes (Qt's Image.fillMode).
@@ -237,6 +242,7 @@ class PcmanfmBackend : public DesktopBackend {
   const char* Name() const override { return name_; }
   bool Claims(const std::string& desktopName) const override { return StartsWith(desktopName, name_); }
   bool CachesByPath() const override { return cachesByPath_; }
+  std::vector<const char*> Tools() const override { return {tool_}; }
 
   CommandResult Apply(const Session& session, const WallpaperRequest& request) const override {
     const std::string tool = session.FindProgram(tool_);
@@ -260,6 +266,7 @@ class SwayBackend : public DesktopBackend {
   // swaymsg joins its arguments into one command line, which sway splits at ';' and ','
   // and expands like a shell word ($(...) and backticks run).
   bool ReadsCommandLanguage() const override { return true; }
+  std::vector<const char*> Tools() const override { return {"swaymsg"}; }
 
   CommandResult Apply(const Session& session, const WallpaperRequest& request) const override {
     const std::string swaymsg = session.FindProgram("swaymsg");
@@ -281,6 +288,7 @@ class HyprlandBackend : public DesktopBackend {
   bool CachesByPath() const override { return true; }
   // hyprctl hands hyprpaper one line, split at commas.
   bool ReadsCommandLanguage() const override { return true; }
+  std::vector<const char*> Tools() const override { return {"hyprctl", "swww"}; }
 
   CommandResult Apply(const Session& session, const WallpaperRequest& request) const override {
     const std::string hyprctl = session.FindProgram("hyprctl");
@@ -310,6 +318,7 @@ class SwaybgBackend : public DesktopBackend {
   const char* Name() const override { return "swaybg"; }
   bool Claims(const std::string&) const override { return false; }
   bool Detect(const Session& session) const override { return !session.Variable("WAYLAND_DISPLAY").empty(); }
+  std::vector<const char*> Tools() const override { return {"swaybg"}; }
 
   CommandResult Apply(const Session& session, const WallpaperRequest& request) const override {
     const std::string swaybg = session.FindProgram("swaybg");
@@ -337,6 +346,7 @@ class RootWindowBackend : public DesktopBackend {
     return !session.Variable("DISPLAY").empty() && !session.FindProgram(tool_).empty();
   }
   bool ReadsBitmap() const override { return readsBitmap_; }
+  std::vector<const char*> Tools() const override { return {tool_}; }
 
   CommandResult Apply(const Session& session, const WallpaperRequest& request) const override {
     std::vector<std::string> command{session.FindProgram(tool_)};
@@ -372,6 +382,16 @@ std::string AbsolutePath(const std::string& path) {
 
 bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 
+// The stamp of a regular file, not following a link; false for anything else.
+bool StampOf(const std::string& path, FileStamp* stamp) {
+  struct stat info {};
+  if (lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  *stamp = {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
+            static_cast<std::uint64_t>(info.st_size),
+            static_cast<std::uint64_t>(info.st_mtim.tv_sec) * 1000000000u + static_cast<std::uint64_t>(info.st_mtim.tv_nsec)};
+  return true;
+}
+
 // Replaced whole: a link planted at either name is replaced, never written through.
 bool CopyFile(const std::string& from, const std::string& to) {
   std::string bytes;
@@ -395,8 +415,16 @@ bool PrepareFile(const std::string& bitmap, const DesktopBackend& backend, Deskt
   const std::string extension = backend.ReadsBitmap() ? ".bmp" : ".png";
   if (backend.CachesByPath()) {
     const std::string a = stem + "-a" + extension, b = stem + "-b" + extension;
-    file->path = Exists(a) ? b : a;
-    file->previous = Exists(a) ? a : (Exists(b) ? b : "");
+    FileStamp atA, atB;
+    if (StampOf(a, &atA) && StampOf(b, &atB)) {
+      // The desktop shows the older one; the newer was made for a change it never took.
+      const bool aNewer = atA.modifiedNs > atB.modifiedNs;
+      file->path = aNewer ? a : b;
+      file->previous = aNewer ? b : a;
+    } else {
+      file->path = Exists(a) ? b : a;
+      file->previous = Exists(a) ? a : (Exists(b) ? b : "");
+    }
   } else {
     file->path = stem + extension;
   }
@@ -420,24 +448,19 @@ std::string PlainFolder(const Session& session) {
   return PlainPathText(folder) ? folder : std::string();
 }
 
-// Points the private folder's name for `path` at it (a link, replaced in one step);
-// the link's path, or empty.
+// Points the private folder's name for `path` at it (a link, replaced in one step,
+// and left alone when it already points there); the link's path, or empty.
 std::string LinkPlainly(const std::string& folderPath, const std::string& path) {
   const int folder = OpenPrivateFolder(folderPath);
   if (folder < 0) return {};
   const std::string name = PlainName(path);
   std::vector<char> target(path.size() + 2);
   const ssize_t length = readlinkat(folder, name.c_str(), target.data(), target.size());
-  bool linked = length >= 0 && std::string(target.data(), static_cast<std::size_t>(length)) == path;
-  if (!linked) {
-    const std::string temporary = "." + name + "." + std::to_string(getpid());
-    unlinkat(folder, temporary.c_str(), 0);
-    linked = symlinkat(path.c_str(), folder, temporary.c_str()) == 0 &&
-             renameat(folder, temporary.c_str(), folder, name.c_str()) == 0;
-    if (!linked) unlinkat(folder, temporary.c_str(), 0);
-  }
   close(folder);
-  return linked ? folderPath + "/" + name : std::string();
+  const std::string link = folderPath + "/" + name;
+  const bool linked = (length >= 0 && std::string(target.data(), static_cast<std::size_t>(length)) == path) ||
+                      ReplaceWithLink(link, path);
+  return linked ? link : std::string();
 }
 
 }  // namespace
@@ -541,8 +564,23 @@ bool LinuxDesktop::SystemParametersInfoA(std::uint32_t action, std::uint32_t, co
   if (backend == nullptr) return !display;
 
   const std::string bitmap = AbsolutePath(path);
+  // Nothing is written for a desktop whose tool is missing or whose store cannot hold
+  // the path: the retries of such a day cost a few lookups.
+  const std::vector<const char*> tools = backend->Tools();
+  if (bitmap.empty() || std::none_of(tools.begin(), tools.end(), [&](const char* tool) { return !session.FindProgram(tool).empty(); }) ||
+      (backend->StoresText() && !ValidUtf8(bitmap))) {
+    return false;
+  }
   DesktopFile file;
-  if (bitmap.empty() || !PrepareFile(bitmap, *backend, &file)) return false;
+  FileStamp bitmapStamp, copyStamp;
+  const bool stamped = StampOf(bitmap, &bitmapStamp);
+  if (stamped && waiting_.backend == backend && waiting_.bitmap == bitmap && waiting_.bitmapStamp == bitmapStamp &&
+      StampOf(waiting_.path, &copyStamp) && copyStamp == waiting_.stamp) {
+    file = {waiting_.path, waiting_.previous, true};  // made for this very wp.bmp at an earlier try
+  } else if (!PrepareFile(bitmap, *backend, &file)) {
+    return false;
+  }
+  waiting_ = {};
   WallpaperRequest request{file.path, FileUri(file.path), file.previous, StoredWallpaperStyle(registry_), {}, {}};
   std::string plainFolder;
   if (backend->ReadsCommandLanguage() && !(plainFolder = PlainFolder(session)).empty()) {
@@ -550,13 +588,18 @@ bool LinuxDesktop::SystemParametersInfoA(std::uint32_t action, std::uint32_t, co
     if (!file.previous.empty()) request.previousPlainPath = plainFolder + "/" + PlainName(file.previous);
   }
   const bool applied = backend->Apply(session, request) == CommandResult::kSucceeded;
-  // Only the file the desktop shows stays beside wp.bmp, and only its link.
-  const std::string& stale = applied ? file.previous : (file.previous.empty() ? std::string() : file.path);
-  if (file.derived && !stale.empty()) {
-    unlink(stale.c_str());
-    if (!plainFolder.empty()) unlink((plainFolder + "/" + PlainName(stale)).c_str());
+  if (!file.derived) return applied;
+  if (!applied) {
+    // Kept for the retry; the file the desktop shows stays too.
+    if (stamped && StampOf(file.path, &copyStamp)) waiting_ = {backend, bitmap, file.path, file.previous, bitmapStamp, copyStamp};
+    return false;
   }
-  return applied;
+  // Only the file the desktop shows stays beside wp.bmp, and only its link.
+  if (!file.previous.empty()) {
+    unlink(file.previous.c_str());
+    if (!plainFolder.empty()) unlink((plainFolder + "/" + PlainName(file.previous)).c_str());
+  }
+  return true;
 }
 
 }  // namespace posix
