@@ -1,8 +1,7 @@
 #include "platform/posix/desktop/desktop_backends.h"
 
-#include <signal.h>
+#include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,6 +14,7 @@
 
 #include "platform/posix/reg_files/ascii_text.h"
 #include "platform/posix/desktop/png_copy.h"
+#include "platform/posix/private_folder.h"
 #include "platform/replace_file.h"
 
 namespace platform {
@@ -81,6 +81,26 @@ bool PainterRuns(const Session& session, const SessionSigns& signs) {
   return AnyRuns(session, signs.painters) || BusShows(session, signs);
 }
 
+// What GLib takes as text (g_utf8_validate): GSettings strings and the D-Bus strings
+// xfconf sends must be UTF-8; the real gsettings crashes on anything else.
+bool ValidUtf8(const std::string& text) {
+  for (std::size_t at = 0; at < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[at]);
+    const int extra = lead < 0x80 ? 0 : lead >= 0xC2 && lead < 0xE0 ? 1 : lead >= 0xE0 && lead < 0xF0 ? 2 : lead >= 0xF0 && lead < 0xF5 ? 3 : -1;
+    if (extra < 0 || text.size() - at <= static_cast<std::size_t>(extra)) return false;
+    std::uint32_t code = lead & (0x7F >> extra);
+    for (int i = 1; i <= extra; ++i) {
+      const auto next = static_cast<unsigned char>(text[at + static_cast<std::size_t>(i)]);
+      if ((next & 0xC0) != 0x80) return false;
+      code = code << 6 | (next & 0x3F);
+    }
+    static constexpr std::uint32_t kSmallest[] = {0, 0x80, 0x800, 0x10000};
+    if (code < kSmallest[extra] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
+    at += static_cast<std::size_t>(extra) + 1;
+  }
+  return true;
+}
+
 CommandResult Worse(CommandResult a, CommandResult b) {
   if (a == CommandResult::kTimedOut || b == CommandResult::kTimedOut) return CommandResult::kTimedOut;
   return a == CommandResult::kSucceeded ? b : a;
@@ -101,6 +121,8 @@ class GsettingsBackend : public DesktopBackend {
   }
   bool CachesByPath() const override { return cachesByPath_; }
   SessionSigns Signs() const override { return signs_; }
+  std::vector<const char*> Tools() const override { return {"gsettings"}; }
+  bool StoresText() const override { return plainPath_; }
 
   CommandResult Apply(const Session& session, const WallpaperRequest& request) const override {
     const std::string gsettings = session.FindProgram("gsettings");
@@ -139,6 +161,8 @@ class XfceBackend : public DesktopBackend {
   // xfconf takes the value at any time, but at log-on xfdesktop's first start would
   // meet a half-made set of properties: wait for it.
   bool Ready(const Session& session) const override { return PainterRuns(session, Signs()); }
+  std::vector<const char*> Tools() const override { return {"xfconf-query"}; }
+  bool StoresText() const override { return true; }
 
   CommandResult Apply(const Session& session, const WallpaperRequest& request) const override {
     const std::string query = session.FindProgram("xfconf-query");
@@ -193,6 +217,9 @@ class PlasmaBackend : public DesktopBackend {
   bool CachesByPath() const override { return true; }
   SessionSigns Signs() const override {
     return {{{"ksmserver", ""}, {"plasma_session", ""}}, {{"plasmashell", ""}}, "org.kde.plasmashell"};
+  }
+  std::vector<const char*> Tools() const override {
+    return {"plasma-apply-wallpaperimage", "qdbus", "qdbus6", "gdbus", "dbus-send"};
   }
 
   CommandResult Apply(const Session& session, const WallpaperRequest& request) const override {
@@ -251,6 +278,7 @@ class PcmanfmBackend : public DesktopBackend {
   bool Ready(const Session& session) const override {
     return PainterRuns(session, Signs()) && (!socketInRuntimeFolder_ || ListensOnSocket(session));
   }
+  std::vector<const char*> Tools() const override { return {tool_}; }
 
   CommandResult Apply(const Session& session, const WallpaperRequest& request) const override {
     const std::string tool = session.FindProgram(tool_);
@@ -287,12 +315,16 @@ class SwayBackend : public DesktopBackend {
   const char* Name() const override { return "sway"; }
   bool Claims(const std::string& desktopName) const override { return desktopName == "sway"; }
   bool Detect(const Session& session) const override { return !session.Variable("SWAYSOCK").empty(); }
+  // swaymsg joins its arguments into one command line, which sway splits at ';' and ','
+  // and expands like a shell word ($(...) and backticks run).
+  bool ReadsCommandLanguage() const override { return true; }
+  std::vector<const char*> Tools() const override { return {"swaymsg"}; }
 
   CommandResult Apply(const Session& session, const WallpaperRequest& request) const override {
     const std::string swaymsg = session.FindProgram("swaymsg");
-    if (swaymsg.empty()) return CommandResult::kFailed;
+    if (swaymsg.empty() || request.plainPath.empty()) return CommandResult::kFailed;
     static constexpr Placements kModes{"stretch", "center", "tile", "fit", "fill", "stretch"};
-    return session.Run({swaymsg, "output", "*", "bg", request.path, kModes(request.style)});
+    return session.Run({swaymsg, "output", "*", "bg", request.plainPath, kModes(request.style)});
   }
 };
 
@@ -306,18 +338,23 @@ class HyprlandBackend : public DesktopBackend {
   }
   bool ReadsBitmap() const override { return false; }
   bool CachesByPath() const override { return true; }
+  // hyprctl hands hyprpaper one line, split at commas.
+  bool ReadsCommandLanguage() const override { return true; }
+  std::vector<const char*> Tools() const override { return {"hyprctl", "swww"}; }
 
   CommandResult Apply(const Session& session, const WallpaperRequest& request) const override {
     const std::string hyprctl = session.FindProgram("hyprctl");
     // listloaded fails when no hyprpaper answers.
     if (!hyprctl.empty() && session.Run({hyprctl, "hyprpaper", "listloaded"}) == CommandResult::kSucceeded) {
-      CommandResult result = session.Run({hyprctl, "hyprpaper", "preload", request.path});
-      if (result == CommandResult::kSucceeded) result = session.Run({hyprctl, "hyprpaper", "wallpaper", "," + request.path});
-      if (result == CommandResult::kSucceeded && !request.previousPath.empty()) {
-        session.Run({hyprctl, "hyprpaper", "unload", request.previousPath});  // only frees memory
+      if (request.plainPath.empty()) return CommandResult::kFailed;
+      CommandResult result = session.Run({hyprctl, "hyprpaper", "preload", request.plainPath});
+      if (result == CommandResult::kSucceeded) result = session.Run({hyprctl, "hyprpaper", "wallpaper", "," + request.plainPath});
+      if (result == CommandResult::kSucceeded && !request.previousPlainPath.empty()) {
+        session.Run({hyprctl, "hyprpaper", "unload", request.previousPlainPath});  // only frees memory
       }
       return result;
     }
+    // swww takes the path as one argument and keeps it for its next start: the real one.
     const std::string swww = session.FindProgram("swww");
     if (swww.empty()) return CommandResult::kFailed;
     static constexpr Placements kResize{"crop", "no", "no", "fit", "crop", "crop"};
@@ -333,6 +370,7 @@ class SwaybgBackend : public DesktopBackend {
   const char* Name() const override { return "swaybg"; }
   bool Claims(const std::string&) const override { return false; }
   bool Detect(const Session& session) const override { return !session.Variable("WAYLAND_DISPLAY").empty(); }
+  std::vector<const char*> Tools() const override { return {"swaybg"}; }
 
   CommandResult Apply(const Session& session, const WallpaperRequest& request) const override {
     const std::string swaybg = session.FindProgram("swaybg");
@@ -360,6 +398,7 @@ class RootWindowBackend : public DesktopBackend {
     return !session.Variable("DISPLAY").empty() && !session.FindProgram(tool_).empty();
   }
   bool ReadsBitmap() const override { return readsBitmap_; }
+  std::vector<const char*> Tools() const override { return {tool_}; }
 
   CommandResult Apply(const Session& session, const WallpaperRequest& request) const override {
     std::vector<std::string> command{session.FindProgram(tool_)};
@@ -395,6 +434,16 @@ std::string AbsolutePath(const std::string& path) {
 
 bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 
+// The stamp of a regular file, not following a link; false for anything else.
+bool StampOf(const std::string& path, FileStamp* stamp) {
+  struct stat info {};
+  if (lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  *stamp = {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
+            static_cast<std::uint64_t>(info.st_size),
+            static_cast<std::uint64_t>(info.st_mtim.tv_sec) * 1000000000u + static_cast<std::uint64_t>(info.st_mtim.tv_nsec)};
+  return true;
+}
+
 // Replaced whole: a link planted at either name is replaced, never written through.
 bool CopyFile(const std::string& from, const std::string& to) {
   std::string bytes;
@@ -418,13 +467,52 @@ bool PrepareFile(const std::string& bitmap, const DesktopBackend& backend, Deskt
   const std::string extension = backend.ReadsBitmap() ? ".bmp" : ".png";
   if (backend.CachesByPath()) {
     const std::string a = stem + "-a" + extension, b = stem + "-b" + extension;
-    file->path = Exists(a) ? b : a;
-    file->previous = Exists(a) ? a : (Exists(b) ? b : "");
+    FileStamp atA, atB;
+    if (StampOf(a, &atA) && StampOf(b, &atB)) {
+      // The desktop shows the older one; the newer was made for a change it never took.
+      const bool aNewer = atA.modifiedNs > atB.modifiedNs;
+      file->path = aNewer ? a : b;
+      file->previous = aNewer ? b : a;
+    } else {
+      file->path = Exists(a) ? b : a;
+      file->previous = Exists(a) ? a : (Exists(b) ? b : "");
+    }
   } else {
     file->path = stem + extension;
   }
   file->derived = true;
   return backend.ReadsBitmap() ? CopyFile(bitmap, file->path) : WritePngCopy(bitmap, file->path);
+}
+
+// The name in the private folder for a file beside wp.bmp; its own names are plain already.
+std::string PlainName(const std::string& path) {
+  std::string name = path.substr(path.rfind('/') + 1);
+  for (char& c : name) {
+    if (!PlainPathText(std::string(1, c))) c = '_';
+  }
+  return name;
+}
+
+// The private folder's path for the session, or empty when a tool could read it as
+// anything but a path.
+std::string PlainFolder(const Session& session) {
+  const std::string folder = PrivateFolderPath(session.Variable("XDG_RUNTIME_DIR"), session.Variable("TMPDIR"));
+  return PlainPathText(folder) ? folder : std::string();
+}
+
+// Points the private folder's name for `path` at it (a link, replaced in one step,
+// and left alone when it already points there); the link's path, or empty.
+std::string LinkPlainly(const std::string& folderPath, const std::string& path) {
+  const int folder = OpenPrivateFolder(folderPath);
+  if (folder < 0) return {};
+  const std::string name = PlainName(path);
+  std::vector<char> target(path.size() + 2);
+  const ssize_t length = readlinkat(folder, name.c_str(), target.data(), target.size());
+  close(folder);
+  const std::string link = folderPath + "/" + name;
+  const bool linked = (length >= 0 && std::string(target.data(), static_cast<std::size_t>(length)) == path) ||
+                      ReplaceWithLink(link, path);
+  return linked ? link : std::string();
 }
 
 }  // namespace
@@ -530,9 +618,7 @@ WallpaperStyle StoredWallpaperStyle(Registry& registry) {
 
 void EndOwnedWallpaperClient() {
   if (ownedClient <= 0) return;
-  kill(-ownedClient, SIGTERM);
-  while (waitpid(ownedClient, nullptr, 0) < 0 && errno == EINTR) {
-  }
+  Session::End(ownedClient);
   ownedClient = -1;
 }
 
@@ -551,14 +637,42 @@ bool LinuxDesktop::SystemParametersInfoA(std::uint32_t action, std::uint32_t, co
   if (!backend->Ready(session)) return false;
 
   const std::string bitmap = AbsolutePath(path);
+  // Nothing is written for a desktop whose tool is missing or whose store cannot hold
+  // the path: the retries of such a day cost a few lookups.
+  const std::vector<const char*> tools = backend->Tools();
+  if (bitmap.empty() || std::none_of(tools.begin(), tools.end(), [&](const char* tool) { return !session.FindProgram(tool).empty(); }) ||
+      (backend->StoresText() && !ValidUtf8(bitmap))) {
+    return false;
+  }
   DesktopFile file;
-  if (bitmap.empty() || !PrepareFile(bitmap, *backend, &file)) return false;
-  WallpaperRequest request{file.path, FileUri(file.path), file.previous, StoredWallpaperStyle(registry_)};
+  FileStamp bitmapStamp, copyStamp;
+  const bool stamped = StampOf(bitmap, &bitmapStamp);
+  if (stamped && waiting_.backend == backend && waiting_.bitmap == bitmap && waiting_.bitmapStamp == bitmapStamp &&
+      StampOf(waiting_.path, &copyStamp) && copyStamp == waiting_.stamp) {
+    file = {waiting_.path, waiting_.previous, true};  // made for this very wp.bmp at an earlier try
+  } else if (!PrepareFile(bitmap, *backend, &file)) {
+    return false;
+  }
+  waiting_ = {};
+  WallpaperRequest request{file.path, FileUri(file.path), file.previous, StoredWallpaperStyle(registry_), {}, {}};
+  std::string plainFolder;
+  if (backend->ReadsCommandLanguage() && !(plainFolder = PlainFolder(session)).empty()) {
+    request.plainPath = LinkPlainly(plainFolder, file.path);
+    if (!file.previous.empty()) request.previousPlainPath = plainFolder + "/" + PlainName(file.previous);
+  }
   const bool applied = backend->Apply(session, request) == CommandResult::kSucceeded;
-  // Only the file the desktop shows stays beside wp.bmp.
-  const std::string& stale = applied ? file.previous : (file.previous.empty() ? std::string() : file.path);
-  if (file.derived && !stale.empty()) unlink(stale.c_str());
-  return applied;
+  if (!file.derived) return applied;
+  if (!applied) {
+    // Kept for the retry; the file the desktop shows stays too.
+    if (stamped && StampOf(file.path, &copyStamp)) waiting_ = {backend, bitmap, file.path, file.previous, bitmapStamp, copyStamp};
+    return false;
+  }
+  // Only the file the desktop shows stays beside wp.bmp, and only its link.
+  if (!file.previous.empty()) {
+    unlink(file.previous.c_str());
+    if (!plainFolder.empty()) unlink((plainFolder + "/" + PlainName(file.previous)).c_str());
+  }
+  return true;
 }
 
 }  // namespace posix

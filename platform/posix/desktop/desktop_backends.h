@@ -22,6 +22,9 @@ struct WallpaperRequest {
   std::string uri;           // file:// and the percent-encoded path
   std::string previousPath;  // the copy handed over last time, removed after a change; may be empty
   WallpaperStyle style;
+  // The same two files under plain names in the program's private folder, for tools
+  // that read a command language; empty for the others.
+  std::string plainPath, previousPlainPath;
 };
 
 // A program seen running in the session: its file name and, when not empty, one of
@@ -57,6 +60,13 @@ class DesktopBackend {
   // True when handing the same path again does not make the desktop read the file
   // again: it is then handed a copy under one of two alternating names.
   virtual bool CachesByPath() const { return false; }
+  // True when the tool reads the path inside a command language of its own (sway's
+  // commands, hyprctl's comma lists): it is only ever handed request.plainPath.
+  virtual bool ReadsCommandLanguage() const { return false; }
+  // The programs it can work with: nothing is prepared for it unless one is on PATH.
+  virtual std::vector<const char*> Tools() const = 0;
+  // True when it keeps the path as text, which GLib and D-Bus take only in UTF-8.
+  virtual bool StoresText() const { return false; }
   virtual CommandResult Apply(const Session& session, const WallpaperRequest& request) const = 0;
 };
 
@@ -79,6 +89,14 @@ WallpaperStyle StoredWallpaperStyle(Registry& registry);
 // Ends the wallpaper client (swaybg) this process started, if one runs; also run at exit.
 void EndOwnedWallpaperClient();
 
+// One version of a file: a file rewritten or replaced gets another stamp.
+struct FileStamp {
+  std::uint64_t device = 0, inode = 0, size = 0, modifiedNs = 0;
+  bool operator==(const FileStamp& other) const {
+    return device == other.device && inode == other.inode && size == other.size && modifiedNs == other.modifiedNs;
+  }
+};
+
 // SystemParametersInfoA(SPI_SETDESKWALLPAPER, ...) for the running Linux desktop.
 // True when the desktop took the file, and when there is no desktop session to tell;
 // false when a desktop was found and is not ready, or its tool failed, timed out or is
@@ -90,8 +108,16 @@ class LinuxDesktop : public Desktop {
                              std::uint32_t flags) override;
 
  private:
+  // The copy made for one version of wp.bmp that the desktop has not taken yet: a retry
+  // hands it over again instead of writing it again.
+  struct Copy {
+    const DesktopBackend* backend = nullptr;
+    std::string bitmap, path, previous;
+    FileStamp bitmapStamp, stamp;
+  };
   Registry& registry_;
   std::function<Session()> session_;
+  Copy waiting_;
 };
 
 }  // namespace posix
