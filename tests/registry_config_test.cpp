@@ -203,6 +203,10 @@ TEST_F(ScratchKey, DesktopValuesAreWrittenOnceInTheFilesOwnLineEndAndEncoding) {
       {key + "\n\"Blob\"=hex:01,\\\n  02,\\", key + "\n" + tile + "\n" + style + "\n\"Blob\"=hex:01,\\\n  02,\\"},
       {key + "\n\"Blob\"=hex:01,\\\r\n  02\r\n\"WallpaperStyle\"=\"9\"",
        key + "\n\"Blob\"=hex:01,\\\r\n  02\r\n" + style + "\n" + tile + "\n"},
+      {key + "\r\n\"Blob\"=hex:01,\\\r\n  02,03\r\n", key + "\r\n\"Blob\"=hex:01,\\\r\n  02,03\r\n" + tile + "\r\n" + style + "\r\n"},
+      // An unpaired surrogate in another value's text is kept as it was.
+      {Utf16(key16 + u"\r\n\"Odd\"=\"a\xD800z\"\r\n"),
+       Utf16(key16 + u"\r\n\"Odd\"=\"a\xD800z\"\r\n\"TileWallpaper\"=\"0\"\r\n\"WallpaperStyle\"=\"2\"\r\n")},
       {Utf16(u"Windows Registry Editor Version 5.00\r\n\r\n" + key16 + u"\r\n" + path16 + u"\r\n"),
        Utf16(u"Windows Registry Editor Version 5.00\r\n\r\n" + key16 + u"\r\n" + path16 +
              u"\r\n\"TileWallpaper\"=\"0\"\r\n\"WallpaperStyle\"=\"2\"\r\n"),

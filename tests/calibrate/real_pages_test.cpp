@@ -29,23 +29,13 @@
 #include "tools/calendar/photo_calendar.h"
 #include "tools/calendar/photo_files.h"
 
+#include "calibrate/scratch.h"
+
 namespace {
 
 namespace fs = std::filesystem;
 using namespace zorvani::calibrate;
 using zorvani::tools::RgbImage;
-
-fs::path Scratch(const std::string& name) {
-  static const struct Folder {
-    fs::path path = fs::temp_directory_path() / ("zorvani-real-pages-" + std::to_string(::getpid()));
-    Folder() { fs::create_directories(path); }
-    ~Folder() {
-      std::error_code ignored;
-      fs::remove_all(path, ignored);
-    }
-  } folder;
-  return folder.path / name;
-}
 
 enum Program { kPcal, kRem2ps, kRem2pdf };
 

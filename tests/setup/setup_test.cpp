@@ -1,0 +1,458 @@
+// zorvani-wallpaper-setup's own work in a private folder that stands in for a home:
+// what it writes is read back by the real readers (GLib, desktop-file-validate, the
+// program's own Run value parsing), and removal meets what users do to the folder.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/instance_checker.h"
+#include "platform/posix/reg_files/reg_file.h"
+#include "tools/setup/setup.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using zorvani::setup::Places;
+using zorvani::setup::Request;
+using Clock = std::chrono::steady_clock;
+
+std::string ReadText(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteText(const fs::path& path, const std::string& text) {
+  fs::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+// A tool run with no shell in between; its exit status, or -1 when it outlived 20 s.
+int RunTool(const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid;
+  if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
+  int status = 0;
+  for (const auto deadline = Clock::now() + std::chrono::seconds(20); waitpid(pid, &status, WNOHANG) == 0;) {
+    if (Clock::now() > deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      return -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+struct CommandRun {
+  int status = -1;  // -1 when it outlived 60 s
+  pid_t pid = 0;
+  std::string said;  // standard output and error
+};
+
+// The command as a user runs it, with only the environment given, its output in out.
+CommandRun RunCommand(const std::vector<std::string>& args, const std::vector<std::string>& env, const fs::path& out) {
+  std::vector<char*> argv, envp;
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  for (const std::string& pair : env) envp.push_back(const_cast<char*>(pair.c_str()));
+  argv.push_back(nullptr);
+  envp.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  CommandRun run;
+  const int failed = posix_spawnp(&run.pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  if (failed != 0) return run;
+  int status = 0;
+  for (const auto deadline = Clock::now() + std::chrono::seconds(60); waitpid(run.pid, &status, WNOHANG) == 0;) {
+    if (Clock::now() > deadline) {
+      kill(run.pid, SIGKILL);
+      waitpid(run.pid, &status, 0);
+      return run;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  std::ifstream in(out);
+  run.said.assign(std::istreambuf_iterator<char>(in), {});
+  return run;
+}
+
+// Every file, link and folder below root with its inode and change times: a rewrite shows.
+std::map<std::string, std::string> Tree(const fs::path& root) {
+  std::map<std::string, std::string> tree;
+  if (!fs::exists(fs::symlink_status(root))) return tree;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    struct stat status;
+    lstat(entry.path().c_str(), &status);
+    tree[entry.path().lexically_relative(root).string()] =
+        std::to_string(status.st_mode) + " " + std::to_string(status.st_ino) + " " +
+        std::to_string(status.st_mtim.tv_nsec) + " " + std::to_string(status.st_ctim.tv_nsec);
+  }
+  return tree;
+}
+
+// Files, links and empty folders ("name/") below root, by name; the folders right under
+// root stand for the XDG base folders, which any session makes, and do not count.
+std::vector<std::string> Files(const fs::path& root) {
+  std::vector<std::string> files;
+  for (const auto& [name, kind] : Tree(root)) {
+    const fs::path path = root / name;
+    if (!fs::is_directory(fs::symlink_status(path))) {
+      files.push_back(name);
+    } else if (fs::is_empty(path) && fs::path(name).has_parent_path()) {
+      files.push_back(name + "/");
+    }
+  }
+  return files;
+}
+
+class SetupTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char name[] = "/tmp/zorvani-setup-test.XXXXXX";
+    root_ = mkdtemp(name);
+    // The program records the path it was started by, as the entry's Exec names it, its
+    // parent and session, and where its standard streams go.
+    program_ = root_ / "bin" / "zorvani-wallpaper";
+    WriteText(program_,
+              "#!/bin/sh\n"
+              "fds=$(readlink /proc/$$/fd/0 /proc/$$/fd/1 /proc/$$/fd/2)\n"
+              "printf '%s\\n%s\\n%s\\n' \"$0\" \"$(cut -d' ' -f4,6 /proc/$$/stat)\" \"$fds\" "
+              ">\"$ZORVANI_SETUP_STARTED.part\"\n"
+              "mv \"$ZORVANI_SETUP_STARTED.part\" \"$ZORVANI_SETUP_STARTED\"\n");
+    fs::permissions(program_, fs::perms::owner_all);
+    setenv("ZORVANI_SETUP_STARTED", (root_ / "started").c_str(), 1);
+    pictures_ = root_ / "pictures";
+    WriteText(pictures_ / "Zorvani2026" / "1.jpg", "one");
+    WriteText(pictures_ / "Zorvani2026" / "2.jpg", "two");
+    WriteText(pictures_ / "WP.ini", "[config]\n");
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  Places PlacesIn(const fs::path& home) const {
+    Places places;
+    places.folder = home / "data" / "zorvani-wallpaper";
+    places.runHive = home / "config" / "zorvani-wallpaper" / "HKEY_LOCAL_MACHINE.reg";
+    places.desktopHive = home / "config" / "zorvani-wallpaper" / "HKEY_CURRENT_USER.reg";
+    places.entry = home / "config" / "autostart" / "zorvani-wallpaper.desktop";
+    places.declined = home / "config" / "zorvani-wallpaper" / "machine-calendar-declined";
+    places.machineFolder = root_ / "machine";
+    return places;
+  }
+  Request PicturesFrom(const fs::path& pictures) const {
+    Request request;
+    request.program = program_;
+    request.pictures = pictures.string();
+    request.setup = ZORVANI_SETUP_COMMAND;
+    return request;
+  }
+  // The started program's record, line by line; empty when nothing started within 10 s.
+  std::vector<std::string> Started() const {
+    for (const auto deadline = Clock::now() + std::chrono::seconds(10);
+         !fs::exists(root_ / "started") && Clock::now() < deadline;) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    std::vector<std::string> lines;
+    std::istringstream in(ReadText(root_ / "started"));
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+  }
+  std::vector<std::string> UserEnvironment(const fs::path& home) const {
+    return {"HOME=" + home.string(), "XDG_DATA_HOME=" + (home / "data").string(),
+            "XDG_CONFIG_HOME=" + (home / "config").string(), "PATH=/usr/bin:/bin",
+            "ZORVANI_SETUP_STARTED=" + (root_ / "started").string()};
+  }
+  // As the command ends: a failure that escapes is status 1.
+  static int Quietly(const std::function<int()>& step, std::string* said = nullptr) {
+    testing::internal::CaptureStdout();
+    int status;
+    try {
+      status = step();
+    } catch (const std::exception&) {
+      status = 1;
+    }
+    const std::string out = testing::internal::GetCapturedStdout();
+    if (said != nullptr) *said = out;
+    return status;
+  }
+
+  fs::path root_, program_, pictures_;
+};
+
+// Folder names that each text set-up writes must carry exactly, or refuse with nothing
+// written: the entry must pass desktop-file-validate and start the program through GLib,
+// the Run value must give the program its folder back, and --remove must know the entry.
+TEST_F(SetupTest, OddFolderNamesWorkOrAreRefused) {
+  const struct {
+    const char* name;
+    bool works;
+  } rows[] = {
+      {"plain", true},         {"my home", true},      {"it's", true},           {"say\"hi\"", true},
+      {"back\\slash", true},   {"tab\\sname", true},   {"$(touch x)`id`", true}, {"a;b,c&d|e*?#~", true},
+      {"Jos\xc3\xa9", true},   {"100%", false},        {"new\nline", false},     {"\xff\xfe", false},
+      {"my \"home\"", false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    const fs::path home = root_ / row.name;
+    const Places places = PlacesIn(home);
+    const int status = Quietly([&] { return zorvani::setup::SetUp(places, PicturesFrom(pictures_)); });
+    if (!row.works) {
+      EXPECT_NE(status, 0);
+      EXPECT_FALSE(fs::exists(home)) << "refused, yet something was written";
+      continue;
+    }
+    ASSERT_EQ(status, 0);
+    EXPECT_EQ(RunTool({"desktop-file-validate", places.entry.string()}), 0);
+    fs::remove(root_ / "started");
+    EXPECT_EQ(RunTool({"gio", "launch", places.entry.string()}), 0);
+    const std::vector<std::string> started = Started();
+    ASSERT_FALSE(started.empty());
+    EXPECT_EQ(started[0], places.link().string());
+
+    const auto value = platform::RegFile(ReadText(places.runHive))
+                           .FindValue("HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Run",
+                                      "ZorvaniWallPaper");
+    ASSERT_TRUE(value.has_value());
+    const std::string commandLine(value->data.begin(), value->data.end() - 1);
+    EXPECT_EQ(zorvani::BaseDirFromCommandLine(commandLine, '/'), places.folder.string() + "/");
+
+    EXPECT_EQ(Quietly([&] { return zorvani::setup::Remove(places); }), 0);
+    EXPECT_EQ(Files(home), std::vector<std::string>());
+  }
+}
+
+// --remove takes what set-up made and nothing else, whatever the user did to the folder
+// since; what it keeps it names, and it finishes the rest.
+TEST_F(SetupTest, RemoveTakesOnlyWhatSetUpMade) {
+  const struct {
+    const char* what;
+    std::function<void(const fs::path& folder, const fs::path& home)> change;
+    std::vector<std::string> left;  // below the home
+    const char* said;
+  } rows[] = {
+      {"nothing changed", [](const fs::path&, const fs::path&) {}, {}, ""},
+      {"a picture the user added",
+       [](const fs::path& folder, const fs::path&) { WriteText(folder / "Zorvani2026" / "holiday.jpg", "mine"); },
+       {"data/zorvani-wallpaper/Zorvani2026/holiday.jpg"}, "kept with the pictures you added"},
+      {"the year folder replaced by a link to the user's pictures",
+       [](const fs::path& folder, const fs::path& home) {
+         fs::remove_all(folder / "Zorvani2026");
+         for (const char* name : {"1.jpg", "2.jpg", "3.jpg"}) WriteText(home / "Pictures" / name, "mine");
+         fs::create_symlink(home / "Pictures", folder / "Zorvani2026");
+       },
+       {"Pictures/1.jpg", "Pictures/2.jpg", "Pictures/3.jpg", "data/zorvani-wallpaper/Zorvani2026"}, "Kept:"},
+      {"the calendar folder replaced by a link",
+       [](const fs::path& folder, const fs::path& home) {
+         fs::rename(folder, home / "Calendar");
+         fs::create_symlink(home / "Calendar", folder);
+       },
+       {"Calendar/.zorvani-setup", "Calendar/WP.ini", "Calendar/Zorvani2026/1.jpg", "Calendar/Zorvani2026/2.jpg",
+        "Calendar/wp.bmp", "Calendar/zorvani-wallpaper", "data/zorvani-wallpaper"},
+       "Kept:"},
+      {"a listed file now a folder with files in it",
+       [](const fs::path& folder, const fs::path&) {
+         fs::remove(folder / "WP.ini");
+         WriteText(folder / "WP.ini" / "notes.txt", "mine");
+       },
+       {"data/zorvani-wallpaper/WP.ini/notes.txt"}, "Kept:"},
+      {"a list doctored to name what is outside",
+       [](const fs::path& folder, const fs::path& home) {
+         WriteText(home / "victim", "mine");
+         std::ofstream(folder / ".zorvani-setup", std::ios::app) << "../../victim\n";
+       },
+       {"victim"}, ""},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    const fs::path home = root_ / "home";
+    fs::remove_all(home);
+    const Places places = PlacesIn(home);
+    ASSERT_EQ(Quietly([&] { return zorvani::setup::SetUp(places, PicturesFrom(pictures_)); }), 0);
+    WriteText(places.folder / "wp.bmp", "the program's output");
+    row.change(places.folder, home);
+    std::string said;
+    EXPECT_EQ(Quietly([&] { return zorvani::setup::Remove(places); }, &said), 0);
+    EXPECT_EQ(Files(home), row.left);
+    EXPECT_NE(said.find(row.said), std::string::npos) << said;
+    EXPECT_EQ(Quietly([&] { return zorvani::setup::Remove(places); }), 0) << "again";
+  }
+}
+
+// --pictures may name a folder a user made while set-up runs as root: only plain month
+// pictures in real year folders are copied, never what a link points at.
+TEST_F(SetupTest, PicturesCopiedAreOnlyPlainMonthPictures) {
+  const fs::path secret = root_ / "secret";
+  WriteText(secret / "1.jpg", "secret");
+  WriteText(secret / "WP.ini", "secret");
+  const fs::path planted = root_ / "planted";
+  WriteText(planted / "Zorvani2026" / "2.jpg", "two");
+  WriteText(planted / "Zorvani2026" / "notes.txt", "not a month");
+  ASSERT_EQ(mkfifo((planted / "Zorvani2026" / "3.jpg").c_str(), 0600), 0);
+  fs::create_symlink(secret / "1.jpg", planted / "Zorvani2026" / "1.jpg");
+  fs::create_symlink(secret, planted / "Zorvani2027");
+  fs::create_symlink(secret / "WP.ini", planted / "WP.ini");
+
+  const Places places = PlacesIn(root_ / "home");
+  ASSERT_EQ(Quietly([&] { return zorvani::setup::SetUp(places, PicturesFrom(planted)); }), 0);
+  EXPECT_EQ(Files(places.folder),
+            (std::vector<std::string>{".zorvani-setup", "WP.ini", "Zorvani2026/2.jpg", "zorvani-wallpaper"}));
+  EXPECT_NE(ReadText(places.folder / "WP.ini"), "secret");
+  EXPECT_EQ(ReadText(places.folder / ".zorvani-setup"), "WP.ini\nZorvani2026/2.jpg\nzorvani-wallpaper\n");
+}
+
+// A second run rewrites nothing, and a WP.ini the user had is neither replaced nor listed.
+TEST_F(SetupTest, SecondRunRewritesNothing) {
+  const Places places = PlacesIn(root_ / "home");
+  WriteText(places.folder / "WP.ini", "[config]\nR_COMP=1\n");
+  ASSERT_EQ(Quietly([&] { return zorvani::setup::SetUp(places, PicturesFrom(pictures_)); }), 0);
+  const auto first = Tree(root_ / "home");
+  std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_EQ(Quietly([&] { return zorvani::setup::SetUp(places, PicturesFrom(pictures_)); }), 0);
+  EXPECT_EQ(Tree(root_ / "home"), first);
+  EXPECT_EQ(ReadText(places.folder / "WP.ini"), "[config]\nR_COMP=1\n");
+  EXPECT_EQ(ReadText(places.folder / ".zorvani-setup"), "Zorvani2026/1.jpg\nZorvani2026/2.jpg\nzorvani-wallpaper\n");
+}
+
+// Run by a user: inside a graphical session the program starts at once, apart from the
+// terminal (its own session, not set-up's child, streams on /dev/null); elsewhere it waits
+// for the log-on. --system asks for root before it touches anything.
+TEST_F(SetupTest, CommandStartsTheProgramInsideASession) {
+  const struct {
+    const char* what;
+    std::vector<std::string> options, env;
+    bool asUser;
+    int status;
+    const char* said;
+    bool started;
+  } rows[] = {
+      {"in a Wayland session", {}, {"WAYLAND_DISPLAY=wayland-zorvani-none"}, false, 0, "Started:", true},
+      {"on a console", {}, {}, false, 0, "at every log-on", false},
+      {"without autostart", {"--no-autostart"}, {"WAYLAND_DISPLAY=wayland-zorvani-none"}, false, 0, "whenever", false},
+      {"--system by a user", {"--system"}, {}, true, 1, "--system needs root", false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    const fs::path home = root_ / "home";
+    fs::remove_all(home);
+    fs::remove(root_ / "started");
+    std::vector<std::string> args{ZORVANI_SETUP_COMMAND, "--pictures", pictures_.string(), "--program",
+                                  program_.string()};
+    args.insert(args.end(), row.options.begin(), row.options.end());
+    if (row.asUser && geteuid() == 0) args.insert(args.begin(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+    std::vector<std::string> env = UserEnvironment(home);
+    env.insert(env.end(), row.env.begin(), row.env.end());
+    const CommandRun run = RunCommand(args, env, root_ / "said");
+    EXPECT_EQ(run.status, row.status);
+    EXPECT_NE(run.said.find(row.said), std::string::npos) << run.said;
+    if (!row.started) {
+      EXPECT_EQ(run.said.find("Started:"), std::string::npos) << run.said;
+      continue;
+    }
+    const std::vector<std::string> started = Started();
+    ASSERT_EQ(started.size(), 5u) << ReadText(root_ / "started");
+    EXPECT_EQ(started[0], (home / "data" / "zorvani-wallpaper" / "zorvani-wallpaper").string());
+    pid_t parent = 0, session = 0;
+    std::istringstream(started[1]) >> parent >> session;
+    EXPECT_NE(parent, run.pid);
+    EXPECT_NE(session, getsid(0));
+    EXPECT_NE(session, run.pid);
+    EXPECT_EQ(std::vector<std::string>(started.begin() + 2, started.end()),
+              std::vector<std::string>(3, "/dev/null"));
+  }
+}
+
+// The user's log-on entry runs set-up --logon: at the first log-on of a new year the
+// sample calendar gets the following year, at the screen's size (none here: 1920x1080),
+// while a calendar of the user's own is left exactly as it is. The clock is libfaketime's.
+TEST_F(SetupTest, LogOnKeepsTheSampleCalendarAYearAhead) {
+  const std::time_t now = std::time(nullptr);
+  const int year = std::localtime(&now)->tm_year + 1900;
+  const std::string next = std::to_string(year + 1), after = std::to_string(year + 2);
+  const struct {
+    const char* what;
+    bool sample;
+    std::function<void(const fs::path& folder, const fs::path& home)> change;
+    bool grows;
+  } rows[] = {
+      {"set-up's sample calendar", true, [](const fs::path&, const fs::path&) {}, true},
+      {"the user's own pictures", false, [](const fs::path&, const fs::path&) {}, false},
+      {"a sample year the user replaced by a link to their own pictures", true,
+       [&](const fs::path& folder, const fs::path& home) {
+         fs::rename(folder / ("Zorvani" + next), home / "Pictures");
+         fs::create_symlink(home / "Pictures", folder / ("Zorvani" + next));
+       },
+       false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    const fs::path home = root_ / "home";
+    fs::remove_all(home);
+    fs::remove(root_ / "started");
+    const Places places = PlacesIn(home);
+    Request request = PicturesFrom(row.sample ? fs::path() : pictures_);
+    request.width = 640;
+    request.height = 400;
+    ASSERT_EQ(Quietly([&] { return zorvani::setup::SetUp(places, request); }), 0);
+    row.change(places.folder, home);
+    const auto before = Tree(home);
+    std::vector<std::string> env = UserEnvironment(home);
+    env.insert(env.end(), {"LD_PRELOAD=/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1",
+                           "FAKETIME=@" + next + "-01-01 08:00:00", "FAKETIME_DONT_FAKE_MONOTONIC=1"});
+    const CommandRun run = RunCommand({ZORVANI_SETUP_COMMAND, "--logon", places.link().string()}, env, root_ / "said");
+    EXPECT_EQ(run.status, 0) << run.said;
+    const std::vector<std::string> started = Started();
+    ASSERT_FALSE(started.empty()) << run.said;
+    EXPECT_EQ(started[0], places.link().string());
+    if (!row.grows) {
+      EXPECT_EQ(Tree(home), before);
+      continue;
+    }
+    EXPECT_TRUE(fs::exists(places.folder / ("Zorvani" + after) / "12.jpg"));
+    EXPECT_NE(run.said.find("1920x1080"), std::string::npos) << run.said;
+    EXPECT_NE(ReadText(places.folder / ".zorvani-setup").find("Zorvani" + after + "/12.jpg\n"), std::string::npos);
+    EXPECT_EQ(Quietly([&] { return zorvani::setup::Remove(places); }), 0);
+    EXPECT_EQ(Files(home), std::vector<std::string>());
+  }
+}
+
+// A user who removed the machine's calendar stays out of it at later log-ons (--session
+// asks MachineCalendarDeclined) until they set up a calendar again.
+TEST_F(SetupTest, RemovingDeclinesTheMachinesCalendarUntilSetUpAgain) {
+  const Places places = PlacesIn(root_ / "home");
+  ASSERT_EQ(Quietly([&] { return zorvani::setup::Remove(places); }), 0);
+  EXPECT_FALSE(zorvani::setup::MachineCalendarDeclined(places)) << "no machine calendar: nothing to decline";
+  fs::create_directories(places.machineFolder / "Zorvani2026");
+  ASSERT_EQ(Quietly([&] { return zorvani::setup::SetUp(places, PicturesFrom(pictures_)); }), 0);
+  ASSERT_EQ(Quietly([&] { return zorvani::setup::Remove(places); }), 0);
+  EXPECT_TRUE(zorvani::setup::MachineCalendarDeclined(places));
+  ASSERT_EQ(Quietly([&] { return zorvani::setup::Remove(places); }), 0);
+  EXPECT_TRUE(zorvani::setup::MachineCalendarDeclined(places));
+  ASSERT_EQ(Quietly([&] { return zorvani::setup::SetUp(places, PicturesFrom(pictures_)); }), 0);
+  EXPECT_FALSE(zorvani::setup::MachineCalendarDeclined(places));
+}
+
+}  // namespace
