@@ -296,19 +296,25 @@ TEST_F(WallpaperPosix, CachingDesktopsAlternateTwoNamesAndRetriesWriteNothing) {
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(std::ifstream(folder_ / "victim").rdbuf()), {}), "victim");
   EXPECT_TRUE(Apply(hyprland));
   EXPECT_EQ(Files(), files({"wp-b.png"}));
-  EXPECT_NE(Calls().find(Expected("hyprctl hyprpaper unload $R/wp-a.png")), std::string::npos) << Calls();
+  EXPECT_EQ(Calls(), Expected("hyprctl hyprpaper listloaded\nhyprctl hyprpaper preload $R/wp-b.png\n"
+                              "hyprctl hyprpaper wallpaper ,$R/wp-b.png\nhyprctl hyprpaper unload $R/wp-a.png\n"));
   EXPECT_FALSE(fs::exists(Private() + "/wp-a.png"));
 
   std::ofstream(folder_ / "refuse");
   EXPECT_GT(Written([&] { EXPECT_FALSE(Apply(hyprland)); }), 0u);
   EXPECT_EQ(Files(), files({"wp-a.png", "wp-b.png"}));
   EXPECT_EQ(Written([&] { EXPECT_FALSE(Apply(hyprland)); }), 0u) << "a retry wrote the copy again";
+  // The next day's wp.bmp, still refused: it replaces the refused copy, never the shown one.
+  std::ofstream(Bitmap() + ".new", std::ios::binary) << TinyBitmap();
+  fs::rename(Bitmap() + ".new", Bitmap());
+  EXPECT_GT(Written([&] { EXPECT_FALSE(Apply(hyprland)); }), 0u);
   fs::remove(folder_ / "refuse");
   EXPECT_EQ(Written([&] { EXPECT_TRUE(Apply(hyprland)); }), 0u);
   EXPECT_EQ(Files(), files({"wp-a.png"}));
 
   // A new wp.bmp, and the desktop's tools are gone: nothing is prepared at all.
-  std::ofstream(Bitmap(), std::ios::binary | std::ios::trunc) << TinyBitmap();
+  std::ofstream(Bitmap() + ".new", std::ios::binary) << TinyBitmap();
+  fs::rename(Bitmap() + ".new", Bitmap());
   for (const std::vector<std::string>& desktop : {hyprland, std::vector<std::string>{"XDG_CURRENT_DESKTOP=KDE", "DISPLAY=:0"}}) {
     Stubs({});
     EXPECT_EQ(Written([&] { EXPECT_FALSE(Apply(desktop)); }), 0u) << desktop[0];

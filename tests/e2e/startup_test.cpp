@@ -97,6 +97,7 @@ TEST_F(PrivateLock, AnotherUsersFilesInTheTemporaryFolderNeitherStopTheProgramNo
     SCOPED_TRACE(what);
     std::filesystem::remove_all(elsewhere);
     std::filesystem::create_directory(elsewhere);
+    std::filesystem::permissions(elsewhere, std::filesystem::perms::owner_all);  // as private as ours: only the link shows
     for (const auto& entry : std::filesystem::directory_iterator(tmp)) std::filesystem::remove_all(entry);
     plant();
     auto program = sandbox.Start(Session(":57"));
