@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/posix/private_folder.h"
+#include "platform/posix/reg_files/ascii_text.h"
 #include "platform/process.h"
 
 namespace platform {
@@ -28,19 +29,9 @@ std::string SessionKey() {
     const std::size_t colon = display.rfind(':'), dot = display.rfind('.');
     if (colon != std::string::npos && dot != std::string::npos && dot > colon) display.erase(dot);
   }
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string key;
-  for (const char c : display) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (std::isalnum(byte) || c == '.' || c == ':' || c == '-' || c == '_') {
-      key += c;
-    } else {
-      key += '%';
-      key += kHex[byte >> 4];
-      key += kHex[byte & 0xF];
-    }
-  }
-  return key;
+  return posix::PercentEscaped(display, [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == ':' || c == '-' || c == '_';
+  });
 }
 
 void WriteAll(int fd, const std::string& text) {

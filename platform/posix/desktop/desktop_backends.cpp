@@ -585,19 +585,10 @@ const DesktopBackend* ChooseDesktopBackend(const Session& session) {
 }
 
 std::string FileUri(const std::string& absolutePath) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string uri = "file://";
-  for (const char c : absolutePath) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (std::isalnum(byte) || c == '/' || c == '-' || c == '.' || c == '_' || c == '~') {
-      uri += c;
-    } else {
-      uri += '%';
-      uri += kHex[byte >> 4];
-      uri += kHex[byte & 0xF];
-    }
-  }
-  return uri;
+  return "file://" + PercentEscaped(absolutePath, [](char c) {
+           return std::isalnum(static_cast<unsigned char>(c)) || c == '/' || c == '-' || c == '.' || c == '_' ||
+                  c == '~';
+         });
 }
 
 WallpaperStyle StoredWallpaperStyle(Registry& registry) {
