@@ -1,6 +1,7 @@
 #include "app/form1.h"
 
 #include "general/general.h"
+#include "platform/process.h"
 
 namespace zorvani {
 
@@ -9,7 +10,15 @@ void Form1_Load() {
   CheckDayChange();
 }
 
-void Timer1_Timer() { CheckDayChange(); }
+void Timer1_Timer() {
+  // Uninstalled while running: the desktop gets its wallpaper back and the program ends,
+  // as it would at log-off.
+  if (ProgramRemoved()) {
+    GiveBackDesktop();
+    platform::EndProgramNow(0);
+  }
+  CheckDayChange();
+}
 
 void Form1_Unload() {}
 

@@ -8,7 +8,7 @@ constexpr unsigned kTimer1IntervalMs = 5000;
 
 // Load handler: reads the configuration, then makes the first daily check.
 void Form1_Load();
-// Each tick of Timer1: the daily check.
+// Each tick of Timer1: the end of a removed program, otherwise the daily check.
 void Timer1_Timer();
 // Unload handler: nothing to save; the unload always goes ahead.
 void Form1_Unload();

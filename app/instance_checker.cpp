@@ -30,6 +30,7 @@ void Main(platform::HiddenForm& form) {
 
   std::string path = kAutoStartKey;  // RegistryReadValue overwrites its path argument
   const std::string commandLine = RegistryReadValue(path, kAutoStartValue);
+  AutoStartCommandLine = commandLine;
   BaseDir = BaseDirFromCommandLine(commandLine, platform::PathSeparator());
 
   LoadForm1(form);

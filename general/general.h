@@ -15,6 +15,8 @@ using Status = std::int16_t;  // 0 success, -1 failure
 // --- Process-wide state --------------------------------------------------------
 // Folder of the month pictures and of wp.bmp: empty, or ending in the separator.
 extern std::string BaseDir;
+// The auto-start command line the program was started by; empty when none was registered.
+extern std::string AutoStartCommandLine;
 // Day of the month (1..31) of the last refresh that returned 0; 0 at start.
 extern std::int16_t LastDay;
 // Month and year of that refresh, kept beside LastDay so that a day number that
@@ -64,6 +66,15 @@ std::string CurrentMonthText();
 // The desktop step alone: makes the bitmap the wallpaper; 0 when the desktop took it,
 // -1 (and the bitmap kept in PendingDesktop) when it did not.
 Status ApplyDesktopWallpaper(const std::string& sBitmapPath);
+
+// --- Removal -----------------------------------------------------------------------
+// True once the program has been removed while it runs: its own file is gone, or the
+// auto-start value no longer names what it named at start. Never while an installer
+// runs, nor for a program that was not started through an auto-start value.
+bool ProgramRemoved();
+// What a removed program does before it ends: gives the desktop back the wallpaper it
+// showed before the program's first change, and takes away this user's own bitmap.
+void GiveBackDesktop();
 
 // --- Registry ----------------------------------------------------------------------
 extern std::uint32_t RegistryRoot;

@@ -1,11 +1,13 @@
 // One wallpaper refresh: this month's picture with today's cell framed, written to
-// wp.bmp beside the pictures, then made the desktop wallpaper.
+// wp.bmp beside the pictures (or, where this user may not replace that one, to this
+// user's own), then made the desktop wallpaper.
 #include <exception>
 #include <memory>
 
 #include "general/general.h"
 #include "platform/form.h"
 #include "platform/process.h"
+#include "platform/replace_file.h"
 #include "platform/services.h"
 #include "runtime/runtime_error.h"
 
@@ -37,6 +39,22 @@ void NoteMissingPicture(const std::string& picturePath, const std::string& year)
   missingPictureNoted = picturePath;
   log->Warning("no month picture " + picturePath + ", so the wallpaper stays as it was; the calendar needs its "
                "pictures for " + year + " (Zorvani" + year + ", 1.jpg to 12.jpg)");
+}
+
+// The desktop's wallpaper is kept once, before the program's first change of it.
+bool previousWallpaperKept = false;
+
+// On a machine shared by several users the calendar folder's wp.bmp belongs to the user
+// who logged on first: the others may add files there but not replace that one. This
+// user's day then goes to a bitmap of their own. Tried again at every refresh, so the
+// calendar folder's is used again as soon as this user may replace it.
+Status SaveToUserBitmap(std::string& bitmapPath) {
+  if (!platform::LastReplacementDenied()) return -1;
+  const std::string folder = platform::Current().desktop->UserBitmapFolder();
+  if (folder.empty()) return -1;
+  bitmapPath = folder + "wp.bmp";
+  StopIfEndPending();
+  return SaveWallpaperBitmap(bitmapPath);
 }
 
 // Drops the refresh's image object on every way out of the refresh.
@@ -87,7 +105,8 @@ Status RefreshWallpaper() {
     const std::string year = FourDigitYear(platform::Current().clock->Now().year);
     const std::string month = CurrentMonthText();
     const std::string picturePath = BaseDir + "Zorvani" + year + platform::PathSeparator() + month + ".jpg";
-    const std::string bitmapPath = BaseDir + "wp.bmp";
+    const std::string calendarBitmap = BaseDir + "wp.bmp";
+    std::string bitmapPath = calendarBitmap;
     CalendarImage = std::make_unique<cDIBSection>();
 
     PendingDesktop = {};
@@ -98,8 +117,11 @@ Status RefreshWallpaper() {
       if (error.number() == kErrFileNotFound) NoteMissingPicture(picturePath, year);
       throw;
     }
+    if (result != 0) result = SaveToUserBitmap(bitmapPath);
     StopIfEndPending();
     if (result == 0) {
+      if (!previousWallpaperKept) platform::Current().desktop->RecordPreviousWallpaper(calendarBitmap);
+      previousWallpaperKept = true;
       std::string key = kDesktopKey;  // each call rewrites its own copy of the path
       RegistryWriteValue(key, "TileWallpaper", "0");
       key = kDesktopKey;

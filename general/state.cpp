@@ -4,6 +4,7 @@
 namespace zorvani {
 
 std::string BaseDir;
+std::string AutoStartCommandLine;
 std::int16_t LastDay = 0;
 std::int16_t LastMonth = 0;
 std::int16_t LastYear = 0;

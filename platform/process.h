@@ -15,6 +15,15 @@ bool PreviousInstanceRunning();
 // Full path of the running executable; on Linux the path it was started by, links kept.
 std::string ExecutablePath();
 
+// True when the running program's own file has gone from where it was started (a
+// package or an uninstall removed it); false when it is there or cannot be looked at.
+bool ProgramFileGone();
+
+// True while the system's installer changes installed software (Windows Installer's
+// execution mutex): an upgrade takes the auto-start value away for a moment. Never on
+// POSIX, where a package upgrade replaces the program file in one rename.
+bool InstallationRunning();
+
 // Ends the process at once with the given status; no handler of the program runs.
 [[noreturn]] void EndProgramNow(int status);
 

@@ -1,5 +1,6 @@
 #include "platform/replace_file.h"
 
+#include <cerrno>
 #include <random>
 #include <utility>
 
@@ -20,7 +21,21 @@ bool IsTemporaryOf(const std::string& entry, const std::string& base) {
   return entry.find_first_not_of("0123456789abcdef", base.size() + 1) == base.size() + 1 + kTagDigits;
 }
 
+// The codes of a step refused for want of rights. Under Wine a file of another owner
+// in a folder with the sticky bit (EPERM on rename) also arrives as ERROR_ACCESS_DENIED.
+#ifdef _WIN32
+bool IsDenial(std::uint32_t code) { return code == 5; }  // ERROR_ACCESS_DENIED
+#else
+bool IsDenial(std::uint32_t code) { return code == EACCES || code == EPERM; }
+#endif
+
+thread_local bool lastReplacementDenied = false;
+
 }  // namespace
+
+bool FileReplacement::denied() const { return IsDenial(error_); }
+
+bool LastReplacementDenied() { return lastReplacementDenied; }
 
 std::string TemporaryNameFor(const std::string& target) {
   static const char kHex[] = "0123456789abcdef";
@@ -43,7 +58,10 @@ void RemoveLeftTemporaries(Files& files, const std::string& target) {
 
 FileReplacement::FileReplacement(Files& files, std::string target) : files_(files), target_(std::move(target)) {}
 
-FileReplacement::~FileReplacement() { Abandon(); }
+FileReplacement::~FileReplacement() {
+  Abandon();
+  lastReplacementDenied = denied();
+}
 
 bool FileReplacement::Fail() {
   if (error_ == 0) error_ = files_.GetLastError();

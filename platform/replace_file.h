@@ -39,6 +39,8 @@ class FileReplacement {
   void Abandon();
   // The system error code of the first step that failed, 0 when none did.
   std::uint32_t error() const { return error_; }
+  // That step was refused for want of rights (Windows: ERROR_ACCESS_DENIED).
+  bool denied() const;
 
  private:
   bool Fail();
@@ -47,6 +49,10 @@ class FileReplacement {
   Handle file_ = kInvalidHandle;
   std::uint32_t error_ = 0;
 };
+
+// Whether the last replacement on this thread that has gone failed for want of rights,
+// for a caller that hears only "failed" from the writer in between (SavePicture).
+bool LastReplacementDenied();
 
 // The whole replacement with bytes. On failure, *error (when given) gets
 // "cannot write TARGET: <system text>" and the target is as it was.

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <optional>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -55,10 +57,20 @@ class FakeWorld : public platform::PictureLoader,
                      platform::Handle* key) override {
     log.push_back("open " + std::to_string(root) + " " + subKey + " " + std::to_string(access));
     *key = 42;
-    return 0;
+    return runKeyMissing && subKey.find("\\Run") != std::string::npos ? platform::kErrorFileNotFound : 0;
   }
-  long RegQueryValueExA(platform::Handle, const std::string&, std::uint32_t*, std::uint8_t*, std::uint32_t*) override {
-    return platform::kErrorFileNotFound;
+  // Only the auto-start value is there, when set.
+  long RegQueryValueExA(platform::Handle, const std::string& name, std::uint32_t*, std::uint8_t* data,
+                        std::uint32_t* size) override {
+    if (name != "ZorvaniWallPaper" || !runValue) return platform::kErrorFileNotFound;
+    const std::uint32_t needed = static_cast<std::uint32_t>(runValue->size() + 1);
+    if (*size < needed) {
+      *size = needed;
+      return platform::kErrorMoreData;
+    }
+    std::memcpy(data, runValue->c_str(), needed);
+    *size = needed;
+    return 0;
   }
   long RegSetValueExA(platform::Handle, const std::string& name, std::uint32_t type, const std::uint8_t* data,
                       std::uint32_t size) override {
@@ -74,8 +86,12 @@ class FakeWorld : public platform::PictureLoader,
   }
 
   void Warning(const std::string& line) override { systemLog.push_back(line); }
+  std::string UserBitmapFolder() override { return userFolder; }
 
   std::vector<std::string> pictures, log, systemLog;
+  std::string userFolder;  // none
+  std::optional<std::string> runValue;
+  bool runKeyMissing = false;
   bool missing = false;
   int refusals = 0;  // wallpaper changes the desktop refuses before it takes one
 };
@@ -213,6 +229,60 @@ TEST_F(RefreshTest, ARefusedWallpaperChangeIsRetriedAloneUntilTheDesktopTakesIt)
   EXPECT_EQ(world_.pictures.size(), 3u);
   EXPECT_EQ(world_.pictures.back(), Picture("2004", "10"));
   EXPECT_EQ(LastMonth, 10);
+}
+
+// The calendar folder's wp.bmp belongs to another user: only a refused rename sends this
+// user's day to their own folder, and only where the platform has one.
+TEST_F(RefreshTest, ABitmapThisUserMayNotReplaceGoesToTheirOwnFolder) {
+#ifdef _WIN32
+  const std::uint32_t denied = 5, busy = 32;  // ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION
+#else
+  const std::uint32_t denied = EPERM, busy = EBUSY;
+#endif
+  const std::string own = (folder_ / "own").string() + platform::PathSeparator();
+  fs::create_directories(own);
+  struct Case {
+    std::uint32_t code;
+    bool userFolder;
+    Status result;
+  };
+  for (const Case& c : {Case{denied, true, 0}, Case{denied, false, -1}, Case{busy, true, -1}}) {
+    SCOPED_TRACE(c.code);
+    fs::remove(own + "wp.bmp");
+    world_.log.clear();
+    world_.userFolder = c.userFolder ? own : "";
+    fakes::FaultyFiles files;
+    files.failMoveTo = Bitmap();
+    files.failureCode = c.code;
+    platform::Current().files = &files;
+    const Status result = RefreshWallpaper();
+    platform::Current().files = &platform::SystemFiles();
+    EXPECT_EQ(result, c.result);
+    EXPECT_FALSE(fs::exists(Bitmap()));
+    EXPECT_EQ(fs::exists(own + "wp.bmp"), c.result == 0);
+    EXPECT_EQ(world_.log.empty() ? "" : world_.log.back(), c.result == 0 ? "wallpaper 20 0 " + own + "wp.bmp 3" : "");
+  }
+}
+
+// The auto-start value as it was at start keeps the program; gone or changed, it has been
+// removed. Started without one, nothing counts as a removal.
+TEST_F(RefreshTest, ARemovedOrChangedAutoStartValueMeansRemoval) {
+  struct Case {
+    const char* atStart;
+    std::optional<std::string> now;
+    bool keyMissing, removed;
+  };
+  for (const Case& c : {Case{"\"C:\\Cal\\zorvani-wallpaper.exe\"", "\"C:\\Cal\\zorvani-wallpaper.exe\"", false, false},
+                        Case{"\"C:\\Cal\\zorvani-wallpaper.exe\"", std::nullopt, false, true},
+                        Case{"\"C:\\Cal\\zorvani-wallpaper.exe\"", "\"D:\\Other\\zorvani-wallpaper.exe\"", false, true},
+                        Case{"\"C:\\Cal\\zorvani-wallpaper.exe\"", std::nullopt, true, true},
+                        Case{"", std::nullopt, true, false}}) {
+    AutoStartCommandLine = c.atStart;
+    world_.runValue = c.now;
+    world_.runKeyMissing = c.keyMissing;
+    EXPECT_EQ(ProgramRemoved(), c.removed) << c.atStart << " now " << c.now.value_or("<none>");
+  }
+  AutoStartCommandLine.clear();
 }
 
 }  // namespace

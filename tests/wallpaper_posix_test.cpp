@@ -1,19 +1,27 @@
 // The wallpaper change on Linux, against stub desktop tools on a private PATH that
 // write down how they were called, with the placement values in the stand-in registry
-// of a config folder of the test's own. The real desktops run in tests/desktops/.
+// of a config folder of the test's own, and the session's processes in a process
+// folder of its own. The real desktops run in tests/desktops/ and tests/logon/.
 #ifndef _WIN32
 #include <gtest/gtest.h>
 #include <png.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <iterator>
 #include <map>
+#include <optional>
+#include <sstream>
 
 #include "platform/posix/desktop/desktop_backends.h"
 #include "platform/posix/desktop/png_copy.h"
+#include "platform/posix/reg_files/ascii_text.h"
 #include "platform/registry.h"
 
 namespace {
@@ -44,34 +52,55 @@ struct Case {
   std::map<std::string, std::string> stubs;  // name and what it does after logging
   const char* style;                         // WallpaperStyle in the registry
   bool taken;
-  std::string calls;  // "$D" is the test folder
+  // One line per call; $F is the calendar folder, $U the same in a file URI, $G inside
+  // a quoted GVariant string, $R the program's private folder.
+  std::string calls;
+  // The store holds the path as text, which must be UTF-8: other names change nothing.
+  bool textStore = false;
+  // Running processes, each "NAME=value... program argument...".
+  std::vector<std::string> processes = {};
 };
 
 const Case kCases[] = {
     {"GNOME family by its first name", {"XDG_CURRENT_DESKTOP=ubuntu:GNOME", "DISPLAY=:0"}, {{"gsettings", ""}, {"feh", ""}}, "2", true,
      "gsettings set org.gnome.desktop.background picture-options 'stretched'\n"
-     "gsettings set org.gnome.desktop.background picture-uri 'file://$D/My%20Pictures/wp.bmp'\n"
-     "gsettings set org.gnome.desktop.background picture-uri-dark 'file://$D/My%20Pictures/wp.bmp'\n"},
+     "gsettings set org.gnome.desktop.background picture-uri 'file://$U/wp.bmp'\n"
+     "gsettings set org.gnome.desktop.background picture-uri-dark 'file://$U/wp.bmp'\n"},
     {"Cinnamon", {"XDG_CURRENT_DESKTOP=X-Cinnamon", "DISPLAY=:0"}, {{"gsettings", ""}}, "0", true,
      "gsettings set org.cinnamon.desktop.background picture-options 'centered'\n"
-     "gsettings set org.cinnamon.desktop.background picture-uri 'file://$D/My%20Pictures/wp.bmp'\n"},
+     "gsettings set org.cinnamon.desktop.background picture-uri 'file://$U/wp.bmp'\n"},
     {"MATE by DESKTOP_SESSION, a plain path", {"DESKTOP_SESSION=/usr/share/xsessions/MATE", "DISPLAY=:0"}, {{"gsettings", ""}}, "6", true,
      "gsettings set org.mate.background picture-options 'scaled'\n"
-     "gsettings set org.mate.background picture-filename '$D/My Pictures/wp.bmp'\n"},
+     "gsettings set org.mate.background picture-filename '$G/wp.bmp'\n", true},
     {"XFCE: every monitor and workspace listed", {"XDG_CURRENT_DESKTOP=XFCE", "DISPLAY=:0"}, {{"xfconf-query", kXfceListing}}, "10", true,
      "xfconf-query -c xfce4-desktop -l\n"
      "xfconf-query -c xfce4-desktop -p /backdrop/screen0/monitorVGA-1/workspace0/image-style -n -t int -s 5\n"
-     "xfconf-query -c xfce4-desktop -p /backdrop/screen0/monitorVGA-1/workspace0/last-image -n -t string -s $D/My Pictures/wp.bmp\n"
+     "xfconf-query -c xfce4-desktop -p /backdrop/screen0/monitorVGA-1/workspace0/last-image -n -t string -s $F/wp.bmp\n"
      "xfconf-query -c xfce4-desktop -p /backdrop/screen0/monitorHDMI-1/workspace3/image-style -n -t int -s 5\n"
-     "xfconf-query -c xfce4-desktop -p /backdrop/screen0/monitorHDMI-1/workspace3/last-image -n -t string -s $D/My Pictures/wp.bmp\n"},
-    {"XFCE before xfdesktop ever ran", {"XDG_CURRENT_DESKTOP=XFCE", "DISPLAY=:0"},
+     "xfconf-query -c xfce4-desktop -p /backdrop/screen0/monitorHDMI-1/workspace3/last-image -n -t string -s $F/wp.bmp\n", true,
+     {"DISPLAY=:0 xfdesktop"}},
+    {"XFCE before xfdesktop stored a property", {"XDG_CURRENT_DESKTOP=XFCE", "DISPLAY=:0"},
      {{"xfconf-query", ""}, {"xrandr", "echo 'Monitors: 1'; echo ' 0: +*DP-2 1920/527x1080/296+0+0  DP-2'"}}, "2", true,
      "xfconf-query -c xfce4-desktop -l\nxrandr --listmonitors\n"
      "xfconf-query -c xfce4-desktop -p /backdrop/screen0/monitorDP-2/workspace0/image-style -n -t int -s 3\n"
-     "xfconf-query -c xfce4-desktop -p /backdrop/screen0/monitorDP-2/workspace0/last-image -n -t string -s $D/My Pictures/wp.bmp\n"},
+     "xfconf-query -c xfce4-desktop -p /backdrop/screen0/monitorDP-2/workspace0/last-image -n -t string -s $F/wp.bmp\n", true,
+     {"DISPLAY=:0 xfdesktop"}},
+    {"unnamed XFCE by its session manager: no call before xfdesktop runs", {"DISPLAY=:0"},
+     {{"xfconf-query", ""}, {"feh", ""}}, "2", false, "", false, {"DISPLAY=:0 xfce4-session", "DISPLAY=:1 xfdesktop"}},
+    {"unnamed XFCE by xfdesktop on this display", {"DISPLAY=:0.0"}, {{"xfconf-query", ""}, {"feh", ""}}, "2", true,
+     "xfconf-query -c xfce4-desktop -l\n"
+     "xfconf-query -c xfce4-desktop -p /backdrop/screen0/monitor0/workspace0/image-style -n -t int -s 3\n"
+     "xfconf-query -c xfce4-desktop -p /backdrop/screen0/monitor0/workspace0/last-image -n -t string -s $F/wp.bmp\n", true,
+     {"HOME=/x DISPLAY=:0 /usr/bin/xfdesktop --sm-client-id 2a"}},
+    {"unnamed GNOME by the shell's bus name, where no process shows", {"DISPLAY=:0", "DBUS_SESSION_BUS_ADDRESS=x"},
+     {{"gsettings", ""}, {"feh", ""}, {"dbus-send", "echo '   array [ string \":1.7\" string \"org.gnome.Shell\" ]'"}}, "2", true,
+     "dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus org.freedesktop.DBus.ListNames\n"
+     "gsettings set org.gnome.desktop.background picture-options 'stretched'\n"
+     "gsettings set org.gnome.desktop.background picture-uri 'file://$U/wp.bmp'\n"
+     "gsettings set org.gnome.desktop.background picture-uri-dark 'file://$U/wp.bmp'\n"},
     {"Plasma with its tool, fill mode by script", {"XDG_CURRENT_DESKTOP=KDE", "WAYLAND_DISPLAY=wayland-0"},
      {{"plasma-apply-wallpaperimage", ""}, {"qdbus6", ""}, {"dbus-send", ""}}, "0", true,
-     "plasma-apply-wallpaperimage $D/My Pictures/wp-a.bmp\n"
+     "plasma-apply-wallpaperimage $F/wp-a.bmp\n"
      "qdbus6 org.kde.plasmashell /PlasmaShell org.kde.PlasmaShell.evaluateScript var all = desktops(); for (var i = 0; i < "
      "all.length; ++i) { var d = all[i]; d.wallpaperPlugin = 'org.kde.image'; d.currentConfigGroup = ['Wallpaper', "
      "'org.kde.image', 'General']; d.writeConfig('FillMode', 6); }\n"},
@@ -79,47 +108,67 @@ const Case kCases[] = {
      "dbus-send --session --type=method_call --print-reply --dest=org.kde.plasmashell /PlasmaShell "
      "org.kde.PlasmaShell.evaluateScript string:var all = desktops(); for (var i = 0; i < all.length; ++i) { var d = "
      "all[i]; d.wallpaperPlugin = 'org.kde.image'; d.currentConfigGroup = ['Wallpaper', 'org.kde.image', 'General']; "
-     "d.writeConfig('Image', 'file://$D/My%20Pictures/wp-a.bmp'); d.writeConfig('FillMode', 2); }\n"},
+     "d.writeConfig('Image', 'file://$U/wp-a.bmp'); d.writeConfig('FillMode', 2); }\n"},
     {"LXQt", {"XDG_CURRENT_DESKTOP=LXQt", "DISPLAY=:0"}, {{"pcmanfm-qt", ""}, {"pcmanfm", ""}}, "6", true,
-     "pcmanfm-qt --set-wallpaper=$D/My Pictures/wp-a.bmp --wallpaper-mode=fit\n"},
-    {"LXDE", {"XDG_CURRENT_DESKTOP=LXDE", "DISPLAY=:0"}, {{"pcmanfm", ""}}, "22", true,
-     "pcmanfm --set-wallpaper=$D/My Pictures/wp.bmp --wallpaper-mode=screen\n"},
+     "pcmanfm-qt --set-wallpaper=$F/wp-a.bmp --wallpaper-mode=fit\n", false, {"DISPLAY=:0 pcmanfm-qt --desktop"}},
+    {"unnamed LXDE once pcmanfm --desktop listens on its socket", {"DISPLAY=:0"}, {{"pcmanfm", ""}, {"feh", ""}}, "22", true,
+     "pcmanfm --set-wallpaper=$F/wp.bmp --wallpaper-mode=screen\n", false,
+     {"DISPLAY=:0 lxsession -s LXDE", "DISPLAY=:0 pcmanfm --desktop --profile LXDE"}},
+    {"LXDE at log-on: no call while only a file manager window runs", {"DISPLAY=:0"},
+     {{"pcmanfm", ""}, {"feh", ""}}, "2", false, "", false, {"DISPLAY=:0 lxsession -s LXDE", "DISPLAY=:0 pcmanfm"}},
+    {"LXDE at log-on: no call before pcmanfm --desktop listens", {"XDG_CURRENT_DESKTOP=LXDE", "DISPLAY=:1"},
+     {{"pcmanfm", ""}}, "2", false, "", false, {"DISPLAY=:1 pcmanfm --desktop"}},
     {"sway by its socket", {"SWAYSOCK=/run/sway.sock", "WAYLAND_DISPLAY=wayland-1", "DISPLAY=:0"}, {{"swaymsg", ""}, {"feh", ""}}, "10", true,
-     "swaymsg output * bg $D/My Pictures/wp.bmp fill\n"},
+     "swaymsg output * bg $R/wp.bmp fill\n"},
     {"Hyprland with hyprpaper: a PNG", {"XDG_CURRENT_DESKTOP=Hyprland", "WAYLAND_DISPLAY=wayland-1"}, {{"hyprctl", ""}}, "2", true,
-     "hyprctl hyprpaper listloaded\nhyprctl hyprpaper preload $D/My Pictures/wp-a.png\n"
-     "hyprctl hyprpaper wallpaper ,$D/My Pictures/wp-a.png\n"},
+     "hyprctl hyprpaper listloaded\nhyprctl hyprpaper preload $R/wp-a.png\n"
+     "hyprctl hyprpaper wallpaper ,$R/wp-a.png\n"},
     {"Hyprland without hyprpaper: swww", {"HYPRLAND_INSTANCE_SIGNATURE=x", "WAYLAND_DISPLAY=wayland-1"},
      {{"hyprctl", "exit 1"}, {"swww", ""}}, "6", true,
-     "hyprctl hyprpaper listloaded\nswww img $D/My Pictures/wp-a.png --resize fit\n"},
+     "hyprctl hyprpaper listloaded\nswww img $F/wp-a.png --resize fit\n"},
     {"another Wayland compositor: our own swaybg", {"XDG_CURRENT_DESKTOP=river", "WAYLAND_DISPLAY=wayland-1", "DISPLAY=:0"},
-     {{"swaybg", "exec /bin/sleep 30"}, {"feh", ""}}, "0", true, "swaybg -o * -i $D/My Pictures/wp.bmp -m center\n"},
+     {{"swaybg", "exec /bin/sleep 30"}, {"feh", ""}}, "0", true, "swaybg -o * -i $F/wp.bmp -m center\n"},
     {"plain X11: feh", {"XDG_CURRENT_DESKTOP=i3", "DISPLAY=:1"}, {{"feh", ""}, {"hsetroot", ""}}, "22", true,
-     "feh --no-xinerama --bg-scale $D/My Pictures/wp.bmp\n"},
+     "feh --no-xinerama --bg-scale $F/wp.bmp\n"},
     {"plain X11: xwallpaper reads no BMP", {"DISPLAY=:1"}, {{"xwallpaper", ""}, {"hsetroot", ""}}, "10", true,
-     "xwallpaper --zoom $D/My Pictures/wp.png\n"},
-    {"plain X11: hsetroot", {"DISPLAY=:1"}, {{"hsetroot", ""}}, "2", true, "hsetroot -fill $D/My Pictures/wp.bmp\n"},
+     "xwallpaper --zoom $F/wp.png\n"},
+    {"plain X11: hsetroot", {"DISPLAY=:1"}, {{"hsetroot", ""}}, "2", true, "hsetroot -fill $F/wp.bmp\n"},
     {"plain X11 without a tool", {"DISPLAY=:1"}, {}, "2", false, ""},
     {"a named desktop never falls back to painting the root", {"XDG_CURRENT_DESKTOP=KDE", "DISPLAY=:1"}, {{"feh", ""}}, "2", false, ""},
     {"a tool that fails", {"XDG_CURRENT_DESKTOP=GNOME", "DBUS_SESSION_BUS_ADDRESS=x"}, {{"gsettings", "exit 1"}}, "2", false,
      "gsettings set org.gnome.desktop.background picture-options 'stretched'\n"
-     "gsettings set org.gnome.desktop.background picture-uri 'file://$D/My%20Pictures/wp.bmp'\n"},
+     "gsettings set org.gnome.desktop.background picture-uri 'file://$U/wp.bmp'\n"},
     {"a tool that hangs is ended at the time limit", {"XDG_CURRENT_DESKTOP=GNOME", "DBUS_SESSION_BUS_ADDRESS=x"},
      {{"gsettings", "/bin/sleep 600 & wait"}}, "2", false, "gsettings set org.gnome.desktop.background picture-options 'stretched'\n"},
     {"no desktop session at all", {"XDG_CURRENT_DESKTOP=GNOME"}, {{"gsettings", ""}}, "2", true, ""},
     {"a session bus and no desktop (ssh)", {"DBUS_SESSION_BUS_ADDRESS=x"}, {{"feh", ""}, {"gsettings", ""}}, "2", true, ""},
 };
 
+// Calendar folders as users name them, and as a hostile one would: each desktop must
+// get the path only as a path (sway and hyprctl never see the folder's name at all).
+// The last one is no UTF-8.
+const char* const kFolderNames[] = {"My Pictures", "it's", "say \"hi\"", "back\\slash", "d$(touch A)`touch B`",
+                                    "x stretch;exec touch X;y", "a,b", "new\nline", "bad\xff\xfe"};
+
 class WallpaperPosix : public testing::Test {
  protected:
   WallpaperPosix() {
-    fs::create_directories(folder_ / "My Pictures");
     fs::create_directories(folder_ / "zorvani-wallpaper");
+    fs::create_directory(folder_ / "run");
+    fs::permissions(folder_ / "run", fs::perms::owner_all);
     setenv("XDG_CONFIG_HOME", folder_.c_str(), 1);
+    Pictures();
+    // The first pcmanfm's socket on display :0, in the runtime folder.
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    (folder_ / "run" / "pcmanfm-socket--0").string().copy(address.sun_path, sizeof address.sun_path - 1);
+    socket_ = socket(AF_UNIX, SOCK_STREAM, 0);
+    bind(socket_, reinterpret_cast<const sockaddr*>(&address), sizeof address);
   }
   ~WallpaperPosix() override {
     platform::posix::EndOwnedWallpaperClient();
     unsetenv("XDG_CONFIG_HOME");
+    close(socket_);
     fs::remove_all(folder_);
   }
   void Style(const std::string& style) const {
@@ -132,68 +181,186 @@ class WallpaperPosix : public testing::Test {
     fs::remove_all(folder_ / "bin");
     fs::create_directories(folder_ / "bin");
     for (const auto& [name, then] : stubs) {
-      std::ofstream(folder_ / "bin" / name) << "#!/bin/sh\necho \"${0##*/} $*\" >>\"${0%/bin/*}/calls.log\"\n" << then << "\n";
+      std::ofstream(folder_ / "bin" / name) << "#!/bin/sh\nprintf '%s\\n' \"${0##*/} $*\" >>\"${0%/bin/*}/calls.log\"\n" << then << "\n";
       fs::permissions(folder_ / "bin" / name, fs::perms::owner_all);
     }
   }
-  bool Apply(std::vector<std::string> environment) {
+  // One program's desktop per calendar folder, as SystemDesktop() is one per process.
+  bool Apply(std::vector<std::string> environment, const std::vector<std::string>& processes = {}) {
     environment.push_back("PATH=" + (folder_ / "bin").string());
+    environment.push_back("XDG_RUNTIME_DIR=" + (folder_ / "run").string());
+    environment_ = environment;
     fs::remove(folder_ / "calls.log");
-    platform::posix::LinuxDesktop desktop(platform::SystemRegistry(), [=] { return platform::posix::Session(environment, 2000ms); });
-    return desktop.SystemParametersInfoA(20, 0, Bitmap(), 3);
+    fs::remove_all(folder_ / "proc");
+    for (std::size_t i = 0; i < processes.size(); ++i) {
+      const fs::path process = folder_ / "proc" / std::to_string(100 + i);
+      fs::create_directories(process);
+      std::ofstream environ(process / "environ"), cmdline(process / "cmdline");
+      std::istringstream words(processes[i]);
+      for (std::string word; words >> word;) (word.find('=') != std::string::npos ? environ : cmdline) << word << '\0';
+    }
+    if (!desktop_) {
+      desktop_.emplace(platform::SystemRegistry(), [this] {
+        return platform::posix::Session(environment_, 2000ms, nullptr, (folder_ / "proc").string());
+      });
+    }
+    return desktop_->SystemParametersInfoA(20, 0, Bitmap(), 3);
   }
-  std::string Calls() const {
-    std::string calls(std::istreambuf_iterator<char>(std::ifstream(folder_ / "calls.log").rdbuf()), {});
-    for (std::size_t at; (at = calls.find(folder_.string())) != std::string::npos;) calls.replace(at, folder_.string().size(), "$D");
-    return calls;
+  // The bytes this process handed to write() while `step` ran, less the stubs' log
+  // lines (a reaped child's writes count as its parent's).
+  template <typename Step>
+  std::uint64_t Written(Step step) const {
+    const auto wchar = [] {
+      std::ifstream io("/proc/self/io");
+      std::string key;
+      std::uint64_t value = 0;
+      while (io >> key >> value && key != "wchar:") {
+      }
+      return value;
+    };
+    const std::uint64_t before = wchar();
+    step();
+    return wchar() - before - Calls().size();
   }
-  std::string Bitmap() const { return (folder_ / "My Pictures" / "wp.bmp").string(); }
-  std::vector<std::string> Pictures() const {
+  std::string Calls() const { return std::string(std::istreambuf_iterator<char>(std::ifstream(folder_ / "calls.log").rdbuf()), {}); }
+  // The calls of a table row for the current calendar folder.
+  std::string Expected(const std::string& calls) const {
+    const std::string uri = platform::posix::FileUri(pictures_.string()).substr(7);
+    std::string gvariant = platform::posix::BackslashQuoted(pictures_.string(), '\'');
+    gvariant = gvariant.substr(1, gvariant.size() - 2);
+    const std::map<char, std::string> values{{'F', pictures_}, {'U', uri}, {'G', gvariant}, {'R', Private()}};
+    std::string text;
+    for (std::size_t at = 0; at < calls.size(); ++at) {
+      if (calls[at] == '$' && at + 1 < calls.size() && values.count(calls[at + 1])) text += values.at(calls[++at]);
+      else text += calls[at];
+    }
+    return text;
+  }
+  // A fresh calendar folder of that name, holding wp.bmp.
+  void Pictures(const std::string& name = "My Pictures") {
+    desktop_.reset();
+    if (!pictures_.empty()) fs::remove_all(pictures_);
+    fs::remove_all(Private());
+    pictures_ = folder_ / name;
+    fs::create_directories(pictures_);
+    std::ofstream(Bitmap(), std::ios::binary) << TinyBitmap();
+  }
+  std::string Bitmap() const { return (pictures_ / "wp.bmp").string(); }
+  std::string Private() const { return (folder_ / "run" / "zorvani-wallpaper").string(); }
+  std::vector<std::string> Files() const {
     std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder_ / "My Pictures")) names.push_back(entry.path().filename());
+    for (const auto& entry : fs::directory_iterator(pictures_)) names.push_back(entry.path().filename());
     std::sort(names.begin(), names.end());
     return names;
   }
 
   const fs::path folder_ = fs::temp_directory_path() / ("zorvani-wallpaper-" + std::to_string(getpid()));
+  fs::path pictures_;
+  std::vector<std::string> environment_;
+  std::optional<platform::posix::LinuxDesktop> desktop_;
+  int socket_ = -1;
 };
 
-TEST_F(WallpaperPosix, EachDesktopGetsItsOwnCommandsPlacementAndFile) {
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(c.what);
-    fs::remove_all(folder_ / "My Pictures");
-    fs::create_directories(folder_ / "My Pictures");
-    std::ofstream(Bitmap(), std::ios::binary) << TinyBitmap();
-    Stubs(c.stubs);
-    Style(c.style);
-    EXPECT_EQ(Apply(c.environment), c.taken);
-    EXPECT_EQ(Calls(), c.calls);
-    platform::posix::EndOwnedWallpaperClient();
+TEST_F(WallpaperPosix, EachDesktopGetsItsOwnCommandsPlacementAndFileWhateverTheFolderIsNamed) {
+  for (const char* name : kFolderNames) {
+    for (const Case& c : kCases) {
+      // A row that hands over no path has nothing to show for other names.
+      if (name != kFolderNames[0] && std::string(c.calls).find("$") == std::string::npos) continue;
+      SCOPED_TRACE(std::string(c.what) + " in " + name);
+      Pictures(name);
+      Stubs(c.stubs);
+      Style(c.style);
+      const bool refused = c.textStore && name == kFolderNames[std::size(kFolderNames) - 1];
+      EXPECT_EQ(Apply(c.environment, c.processes), c.taken && !refused);
+      EXPECT_EQ(Calls(), refused ? "" : Expected(c.calls));
+      // The plain names in the private folder lead to the files beside wp.bmp.
+      if (fs::exists(Private())) {
+        for (const auto& link : fs::directory_iterator(Private())) EXPECT_TRUE(fs::equivalent(link, pictures_ / link.path().filename()));
+      }
+      platform::posix::EndOwnedWallpaperClient();
+    }
   }
 }
 
-TEST_F(WallpaperPosix, CachingDesktopsAlternateTwoTidyNamesAndRefusalsLeaveTheShownOne) {
-  std::ofstream(Bitmap(), std::ios::binary) << TinyBitmap();
+// A desktop that caches by path gets a new name at each change; one that refuses keeps
+// what it shows, and its retries write nothing until wp.bmp changes.
+TEST_F(WallpaperPosix, CachingDesktopsAlternateTwoNamesAndRetriesWriteNothing) {
   Stubs({{"hyprctl", "[ -e \"${0%/bin/*}/refuse\" ] && exit 1; exit 0"}});
   const std::vector<std::string> hyprland{"XDG_CURRENT_DESKTOP=Hyprland", "WAYLAND_DISPLAY=w"};
-  const auto names = [](const char* copy) { return std::vector<std::string>{copy, "wp.bmp"}; };
+  const auto files = [](std::vector<std::string> copies) { return copies.push_back("wp.bmp"), copies; };
   // A link planted where an earlier version put its temporary is removed, not written through.
   std::ofstream(folder_ / "victim") << "victim";
-  fs::create_symlink(folder_ / "victim", folder_ / "My Pictures" / "wp-a.png.tmp");
+  fs::create_symlink(folder_ / "victim", pictures_ / "wp-a.png.tmp");
   EXPECT_TRUE(Apply(hyprland));
-  EXPECT_EQ(Pictures(), names("wp-a.png"));
+  EXPECT_EQ(Files(), files({"wp-a.png"}));
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(std::ifstream(folder_ / "victim").rdbuf()), {}), "victim");
   EXPECT_TRUE(Apply(hyprland));
-  EXPECT_EQ(Pictures(), names("wp-b.png"));
-  EXPECT_NE(Calls().find("hyprctl hyprpaper unload $D/My Pictures/wp-a.png"), std::string::npos) << Calls();
+  EXPECT_EQ(Files(), files({"wp-b.png"}));
+  EXPECT_EQ(Calls(), Expected("hyprctl hyprpaper listloaded\nhyprctl hyprpaper preload $R/wp-b.png\n"
+                              "hyprctl hyprpaper wallpaper ,$R/wp-b.png\nhyprctl hyprpaper unload $R/wp-a.png\n"));
+  EXPECT_FALSE(fs::exists(Private() + "/wp-a.png"));
+
   std::ofstream(folder_ / "refuse");
-  EXPECT_FALSE(Apply(hyprland));
-  EXPECT_EQ(Pictures(), names("wp-b.png"));
+  EXPECT_GT(Written([&] { EXPECT_FALSE(Apply(hyprland)); }), 0u);
+  EXPECT_EQ(Files(), files({"wp-a.png", "wp-b.png"}));
+  EXPECT_EQ(Written([&] { EXPECT_FALSE(Apply(hyprland)); }), 0u) << "a retry wrote the copy again";
+  // The next day's wp.bmp, still refused: it replaces the refused copy, never the shown one.
+  std::ofstream(Bitmap() + ".new", std::ios::binary) << TinyBitmap();
+  fs::rename(Bitmap() + ".new", Bitmap());
+  EXPECT_GT(Written([&] { EXPECT_FALSE(Apply(hyprland)); }), 0u);
+  fs::remove(folder_ / "refuse");
+  EXPECT_EQ(Written([&] { EXPECT_TRUE(Apply(hyprland)); }), 0u);
+  EXPECT_EQ(Files(), files({"wp-a.png"}));
+
+  // A new wp.bmp, and the desktop's tools are gone: nothing is prepared at all.
+  std::ofstream(Bitmap() + ".new", std::ios::binary) << TinyBitmap();
+  fs::rename(Bitmap() + ".new", Bitmap());
+  for (const std::vector<std::string>& desktop : {hyprland, std::vector<std::string>{"XDG_CURRENT_DESKTOP=KDE", "DISPLAY=:0"}}) {
+    Stubs({});
+    EXPECT_EQ(Written([&] { EXPECT_FALSE(Apply(desktop)); }), 0u) << desktop[0];
+    EXPECT_EQ(Files(), files({"wp-a.png"}));
+  }
+}
+
+TEST_F(WallpaperPosix, AnOwnedSwaybgThatWillNotEndIsKilledInsteadOfAwaitedForEver) {
+  const std::pair<const char*, const char*> kStubborn[] = {
+      {"ignores SIGTERM", "trap '' TERM; echo $$ >\"${0%/bin/*}/pid\"; exec /bin/sleep 600"},
+      {"stopped", "echo $$ >\"${0%/bin/*}/pid\"; kill -STOP $$; exec /bin/sleep 600"}};
+  for (const auto& [what, stub] : kStubborn) {
+    SCOPED_TRACE(what);
+    Stubs({{"swaybg", stub}});
+    ASSERT_TRUE(Apply({"XDG_CURRENT_DESKTOP=river", "WAYLAND_DISPLAY=wayland-1"}));
+    const pid_t client = std::stoi(std::string(std::istreambuf_iterator<char>(std::ifstream(folder_ / "pid").rdbuf()), {}));
+    auto ended = std::async(std::launch::async, platform::posix::EndOwnedWallpaperClient);
+    if (ended.wait_for(10s) != std::future_status::ready) {
+      kill(-client, SIGKILL);
+      ADD_FAILURE() << "still waiting for the client after 10 s";
+    }
+    ended.wait();
+    EXPECT_NE(kill(client, 0), 0) << "the client still runs";
+  }
+}
+
+// Started from a folder that holds a tool of the same name, with PATH unset, empty or
+// relative: never the working folder's tool.
+TEST_F(WallpaperPosix, ToolsAreFoundInAbsoluteFoldersOnlyAndInTheSystemsWithoutPath) {
+  Stubs({{"zorvani-tool", ""}});
+  const std::string bin = (folder_ / "bin").string();
+  const std::pair<std::vector<std::string>, std::string> kPaths[] = {
+      {{}, ""}, {{"PATH="}, ""}, {{"PATH=:"}, ""}, {{"PATH=.:bin"}, ""}, {{"PATH=/nonexistent::"}, ""},
+      {{"PATH=/nonexistent:" + bin}, bin + "/zorvani-tool"}};
+  const fs::path before = fs::current_path();
+  fs::current_path(bin);
+  for (const auto& [environment, found] : kPaths) {
+    const platform::posix::Session session(environment, 2000ms);
+    EXPECT_EQ(session.FindProgram("zorvani-tool"), found) << (environment.empty() ? "no PATH" : environment[0]);
+  }
+  fs::current_path(before);
+  EXPECT_TRUE(fs::equivalent(platform::posix::Session({}, 2000ms).FindProgram("sh"), "/bin/sh"));
 }
 
 TEST_F(WallpaperPosix, APngCopyHasTheBitmapsPixelsTopRowFirstAndBadBitmapsGiveNone) {
   const std::string png = (folder_ / "wp.png").string();
-  std::ofstream(Bitmap(), std::ios::binary) << TinyBitmap();
   ASSERT_TRUE(platform::posix::WritePngCopy(Bitmap(), png));
   png_image image{};
   image.version = PNG_IMAGE_VERSION;

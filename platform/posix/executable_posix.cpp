@@ -1,4 +1,6 @@
+#include <errno.h>
 #include <limits.h>
+#include <sys/stat.h>
 #include <sys/auxv.h>
 #include <unistd.h>
 
@@ -24,5 +26,14 @@ std::string ExecutablePath() {
   if (n <= 0) return {};
   return std::string(buffer, static_cast<std::size_t>(n));
 }
+
+// Through the link in the calendar folder: a removed package leaves it dangling.
+bool ProgramFileGone() {
+  const std::string path = ExecutablePath();
+  struct stat info;
+  return !path.empty() && stat(path.c_str(), &info) != 0 && (errno == ENOENT || errno == ENOTDIR);
+}
+
+bool InstallationRunning() { return false; }
 
 }  // namespace platform

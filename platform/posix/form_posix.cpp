@@ -1,7 +1,8 @@
 // The hidden form on Linux: an event loop with a periodic timerfd for the timer and a
 // signalfd for the outside end (SIGTERM, SIGINT, SIGHUP) that stands for the system
-// closing the window. Relative timers only: absolute monotonic sleeps break under
-// libfaketime.
+// closing the window. The end of the graphical session the program was started in,
+// seen as its display connection ending, closes it too, as a log-off closes a Windows
+// program. Relative timers only: absolute monotonic sleeps break under libfaketime.
 #include <errno.h>
 #include <poll.h>
 #include <signal.h>
@@ -11,9 +12,11 @@
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "platform/form.h"
+#include "platform/posix/session_watch.h"
 #include "runtime/runtime_error.h"
 
 namespace platform {
@@ -69,6 +72,7 @@ struct HiddenForm::State {
   sigset_t previousMask{};
   int timer = -1;
   int signals = -1;
+  std::unique_ptr<posix::SessionWatch> session;
 };
 
 HiddenForm::HiddenForm() : state_(new State) {
@@ -105,24 +109,32 @@ void HiddenForm::Load(const std::string&, unsigned intervalMs, FormHandlers hand
   period.it_interval.tv_nsec = static_cast<long>(intervalMs % 1000) * 1000000L;
   period.it_value = period.it_interval;
   if (timerfd_settime(state_->timer, 0, &period, nullptr) != 0) RaiseSystemError("timerfd_settime");
+  state_->session = std::make_unique<posix::SessionWatch>();
 
   if (state_->handlers.load) state_->handlers.load();
 }
 
 int HiddenForm::RunMessageLoop() {
   if (state_->timer < 0) return 0;
-  pollfd fds[2] = {{state_->signals, POLLIN, 0}, {state_->timer, POLLIN, 0}};
+  const auto unload = [this] {
+    if (state_->handlers.unload) state_->handlers.unload();
+    return 0;
+  };
+  // A negative descriptor is skipped by poll: no session to watch.
+  pollfd fds[3] = {{state_->signals, POLLIN, 0}, {state_->timer, POLLIN, 0}, {state_->session->Descriptor(), POLLIN, 0}};
   for (;;) {
-    if (poll(fds, 2, -1) < 0) {
+    if (poll(fds, 3, -1) < 0) {
       if (errno == EINTR) continue;
       RaiseSystemError("poll");
     }
     if (fds[0].revents & POLLIN) {
       signalfd_siginfo info{};
-      if (read(state_->signals, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-        if (state_->handlers.unload) state_->handlers.unload();
-        return 0;
-      }
+      if (read(state_->signals, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) return unload();
+    }
+    if (fds[2].revents & POLLNVAL) {
+      fds[2].fd = -1;
+    } else if (fds[2].revents != 0 && state_->session->Ended()) {
+      return unload();
     }
     if (fds[1].revents & POLLIN) {
       // The count of expirations since the last read: ticks missed during a long

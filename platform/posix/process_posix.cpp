@@ -3,21 +3,35 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdlib>
+#include <string>
 
+#include "platform/posix/private_folder.h"
+#include "platform/posix/reg_files/ascii_text.h"
 #include "platform/process.h"
 
 namespace platform {
 namespace {
 
-// The lock lives in the user's runtime folder; the shared temporary folder gets the
-// user id in the name so that two users do not shut each other out.
-std::string InstanceLockPath() {
-  if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime != nullptr && *runtime != '\0')
-    return std::string(runtime) + "/zorvani-wallpaper.lock";
-  const char* tmp = std::getenv("TMPDIR");
-  const std::string folder = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
-  return folder + "/zorvani-wallpaper-" + std::to_string(getuid()) + ".lock";
+const char* Environment(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? value : "";
+}
+
+// The graphical session a copy belongs to: its Wayland display, else its X display
+// without the screen number, else none. Bytes other than letters, digits, '.', ':', '-'
+// and '_' are written as %XX, so the key is one plain file name.
+std::string SessionKey() {
+  std::string display = Environment("WAYLAND_DISPLAY");
+  if (display.empty()) {
+    display = Environment("DISPLAY");
+    const std::size_t colon = display.rfind(':'), dot = display.rfind('.');
+    if (colon != std::string::npos && dot != std::string::npos && dot > colon) display.erase(dot);
+  }
+  return posix::PercentEscaped(display, [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == ':' || c == '-' || c == '_';
+  });
 }
 
 void WriteAll(int fd, const std::string& text) {
@@ -39,8 +53,15 @@ bool PreviousInstanceRunning() {
   // when the process ends, however it ends.
   static int lockFile = -1;
   if (lockFile >= 0) return false;
-  const int fd = open(InstanceLockPath().c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) return false;  // no place for a lock: better a second copy than none
+  // One copy per graphical session, locked in a folder no one else can reach or plant
+  // a link in. Without such a folder, better a second copy than none.
+  const int folder = posix::OpenPrivateFolder(posix::PrivateFolderPath(Environment("XDG_RUNTIME_DIR"), Environment("TMPDIR")));
+  if (folder < 0) return false;
+  const std::string key = SessionKey();
+  const std::string name = key.empty() ? "instance.lock" : "instance-" + key + ".lock";
+  const int fd = openat(folder, name.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+  close(folder);
+  if (fd < 0) return false;
   int result;
   do {
     result = flock(fd, LOCK_EX | LOCK_NB);

@@ -17,4 +17,18 @@ std::string ExecutablePath() {
   }
 }
 
+bool ProgramFileGone() {
+  const std::string path = ExecutablePath();
+  if (path.empty() || GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) return false;
+  const DWORD error = GetLastError();
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+bool InstallationRunning() {
+  HANDLE installing = OpenMutexA(SYNCHRONIZE, FALSE, "Global\\_MSIExecute");
+  if (installing == nullptr) return false;
+  CloseHandle(installing);
+  return true;
+}
+
 }  // namespace platform

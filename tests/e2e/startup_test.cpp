@@ -1,9 +1,14 @@
 // The real program from start to end: the single-instance rule, the silent end without
 // an auto-start key, the end from outside, the report of a run-time error, and the
 // answers to --help and --version.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <functional>
+#include <vector>
 
 #include "e2e/harness.h"
 
@@ -35,6 +40,73 @@ TEST_F(StartUp, AMissingAutoStartKeyEndsSilently) {
   EXPECT_EQ(program->Wait(), 2);
   EXPECT_EQ(program->StandardError(), "");
   EXPECT_FALSE(std::filesystem::exists(sandbox.Path("wp.bmp")));
+}
+
+// Natively, without a runtime folder, the lock lies in a folder of the program's own in
+// TMPDIR, one lock per graphical session.
+class PrivateLock : public StartUp {
+ protected:
+  void SetUp() override {
+    if (UnderWine()) GTEST_SKIP() << "Windows keeps its named mutex";
+    StartUp::SetUp();
+    std::filesystem::create_directory(tmp);
+    std::filesystem::permissions(tmp, std::filesystem::perms::all | std::filesystem::perms::sticky_bit);
+  }
+  Env Session(const std::string& display) const {
+    return {{"XDG_RUNTIME_DIR", ""}, {"TMPDIR", tmp}, {"WAYLAND_DISPLAY", ""}, {"DISPLAY", display}, {"PATH", sandbox.Path("bin")}};
+  }
+  const std::string tmp = sandbox.Path("tmp"), folder = tmp + "/zorvani-wallpaper-" + std::to_string(geteuid());
+  const std::string oldLock = folder + ".lock";  // where earlier versions locked
+};
+
+TEST_F(PrivateLock, OneCopyPerGraphicalSession) {
+  auto first = sandbox.Start(Session(":57"));
+  ASSERT_TRUE(first->StaysRunningFor(SettleTime())) << first->StandardError();
+  EXPECT_EQ(sandbox.Start(Session(":57.0"))->Wait(), 0) << "a second copy in the same session";
+  auto other = sandbox.Start(Session(":58"));
+  EXPECT_TRUE(other->StaysRunningFor(SettleTime())) << "the copy of another session did not start";
+  EXPECT_EQ(std::filesystem::status(folder).permissions(), std::filesystem::perms::owner_all);
+  ExpectCleanEnd(*first);
+  ExpectCleanEnd(*other);
+}
+
+// Another local user who made the lock's folder or file first and holds the lock, or
+// links planted in their place: the program starts and never writes through a link.
+TEST_F(PrivateLock, AnotherUsersFilesInTheTemporaryFolderNeitherStopTheProgramNorLeadItElsewhere) {
+  const std::string elsewhere = sandbox.Path("elsewhere");
+  std::vector<int> held;
+  const auto hold = [&](const std::string& path) {
+    held.push_back(open(path.c_str(), O_RDWR | O_CREAT, 0666));
+    ASSERT_EQ(flock(held.back(), LOCK_EX | LOCK_NB), 0);
+    ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);
+  };
+  const std::pair<const char*, std::function<void()>> kPlanted[] = {
+      {"held by another user",
+       [&] {
+         std::filesystem::create_directory(folder);
+         std::filesystem::permissions(folder, std::filesystem::perms::all);
+         hold(folder + "/instance-:57.lock");
+         hold(oldLock);
+         ASSERT_EQ(chown(folder.c_str(), 65534, 65534), 0);
+       }},
+      {"links", [&] {
+         std::filesystem::create_symlink(elsewhere, folder);
+         std::filesystem::create_symlink(elsewhere + "/planted", oldLock);
+       }}};
+  for (const auto& [what, plant] : kPlanted) {
+    SCOPED_TRACE(what);
+    std::filesystem::remove_all(elsewhere);
+    std::filesystem::create_directory(elsewhere);
+    std::filesystem::permissions(elsewhere, std::filesystem::perms::owner_all);  // as private as ours: only the link shows
+    for (const auto& entry : std::filesystem::directory_iterator(tmp)) std::filesystem::remove_all(entry);
+    plant();
+    auto program = sandbox.Start(Session(":57"));
+    EXPECT_TRUE(program->StaysRunningFor(SettleTime())) << "stopped by another user's files";
+    EXPECT_TRUE(std::filesystem::is_empty(elsewhere)) << "written through a link";
+    ExpectCleanEnd(*program);
+    for (const int fd : held) close(fd);
+    held.clear();
+  }
 }
 
 // Under a moving fake clock, past at least one tick of the timer: the loop keeps its

@@ -2,7 +2,7 @@
 // A Files that delegates to the linked backend but fails its Nth write (counted from 1;
 // 0 fails none) with nothing written: FaultyFiles files(3) fails the third write. With
 // shortWrite the Nth write reports success having written one byte less. It can also
-// take at most longestWrite bytes a write, fail the flush, plant something at a name
+// take at most longestWrite bytes a write, fail the flush or the rename, plant something at a name
 // just before it is created, and keeps a log of the calls that change files.
 #include <functional>
 #include <string>
@@ -21,6 +21,7 @@ class FaultyFiles : public platform::Files {
   bool shortWrite = false;
   std::uint32_t longestWrite = 0;  // 0: no limit
   bool failFlush = false;
+  std::string failMoveTo;  // a rename onto this target fails
   std::uint32_t failureCode = 0;  // the last-error code of an injected failure
   std::function<void(const std::string&)> beforeCreate;
   std::vector<std::string> calls;  // "create", "write", "flush", "close", "move", "delete"
@@ -51,7 +52,7 @@ class FaultyFiles : public platform::Files {
   }
   bool MoveFileReplace(const std::string& from, const std::string& to) override {
     calls.push_back("move");
-    return real_.MoveFileReplace(from, to);
+    return to == failMoveTo ? Injected() : real_.MoveFileReplace(from, to);
   }
   bool DeleteFileA(const std::string& name) override {
     calls.push_back("delete");

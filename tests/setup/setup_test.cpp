@@ -1,6 +1,7 @@
 // zorvani-wallpaper-setup's own work in a private folder that stands in for a home:
 // what it writes is read back by the real readers (GLib, desktop-file-validate, the
 // program's own Run value parsing), and removal meets what users do to the folder.
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -10,11 +11,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <map>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -61,6 +64,42 @@ int RunTool(const std::vector<std::string>& args) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+struct CommandRun {
+  int status = -1;  // -1 when it outlived 60 s
+  pid_t pid = 0;
+  std::string said;  // standard output and error
+};
+
+// The command as a user runs it, with only the environment given, its output in out.
+CommandRun RunCommand(const std::vector<std::string>& args, const std::vector<std::string>& env, const fs::path& out) {
+  std::vector<char*> argv, envp;
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  for (const std::string& pair : env) envp.push_back(const_cast<char*>(pair.c_str()));
+  argv.push_back(nullptr);
+  envp.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  CommandRun run;
+  const int failed = posix_spawnp(&run.pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  if (failed != 0) return run;
+  int status = 0;
+  for (const auto deadline = Clock::now() + std::chrono::seconds(60); waitpid(run.pid, &status, WNOHANG) == 0;) {
+    if (Clock::now() > deadline) {
+      kill(run.pid, SIGKILL);
+      waitpid(run.pid, &status, 0);
+      return run;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  std::ifstream in(out);
+  run.said.assign(std::istreambuf_iterator<char>(in), {});
+  return run;
+}
+
 // Every file, link and folder below root with its inode and change times: a rewrite shows.
 std::map<std::string, std::string> Tree(const fs::path& root) {
   std::map<std::string, std::string> tree;
@@ -95,9 +134,15 @@ class SetupTest : public ::testing::Test {
   void SetUp() override {
     char name[] = "/tmp/zorvani-setup-test.XXXXXX";
     root_ = mkdtemp(name);
-    // The program records the path it was started by, as the entry's Exec names it.
+    // The program records the path it was started by, as the entry's Exec names it, its
+    // parent and session, and where its standard streams go.
     program_ = root_ / "bin" / "zorvani-wallpaper";
-    WriteText(program_, "#!/bin/sh\nprintf %s \"$0\" >\"$ZORVANI_SETUP_STARTED\"\n");
+    WriteText(program_,
+              "#!/bin/sh\n"
+              "fds=$(readlink /proc/$$/fd/0 /proc/$$/fd/1 /proc/$$/fd/2)\n"
+              "printf '%s\\n%s\\n%s\\n' \"$0\" \"$(cut -d' ' -f4,6 /proc/$$/stat)\" \"$fds\" "
+              ">\"$ZORVANI_SETUP_STARTED.part\"\n"
+              "mv \"$ZORVANI_SETUP_STARTED.part\" \"$ZORVANI_SETUP_STARTED\"\n");
     fs::permissions(program_, fs::perms::owner_all);
     setenv("ZORVANI_SETUP_STARTED", (root_ / "started").c_str(), 1);
     pictures_ = root_ / "pictures";
@@ -113,13 +158,32 @@ class SetupTest : public ::testing::Test {
     places.runHive = home / "config" / "zorvani-wallpaper" / "HKEY_LOCAL_MACHINE.reg";
     places.desktopHive = home / "config" / "zorvani-wallpaper" / "HKEY_CURRENT_USER.reg";
     places.entry = home / "config" / "autostart" / "zorvani-wallpaper.desktop";
+    places.declined = home / "config" / "zorvani-wallpaper" / "machine-calendar-declined";
+    places.machineFolder = root_ / "machine";
     return places;
   }
   Request PicturesFrom(const fs::path& pictures) const {
     Request request;
     request.program = program_;
     request.pictures = pictures.string();
+    request.setup = ZORVANI_SETUP_COMMAND;
     return request;
+  }
+  // The started program's record, line by line; empty when nothing started within 10 s.
+  std::vector<std::string> Started() const {
+    for (const auto deadline = Clock::now() + std::chrono::seconds(10);
+         !fs::exists(root_ / "started") && Clock::now() < deadline;) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    std::vector<std::string> lines;
+    std::istringstream in(ReadText(root_ / "started"));
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+  }
+  std::vector<std::string> UserEnvironment(const fs::path& home) const {
+    return {"HOME=" + home.string(), "XDG_DATA_HOME=" + (home / "data").string(),
+            "XDG_CONFIG_HOME=" + (home / "config").string(), "PATH=/usr/bin:/bin",
+            "ZORVANI_SETUP_STARTED=" + (root_ / "started").string()};
   }
   // As the command ends: a failure that escapes is status 1.
   static int Quietly(const std::function<int()>& step, std::string* said = nullptr) {
@@ -165,11 +229,9 @@ TEST_F(SetupTest, OddFolderNamesWorkOrAreRefused) {
     EXPECT_EQ(RunTool({"desktop-file-validate", places.entry.string()}), 0);
     fs::remove(root_ / "started");
     EXPECT_EQ(RunTool({"gio", "launch", places.entry.string()}), 0);
-    for (const auto deadline = Clock::now() + std::chrono::seconds(10);
-         !fs::exists(root_ / "started") && Clock::now() < deadline;) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    EXPECT_EQ(ReadText(root_ / "started"), places.link().string());
+    const std::vector<std::string> started = Started();
+    ASSERT_FALSE(started.empty());
+    EXPECT_EQ(started[0], places.link().string());
 
     const auto value = platform::RegFile(ReadText(places.runHive))
                            .FindValue("HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Run",
@@ -273,6 +335,124 @@ TEST_F(SetupTest, SecondRunRewritesNothing) {
   EXPECT_EQ(Tree(root_ / "home"), first);
   EXPECT_EQ(ReadText(places.folder / "WP.ini"), "[config]\nR_COMP=1\n");
   EXPECT_EQ(ReadText(places.folder / ".zorvani-setup"), "Zorvani2026/1.jpg\nZorvani2026/2.jpg\nzorvani-wallpaper\n");
+}
+
+// Run by a user: inside a graphical session the program starts at once, apart from the
+// terminal (its own session, not set-up's child, streams on /dev/null); elsewhere it waits
+// for the log-on. --system asks for root before it touches anything.
+TEST_F(SetupTest, CommandStartsTheProgramInsideASession) {
+  const struct {
+    const char* what;
+    std::vector<std::string> options, env;
+    bool asUser;
+    int status;
+    const char* said;
+    bool started;
+  } rows[] = {
+      {"in a Wayland session", {}, {"WAYLAND_DISPLAY=wayland-zorvani-none"}, false, 0, "Started:", true},
+      {"on a console", {}, {}, false, 0, "at every log-on", false},
+      {"without autostart", {"--no-autostart"}, {"WAYLAND_DISPLAY=wayland-zorvani-none"}, false, 0, "whenever", false},
+      {"--system by a user", {"--system"}, {}, true, 1, "--system needs root", false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    const fs::path home = root_ / "home";
+    fs::remove_all(home);
+    fs::remove(root_ / "started");
+    std::vector<std::string> args{ZORVANI_SETUP_COMMAND, "--pictures", pictures_.string(), "--program",
+                                  program_.string()};
+    args.insert(args.end(), row.options.begin(), row.options.end());
+    if (row.asUser && geteuid() == 0) args.insert(args.begin(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+    std::vector<std::string> env = UserEnvironment(home);
+    env.insert(env.end(), row.env.begin(), row.env.end());
+    const CommandRun run = RunCommand(args, env, root_ / "said");
+    EXPECT_EQ(run.status, row.status);
+    EXPECT_NE(run.said.find(row.said), std::string::npos) << run.said;
+    if (!row.started) {
+      EXPECT_EQ(run.said.find("Started:"), std::string::npos) << run.said;
+      continue;
+    }
+    const std::vector<std::string> started = Started();
+    ASSERT_EQ(started.size(), 5u) << ReadText(root_ / "started");
+    EXPECT_EQ(started[0], (home / "data" / "zorvani-wallpaper" / "zorvani-wallpaper").string());
+    pid_t parent = 0, session = 0;
+    std::istringstream(started[1]) >> parent >> session;
+    EXPECT_NE(parent, run.pid);
+    EXPECT_NE(session, getsid(0));
+    EXPECT_NE(session, run.pid);
+    EXPECT_EQ(std::vector<std::string>(started.begin() + 2, started.end()),
+              std::vector<std::string>(3, "/dev/null"));
+  }
+}
+
+// The user's log-on entry runs set-up --logon: at the first log-on of a new year the
+// sample calendar gets the following year, at the screen's size (none here: 1920x1080),
+// while a calendar of the user's own is left exactly as it is. The clock is libfaketime's.
+TEST_F(SetupTest, LogOnKeepsTheSampleCalendarAYearAhead) {
+  const std::time_t now = std::time(nullptr);
+  const int year = std::localtime(&now)->tm_year + 1900;
+  const std::string next = std::to_string(year + 1), after = std::to_string(year + 2);
+  const struct {
+    const char* what;
+    bool sample;
+    std::function<void(const fs::path& folder, const fs::path& home)> change;
+    bool grows;
+  } rows[] = {
+      {"set-up's sample calendar", true, [](const fs::path&, const fs::path&) {}, true},
+      {"the user's own pictures", false, [](const fs::path&, const fs::path&) {}, false},
+      {"a sample year the user replaced by a link to their own pictures", true,
+       [&](const fs::path& folder, const fs::path& home) {
+         fs::rename(folder / ("Zorvani" + next), home / "Pictures");
+         fs::create_symlink(home / "Pictures", folder / ("Zorvani" + next));
+       },
+       false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    const fs::path home = root_ / "home";
+    fs::remove_all(home);
+    fs::remove(root_ / "started");
+    const Places places = PlacesIn(home);
+    Request request = PicturesFrom(row.sample ? fs::path() : pictures_);
+    request.width = 640;
+    request.height = 400;
+    ASSERT_EQ(Quietly([&] { return zorvani::setup::SetUp(places, request); }), 0);
+    row.change(places.folder, home);
+    const auto before = Tree(home);
+    std::vector<std::string> env = UserEnvironment(home);
+    env.insert(env.end(), {"LD_PRELOAD=/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1",
+                           "FAKETIME=@" + next + "-01-01 08:00:00", "FAKETIME_DONT_FAKE_MONOTONIC=1"});
+    const CommandRun run = RunCommand({ZORVANI_SETUP_COMMAND, "--logon", places.link().string()}, env, root_ / "said");
+    EXPECT_EQ(run.status, 0) << run.said;
+    const std::vector<std::string> started = Started();
+    ASSERT_FALSE(started.empty()) << run.said;
+    EXPECT_EQ(started[0], places.link().string());
+    if (!row.grows) {
+      EXPECT_EQ(Tree(home), before);
+      continue;
+    }
+    EXPECT_TRUE(fs::exists(places.folder / ("Zorvani" + after) / "12.jpg"));
+    EXPECT_NE(run.said.find("1920x1080"), std::string::npos) << run.said;
+    EXPECT_NE(ReadText(places.folder / ".zorvani-setup").find("Zorvani" + after + "/12.jpg\n"), std::string::npos);
+    EXPECT_EQ(Quietly([&] { return zorvani::setup::Remove(places); }), 0);
+    EXPECT_EQ(Files(home), std::vector<std::string>());
+  }
+}
+
+// A user who removed the machine's calendar stays out of it at later log-ons (--session
+// asks MachineCalendarDeclined) until they set up a calendar again.
+TEST_F(SetupTest, RemovingDeclinesTheMachinesCalendarUntilSetUpAgain) {
+  const Places places = PlacesIn(root_ / "home");
+  ASSERT_EQ(Quietly([&] { return zorvani::setup::Remove(places); }), 0);
+  EXPECT_FALSE(zorvani::setup::MachineCalendarDeclined(places)) << "no machine calendar: nothing to decline";
+  fs::create_directories(places.machineFolder / "Zorvani2026");
+  ASSERT_EQ(Quietly([&] { return zorvani::setup::SetUp(places, PicturesFrom(pictures_)); }), 0);
+  ASSERT_EQ(Quietly([&] { return zorvani::setup::Remove(places); }), 0);
+  EXPECT_TRUE(zorvani::setup::MachineCalendarDeclined(places));
+  ASSERT_EQ(Quietly([&] { return zorvani::setup::Remove(places); }), 0);
+  EXPECT_TRUE(zorvani::setup::MachineCalendarDeclined(places));
+  ASSERT_EQ(Quietly([&] { return zorvani::setup::SetUp(places, PicturesFrom(pictures_)); }), 0);
+  EXPECT_FALSE(zorvani::setup::MachineCalendarDeclined(places));
 }
 
 // --session links the machine's pictures beside what the user keeps under the same names.

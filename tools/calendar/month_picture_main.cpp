@@ -53,8 +53,9 @@ bool ToInts(const std::string& text, char separator, int count, int* values) {
 // defaults stay where neither is given.
 bool ReadSize(std::map<std::string, std::string>& options, int* width, int* height, std::string* problem) {
   // Pictures the size of the screen are shown unstretched; without a display, the most
-  // common screen.
-  if (!platform::PrimaryScreenSize(width, height)) {
+  // common screen. The screen is not asked when the size is given.
+  const bool given = options.count("--size") || options.count("--width") || options.count("--height");
+  if (given || !platform::PrimaryScreenSize(width, height)) {
     *width = 1920;
     *height = 1080;
   }

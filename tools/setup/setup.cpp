@@ -2,11 +2,15 @@
 
 #include <fcntl.h>
 #include <iconv.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <cstdlib>
@@ -15,6 +19,7 @@
 #include <iterator>
 #include <optional>
 #include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -190,29 +195,42 @@ void CopyPictures(const Places& places, const std::string& pictures, bool hadIni
   }
 }
 
+int ThisYear() {
+  const std::time_t now = std::time(nullptr);
+  return std::localtime(&now)->tm_year + 1900;
+}
+
+// Makes the sample years among this year and the next that the folder lacks; a WP.ini
+// the folder had stays as it was (the user's frame colour).
+void MakeSampleYears(const fs::path& folder, int width, int height, MadeList& made) {
+  const fs::path ini = folder / "WP.ini";
+  const bool hadIni = fs::exists(ini);
+  const std::string keptIni = hadIni ? ReadFile(ini) : std::string();
+  bool madeAny = false;
+  for (const int y : {ThisYear(), ThisYear() + 1}) {
+    const std::string name = "Zorvani" + std::to_string(y);
+    if (Exists(folder / name)) {
+      Say("Pictures:", folder / name, "unchanged");
+      continue;
+    }
+    zorvani::tools::WriteCalendar(folder.string(), y, width, height, 92);
+    madeAny = true;
+    for (int month = 1; month <= 12; ++month) made.Add(name + "/" + std::to_string(month) + ".jpg");
+    made.AddSample(name);
+    Say("Pictures:", folder / name,
+        "sample calendar made, " + std::to_string(width) + "x" + std::to_string(height));
+  }
+  if (hadIni && madeAny) ReplaceFile(ini, keptIni);
+}
+
 // Makes this year's and next year's sample pictures, or copies the user's own.
-void PlacePictures(const Places& places, const std::string& pictures, MadeList& made) {
+void PlacePictures(const Places& places, const Request& request, MadeList& made) {
   const fs::path ini = places.folder / "WP.ini";
   const bool hadIni = fs::exists(ini);
-  if (!pictures.empty()) {
-    CopyPictures(places, pictures, hadIni, made);
+  if (!request.pictures.empty()) {
+    CopyPictures(places, request.pictures, hadIni, made);
   } else {
-    const std::time_t now = std::time(nullptr);
-    const int year = std::localtime(&now)->tm_year + 1900;
-    const std::string keptIni = hadIni ? ReadFile(ini) : std::string();
-    bool madeAny = false;
-    for (const int y : {year, year + 1}) {
-      const std::string name = "Zorvani" + std::to_string(y);
-      if (fs::exists(places.folder / name)) {
-        Say("Pictures:", places.folder / name, "unchanged");
-        continue;
-      }
-      zorvani::tools::WriteCalendar(places.folder.string(), y, 1280, 800, 92);
-      madeAny = true;
-      for (int month = 1; month <= 12; ++month) made.Add(name + "/" + std::to_string(month) + ".jpg");
-      Say("Pictures:", places.folder / name, "sample calendar made");
-    }
-    if (hadIni && madeAny) ReplaceFile(ini, keptIni);  // the user's frame colour stays
+    MakeSampleYears(places.folder, request.width, request.height, made);
   }
   if (!fs::exists(ini)) ReplaceFile(ini, zorvani::tools::WpIniText(zorvani::tools::GridGeometry()));
   if (!hadIni) made.Add("WP.ini");
@@ -340,7 +358,12 @@ Places PlacesFor(bool system) {
   places.runHive = platform::UserHiveFile("HKEY_LOCAL_MACHINE");
   places.desktopHive = platform::UserHiveFile("HKEY_CURRENT_USER");
   places.entry = fs::path(Env("XDG_CONFIG_HOME", home + "/.config")) / "autostart" / kEntryName;
+  places.declined = fs::path(Env("XDG_CONFIG_HOME", home + "/.config")) / "zorvani-wallpaper" / "machine-calendar-declined";
   return places;
+}
+
+bool MachineCalendarDeclined(const Places& places) {
+  return !places.declined.empty() && fs::exists(fs::symlink_status(places.declined));
 }
 
 std::string RunValueOf(const fs::path& program) {
@@ -383,7 +406,13 @@ MadeList::MadeList(const fs::path& folder) : file_(folder / kMadeList) {
   const std::string text = ReadAll(in.get(), file_.string());
   for (std::size_t start = 0, end; start < text.size(); start = end + 1) {
     end = std::min(text.find('\n', start), text.size());
-    if (end > start) names_.insert(text.substr(start, end - start));
+    if (end == start) continue;
+    const std::string line = text.substr(start, end - start);
+    if (line.back() == '/') {
+      samples_.insert(line.substr(0, line.size() - 1));
+    } else {
+      names_.insert(line);
+    }
   }
 }
 
@@ -391,15 +420,18 @@ void MadeList::Save() const {
   if (!changed_) return;
   std::string text;
   for (const std::string& name : names_) text += name + "\n";
+  for (const std::string& year : samples_) text += year + "/\n";
   ReplaceFile(file_, text);
 }
 
-std::string EntryText(const fs::path& program) {
+std::string EntryText(const fs::path& program, const fs::path& setup) {
+  const std::string exec = setup.empty() ? ExecArgument(program)
+                                         : ExecArgument(setup) + " --logon " + ExecArgument(program);
   return "[Desktop Entry]\n"
          "Type=Application\n"
          "Name=Zorvani Wallpaper\n"
          "Comment=Frames today on this month's calendar picture and makes it the wallpaper\n"
-         "Exec=" + ExecArgument(program) + "\n"
+         "Exec=" + exec + "\n"
          "TryExec=" + EscapeString(program.string()) + "\n"
          "Terminal=false\n"
          "NoDisplay=true\n"
@@ -416,10 +448,14 @@ int SetUp(const Places& places, const Request& request) {
   std::string runValue, entryText;
   try {
     runValue = RunValueOf(places.link());
-    if (!places.entry.empty() && request.autostart) entryText = EntryText(places.link());
+    if (!places.entry.empty() && request.autostart) entryText = EntryText(places.link(), request.setup);
   } catch (const Unrepresentable& problem) {
     std::fprintf(stderr, "zorvani-wallpaper-setup: nothing set up: %s\n", problem.what());
     return 1;
+  }
+  if (!request.session && MachineCalendarDeclined(places)) {
+    fs::remove(places.declined);
+    Say("Declined:", places.declined, "removed: set up again");
   }
   fs::create_directories(places.folder);
   Say("Calendar folder:", places.folder, "");
@@ -427,7 +463,7 @@ int SetUp(const Places& places, const Request& request) {
   if (request.session) {
     LinkMachinePictures(places, made);
   } else {
-    PlacePictures(places, request.pictures, made);
+    PlacePictures(places, request, made);
   }
   Say("Program:", places.link(), std::string(PlaceLink(places.link(), program)) + ", links to " + program.string());
   made.Add("zorvani-wallpaper");
@@ -453,14 +489,22 @@ int SetUp(const Places& places, const Request& request) {
 }
 
 int Remove(const Places& places) {
-  std::string ourExec;
+  // Without this the machine's log-on entry would make the calendar again at the next log-on.
+  if (!places.declined.empty() && fs::is_directory(places.machineFolder) && !MachineCalendarDeclined(places)) {
+    ReplaceFile(places.declined, "This user declined the machine's calendar (zorvani-wallpaper-setup --remove).\n"
+                                 "zorvani-wallpaper-setup without --remove takes it back.\n");
+    Say("Declined:", places.declined, "the machine's calendar stays off at log-on");
+  }
+  std::string link;
   try {
-    ourExec = "Exec=" + ExecArgument(places.link()) + "\n";
+    link = ExecArgument(places.link()) + "\n";
   } catch (const Unrepresentable&) {
     // Set-up writes no entry for such a folder.
   }
-  if (!places.entry.empty() && !ourExec.empty() && fs::exists(places.entry) &&
-      ReadFile(places.entry).find(ourExec) != std::string::npos) {
+  // The entry starts the link, itself or through set-up --logon (earlier set-ups wrote the first).
+  const std::string entry = link.empty() || places.entry.empty() ? std::string() : ReadFile(places.entry);
+  if (!link.empty() && (entry.find("\nExec=" + link) != std::string::npos ||
+                        (entry.find("\nExec=") != std::string::npos && entry.find(" --logon " + link) != std::string::npos))) {
     fs::remove(places.entry);
     Say("Log-on entry:", places.entry, "removed");
     std::error_code ignored;
@@ -507,6 +551,87 @@ int Remove(const Places& places) {
   const bool kept = rmdir(places.folder.c_str()) != 0;
   Say("Calendar folder:", places.folder, kept ? "kept with the pictures you added" : "removed");
   return removed ? 0 : 1;
+}
+
+void AtLogOn(const fs::path& folder, const std::function<std::pair<int, int>()>& size) {
+  if (access(folder.c_str(), W_OK) != 0) return;
+  MadeList made(folder);
+  bool samples = false;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    const std::string name = entry.path().filename().string();
+    if (!IsYearFolderName(name)) continue;
+    // A year that is not set-up's sample, or a link the user put there: their calendar.
+    if (!made.IsSample(name) || !fs::is_directory(fs::symlink_status(entry.path()))) return;
+    samples = true;
+  }
+  if (!samples) return;
+  const int year = ThisYear();
+  if (Exists(folder / ("Zorvani" + std::to_string(year))) && Exists(folder / ("Zorvani" + std::to_string(year + 1))))
+    return;
+  const auto [width, height] = size();
+  MakeSampleYears(folder, width, height, made);
+  made.Save();
+}
+
+bool StartDetached(const fs::path& program, std::string* problem) {
+  const std::string path = program.string();
+  int report[2];
+  if (pipe2(report, O_CLOEXEC) != 0) {
+    *problem = std::strerror(errno);
+    return false;
+  }
+  std::fflush(nullptr);
+  const pid_t child = fork();
+  if (child == 0) {
+    // A new session has no controlling terminal: closing the terminal sends it nothing.
+    // The session's leader forks once more and ends, so the program can never gain a
+    // terminal again and is nobody's child to reap but init's.
+    setsid();
+    const pid_t program_pid = fork();
+    if (program_pid != 0) _exit(program_pid < 0 ? 1 : 0);
+    const int null = open("/dev/null", O_RDWR);
+    if (null >= 0) {
+      dup2(null, 0);
+      dup2(null, 1);
+      dup2(null, 2);
+      if (null > 2) close(null);
+    }
+    if (chdir("/") != 0) _exit(1);
+    execl(path.c_str(), path.c_str(), static_cast<char*>(nullptr));
+    const int error = errno;
+    if (write(report[1], &error, sizeof error) < 0) _exit(1);
+    _exit(1);
+  }
+  close(report[1]);
+  if (child < 0) {
+    *problem = std::strerror(errno);
+    close(report[0]);
+    return false;
+  }
+  int status = 0;
+  for (const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+       waitpid(child, &status, WNOHANG) == 0;) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(child, SIGKILL);
+      waitpid(child, &status, 0);
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  // The pipe closes at exec; an exec that failed writes its errno first.
+  int error = 0;
+  pollfd wait{report[0], POLLIN, 0};
+  const bool answered = poll(&wait, 1, 5000) == 1 && read(report[0], &error, sizeof error) == sizeof error;
+  close(report[0]);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    *problem = "cannot start a new session for it";
+    return false;
+  }
+  if (answered) {
+    *problem = std::strerror(error);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace setup

@@ -9,6 +9,7 @@
 // listed in the folder's .zorvani-setup, so removal takes exactly that away and keeps
 // pictures a user added.
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -23,6 +24,9 @@ struct Places {
   std::filesystem::path desktopHive;  // empty for --system: each user's own file is not ours to make
   std::filesystem::path entry;        // empty for --system and --session: the package ships the machine's entry
   std::filesystem::path machineFolder = "/var/lib/zorvani-wallpaper";  // what --session links to
+  // Where a user's --remove notes that they declined the machine's calendar, which
+  // --session then leaves alone at every log-on; empty for --system.
+  std::filesystem::path declined;
   std::filesystem::path link() const { return folder / "zorvani-wallpaper"; }
 };
 
@@ -34,6 +38,11 @@ struct Request {
   std::filesystem::path program;
   bool autostart = true;
   bool session = false;  // link the machine's pictures instead of placing any
+  // The sample pictures' size: the primary screen's, or the most common screen's.
+  int width = 1920, height = 1080;
+  // The set-up command the user's log-on entry runs with --logon, which keeps the sample
+  // calendar a year ahead and then starts the program; empty: the entry starts the program.
+  std::filesystem::path setup;
 };
 
 // A path that a text set-up writes cannot hold so that its reader gets the same path back.
@@ -47,29 +56,47 @@ class Unrepresentable : public std::runtime_error {
 std::string RunValueOf(const std::filesystem::path& program);
 // A desktop entry's Exec argument, quoted and escaped as the Desktop Entry rules ask.
 std::string ExecArgument(const std::filesystem::path& program);
-std::string EntryText(const std::filesystem::path& program);
+// With setup, the entry runs "setup --logon program" instead of the program.
+std::string EntryText(const std::filesystem::path& program, const std::filesystem::path& setup = {});
 
 // Every file set-up writes goes through here, to the product's one replace routine
 // (platform/replace_file.h), so a reader never sees half a file.
 void ReplaceFile(const std::filesystem::path& path, const std::string& bytes);
 
-// The folder's .zorvani-setup: one name relative to the folder per line.
+// The folder's .zorvani-setup: one name relative to the folder per line, and a line
+// "Zorvani<year>/" for each year folder set-up made as a sample calendar.
 class MadeList {
  public:
   explicit MadeList(const std::filesystem::path& folder);
   void Add(const std::string& name) { changed_ = names_.insert(name).second || changed_; }
+  void AddSample(const std::string& year) { changed_ = samples_.insert(year).second || changed_; }
   const std::set<std::string>& names() const { return names_; }
+  bool IsSample(const std::string& year) const { return samples_.count(year) != 0; }
   void Save() const;
 
  private:
   std::filesystem::path file_;
-  std::set<std::string> names_;
+  std::set<std::string> names_, samples_;
   bool changed_ = false;
 };
 
-// Both print each place and return the command's exit status.
+// Both print each place and return the command's exit status. A user's own set-up takes
+// back an earlier refusal of the machine's calendar; a user's removal, where there is a
+// machine's calendar, records one.
 int SetUp(const Places& places, const Request& request);
 int Remove(const Places& places);
+// True when this user's --remove declined the machine's calendar.
+bool MachineCalendarDeclined(const Places& places);
+
+// At log-on: when every year folder in the folder is set-up's own sample calendar and the
+// user may write there, makes the sample years among this year and the next that are
+// missing, at the size size() gives. A calendar of the user's own is left as it is.
+void AtLogOn(const std::filesystem::path& folder, const std::function<std::pair<int, int>()>& size);
+
+// Starts the program in a session of its own, standard streams on /dev/null and its
+// parent gone, so that it outlives the terminal set-up ran in. False, with the reason,
+// when it could not be started.
+bool StartDetached(const std::filesystem::path& program, std::string* problem);
 
 }  // namespace setup
 }  // namespace zorvani

@@ -8,11 +8,15 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <filesystem>
 #include <map>
 #include <string>
+#include <tuple>
+#include <utility>
 
+#include "platform/screen.h"
 #include "tools/common/command_line.h"
 #include "tools/setup/setup.h"
 
@@ -24,11 +28,13 @@ const char kProgram[] = "zorvani-wallpaper-setup";
 const char kUsage[] =
     "usage: zorvani-wallpaper-setup [--system] [--pictures DIR] [--program FILE] [--no-autostart]\n"
     "       zorvani-wallpaper-setup [--system] --remove\n"
-    "       zorvani-wallpaper-setup --session\n"
+    "       zorvani-wallpaper-setup --session | --logon LINK\n"
     "Sets up a calendar folder with this and next year's sample pictures (or the Zorvani<year>\n"
-    "folders and WP.ini of DIR), the registry values the program reads and a log-on entry.\n"
+    "folders and WP.ini of DIR), the registry values the program reads and a log-on entry,\n"
+    "and, inside a graphical session, starts the program.\n"
     "--system sets up one calendar for every user of the machine (as root); at log-on the\n"
-    "machine's entry runs --session, which links the user's folder to it and starts the program.\n";
+    "machine's entry runs --session, which links the user's folder to it and starts the program.\n"
+    "The user's entry runs --logon, which keeps the sample calendar a year ahead and starts it.\n";
 
 fs::path DefaultProgram() {
   std::error_code error;
@@ -36,22 +42,72 @@ fs::path DefaultProgram() {
   return error ? fs::path("/usr/bin/zorvani-wallpaper") : self.parent_path() / "zorvani-wallpaper";
 }
 
+fs::path Self() {
+  std::error_code error;
+  const fs::path self = fs::read_symlink("/proc/self/exe", error);
+  return error ? fs::path("/usr/bin/zorvani-wallpaper-setup") : self;
+}
+
+// Pictures the size of the primary screen are shown unstretched; without a display, the
+// most common screen's.
+std::pair<int, int> SampleSize() {
+  int width = 0, height = 0;
+  if (!platform::PrimaryScreenSize(&width, &height)) return {1920, 1080};
+  return {width, height};
+}
+
+bool InGraphicalSession() {
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && *value != '\0') return true;
+  }
+  return false;
+}
+
+int Become(const fs::path& program) {
+  std::fflush(stdout);
+  const std::string path = program.string();
+  execl(path.c_str(), path.c_str(), static_cast<char*>(nullptr));
+  std::fprintf(stderr, "%s: cannot start %s\n", kProgram, path.c_str());
+  return 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   zorvani::tools::OptionNames names;
-  names.withValue = {"--pictures", "--program"};
+  names.withValue = {"--pictures", "--program", "--logon"};
   names.flags = {"--system", "--remove", "--session", "--no-autostart"};
   std::map<std::string, std::string> options;
   int status = 0;
   if (!zorvani::tools::ReadCommandLineOrAnswer(argc, argv, names, kProgram, kUsage, &options, &status)) return status;
   const bool system = options.count("--system") != 0;
   const bool remove = options.count("--remove") != 0;
+  if (options.count("--logon") != 0) {
+    if (options.size() != 1) {
+      std::fprintf(stderr, "%s: --logon takes no other option\n", kProgram);
+      return 2;
+    }
+    // What fails here must not keep the calendar from starting: it is said and passed over.
+    const fs::path link = options["--logon"];
+    try {
+      zorvani::setup::AtLogOn(link.parent_path(), SampleSize);
+    } catch (const std::exception& error) {
+      std::fprintf(stderr, "%s: %s\n", kProgram, error.what());
+    }
+    return Become(link);
+  }
+  if (system && geteuid() != 0) {
+    std::fprintf(stderr, "%s: --system needs root: only root may write the machine's calendar (sudo %s --system)\n",
+                 kProgram, kProgram);
+    return 1;
+  }
   zorvani::setup::Request request;
   request.session = options.count("--session") != 0;
   request.autostart = options.count("--no-autostart") == 0;
   request.pictures = options["--pictures"];
   request.program = options.count("--program") != 0 ? fs::path(options["--program"]) : DefaultProgram();
+  request.setup = Self();
 
   if (!request.pictures.empty() && !fs::is_directory(request.pictures)) {
     std::fprintf(stderr, "%s: %s is no folder\n", kProgram, request.pictures.c_str());
@@ -64,14 +120,27 @@ int main(int argc, char** argv) {
       return 2;
     }
     if (remove) return zorvani::setup::Remove(places);
+    if (request.session && zorvani::setup::MachineCalendarDeclined(places)) {
+      std::printf("%-18s %s  (%s)\n", "Declined:", places.declined.c_str(),
+                  "this user removed the machine's calendar; zorvani-wallpaper-setup takes it back");
+      return 0;
+    }
     if (request.session) places.entry.clear();
+    if (!request.session && request.pictures.empty()) std::tie(request.width, request.height) = SampleSize();
     status = zorvani::setup::SetUp(places, request);
-    if (status != 0 || !request.session) return status;
-    std::fflush(stdout);
-    const std::string link = places.link().string();
-    execl(link.c_str(), link.c_str(), static_cast<char*>(nullptr));
-    std::fprintf(stderr, "%s: cannot start %s\n", kProgram, link.c_str());
-    return 1;
+    if (status != 0) return status;
+    if (request.session) return Become(places.link());
+    // Inside a session the calendar shows now, not only at the next log-on. A copy that
+    // already runs in this session keeps running, and the new one ends by itself.
+    if (system || !request.autostart || !InGraphicalSession()) return 0;
+    std::string problem;
+    if (!zorvani::setup::StartDetached(places.link(), &problem)) {
+      std::fprintf(stderr, "%s: cannot start %s: %s\n", kProgram, places.link().c_str(), problem.c_str());
+      return 1;
+    }
+    std::printf("%-18s %s  (%s)\n", "Started:", places.link().c_str(),
+                "in this session, apart from this terminal: the calendar shows within seconds");
+    return 0;
   } catch (const std::exception& error) {
     std::fprintf(stderr, "%s: %s\n", kProgram, error.what());
     return 1;

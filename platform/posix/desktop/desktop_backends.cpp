@@ -1,7 +1,7 @@
 #include "platform/posix/desktop/desktop_backends.h"
 
-#include <signal.h>
-#include <sys/wait.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,6 +14,7 @@
 
 #include "platform/posix/reg_files/ascii_text.h"
 #include "platform/posix/desktop/png_copy.h"
+#include "platform/posix/private_folder.h"
 #include "platform/replace_file.h"
 
 namespace platform {
@@ -63,6 +64,43 @@ struct Placements {
 // A quoted GVariant string: a path may hold quotes and backslashes.
 std::string GVariantString(const std::string& text) { return BackslashQuoted(text, '\''); }
 
+bool AnyRuns(const Session& session, const std::vector<RunningProgram>& programs) {
+  return std::any_of(programs.begin(), programs.end(), [&](const RunningProgram& program) {
+    return session.Runs(program.name, program.argument);
+  });
+}
+
+// The painter's bus name, asked only where the processes cannot be seen (a sandbox):
+// a desktop that never gets ready would otherwise cost a bus call at every tick.
+bool BusShows(const Session& session, const SessionSigns& signs) {
+  return signs.busName != nullptr && !session.ProcessesVisible() && session.BusNameOwned(signs.busName);
+}
+
+// What draws the desktop's background runs in this session.
+bool PainterRuns(const Session& session, const SessionSigns& signs) {
+  return AnyRuns(session, signs.painters) || BusShows(session, signs);
+}
+
+// What GLib takes as text (g_utf8_validate): GSettings strings and the D-Bus strings
+// xfconf sends must be UTF-8; the real gsettings crashes on anything else.
+bool ValidUtf8(const std::string& text) {
+  for (std::size_t at = 0; at < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[at]);
+    const int extra = lead < 0x80 ? 0 : lead >= 0xC2 && lead < 0xE0 ? 1 : lead >= 0xE0 && lead < 0xF0 ? 2 : lead >= 0xF0 && lead < 0xF5 ? 3 : -1;
+    if (extra < 0 || text.size() - at <= static_cast<std::size_t>(extra)) return false;
+    std::uint32_t code = lead & (0x7F >> extra);
+    for (int i = 1; i <= extra; ++i) {
+      const auto next = static_cast<unsigned char>(text[at + static_cast<std::size_t>(i)]);
+      if ((next & 0xC0) != 0x80) return false;
+      code = code << 6 | (next & 0x3F);
+    }
+    static constexpr std::uint32_t kSmallest[] = {0, 0x80, 0x800, 0x10000};
+    if (code < kSmallest[extra] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
+    at += static_cast<std::size_t>(extra) + 1;
+  }
+  return true;
+}
+
 CommandResult Worse(CommandResult a, CommandResult b) {
   if (a == CommandResult::kTimedOut || b == CommandResult::kTimedOut) return CommandResult::kTimedOut;
   return a == CommandResult::kSucceeded ? b : a;
@@ -71,10 +109,10 @@ CommandResult Worse(CommandResult a, CommandResult b) {
 // GNOME and the desktops that share its background settings through gsettings.
 class GsettingsBackend : public DesktopBackend {
  public:
-  GsettingsBackend(const char* name, std::initializer_list<const char*> names, const char* schema,
+  GsettingsBackend(const char* name, std::initializer_list<const char*> names, SessionSigns signs, const char* schema,
                    const char* pictureKey, bool plainPath, bool darkKey, bool cachesByPath)
-      : name_(name), names_(names), schema_(schema), pictureKey_(pictureKey), plainPath_(plainPath),
-        darkKey_(darkKey), cachesByPath_(cachesByPath) {}
+      : name_(name), names_(names), signs_(std::move(signs)), schema_(schema), pictureKey_(pictureKey),
+        plainPath_(plainPath), darkKey_(darkKey), cachesByPath_(cachesByPath) {}
 
   const char* Name() const override { return name_; }
   bool Claims(const std::string& desktopName) const override {
@@ -82,6 +120,9 @@ class GsettingsBackend : public DesktopBackend {
                        [&](const char* prefix) { return StartsWith(desktopName, prefix); });
   }
   bool CachesByPath() const override { return cachesByPath_; }
+  SessionSigns Signs() const override { return signs_; }
+  std::vector<const char*> Tools() const override { return {"gsettings"}; }
+  bool StoresText() const override { return plainPath_; }
 
   CommandResult Apply(const Session& session, const WallpaperRequest& request) const override {
     const std::string gsettings = session.FindProgram("gsettings");
@@ -103,6 +144,7 @@ class GsettingsBackend : public DesktopBackend {
  private:
   const char* name_;
   std::vector<const char*> names_;
+  SessionSigns signs_;
   const char* schema_;
   const char* pictureKey_;
   bool plainPath_, darkKey_, cachesByPath_;
@@ -115,6 +157,12 @@ class XfceBackend : public DesktopBackend {
   bool Claims(const std::string& desktopName) const override {
     return desktopName.find("xfce") != std::string::npos || desktopName == "xubuntu";
   }
+  SessionSigns Signs() const override { return {{{"xfce4-session", ""}}, {{"xfdesktop", ""}}, "org.xfce.xfdesktop"}; }
+  // xfconf takes the value at any time, but at log-on xfdesktop's first start would
+  // meet a half-made set of properties: wait for it.
+  bool Ready(const Session& session) const override { return PainterRuns(session, Signs()); }
+  std::vector<const char*> Tools() const override { return {"xfconf-query"}; }
+  bool StoresText() const override { return true; }
 
   CommandResult Apply(const Session& session, const WallpaperRequest& request) const override {
     const std::string query = session.FindProgram("xfconf-query");
@@ -167,6 +215,12 @@ class PlasmaBackend : public DesktopBackend {
     return desktopName == "kde" || StartsWith(desktopName, "plasma");
   }
   bool CachesByPath() const override { return true; }
+  SessionSigns Signs() const override {
+    return {{{"ksmserver", ""}, {"plasma_session", ""}}, {{"plasmashell", ""}}, "org.kde.plasmashell"};
+  }
+  std::vector<const char*> Tools() const override {
+    return {"plasma-apply-wallpaperimage", "qdbus", "qdbus6", "gdbus", "dbus-send"};
+  }
 
   CommandResult Apply(const Session& session, const WallpaperRequest& request) const override {
     // Plasma's image wallpaper fill modes (Qt's Image.fillMode).
@@ -207,13 +261,24 @@ class PlasmaBackend : public DesktopBackend {
 };
 
 // LXDE (pcmanfm) and LXQt (pcmanfm-qt): the running desktop manager takes the file.
+// Called while no desktop manager runs, the tool becomes the first instance itself
+// and puts up "Desktop manager is not active" (and may keep the session's own from
+// starting): it is only called once the session's "--desktop" instance runs and, for
+// pcmanfm, listens on its socket.
 class PcmanfmBackend : public DesktopBackend {
  public:
-  PcmanfmBackend(const char* name, const char* tool, Placements modes, bool cachesByPath)
-      : name_(name), tool_(tool), modes_(modes), cachesByPath_(cachesByPath) {}
+  PcmanfmBackend(const char* name, const char* tool, const char* sessionManager, Placements modes, bool cachesByPath,
+                 bool socketInRuntimeFolder)
+      : name_(name), tool_(tool), sessionManager_(sessionManager), modes_(modes), cachesByPath_(cachesByPath),
+        socketInRuntimeFolder_(socketInRuntimeFolder) {}
   const char* Name() const override { return name_; }
   bool Claims(const std::string& desktopName) const override { return StartsWith(desktopName, name_); }
   bool CachesByPath() const override { return cachesByPath_; }
+  SessionSigns Signs() const override { return {{{sessionManager_, ""}}, {{tool_, "--desktop"}}, nullptr}; }
+  bool Ready(const Session& session) const override {
+    return PainterRuns(session, Signs()) && (!socketInRuntimeFolder_ || ListensOnSocket(session));
+  }
+  std::vector<const char*> Tools() const override { return {tool_}; }
 
   CommandResult Apply(const Session& session, const WallpaperRequest& request) const override {
     const std::string tool = session.FindProgram(tool_);
@@ -222,10 +287,26 @@ class PcmanfmBackend : public DesktopBackend {
   }
 
  private:
+  // The first instance's socket, "<tool>-socket-<host>-<display number>" in the user's
+  // runtime folder (GLib's: the cache folder when XDG_RUNTIME_DIR is not set).
+  bool ListensOnSocket(const Session& session) const {
+    const std::string display = session.Variable("DISPLAY");
+    const std::size_t colon = display.rfind(':');
+    if (colon == std::string::npos) return false;
+    std::string folder = session.Variable("XDG_RUNTIME_DIR");
+    if (folder.empty()) folder = session.Variable("XDG_CACHE_HOME");
+    if (folder.empty()) folder = session.Variable("HOME") + "/.cache";
+    const std::string socket = folder + "/" + tool_ + "-socket-" + display.substr(0, colon) + "-" +
+                               std::to_string(std::atoi(display.c_str() + colon + 1));
+    struct stat info {};
+    return stat(socket.c_str(), &info) == 0 && S_ISSOCK(info.st_mode);
+  }
+
   const char* name_;
   const char* tool_;
+  const char* sessionManager_;
   Placements modes_;
-  bool cachesByPath_;
+  bool cachesByPath_, socketInRuntimeFolder_;
 };
 
 // sway: its own swaybg, through the output configuration.
@@ -234,12 +315,16 @@ class SwayBackend : public DesktopBackend {
   const char* Name() const override { return "sway"; }
   bool Claims(const std::string& desktopName) const override { return desktopName == "sway"; }
   bool Detect(const Session& session) const override { return !session.Variable("SWAYSOCK").empty(); }
+  // swaymsg joins its arguments into one command line, which sway splits at ';' and ','
+  // and expands like a shell word ($(...) and backticks run).
+  bool ReadsCommandLanguage() const override { return true; }
+  std::vector<const char*> Tools() const override { return {"swaymsg"}; }
 
   CommandResult Apply(const Session& session, const WallpaperRequest& request) const override {
     const std::string swaymsg = session.FindProgram("swaymsg");
-    if (swaymsg.empty()) return CommandResult::kFailed;
+    if (swaymsg.empty() || request.plainPath.empty()) return CommandResult::kFailed;
     static constexpr Placements kModes{"stretch", "center", "tile", "fit", "fill", "stretch"};
-    return session.Run({swaymsg, "output", "*", "bg", request.path, kModes(request.style)});
+    return session.Run({swaymsg, "output", "*", "bg", request.plainPath, kModes(request.style)});
   }
 };
 
@@ -253,18 +338,23 @@ class HyprlandBackend : public DesktopBackend {
   }
   bool ReadsBitmap() const override { return false; }
   bool CachesByPath() const override { return true; }
+  // hyprctl hands hyprpaper one line, split at commas.
+  bool ReadsCommandLanguage() const override { return true; }
+  std::vector<const char*> Tools() const override { return {"hyprctl", "swww"}; }
 
   CommandResult Apply(const Session& session, const WallpaperRequest& request) const override {
     const std::string hyprctl = session.FindProgram("hyprctl");
     // listloaded fails when no hyprpaper answers.
     if (!hyprctl.empty() && session.Run({hyprctl, "hyprpaper", "listloaded"}) == CommandResult::kSucceeded) {
-      CommandResult result = session.Run({hyprctl, "hyprpaper", "preload", request.path});
-      if (result == CommandResult::kSucceeded) result = session.Run({hyprctl, "hyprpaper", "wallpaper", "," + request.path});
-      if (result == CommandResult::kSucceeded && !request.previousPath.empty()) {
-        session.Run({hyprctl, "hyprpaper", "unload", request.previousPath});  // only frees memory
+      if (request.plainPath.empty()) return CommandResult::kFailed;
+      CommandResult result = session.Run({hyprctl, "hyprpaper", "preload", request.plainPath});
+      if (result == CommandResult::kSucceeded) result = session.Run({hyprctl, "hyprpaper", "wallpaper", "," + request.plainPath});
+      if (result == CommandResult::kSucceeded && !request.previousPlainPath.empty()) {
+        session.Run({hyprctl, "hyprpaper", "unload", request.previousPlainPath});  // only frees memory
       }
       return result;
     }
+    // swww takes the path as one argument and keeps it for its next start: the real one.
     const std::string swww = session.FindProgram("swww");
     if (swww.empty()) return CommandResult::kFailed;
     static constexpr Placements kResize{"crop", "no", "no", "fit", "crop", "crop"};
@@ -280,6 +370,7 @@ class SwaybgBackend : public DesktopBackend {
   const char* Name() const override { return "swaybg"; }
   bool Claims(const std::string&) const override { return false; }
   bool Detect(const Session& session) const override { return !session.Variable("WAYLAND_DISPLAY").empty(); }
+  std::vector<const char*> Tools() const override { return {"swaybg"}; }
 
   CommandResult Apply(const Session& session, const WallpaperRequest& request) const override {
     const std::string swaybg = session.FindProgram("swaybg");
@@ -307,6 +398,7 @@ class RootWindowBackend : public DesktopBackend {
     return !session.Variable("DISPLAY").empty() && !session.FindProgram(tool_).empty();
   }
   bool ReadsBitmap() const override { return readsBitmap_; }
+  std::vector<const char*> Tools() const override { return {tool_}; }
 
   CommandResult Apply(const Session& session, const WallpaperRequest& request) const override {
     std::vector<std::string> command{session.FindProgram(tool_)};
@@ -342,6 +434,16 @@ std::string AbsolutePath(const std::string& path) {
 
 bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 
+// The stamp of a regular file, not following a link; false for anything else.
+bool StampOf(const std::string& path, FileStamp* stamp) {
+  struct stat info {};
+  if (lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  *stamp = {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
+            static_cast<std::uint64_t>(info.st_size),
+            static_cast<std::uint64_t>(info.st_mtim.tv_sec) * 1000000000u + static_cast<std::uint64_t>(info.st_mtim.tv_nsec)};
+  return true;
+}
+
 // Replaced whole: a link planted at either name is replaced, never written through.
 bool CopyFile(const std::string& from, const std::string& to) {
   std::string bytes;
@@ -365,13 +467,52 @@ bool PrepareFile(const std::string& bitmap, const DesktopBackend& backend, Deskt
   const std::string extension = backend.ReadsBitmap() ? ".bmp" : ".png";
   if (backend.CachesByPath()) {
     const std::string a = stem + "-a" + extension, b = stem + "-b" + extension;
-    file->path = Exists(a) ? b : a;
-    file->previous = Exists(a) ? a : (Exists(b) ? b : "");
+    FileStamp atA, atB;
+    if (StampOf(a, &atA) && StampOf(b, &atB)) {
+      // The desktop shows the older one; the newer was made for a change it never took.
+      const bool aNewer = atA.modifiedNs > atB.modifiedNs;
+      file->path = aNewer ? a : b;
+      file->previous = aNewer ? b : a;
+    } else {
+      file->path = Exists(a) ? b : a;
+      file->previous = Exists(a) ? a : (Exists(b) ? b : "");
+    }
   } else {
     file->path = stem + extension;
   }
   file->derived = true;
   return backend.ReadsBitmap() ? CopyFile(bitmap, file->path) : WritePngCopy(bitmap, file->path);
+}
+
+// The name in the private folder for a file beside wp.bmp; its own names are plain already.
+std::string PlainName(const std::string& path) {
+  std::string name = path.substr(path.rfind('/') + 1);
+  for (char& c : name) {
+    if (!PlainPathText(std::string(1, c))) c = '_';
+  }
+  return name;
+}
+
+// The private folder's path for the session, or empty when a tool could read it as
+// anything but a path.
+std::string PlainFolder(const Session& session) {
+  const std::string folder = PrivateFolderPath(session.Variable("XDG_RUNTIME_DIR"), session.Variable("TMPDIR"));
+  return PlainPathText(folder) ? folder : std::string();
+}
+
+// Points the private folder's name for `path` at it (a link, replaced in one step,
+// and left alone when it already points there); the link's path, or empty.
+std::string LinkPlainly(const std::string& folderPath, const std::string& path) {
+  const int folder = OpenPrivateFolder(folderPath);
+  if (folder < 0) return {};
+  const std::string name = PlainName(path);
+  std::vector<char> target(path.size() + 2);
+  const ssize_t length = readlinkat(folder, name.c_str(), target.data(), target.size());
+  close(folder);
+  const std::string link = folderPath + "/" + name;
+  const bool linked = (length >= 0 && std::string(target.data(), static_cast<std::size_t>(length)) == path) ||
+                      ReplaceWithLink(link, path);
+  return linked ? link : std::string();
 }
 
 }  // namespace
@@ -383,18 +524,24 @@ const std::vector<std::unique_ptr<DesktopBackend>>& DesktopBackends() {
     // watches the file), xfdesktop, pcmanfm and sway show the file as it is now; Plasma
     // 5.27, LXQt (pcmanfm-qt reuses its scaled copy while the path is unchanged), an
     // older Pantheon (Gala) and hyprpaper keep what they loaded.
+    // gnome-session also runs Pantheon and others: only the shell shows GNOME.
     list.push_back(std::make_unique<GsettingsBackend>("gnome", std::initializer_list<const char*>{"gnome", "ubuntu", "unity", "budgie"},
+                                                      SessionSigns{{}, {{"gnome-shell", ""}}, "org.gnome.Shell"},
                                                       "org.gnome.desktop.background", "picture-uri", false, true, false));
-    list.push_back(std::make_unique<GsettingsBackend>("pantheon", std::initializer_list<const char*>{"pantheon"},
+    list.push_back(std::make_unique<GsettingsBackend>("pantheon", std::initializer_list<const char*>{"pantheon"}, SessionSigns{},
                                                       "org.gnome.desktop.background", "picture-uri", false, true, true));
     list.push_back(std::make_unique<GsettingsBackend>("cinnamon", std::initializer_list<const char*>{"x-cinnamon", "cinnamon"},
+                                                      SessionSigns{{{"cinnamon-session", ""}}, {{"cinnamon", ""}, {"nemo-desktop", ""}}, nullptr},
                                                       "org.cinnamon.desktop.background", "picture-uri", false, false, false));
     list.push_back(std::make_unique<GsettingsBackend>("mate", std::initializer_list<const char*>{"mate"},
+                                                      SessionSigns{{{"mate-session", ""}}, {{"caja", ""}}, nullptr},
                                                       "org.mate.background", "picture-filename", true, false, false));
     list.push_back(std::make_unique<XfceBackend>());
     list.push_back(std::make_unique<PlasmaBackend>());
-    list.push_back(std::make_unique<PcmanfmBackend>("lxqt", "pcmanfm-qt", Placements{"stretch", "center", "tile", "fit", "zoom", "stretch"}, true));
-    list.push_back(std::make_unique<PcmanfmBackend>("lxde", "pcmanfm", Placements{"stretch", "center", "tile", "fit", "crop", "screen"}, false));
+    list.push_back(std::make_unique<PcmanfmBackend>("lxqt", "pcmanfm-qt", "lxqt-session",
+                                                    Placements{"stretch", "center", "tile", "fit", "zoom", "stretch"}, true, false));
+    list.push_back(std::make_unique<PcmanfmBackend>("lxde", "pcmanfm", "lxsession",
+                                                    Placements{"stretch", "center", "tile", "fit", "crop", "screen"}, false, true));
     list.push_back(std::make_unique<SwayBackend>());
     list.push_back(std::make_unique<HyprlandBackend>());
     list.push_back(std::make_unique<SwaybgBackend>());
@@ -417,6 +564,20 @@ const DesktopBackend* ChooseDesktopBackend(const Session& session) {
       if (backend->Claims(name)) return backend.get();
     }
   }
+  // Plain xfce4-session and many .xinitrc files name no desktop: the session shows it.
+  // The session manager runs first at log-on; the painter may come seconds later.
+  using Sign = bool (*)(const Session&, const SessionSigns&);
+  static constexpr Sign kSigns[] = {
+      [](const Session& s, const SessionSigns& signs) { return AnyRuns(s, signs.sessionManagers); },
+      [](const Session& s, const SessionSigns& signs) { return AnyRuns(s, signs.painters); },
+      [](const Session& s, const SessionSigns& signs) { return BusShows(s, signs); },
+  };
+  const bool display = !session.Variable("DISPLAY").empty() || !session.Variable("WAYLAND_DISPLAY").empty();
+  for (const Sign sign : kSigns) {
+    for (const auto& backend : DesktopBackends()) {
+      if (display && sign(session, backend->Signs())) return backend.get();
+    }
+  }
   for (const auto& backend : DesktopBackends()) {
     if (backend->Detect(session)) return backend.get();
   }
@@ -424,19 +585,10 @@ const DesktopBackend* ChooseDesktopBackend(const Session& session) {
 }
 
 std::string FileUri(const std::string& absolutePath) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string uri = "file://";
-  for (const char c : absolutePath) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (std::isalnum(byte) || c == '/' || c == '-' || c == '.' || c == '_' || c == '~') {
-      uri += c;
-    } else {
-      uri += '%';
-      uri += kHex[byte >> 4];
-      uri += kHex[byte & 0xF];
-    }
-  }
-  return uri;
+  return "file://" + PercentEscaped(absolutePath, [](char c) {
+           return std::isalnum(static_cast<unsigned char>(c)) || c == '/' || c == '-' || c == '.' || c == '_' ||
+                  c == '~';
+         });
 }
 
 WallpaperStyle StoredWallpaperStyle(Registry& registry) {
@@ -457,9 +609,7 @@ WallpaperStyle StoredWallpaperStyle(Registry& registry) {
 
 void EndOwnedWallpaperClient() {
   if (ownedClient <= 0) return;
-  kill(-ownedClient, SIGTERM);
-  while (waitpid(ownedClient, nullptr, 0) < 0 && errno == EINTR) {
-  }
+  Session::End(ownedClient);
   ownedClient = -1;
 }
 
@@ -475,16 +625,45 @@ bool LinuxDesktop::SystemParametersInfoA(std::uint32_t action, std::uint32_t, co
   const DesktopBackend* backend = ChooseDesktopBackend(session);
   // A session bus alone, with no desktop named, is a log-in without a desktop (ssh).
   if (backend == nullptr) return !display;
+  if (!backend->Ready(session)) return false;
 
   const std::string bitmap = AbsolutePath(path);
+  // Nothing is written for a desktop whose tool is missing or whose store cannot hold
+  // the path: the retries of such a day cost a few lookups.
+  const std::vector<const char*> tools = backend->Tools();
+  if (bitmap.empty() || std::none_of(tools.begin(), tools.end(), [&](const char* tool) { return !session.FindProgram(tool).empty(); }) ||
+      (backend->StoresText() && !ValidUtf8(bitmap))) {
+    return false;
+  }
   DesktopFile file;
-  if (bitmap.empty() || !PrepareFile(bitmap, *backend, &file)) return false;
-  WallpaperRequest request{file.path, FileUri(file.path), file.previous, StoredWallpaperStyle(registry_)};
+  FileStamp bitmapStamp, copyStamp;
+  const bool stamped = StampOf(bitmap, &bitmapStamp);
+  if (stamped && waiting_.backend == backend && waiting_.bitmap == bitmap && waiting_.bitmapStamp == bitmapStamp &&
+      StampOf(waiting_.path, &copyStamp) && copyStamp == waiting_.stamp) {
+    file = {waiting_.path, waiting_.previous, true};  // made for this very wp.bmp at an earlier try
+  } else if (!PrepareFile(bitmap, *backend, &file)) {
+    return false;
+  }
+  waiting_ = {};
+  WallpaperRequest request{file.path, FileUri(file.path), file.previous, StoredWallpaperStyle(registry_), {}, {}};
+  std::string plainFolder;
+  if (backend->ReadsCommandLanguage() && !(plainFolder = PlainFolder(session)).empty()) {
+    request.plainPath = LinkPlainly(plainFolder, file.path);
+    if (!file.previous.empty()) request.previousPlainPath = plainFolder + "/" + PlainName(file.previous);
+  }
   const bool applied = backend->Apply(session, request) == CommandResult::kSucceeded;
-  // Only the file the desktop shows stays beside wp.bmp.
-  const std::string& stale = applied ? file.previous : (file.previous.empty() ? std::string() : file.path);
-  if (file.derived && !stale.empty()) unlink(stale.c_str());
-  return applied;
+  if (!file.derived) return applied;
+  if (!applied) {
+    // Kept for the retry; the file the desktop shows stays too.
+    if (stamped && StampOf(file.path, &copyStamp)) waiting_ = {backend, bitmap, file.path, file.previous, bitmapStamp, copyStamp};
+    return false;
+  }
+  // Only the file the desktop shows stays beside wp.bmp, and only its link.
+  if (!file.previous.empty()) {
+    unlink(file.previous.c_str());
+    if (!plainFolder.empty()) unlink((plainFolder + "/" + PlainName(file.previous)).c_str());
+  }
+  return true;
 }
 
 }  // namespace posix

@@ -22,6 +22,23 @@ struct WallpaperRequest {
   std::string uri;           // file:// and the percent-encoded path
   std::string previousPath;  // the copy handed over last time, removed after a change; may be empty
   WallpaperStyle style;
+  // The same two files under plain names in the program's private folder, for tools
+  // that read a command language; empty for the others.
+  std::string plainPath, previousPlainPath;
+};
+
+// A program seen running in the session: its file name and, when not empty, one of
+// its arguments.
+struct RunningProgram {
+  const char* name;
+  const char* argument;
+};
+
+// What shows a desktop in a session that does not name it.
+struct SessionSigns {
+  std::vector<RunningProgram> sessionManagers;  // the desktop's session manager
+  std::vector<RunningProgram> painters;         // what draws its background
+  const char* busName = nullptr;                // a name the painter owns on the session bus
 };
 
 class DesktopBackend {
@@ -30,21 +47,36 @@ class DesktopBackend {
   virtual const char* Name() const = 0;
   // True when a lower-case name from XDG_CURRENT_DESKTOP or DESKTOP_SESSION is this desktop.
   virtual bool Claims(const std::string& desktopName) const = 0;
-  // For a session that names no known desktop: true when its environment and tools show this one.
+  // The programs and bus name that show this desktop running in a session.
+  virtual SessionSigns Signs() const { return {}; }
+  // For a session that names no known desktop and runs none of the signs' programs:
+  // true when its environment and tools show this one.
   virtual bool Detect(const Session&) const { return false; }
+  // False while the desktop cannot take a picture yet (at log-on, before what draws the
+  // background runs): the tool is then not run at all, as it could put up a dialog.
+  virtual bool Ready(const Session&) const { return true; }
   // False for a tool that cannot read a 24-bit BMP: it is handed a PNG copy instead.
   virtual bool ReadsBitmap() const { return true; }
   // True when handing the same path again does not make the desktop read the file
   // again: it is then handed a copy under one of two alternating names.
   virtual bool CachesByPath() const { return false; }
+  // True when the tool reads the path inside a command language of its own (sway's
+  // commands, hyprctl's comma lists): it is only ever handed request.plainPath.
+  virtual bool ReadsCommandLanguage() const { return false; }
+  // The programs it can work with: nothing is prepared for it unless one is on PATH.
+  virtual std::vector<const char*> Tools() const = 0;
+  // True when it keeps the path as text, which GLib and D-Bus take only in UTF-8.
+  virtual bool StoresText() const { return false; }
   virtual CommandResult Apply(const Session& session, const WallpaperRequest& request) const = 0;
 };
 
 // In the order they are tried.
 const std::vector<std::unique_ptr<DesktopBackend>>& DesktopBackends();
 
-// The backend for this session: by XDG_CURRENT_DESKTOP, then DESKTOP_SESSION, then by
-// what the session shows (compositor sockets, a display, the tools on PATH); null for none.
+// The backend for this session: by XDG_CURRENT_DESKTOP, then DESKTOP_SESSION, then,
+// with a display, by the programs running on it (a session manager, then a painter) and
+// the painters' bus names, then by what the session shows (compositor sockets, a
+// display, the tools on PATH); null for none.
 const DesktopBackend* ChooseDesktopBackend(const Session& session);
 
 // "file://" and the path with every byte but unreserved characters and "/" encoded.
@@ -57,9 +89,18 @@ WallpaperStyle StoredWallpaperStyle(Registry& registry);
 // Ends the wallpaper client (swaybg) this process started, if one runs; also run at exit.
 void EndOwnedWallpaperClient();
 
+// One version of a file: a file rewritten or replaced gets another stamp.
+struct FileStamp {
+  std::uint64_t device = 0, inode = 0, size = 0, modifiedNs = 0;
+  bool operator==(const FileStamp& other) const {
+    return device == other.device && inode == other.inode && size == other.size && modifiedNs == other.modifiedNs;
+  }
+};
+
 // SystemParametersInfoA(SPI_SETDESKWALLPAPER, ...) for the running Linux desktop.
 // True when the desktop took the file, and when there is no desktop session to tell;
-// false when a desktop was found and its tool failed, timed out or is missing.
+// false when a desktop was found and is not ready, or its tool failed, timed out or is
+// missing.
 class LinuxDesktop : public Desktop {
  public:
   LinuxDesktop(Registry& registry, std::function<Session()> session);
@@ -67,8 +108,16 @@ class LinuxDesktop : public Desktop {
                              std::uint32_t flags) override;
 
  private:
+  // The copy made for one version of wp.bmp that the desktop has not taken yet: a retry
+  // hands it over again instead of writing it again.
+  struct Copy {
+    const DesktopBackend* backend = nullptr;
+    std::string bitmap, path, previous;
+    FileStamp bitmapStamp, stamp;
+  };
   Registry& registry_;
   std::function<Session()> session_;
+  Copy waiting_;
 };
 
 }  // namespace posix

@@ -39,5 +39,23 @@ inline std::string BackslashQuoted(const std::string& text, char quote) {
   return out + quote;
 }
 
+// The bytes keep() refuses written as %XX in upper-case hex, the rest as they are.
+template <typename Keep>
+std::string PercentEscaped(std::string_view text, Keep keep) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string escaped;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (keep(c)) {
+      escaped += c;
+    } else {
+      escaped += '%';
+      escaped += kHex[byte >> 4];
+      escaped += kHex[byte & 0xF];
+    }
+  }
+  return escaped;
+}
+
 }  // namespace posix
 }  // namespace platform

@@ -1,0 +1,30 @@
+#pragma once
+// The graphical session this process belongs to, watched through a connection to its
+// display: the Wayland compositor when WAYLAND_DISPLAY is set, otherwise the X server
+// of DISPLAY. The connection is held for the life of the process and ends when the
+// session's display goes away. The session bus is no sign: it may outlive the session.
+namespace platform {
+namespace posix {
+
+class SessionWatch {
+ public:
+  // Connects to the display of this process's environment. Nothing is watched when
+  // there is no display, or when it cannot be reached now.
+  SessionWatch();
+  ~SessionWatch();
+  SessionWatch(const SessionWatch&) = delete;
+  SessionWatch& operator=(const SessionWatch&) = delete;
+
+  // The connection's descriptor to poll for input, or -1 when nothing is watched.
+  int Descriptor() const;
+  // Takes in what the display sent, once the descriptor is readable or hung up; true
+  // when the connection is gone: the session has ended.
+  bool Ended();
+
+ private:
+  struct Connection;
+  Connection* connection_;
+};
+
+}  // namespace posix
+}  // namespace platform
