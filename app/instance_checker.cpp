@@ -25,15 +25,34 @@ std::string BaseDirFromCommandLine(const std::string& commandLine, char separato
   return last == std::string::npos ? std::string() : programPath.substr(0, last + 1);
 }
 
-void Main(platform::HiddenForm& form) {
-  if (platform::PreviousInstanceRunning()) platform::EndProgramNow(0);
+namespace {
 
+void ReadAutoStart() {
   std::string path = kAutoStartKey;  // RegistryReadValue overwrites its path argument
   const std::string commandLine = RegistryReadValue(path, kAutoStartValue);
   AutoStartCommandLine = commandLine;
   BaseDir = BaseDirFromCommandLine(commandLine, platform::PathSeparator());
+}
 
+}  // namespace
+
+void Main(platform::HiddenForm& form) {
+  if (platform::PreviousInstanceRunning()) platform::EndProgramNow(0);
+  ReadAutoStart();
   LoadForm1(form);
+}
+
+int UninstallStep() {
+  // Each copy checks for its removal every 5 s, and a closing form ends within a tick.
+  constexpr unsigned kCloseDeadlineMs = 20000;
+  try {
+    ReadAutoStart();
+    // A copy that did not end gives the desktop back itself once it notices the removal.
+    if (platform::CloseRunningCopies(kCloseDeadlineMs)) GiveBackDesktop();
+  } catch (...) {
+    // Nothing here may fail the uninstall or put up a message in its way.
+  }
+  return 0;
 }
 
 }  // namespace zorvani

@@ -1,6 +1,7 @@
 // The process entry: start-up, then the hidden form's message loop. A run-time error
 // that escapes either ends the program with its report and status 1. "--help" and
-// "--version" print and end; any other command line is left alone, as it always was.
+// "--version" print and end; "--uninstall" is the Windows uninstaller's step; any other
+// command line is left alone, as it always was.
 #include <cstring>
 #include <new>
 
@@ -12,11 +13,13 @@
 namespace {
 
 const char kHelp[] =
-    "usage: zorvani-wallpaper [--help | --version]\n"
+    "usage: zorvani-wallpaper [--help | --version | --uninstall]\n"
     "Keeps the desktop wallpaper set to this month's picture of the calendar registered under\n"
     "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Run, value ZorvaniWallPaper,\n"
     "with today's day framed, and checks every 5 seconds for a new day. It runs without a window\n"
-    "until the session ends; a second copy ends at once.\n";
+    "until the session ends; a second copy ends at once.\n"
+    "On Windows the uninstaller runs it with --uninstall, which closes the running copies and\n"
+    "gives the wallpaper from before the calendar back.\n";
 
 int EndWithReport(const zorvani::RuntimeError& error) {
   platform::ReportFatalError("ZorvaniWallpaper", zorvani::RunTimeErrorReport(error));
@@ -34,6 +37,7 @@ int main(int argc, char** argv) {
     platform::PrintToStandardOutput("zorvani-wallpaper " ZORVANI_VERSION "\n");
     return 0;
   }
+  if (argc == 2 && std::strcmp(argv[1], "--uninstall") == 0) return zorvani::UninstallStep();
   try {
     platform::HiddenForm form;
     zorvani::Main(form);

@@ -39,4 +39,11 @@ class HiddenForm {
 // is pending), so that a long handler can stop early and let the loop end the program.
 bool EndPending();
 
+// For the uninstaller, so that the program file can be removed: sends the close message
+// to the form of every other running copy of this program file that a desktop of this
+// window station shows, and waits until those copies have ended or deadlineMs has passed.
+// True when every copy it reached has ended. A copy in another user's session is out of
+// reach. False on POSIX, where set-up's --remove and package removal end the copies.
+bool CloseRunningCopies(unsigned deadlineMs);
+
 }  // namespace platform

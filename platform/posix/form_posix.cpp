@@ -147,4 +147,6 @@ int HiddenForm::RunMessageLoop() {
   }
 }
 
+bool CloseRunningCopies(unsigned /*deadlineMs*/) { return false; }
+
 }  // namespace platform

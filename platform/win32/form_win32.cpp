@@ -7,8 +7,10 @@
 
 #include <exception>
 #include <string>
+#include <vector>
 
 #include "platform/form.h"
+#include "platform/process.h"
 #include "runtime/runtime_error.h"
 
 namespace platform {
@@ -98,6 +100,76 @@ bool EndPending() {
   MSG message;
   if (PeekMessageA(&message, state->window, WM_CLOSE, WM_CLOSE, PM_NOREMOVE)) state->endRequested = true;
   return state->endRequested;
+}
+
+namespace {
+
+// The copies of one program file whose forms were asked to close.
+struct CopySearch {
+  std::string program;
+  DWORD self = 0;
+  std::vector<DWORD> ids;
+  std::vector<HANDLE> processes;
+};
+
+std::string ProcessFile(HANDLE process) {
+  char path[MAX_PATH * 4];
+  DWORD size = sizeof path;
+  return QueryFullProcessImageNameA(process, 0, path, &size) ? std::string(path, size) : std::string();
+}
+
+BOOL CALLBACK CloseIfCopy(HWND window, LPARAM data) {
+  auto* search = reinterpret_cast<CopySearch*>(data);
+  char className[sizeof kWindowClass + 1] = {};
+  if (GetClassNameA(window, className, sizeof className) == 0 || lstrcmpA(className, kWindowClass) != 0) return TRUE;
+  DWORD id = 0;
+  GetWindowThreadProcessId(window, &id);
+  if (id == 0 || id == search->self) return TRUE;
+  HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
+  if (process == nullptr) return TRUE;
+  // Another installation's copy, in another folder, is not this uninstall's business.
+  if (lstrcmpiA(ProcessFile(process).c_str(), search->program.c_str()) != 0) {
+    CloseHandle(process);
+    return TRUE;
+  }
+  PostMessageA(window, WM_CLOSE, 0, 0);
+  for (DWORD known : search->ids) {
+    if (known == id) {
+      CloseHandle(process);
+      return TRUE;
+    }
+  }
+  search->ids.push_back(id);
+  search->processes.push_back(process);
+  return TRUE;
+}
+
+BOOL CALLBACK SearchDesktop(LPSTR name, LPARAM data) {
+  HDESK desktop = OpenDesktopA(name, 0, FALSE, DESKTOP_READOBJECTS | DESKTOP_ENUMERATE);
+  if (desktop == nullptr) return TRUE;
+  EnumDesktopWindows(desktop, CloseIfCopy, data);
+  CloseDesktop(desktop);
+  return TRUE;
+}
+
+}  // namespace
+
+bool CloseRunningCopies(unsigned deadlineMs) {
+  CopySearch search;
+  search.program = ExecutablePath();
+  search.self = GetCurrentProcessId();
+  if (search.program.empty()) return false;
+  // The form is hidden and may live on another desktop than the uninstaller (a Wine
+  // desktop window, a second desktop): every desktop of the window station is searched.
+  EnumDesktopsA(GetProcessWindowStation(), SearchDesktop, reinterpret_cast<LPARAM>(&search));
+  const ULONGLONG end = GetTickCount64() + deadlineMs;
+  bool allEnded = true;
+  for (HANDLE process : search.processes) {
+    const ULONGLONG now = GetTickCount64();
+    if (WaitForSingleObject(process, now < end ? static_cast<DWORD>(end - now) : 0) != WAIT_OBJECT_0) allEnded = false;
+    CloseHandle(process);
+  }
+  return allEnded;
 }
 
 HiddenForm::HiddenForm() : state_(new State) { theForm = state_; }
