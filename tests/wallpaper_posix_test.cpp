@@ -390,8 +390,8 @@ const Store kStores[] = {
      {{"pcmanfm", R"(f=~/.config/pcmanfm/LXDE; mkdir -p $f; printf '[*]\nwallpaper_mode=%s\nwallpaper=%s\n' "${2#*=}" "${1#*=}" >$f/desktop-items-0.conf)"}},
      "pcmanfm --set-wallpaper=\"$1\" --wallpaper-mode=crop", "cat ~/.config/pcmanfm/LXDE/desktop-items-0.conf"},
     {"LXQt", {"XDG_CURRENT_DESKTOP=LXQt", "DESKTOP_SESSION=lxqt", "DISPLAY=:0"}, {"DISPLAY=:0 pcmanfm-qt --desktop"},
-     {{"pcmanfm-qt", R"(f=~/.config/pcmanfm-qt/lxqt; mkdir -p $f; printf '[Desktop]\nWallpaperMode=%s\nWallpaper=%s\n' "${2#*=}" "${1#*=}" >$f/settings.conf)"}},
-     "pcmanfm-qt --set-wallpaper=\"$1\" --wallpaper-mode=zoom", "cat ~/.config/pcmanfm-qt/lxqt/settings.conf"},
+     {{"pcmanfm-qt", R"x(f=~/.config/pcmanfm-qt/lxqt; mkdir -p $f; printf '[Desktop]\nWallpaperMode=%s\nWallpaper=%s\n' "${2#*=}" "$(printf %s "${1#*=}" | sed 's/\xc3\xa9/\\xe9/')" >$f/settings.conf)x"}},
+     "pcmanfm-qt --set-wallpaper=\"$1\" --wallpaper-mode=stretch", "cat ~/.config/pcmanfm-qt/lxqt/settings.conf"},
     {"KDE", {"XDG_CURRENT_DESKTOP=KDE", "DISPLAY=:0"}, {},
      {{"plasma-apply-wallpaperimage", "printf '[Containments][1][Wallpaper][org.kde.image][General]\\nImage=file://%s\\n' \"$1\" "
                                       ">~/.config/plasma-org.kde.plasma.desktop-appletsrc"}},

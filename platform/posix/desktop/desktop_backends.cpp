@@ -66,6 +66,21 @@ struct Placements {
   }
 };
 
+// A code point below U+10000 as UTF-8.
+void AppendUtf8(unsigned long code, std::string* text) {
+  if (code < 0x80) {
+    *text += static_cast<char>(code);
+    return;
+  }
+  if (code < 0x800) {
+    *text += static_cast<char>(0xC0 | code >> 6);
+  } else {
+    *text += static_cast<char>(0xE0 | code >> 12);
+    *text += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+  }
+  *text += static_cast<char>(0x80 | (code & 0x3F));
+}
+
 // The text of a GVariant string as gsettings prints it ('…' or "…", with backslash
 // escapes); false for anything else.
 bool GVariantText(std::string printed, std::string* text) {
@@ -83,10 +98,7 @@ bool GVariantText(std::string printed, std::string* text) {
       else if (c == 'u' && at + 4 < printed.size()) {  // a code point below U+10000, as UTF-8
         const unsigned long code = std::strtoul(printed.substr(at + 1, 4).c_str(), nullptr, 16);
         at += 4;
-        if (code < 0x80) { *text += static_cast<char>(code); continue; }
-        if (code < 0x800) { *text += static_cast<char>(0xC0 | code >> 6); }
-        else { *text += static_cast<char>(0xE0 | code >> 12); *text += static_cast<char>(0x80 | (code >> 6 & 0x3F)); }
-        *text += static_cast<char>(0x80 | (code & 0x3F));
+        AppendUtf8(code, text);
         continue;
       } else if (c != '\\' && c != '\'' && c != '"') return false;
     }
@@ -113,10 +125,12 @@ bool PathOfUri(const std::string& uri, std::string* path) {
 }
 
 // The value of `key` in the group `group` of a desktop-entry style file (GKeyFile,
-// KConfig, QSettings' ini) as read here: \s, \n, \t and \\ escapes undone. The first
-// group whose name matches wins. False when the file, the group or the key is missing,
-// or the value holds another escape.
-bool IniValue(const std::string& file, const std::regex& group, const std::string& key, std::string* value) {
+// KConfig, QSettings' ini) as read here: \s, \n, \t and \\ escapes undone, and with
+// codePoints QSettings' "\x" and up to four hex digits for a character. The first group
+// whose name matches wins. False when the file, the group or the key is missing, or the
+// value holds another escape or quotes.
+bool IniValue(const std::string& file, const std::regex& group, const std::string& key, std::string* value,
+              bool codePoints = false) {
   std::string text;
   if (!ReadRegularFile(file, &text)) return false;
   bool inGroup = false;
@@ -137,9 +151,16 @@ bool IniValue(const std::string& file, const std::regex& group, const std::strin
       else if (escaped == 'n') *value += '\n';
       else if (escaped == 't') *value += '\t';
       else if (escaped == '\\') *value += '\\';
-      else return false;
+      else if (escaped != 'x' || !codePoints) return false;
+      else {
+        std::size_t digits = 0;
+        while (digits < 4 && at + 1 + digits < line.size() && std::isxdigit(static_cast<unsigned char>(line[at + 1 + digits]))) ++digits;
+        if (digits == 0) return false;
+        AppendUtf8(std::stoul(line.substr(at + 1, digits), nullptr, 16), value);
+        at += digits;
+      }
     }
-    return true;
+    return value->empty() || (*value)[0] != '"';
   }
   return false;
 }
@@ -410,7 +431,8 @@ class PcmanfmBackend : public DesktopBackend {
     const char* file;
     const char* group;
     const char* pathKey;
-    const char* modeKey;
+    const char* modeKey;  // null: not read back
+    bool codePoints;      // QSettings' escapes
   };
   PcmanfmBackend(const char* name, const char* tool, const char* sessionManager, Placements modes, bool cachesByPath,
                  bool socketInRuntimeFolder, Settings settings)
@@ -441,8 +463,9 @@ class PcmanfmBackend : public DesktopBackend {
       profile = "default";
     const std::string file = folder + profile + "/" + settings_.file;
     const std::regex group(std::string("\\[") + settings_.group + "\\]");
-    return IniValue(file, group, settings_.pathKey, &shown->path) &&
-           IniValue(file, group, settings_.modeKey, &shown->placement) && (shown->path.empty() || shown->path[0] == '/');
+    return IniValue(file, group, settings_.pathKey, &shown->path, settings_.codePoints) &&
+           (settings_.modeKey == nullptr || IniValue(file, group, settings_.modeKey, &shown->placement)) &&
+           (shown->path.empty() || shown->path[0] == '/');
   }
 
  private:
@@ -752,10 +775,12 @@ const std::vector<std::unique_ptr<DesktopBackend>>& DesktopBackends() {
     list.push_back(std::make_unique<PlasmaBackend>());
     list.push_back(std::make_unique<PcmanfmBackend>("lxqt", "pcmanfm-qt", "lxqt-session",
                                                     Placements{"stretch", "center", "tile", "fit", "zoom", "stretch"}, true, false,
-                                                    PcmanfmBackend::Settings{"settings.conf", "Desktop", "Wallpaper", "WallpaperMode"}));
+                                                    // pcmanfm-qt 1.2 left WallpaperMode=none in its file after --wallpaper-mode=fit:
+                                                    // the mode is not read back.
+                                                    PcmanfmBackend::Settings{"settings.conf", "Desktop", "Wallpaper", nullptr, true}));
     list.push_back(std::make_unique<PcmanfmBackend>("lxde", "pcmanfm", "lxsession",
                                                     Placements{"stretch", "center", "tile", "fit", "crop", "screen"}, false, true,
-                                                    PcmanfmBackend::Settings{"desktop-items-0.conf", "\\*", "wallpaper", "wallpaper_mode"}));
+                                                    PcmanfmBackend::Settings{"desktop-items-0.conf", "\\*", "wallpaper", "wallpaper_mode", false}));
     list.push_back(std::make_unique<SwayBackend>());
     list.push_back(std::make_unique<HyprlandBackend>());
     list.push_back(std::make_unique<SwaybgBackend>());
