@@ -83,6 +83,7 @@ void RemoveSessionCalendar(const std::string& bitmap) {
     links = name.find('/') == std::string::npos && name != "." && name != ".." && (gone || S_ISLNK(info.st_mode));
     if (!gone) names.push_back(name);
   }
+  links = links && list.find("zorvani-wallpaper\n") != std::string::npos;  // set-up always lists its program link
   if (links) {
     for (const std::string& name : names) {
       if (IsLink(folder, name)) unlinkat(folder, name.c_str(), 0);
