@@ -4,7 +4,6 @@
 // folder of its own. The real desktops run in tests/desktops/ and tests/logon/.
 #ifndef _WIN32
 #include <gtest/gtest.h>
-#include <png.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/socket.h>
@@ -18,6 +17,7 @@
 #include <map>
 #include <optional>
 #include <sstream>
+#include <thread>
 
 #include "platform/posix/desktop/desktop_backends.h"
 #include "platform/posix/desktop/png_copy.h"
@@ -66,9 +66,6 @@ const Case kCases[] = {
      "gsettings set org.gnome.desktop.background picture-options 'stretched'\n"
      "gsettings set org.gnome.desktop.background picture-uri 'file://$U/wp.bmp'\n"
      "gsettings set org.gnome.desktop.background picture-uri-dark 'file://$U/wp.bmp'\n"},
-    {"Cinnamon", {"XDG_CURRENT_DESKTOP=X-Cinnamon", "DISPLAY=:0"}, {{"gsettings", ""}}, "0", true,
-     "gsettings set org.cinnamon.desktop.background picture-options 'centered'\n"
-     "gsettings set org.cinnamon.desktop.background picture-uri 'file://$U/wp.bmp'\n"},
     {"MATE by DESKTOP_SESSION, a plain path", {"DESKTOP_SESSION=/usr/share/xsessions/MATE", "DISPLAY=:0"}, {{"gsettings", ""}}, "6", true,
      "gsettings set org.mate.background picture-options 'scaled'\n"
      "gsettings set org.mate.background picture-filename '$G/wp.bmp'\n", true},
@@ -109,8 +106,6 @@ const Case kCases[] = {
      "org.kde.PlasmaShell.evaluateScript string:var all = desktops(); for (var i = 0; i < all.length; ++i) { var d = "
      "all[i]; d.wallpaperPlugin = 'org.kde.image'; d.currentConfigGroup = ['Wallpaper', 'org.kde.image', 'General']; "
      "d.writeConfig('Image', 'file://$U/wp-a.bmp'); d.writeConfig('FillMode', 2); }\n"},
-    {"LXQt", {"XDG_CURRENT_DESKTOP=LXQt", "DISPLAY=:0"}, {{"pcmanfm-qt", ""}, {"pcmanfm", ""}}, "6", true,
-     "pcmanfm-qt --set-wallpaper=$F/wp-a.bmp --wallpaper-mode=fit\n", false, {"DISPLAY=:0 pcmanfm-qt --desktop"}},
     {"unnamed LXDE once pcmanfm --desktop listens on its socket", {"DISPLAY=:0"}, {{"pcmanfm", ""}, {"feh", ""}}, "22", true,
      "pcmanfm --set-wallpaper=$F/wp.bmp --wallpaper-mode=screen\n", false,
      {"DISPLAY=:0 lxsession -s LXDE", "DISPLAY=:0 pcmanfm --desktop --profile LXDE"}},
@@ -187,8 +182,11 @@ class WallpaperPosix : public testing::Test {
   }
   // One program's desktop per calendar folder, as SystemDesktop() is one per process.
   bool Apply(std::vector<std::string> environment, const std::vector<std::string>& processes = {}) {
-    environment.push_back("PATH=" + (folder_ / "bin").string());
-    environment.push_back("XDG_RUNTIME_DIR=" + (folder_ / "run").string());
+    // A shell takes the last of two values, the tools here the first: one of each.
+    for (const char* name : {"PATH=", "XDG_RUNTIME_DIR="}) {
+      if (std::none_of(environment.begin(), environment.end(), [&](const std::string& v) { return v.rfind(name, 0) == 0; }))
+        environment.push_back(name + (folder_ / (name[0] == 'P' ? "bin" : "run")).string());
+    }
     environment_ = environment;
     fs::remove(folder_ / "calls.log");
     fs::remove_all(folder_ / "proc");
@@ -199,12 +197,15 @@ class WallpaperPosix : public testing::Test {
       std::istringstream words(processes[i]);
       for (std::string word; words >> word;) (word.find('=') != std::string::npos ? environ : cmdline) << word << '\0';
     }
+    return Desktop().SystemParametersInfoA(20, 0, Bitmap(), 3);
+  }
+  platform::posix::LinuxDesktop& Desktop() {
     if (!desktop_) {
       desktop_.emplace(platform::SystemRegistry(), [this] {
         return platform::posix::Session(environment_, 2000ms, nullptr, (folder_ / "proc").string());
       });
     }
-    return desktop_->SystemParametersInfoA(20, 0, Bitmap(), 3);
+    return *desktop_;
   }
   // The bytes this process handed to write() while `step` ran, less the stubs' log
   // lines (a reaped child's writes count as its parent's).
@@ -359,19 +360,128 @@ TEST_F(WallpaperPosix, ToolsAreFoundInAbsoluteFoldersOnlyAndInTheSystemsWithoutP
   EXPECT_TRUE(fs::equivalent(platform::posix::Session({}, 2000ms).FindProgram("sh"), "/bin/sh"));
 }
 
-TEST_F(WallpaperPosix, APngCopyHasTheBitmapsPixelsTopRowFirstAndBadBitmapsGiveNone) {
+// The desktop's wallpaper before the first change, read back from the store the desktop
+// keeps it in: real dconf and xfconfd on a private bus; where the tool needs a running
+// desktop (pcmanfm, Plasma, feh), a stand-in that writes the tool's own file.
+struct Store {
+  const char* what;
+  std::vector<std::string> environment, processes;
+  std::map<std::string, std::string> stubs;
+  const char* set;  // makes $1 the user's wallpaper
+  const char* get;  // prints what the store holds
+};
+const char kFeh[] = R"(for a; do o=$p; p=$a; done; q=$(printf %s "$p" | sed "s/'/'\"'\"'/g")
+printf "#!/bin/sh\nfeh --no-fehbg %s '%s' \n" "$o" "$q" >~/.fehbg)";
+const Store kStores[] = {
+    {"GNOME", {"XDG_CURRENT_DESKTOP=GNOME", "DISPLAY=:0"}, {}, {},
+     "gsettings set org.gnome.desktop.background picture-options zoom && gsettings set org.gnome.desktop.background picture-uri \"file://$1\"",
+     "gsettings get org.gnome.desktop.background picture-uri; gsettings get org.gnome.desktop.background picture-options"},
+    {"Cinnamon", {"XDG_CURRENT_DESKTOP=X-Cinnamon", "DISPLAY=:0"}, {}, {},
+     "gsettings set org.cinnamon.desktop.background picture-options centered && gsettings set org.cinnamon.desktop.background picture-uri \"file://$1\"",
+     "gsettings get org.cinnamon.desktop.background picture-uri; gsettings get org.cinnamon.desktop.background picture-options"},
+    {"MATE", {"XDG_CURRENT_DESKTOP=MATE", "DISPLAY=:0"}, {}, {},
+     "gsettings set org.mate.background picture-options spanned && gsettings set org.mate.background picture-filename \"$1\"",
+     "gsettings get org.mate.background picture-filename; gsettings get org.mate.background picture-options"},
+    {"XFCE", {"XDG_CURRENT_DESKTOP=XFCE", "DISPLAY=:0"}, {"DISPLAY=:0 xfdesktop"}, {},
+     "p=/backdrop/screen0/monitorscreen/workspace0; xfconf-query -c xfce4-desktop -p $p/last-image -n -t string -s \"$1\" && "
+     "xfconf-query -c xfce4-desktop -p $p/image-style -n -t int -s 0",
+     "xfconf-query -c xfce4-desktop -lv"},
+    {"LXDE", {"XDG_CURRENT_DESKTOP=LXDE", "DESKTOP_SESSION=LXDE", "DISPLAY=:0"}, {"DISPLAY=:0 pcmanfm --desktop --profile LXDE"},
+     {{"pcmanfm", R"(f=~/.config/pcmanfm/LXDE; mkdir -p $f; printf '[*]\nwallpaper_mode=%s\nwallpaper=%s\n' "${2#*=}" "${1#*=}" >$f/desktop-items-0.conf)"}},
+     "pcmanfm --set-wallpaper=\"$1\" --wallpaper-mode=crop", "cat ~/.config/pcmanfm/LXDE/desktop-items-0.conf"},
+    {"LXQt", {"XDG_CURRENT_DESKTOP=LXQt", "DESKTOP_SESSION=lxqt", "DISPLAY=:0"}, {"DISPLAY=:0 pcmanfm-qt --desktop"},
+     {{"pcmanfm-qt", R"x(f=~/.config/pcmanfm-qt/lxqt; mkdir -p $f; printf '[Desktop]\nWallpaperMode=%s\nWallpaper=%s\n' "${2#*=}" "$(printf %s "${1#*=}" | sed 's/\xc3\xa9/\\xe9/')" >$f/settings.conf)x"}},
+     "pcmanfm-qt --set-wallpaper=\"$1\" --wallpaper-mode=stretch", "cat ~/.config/pcmanfm-qt/lxqt/settings.conf"},
+    {"KDE", {"XDG_CURRENT_DESKTOP=KDE", "DISPLAY=:0"}, {},
+     {{"plasma-apply-wallpaperimage", "printf '[Containments][1][Wallpaper][org.kde.image][General]\\nImage=file://%s\\n' \"$1\" "
+                                      ">~/.config/plasma-org.kde.plasma.desktop-appletsrc"}},
+     "mkdir -p ~/.config && plasma-apply-wallpaperimage \"$1\"", "cat ~/.config/plasma-org.kde.plasma.desktop-appletsrc"},
+    {"feh", {"DISPLAY=:1"}, {}, {{"feh", kFeh}}, "feh --bg-fill \"$1\"", "cat ~/.fehbg"},
+    {"feh, no ~/.fehbg before", {"DISPLAY=:1"}, {}, {{"feh", kFeh}}, "rm -f ~/.fehbg", "cat ~/.fehbg 2>/dev/null || echo none"},
+};
+
+TEST_F(WallpaperPosix, TheWallpaperBeforeTheFirstChangeIsGivenBackAtRemovalUnlessTheUserChoseAnother) {
+  const fs::path home = folder_ / "home";
+  const std::vector<std::string> user{"HOME=" + home.string(), "XDG_CONFIG_HOME=" + (home / ".config").string(),
+                                      "XDG_RUNTIME_DIR=" + (folder_ / "run").string(), "PATH=" + (folder_ / "bin").string() + ":/usr/bin:/bin",
+                                      "LANG=C.UTF-8", "ZORVANI_TEST_BUS=" + folder_.string()};
+  std::string bus;
+  std::vector<std::string> launch{"/usr/bin/env"};
+  launch.insert(launch.end(), user.begin(), user.end());
+  launch.insert(launch.end(), {"dbus-daemon", "--session", "--fork", "--print-address=1", "--print-pid=1"});
+  ASSERT_EQ(platform::posix::Session(user, 5000ms).Run(launch, &bus), platform::posix::CommandResult::kSucceeded);
+  const pid_t daemon = std::stoi(bus.substr(bus.find('\n') + 1));
+  for (const Store& store : kStores) {
+    SCOPED_TRACE(store.what);
+    Pictures("it's \"x\" \xc3\xa9");
+    Stubs(store.stubs);
+    fs::remove_all(home);
+    fs::create_directories(home);
+    std::vector<std::string> environment = user;
+    environment.push_back("DBUS_SESSION_BUS_ADDRESS=" + bus.substr(0, bus.find('\n')));
+    environment.insert(environment.end(), store.environment.begin(), store.environment.end());
+    const auto shell = [&](const char* script, const std::string& argument = {}) {
+      std::string out;
+      EXPECT_EQ(platform::posix::Session(environment, 5000ms).Run({"/bin/sh", "-c", script, "sh", argument}, &out),
+                platform::posix::CommandResult::kSucceeded) << script;
+      return out;
+    };
+    shell(store.set, "/usr/share/backgrounds/beach-1.jpg");
+    const std::string before = shell(store.get);
+    // Kept at the first log-on; the next one, which finds the calendar shown, keeps nothing new.
+    for (int logOn = 0; logOn < 2; ++logOn) {
+      desktop_.reset();
+      Desktop().RecordPreviousWallpaper(Bitmap());
+      EXPECT_TRUE(Apply(environment, store.processes));
+      EXPECT_NE(shell(store.get), before);
+    }
+    Desktop().RestorePreviousWallpaper(Bitmap());
+    EXPECT_EQ(shell(store.get), before);
+    EXPECT_FALSE(fs::exists(home / ".local/state/zorvani-wallpaper"));
+    EXPECT_EQ(Files(), std::vector<std::string>{"wp.bmp"});
+
+    desktop_.reset();
+    Desktop().RecordPreviousWallpaper(Bitmap());
+    EXPECT_TRUE(Apply(environment, store.processes));
+    shell(store.set, "/home/me/chosen since.png");
+    const std::string chosen = shell(store.get);
+    Desktop().RestorePreviousWallpaper(Bitmap());
+    EXPECT_EQ(shell(store.get), chosen);
+  }
+  // The bus and the stores it started, which write into the home folder as they end.
+  kill(daemon, SIGTERM);
+  for (bool left = true; left;) {
+    left = false;
+    for (const auto& process : fs::directory_iterator("/proc")) {
+      const std::string environ(std::istreambuf_iterator<char>(std::ifstream(process.path() / "environ").rdbuf()), {});
+      if (environ.find(user.back()) == std::string::npos || kill(std::stoi(process.path().filename()), SIGTERM) != 0) continue;
+      left = true;
+      std::this_thread::sleep_for(20ms);
+    }
+  }
+}
+
+// A calendar folder of links alone (set-up's --session) goes with the program; one with
+// a picture the user added keeps it; a calendar of the user's own stays whole.
+TEST_F(WallpaperPosix, AtRemovalTheMachineCalendarsLinksGoAndTheUsersOwnPicturesStay) {
+  const std::pair<std::string, std::vector<std::string>> kFolders[] = {
+      {"", {}}, {"mine.jpg", {"mine.jpg"}}, {"Zorvani2026/1.jpg", {".zorvani-setup", "WP.ini", "Zorvani2026", "wp.bmp", "zorvani-wallpaper"}}};
+  for (const auto& [own, left] : kFolders) {
+    SCOPED_TRACE(own);
+    Pictures();
+    std::ofstream(pictures_ / ".zorvani-setup") << "WP.ini\nZorvani2026\nzorvani-wallpaper\n" << (own.find('/') != std::string::npos ? own : "");
+    for (const char* name : {"WP.ini", "Zorvani2026", "zorvani-wallpaper"}) fs::create_symlink(folder_ / "gone" / name, pictures_ / name);
+    if (!own.empty() && own.find('/') == std::string::npos) std::ofstream(pictures_ / own) << "a picture";
+    environment_ = {"HOME=" + folder_.string()};
+    Desktop().RestorePreviousWallpaper(Bitmap());
+    EXPECT_EQ(fs::exists(pictures_) ? Files() : std::vector<std::string>{}, left);
+  }
+}
+
+// The PNG's pixels are compared on screen (xwallpaper in tests/desktops/run).
+TEST_F(WallpaperPosix, BitmapsThatAreNoUncompressed24BitBmpGiveNoPngCopy) {
   const std::string png = (folder_ / "wp.png").string();
   ASSERT_TRUE(platform::posix::WritePngCopy(Bitmap(), png));
-  png_image image{};
-  image.version = PNG_IMAGE_VERSION;
-  ASSERT_TRUE(png_image_begin_read_from_file(&image, png.c_str()));
-  image.format = PNG_FORMAT_RGB;
-  std::vector<unsigned char> rgb(PNG_IMAGE_SIZE(image));
-  ASSERT_TRUE(png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr));
-  EXPECT_EQ(image.width, 3u);
-  // The top row is the second one stored: green 101.
-  EXPECT_EQ(rgb, (std::vector<unsigned char>{200, 101, 0, 201, 101, 10, 202, 101, 20, 200, 100, 0, 201, 100, 10, 202, 100, 20}));
-
   std::string bitmap = TinyBitmap();
   for (const auto& [at, byte] : std::vector<std::pair<std::size_t, char>>{{28, 32}, {18, 0}, {22, '\x7f'}, {10, '\xff'}}) {
     std::string bad = bitmap;

@@ -1,5 +1,6 @@
 #include "platform/posix/desktop/desktop_backends.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -59,7 +60,116 @@ struct Placements {
     }
     return stretched;
   }
+  // The placement read back from the store, else the style's.
+  std::string operator()(const WallpaperRequest& request) const {
+    return request.placement.empty() ? (*this)(request.style) : request.placement;
+  }
 };
+
+// A code point below U+10000 as UTF-8.
+void AppendUtf8(unsigned long code, std::string* text) {
+  if (code < 0x80) {
+    *text += static_cast<char>(code);
+    return;
+  }
+  if (code < 0x800) {
+    *text += static_cast<char>(0xC0 | code >> 6);
+  } else {
+    *text += static_cast<char>(0xE0 | code >> 12);
+    *text += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+  }
+  *text += static_cast<char>(0x80 | (code & 0x3F));
+}
+
+// The text of a GVariant string as gsettings prints it ('…' or "…", with backslash
+// escapes); false for anything else.
+bool GVariantText(std::string printed, std::string* text) {
+  while (!printed.empty() && (printed.back() == '\n' || printed.back() == ' ')) printed.pop_back();
+  if (printed.size() < 2 || (printed[0] != '\'' && printed[0] != '"') || printed.back() != printed[0]) return false;
+  text->clear();
+  for (std::size_t at = 1; at + 1 < printed.size(); ++at) {
+    char c = printed[at];
+    if (c == '\\') {
+      if (at + 2 >= printed.size()) return false;
+      c = printed[++at];
+      if (c == 'n') c = '\n';
+      else if (c == 't') c = '\t';
+      else if (c == 'r') c = '\r';
+      else if (c == 'u' && at + 4 < printed.size()) {  // a code point below U+10000, as UTF-8
+        const unsigned long code = std::strtoul(printed.substr(at + 1, 4).c_str(), nullptr, 16);
+        at += 4;
+        AppendUtf8(code, text);
+        continue;
+      } else if (c != '\\' && c != '\'' && c != '"') return false;
+    }
+    *text += c;
+  }
+  return true;
+}
+
+// The path of a file URI (or of a plain path); false for another kind of URI.
+bool PathOfUri(const std::string& uri, std::string* path) {
+  if (!uri.empty() && uri[0] == '/') return *path = uri, true;
+  if (uri.rfind("file://", 0) != 0 || uri.size() < 8 || uri[7] != '/') return false;
+  path->clear();
+  for (std::size_t at = 7; at < uri.size(); ++at) {
+    if (uri[at] == '%' && at + 2 < uri.size() && std::isxdigit(static_cast<unsigned char>(uri[at + 1])) &&
+        std::isxdigit(static_cast<unsigned char>(uri[at + 2]))) {
+      *path += static_cast<char>(std::stoi(uri.substr(at + 1, 2), nullptr, 16));
+      at += 2;
+    } else {
+      *path += uri[at];
+    }
+  }
+  return true;
+}
+
+// The value of `key` in the group `group` of a desktop-entry style file (GKeyFile,
+// KConfig, QSettings' ini) as read here: \s, \n, \t and \\ escapes undone, and with
+// codePoints QSettings' "\x" and up to four hex digits for a character. The first group
+// whose name matches wins. False when the file, the group or the key is missing, or the
+// value holds another escape or quotes.
+bool IniValue(const std::string& file, const std::regex& group, const std::string& key, std::string* value,
+              bool codePoints = false) {
+  std::string text;
+  if (!ReadRegularFile(file, &text)) return false;
+  bool inGroup = false;
+  for (std::string line : Split(text, '\n')) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty() && line[0] == '[') {
+      if (inGroup) return false;
+      inGroup = std::regex_match(line, group);
+      continue;
+    }
+    if (!inGroup || line.rfind(key + "=", 0) != 0) continue;
+    value->clear();
+    for (std::size_t at = key.size() + 1; at < line.size(); ++at) {
+      if (line[at] != '\\') { *value += line[at]; continue; }
+      if (++at == line.size()) return false;
+      const char escaped = line[at];
+      if (escaped == 's') *value += ' ';
+      else if (escaped == 'n') *value += '\n';
+      else if (escaped == 't') *value += '\t';
+      else if (escaped == '\\') *value += '\\';
+      else if (escaped != 'x' || !codePoints) return false;
+      else {
+        std::size_t digits = 0;
+        while (digits < 4 && at + 1 + digits < line.size() && std::isxdigit(static_cast<unsigned char>(line[at + 1 + digits]))) ++digits;
+        if (digits == 0) return false;
+        AppendUtf8(std::stoul(line.substr(at + 1, digits), nullptr, 16), value);
+        at += digits;
+      }
+    }
+    return value->empty() || (*value)[0] != '"';
+  }
+  return false;
+}
+
+// The user's configuration folder.
+std::string ConfigFolder(const Session& session) {
+  const std::string config = session.Variable("XDG_CONFIG_HOME");
+  return !config.empty() && config[0] == '/' ? config : session.Variable("HOME") + "/.config";
+}
 
 // A quoted GVariant string: a path may hold quotes and backslashes.
 std::string GVariantString(const std::string& text) { return BackslashQuoted(text, '\''); }
@@ -132,13 +242,24 @@ class GsettingsBackend : public DesktopBackend {
     };
     // Placement first, so the new picture never shows with the old placement.
     static constexpr Placements kOptions{"stretched", "centered", "wallpaper", "scaled", "zoom", "spanned"};
-    CommandResult result = set("picture-options", kOptions(request.style));
+    CommandResult result = set("picture-options", kOptions(request));
     if (result == CommandResult::kTimedOut) return result;
     result = set(pictureKey_, plainPath_ ? request.path : request.uri);
     if (result != CommandResult::kSucceeded || !darkKey_) return result;
     // Only GNOME 42 and later know the dark-style key; older ones refuse it.
     return set("picture-uri-dark", request.uri) == CommandResult::kTimedOut ? CommandResult::kTimedOut
                                                                             : CommandResult::kSucceeded;
+  }
+
+  // The light picture only: a GNOME whose dark one differed gets the light one for both.
+  bool Shown(const Session& session, ShownWallpaper* shown) const override {
+    const std::string gsettings = session.FindProgram("gsettings");
+    std::string picture, options;
+    return !gsettings.empty() &&
+           session.Run({gsettings, "get", schema_, pictureKey_}, &picture) == CommandResult::kSucceeded &&
+           session.Run({gsettings, "get", schema_, "picture-options"}, &options) == CommandResult::kSucceeded &&
+           GVariantText(picture, &picture) && GVariantText(options, &shown->placement) &&
+           (picture.empty() || PathOfUri(picture, &shown->path));
   }
 
  private:
@@ -170,20 +291,15 @@ class XfceBackend : public DesktopBackend {
     std::string listing;
     const CommandResult listed = session.Run({query, "-c", "xfce4-desktop", "-l"}, &listing);
     if (listed == CommandResult::kTimedOut) return listed;
-    static const std::regex kImage(R"(/backdrop/screen[0-9]+/monitor[^/\s]+/workspace[0-9]+/last-image)");
-    std::vector<std::string> images;
-    for (const std::string& line : Split(listing, '\n')) {
-      if (std::regex_match(line, kImage)) images.push_back(line);
-    }
+    std::vector<std::string> images = Images(listing);
     // Before xfdesktop ever ran nothing is listed: create the first monitor's first workspace.
     if (images.empty()) images.push_back("/backdrop/screen0/monitor" + FirstMonitor(session) + "/workspace0/last-image");
 
-    static constexpr Placements kStyles{"3", "1", "2", "4", "5", "6"};
     CommandResult result = CommandResult::kSucceeded;
     for (const std::string& image : images) {
-      const std::string style = image.substr(0, image.size() - std::string("last-image").size()) + "image-style";
+      const std::string style = StyleOf(image);
       result = Worse(result, session.Run({query, "-c", "xfce4-desktop", "-p", style, "-n", "-t", "int", "-s",
-                                          kStyles(request.style)}));
+                                          kStyles(request)}));
       if (result == CommandResult::kTimedOut) return result;
       result = Worse(result, session.Run({query, "-c", "xfce4-desktop", "-p", image, "-n", "-t", "string", "-s",
                                           request.path}));
@@ -192,7 +308,36 @@ class XfceBackend : public DesktopBackend {
     return result;
   }
 
+  // The first monitor's first workspace as listed; nothing before xfdesktop stored any.
+  bool Shown(const Session& session, ShownWallpaper* shown) const override {
+    const std::string query = session.FindProgram("xfconf-query");
+    std::string listing;
+    if (query.empty() || session.Run({query, "-c", "xfce4-desktop", "-l"}, &listing) != CommandResult::kSucceeded) return false;
+    const std::vector<std::string> images = Images(listing);
+    if (images.empty()) return false;
+    const std::string& image = images.front();
+    const auto value = [&](const std::string& property, std::string* text) {
+      const bool read = session.Run({query, "-c", "xfce4-desktop", "-p", property}, text) == CommandResult::kSucceeded;
+      if (read && !text->empty() && text->back() == '\n') text->pop_back();
+      return read;
+    };
+    return value(image, &shown->path) && value(StyleOf(image), &shown->placement) &&
+           shown->placement.find_first_not_of("0123456789") == std::string::npos;
+  }
+
  private:
+  static constexpr Placements kStyles{"3", "1", "2", "4", "5", "6"};
+  static std::vector<std::string> Images(const std::string& listing) {
+    static const std::regex kImage(R"(/backdrop/screen[0-9]+/monitor[^/\s]+/workspace[0-9]+/last-image)");
+    std::vector<std::string> images;
+    for (const std::string& line : Split(listing, '\n')) {
+      if (std::regex_match(line, kImage)) images.push_back(line);
+    }
+    return images;
+  }
+  static std::string StyleOf(const std::string& image) {
+    return image.substr(0, image.size() - std::string("last-image").size()) + "image-style";
+  }
   // xfdesktop names monitors by their RandR output ("monitorVGA-1"); "0" without xrandr.
   static std::string FirstMonitor(const Session& session) {
     const std::string xrandr = session.FindProgram("xrandr");
@@ -232,7 +377,7 @@ class PlasmaBackend : public DesktopBackend {
     const std::string apply = session.FindProgram("plasma-apply-wallpaperimage");
     // The URI is percent-encoded, so it holds no quote that could end the script's string.
     if (apply.empty()) script += " d.writeConfig('Image', '" + request.uri + "');";
-    script += std::string(" d.writeConfig('FillMode', ") + kFill(request.style) + "); }";
+    script += " d.writeConfig('FillMode', " + kFill(request) + "); }";
 
     const std::vector<std::string> call = ScriptCall(session, script);
     if (apply.empty()) return call.empty() ? CommandResult::kFailed : session.Run(call);
@@ -240,6 +385,19 @@ class PlasmaBackend : public DesktopBackend {
     if (applied != CommandResult::kSucceeded || call.empty()) return applied;
     // The tool takes no placement; a fill mode that cannot be set leaves Plasma's own.
     return session.Run(call) == CommandResult::kTimedOut ? CommandResult::kTimedOut : applied;
+  }
+
+  // The first desktop's image in Plasma's own file; its fill mode only as a number,
+  // since it goes into the script.
+  bool Shown(const Session& session, ShownWallpaper* shown) const override {
+    static const std::regex kGroup(R"(\[Containments\]\[[0-9]+\]\[Wallpaper\]\[org\.kde\.image\]\[General\])");
+    const std::string file = ConfigFolder(session) + "/plasma-org.kde.plasma.desktop-appletsrc";
+    std::string image;
+    if (!IniValue(file, kGroup, "Image", &image) || !PathOfUri(image, &shown->path)) return false;
+    if (!IniValue(file, kGroup, "FillMode", &shown->placement) || shown->placement.empty() ||
+        shown->placement.find_first_not_of("0123456789") != std::string::npos)
+      shown->placement.clear();
+    return true;
   }
 
  private:
@@ -267,10 +425,19 @@ class PlasmaBackend : public DesktopBackend {
 // pcmanfm, listens on its socket.
 class PcmanfmBackend : public DesktopBackend {
  public:
+  // Where the desktop manager keeps its wallpaper: the file in each profile's folder,
+  // its group and keys.
+  struct Settings {
+    const char* file;
+    const char* group;
+    const char* pathKey;
+    const char* modeKey;  // null: not read back
+    bool codePoints;      // QSettings' escapes
+  };
   PcmanfmBackend(const char* name, const char* tool, const char* sessionManager, Placements modes, bool cachesByPath,
-                 bool socketInRuntimeFolder)
+                 bool socketInRuntimeFolder, Settings settings)
       : name_(name), tool_(tool), sessionManager_(sessionManager), modes_(modes), cachesByPath_(cachesByPath),
-        socketInRuntimeFolder_(socketInRuntimeFolder) {}
+        socketInRuntimeFolder_(socketInRuntimeFolder), settings_(settings) {}
   const char* Name() const override { return name_; }
   bool Claims(const std::string& desktopName) const override { return StartsWith(desktopName, name_); }
   bool CachesByPath() const override { return cachesByPath_; }
@@ -283,7 +450,22 @@ class PcmanfmBackend : public DesktopBackend {
   CommandResult Apply(const Session& session, const WallpaperRequest& request) const override {
     const std::string tool = session.FindProgram(tool_);
     if (tool.empty()) return CommandResult::kFailed;
-    return session.Run({tool, "--set-wallpaper=" + request.path, std::string("--wallpaper-mode=") + modes_(request.style)});
+    return session.Run({tool, "--set-wallpaper=" + request.path, "--wallpaper-mode=" + modes_(request)});
+  }
+
+  // Read from the profile's file, never through the tool: the session's profile is
+  // named like the session (LXDE, lxqt), else "default".
+  bool Shown(const Session& session, ShownWallpaper* shown) const override {
+    const std::string folder = ConfigFolder(session) + "/" + tool_ + "/";
+    std::string profile = session.Variable("DESKTOP_SESSION");
+    struct stat info {};
+    if (profile.empty() || profile.find('/') != std::string::npos || stat((folder + profile).c_str(), &info) != 0)
+      profile = "default";
+    const std::string file = folder + profile + "/" + settings_.file;
+    const std::regex group(std::string("\\[") + settings_.group + "\\]");
+    return IniValue(file, group, settings_.pathKey, &shown->path, settings_.codePoints) &&
+           (settings_.modeKey == nullptr || IniValue(file, group, settings_.modeKey, &shown->placement)) &&
+           (shown->path.empty() || shown->path[0] == '/');
   }
 
  private:
@@ -307,6 +489,7 @@ class PcmanfmBackend : public DesktopBackend {
   const char* sessionManager_;
   Placements modes_;
   bool cachesByPath_, socketInRuntimeFolder_;
+  Settings settings_;
 };
 
 // sway: its own swaybg, through the output configuration.
@@ -326,6 +509,9 @@ class SwayBackend : public DesktopBackend {
     static constexpr Placements kModes{"stretch", "center", "tile", "fit", "fill", "stretch"};
     return session.Run({swaymsg, "output", "*", "bg", request.plainPath, kModes(request.style)});
   }
+  // No Shown: sway reports no output's background (get_outputs has none), and its
+  // configuration file is sway's command language. Nothing is given back; sway's own
+  // configuration shows again at its next start.
 };
 
 // Hyprland: hyprpaper when it runs, else swww. Neither reads BMP.
@@ -341,6 +527,7 @@ class HyprlandBackend : public DesktopBackend {
   // hyprctl hands hyprpaper one line, split at commas.
   bool ReadsCommandLanguage() const override { return true; }
   std::vector<const char*> Tools() const override { return {"hyprctl", "swww"}; }
+  // No Shown: hyprpaper's configuration and swww's cache are theirs; nothing is given back.
 
   CommandResult Apply(const Session& session, const WallpaperRequest& request) const override {
     const std::string hyprctl = session.FindProgram("hyprctl");
@@ -371,6 +558,8 @@ class SwaybgBackend : public DesktopBackend {
   bool Claims(const std::string&) const override { return false; }
   bool Detect(const Session& session) const override { return !session.Variable("WAYLAND_DISPLAY").empty(); }
   std::vector<const char*> Tools() const override { return {"swaybg"}; }
+  // No Shown: the program's own swaybg ends with the program, which gives back what the
+  // compositor showed beneath it.
 
   CommandResult Apply(const Session& session, const WallpaperRequest& request) const override {
     const std::string swaybg = session.FindProgram("swaybg");
@@ -390,8 +579,10 @@ class SwaybgBackend : public DesktopBackend {
 // A plain X11 session: one of the root-window painters.
 class RootWindowBackend : public DesktopBackend {
  public:
-  RootWindowBackend(const char* tool, Placements options, bool readsBitmap, bool noXinerama)
-      : tool_(tool), options_(options), readsBitmap_(readsBitmap), noXinerama_(noXinerama) {}
+  // ownFile: the file in the home folder where the tool names what it shows (feh's
+  // .fehbg), or null; without it, nothing can be read back.
+  RootWindowBackend(const char* tool, Placements options, bool readsBitmap, bool noXinerama, const char* ownFile)
+      : tool_(tool), options_(options), readsBitmap_(readsBitmap), noXinerama_(noXinerama), ownFile_(ownFile) {}
   const char* Name() const override { return tool_; }
   bool Claims(const std::string&) const override { return false; }
   bool Detect(const Session& session) const override {
@@ -403,15 +594,44 @@ class RootWindowBackend : public DesktopBackend {
   CommandResult Apply(const Session& session, const WallpaperRequest& request) const override {
     std::vector<std::string> command{session.FindProgram(tool_)};
     if (noXinerama_ && request.style == WallpaperStyle::kSpanned) command.push_back("--no-xinerama");
-    command.push_back(options_(request.style));
+    command.push_back(options_(request));
     command.push_back(request.path);
     return session.Run(command);
+  }
+
+  // The file's bytes, given back as they were; the first picture and its option as far
+  // as the file is in feh's own form ("feh --no-fehbg --bg-… '…'", a quote inside the
+  // path written '"'"'). Nothing in it is run.
+  bool Shown(const Session& session, ShownWallpaper* shown) const override {
+    if (ownFile_ == nullptr || session.Variable("HOME").empty()) return false;
+    shown->toolFile = session.Variable("HOME") + "/" + ownFile_;
+    std::string bytes;
+    if (!ReadRegularFile(shown->toolFile, &bytes)) return errno == ENOENT;
+    shown->toolFileBytes = bytes;
+    const std::size_t start = bytes.find("\nfeh --no-fehbg ");
+    if (start == std::string::npos) return true;
+    std::size_t at = start + 16;
+    for (std::size_t end; at < bytes.size() && bytes[at] == '-'; at = end + 1) {
+      end = bytes.find(' ', at);
+      if (end == std::string::npos) return true;
+      if (bytes.compare(at, 5, "--bg-") == 0) shown->placement = bytes.substr(at, end - at);
+    }
+    std::string path;
+    while (at < bytes.size() && (bytes[at] == '\'' || bytes[at] == '"')) {
+      const std::size_t end = bytes.find(bytes[at], at + 1);
+      if (end == std::string::npos) return true;
+      path += bytes.substr(at + 1, end - at - 1);
+      at = end + 1;
+    }
+    if (!path.empty() && path[0] == '/' && (at == bytes.size() || bytes[at] == ' ' || bytes[at] == '\n')) shown->path = path;
+    return true;
   }
 
  private:
   const char* tool_;
   Placements options_;
   bool readsBitmap_, noXinerama_;
+  const char* ownFile_;
 };
 
 std::string ReadString(Registry& registry, Handle key, const std::string& name) {
@@ -423,6 +643,8 @@ std::string ReadString(Registry& registry, Handle key, const std::string& name) 
   return text.substr(0, text.find('\0'));
 }
 
+}  // namespace
+
 std::string AbsolutePath(const std::string& path) {
   if (path.empty() || path[0] == '/') return path;
   std::vector<char> buffer(4096);
@@ -431,6 +653,8 @@ std::string AbsolutePath(const std::string& path) {
   if (folder.back() != '/') folder += '/';
   return folder + path;
 }
+
+namespace {
 
 bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 
@@ -484,7 +708,8 @@ bool PrepareFile(const std::string& bitmap, const DesktopBackend& backend, Deskt
   return backend.ReadsBitmap() ? CopyFile(bitmap, file->path) : WritePngCopy(bitmap, file->path);
 }
 
-// The name in the private folder for a file beside wp.bmp; its own names are plain already.
+}  // namespace
+
 std::string PlainName(const std::string& path) {
   std::string name = path.substr(path.rfind('/') + 1);
   for (char& c : name) {
@@ -493,12 +718,12 @@ std::string PlainName(const std::string& path) {
   return name;
 }
 
-// The private folder's path for the session, or empty when a tool could read it as
-// anything but a path.
 std::string PlainFolder(const Session& session) {
   const std::string folder = PrivateFolderPath(session.Variable("XDG_RUNTIME_DIR"), session.Variable("TMPDIR"));
   return PlainPathText(folder) ? folder : std::string();
 }
+
+namespace {
 
 // Points the private folder's name for `path` at it (a link, replaced in one step,
 // and left alone when it already points there); the link's path, or empty.
@@ -516,6 +741,16 @@ std::string LinkPlainly(const std::string& folderPath, const std::string& path) 
 }
 
 }  // namespace
+
+bool TextStoreTakes(const DesktopBackend& backend, const std::string& path) {
+  return !backend.StoresText() || ValidUtf8(path);
+}
+
+std::vector<std::string> OutputNames(const std::string& bitmap) {
+  const std::size_t dot = bitmap.rfind('.');
+  const std::string stem = dot != std::string::npos && bitmap.find('/', dot) == std::string::npos ? bitmap.substr(0, dot) : bitmap;
+  return {bitmap, stem + "-a.bmp", stem + "-b.bmp", stem + ".png", stem + "-a.png", stem + "-b.png"};
+}
 
 const std::vector<std::unique_ptr<DesktopBackend>>& DesktopBackends() {
   static const std::vector<std::unique_ptr<DesktopBackend>> backends = [] {
@@ -539,15 +774,19 @@ const std::vector<std::unique_ptr<DesktopBackend>>& DesktopBackends() {
     list.push_back(std::make_unique<XfceBackend>());
     list.push_back(std::make_unique<PlasmaBackend>());
     list.push_back(std::make_unique<PcmanfmBackend>("lxqt", "pcmanfm-qt", "lxqt-session",
-                                                    Placements{"stretch", "center", "tile", "fit", "zoom", "stretch"}, true, false));
+                                                    Placements{"stretch", "center", "tile", "fit", "zoom", "stretch"}, true, false,
+                                                    // pcmanfm-qt 1.2 left WallpaperMode=none in its file after --wallpaper-mode=fit:
+                                                    // the mode is not read back.
+                                                    PcmanfmBackend::Settings{"settings.conf", "Desktop", "Wallpaper", nullptr, true}));
     list.push_back(std::make_unique<PcmanfmBackend>("lxde", "pcmanfm", "lxsession",
-                                                    Placements{"stretch", "center", "tile", "fit", "crop", "screen"}, false, true));
+                                                    Placements{"stretch", "center", "tile", "fit", "crop", "screen"}, false, true,
+                                                    PcmanfmBackend::Settings{"desktop-items-0.conf", "\\*", "wallpaper", "wallpaper_mode", false}));
     list.push_back(std::make_unique<SwayBackend>());
     list.push_back(std::make_unique<HyprlandBackend>());
     list.push_back(std::make_unique<SwaybgBackend>());
-    list.push_back(std::make_unique<RootWindowBackend>("feh", Placements{"--bg-scale", "--bg-center", "--bg-tile", "--bg-max", "--bg-fill", "--bg-scale"}, true, true));
-    list.push_back(std::make_unique<RootWindowBackend>("xwallpaper", Placements{"--stretch", "--center", "--tile", "--maximize", "--zoom", "--stretch"}, false, false));
-    list.push_back(std::make_unique<RootWindowBackend>("hsetroot", Placements{"-fill", "-center", "-tile", "-full", "-cover", "-fill"}, true, false));
+    list.push_back(std::make_unique<RootWindowBackend>("feh", Placements{"--bg-scale", "--bg-center", "--bg-tile", "--bg-max", "--bg-fill", "--bg-scale"}, true, true, ".fehbg"));
+    list.push_back(std::make_unique<RootWindowBackend>("xwallpaper", Placements{"--stretch", "--center", "--tile", "--maximize", "--zoom", "--stretch"}, false, false, nullptr));
+    list.push_back(std::make_unique<RootWindowBackend>("hsetroot", Placements{"-fill", "-center", "-tile", "-full", "-cover", "-fill"}, true, false, nullptr));
     return list;
   }();
   return backends;
@@ -626,6 +865,7 @@ bool LinuxDesktop::SystemParametersInfoA(std::uint32_t action, std::uint32_t, co
   // A session bus alone, with no desktop named, is a log-in without a desktop (ssh).
   if (backend == nullptr) return !display;
   if (!backend->Ready(session)) return false;
+  if (keep_) KeepShown(session, *backend);
 
   const std::string bitmap = AbsolutePath(path);
   // Nothing is written for a desktop whose tool is missing or whose store cannot hold
@@ -652,6 +892,8 @@ bool LinuxDesktop::SystemParametersInfoA(std::uint32_t action, std::uint32_t, co
     if (!file.previous.empty()) request.previousPlainPath = plainFolder + "/" + PlainName(file.previous);
   }
   const bool applied = backend->Apply(session, request) == CommandResult::kSucceeded;
+  // What shows from now on is the program's own: never to be kept as the previous one.
+  if (applied) keep_ = false;
   if (!file.derived) return applied;
   if (!applied) {
     // Kept for the retry; the file the desktop shows stays too.

@@ -4,6 +4,7 @@
 // A new desktop is one more backend in DesktopBackends().
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,19 @@ struct WallpaperRequest {
   // The same two files under plain names in the program's private folder, for tools
   // that read a command language; empty for the others.
   std::string plainPath, previousPlainPath;
+  // The store's own word for the placement, used instead of style when not empty: a
+  // placement read back from the store is handed back as it was.
+  std::string placement = {};
+};
+
+// What a desktop shows, read back from where its backend writes it.
+struct ShownWallpaper {
+  std::string path;       // the picture, empty when the store names none
+  std::string placement;  // the store's own word for its placement
+  // A file the tool writes itself to name what it shows (feh's ~/.fehbg): its path and
+  // its bytes, none when there was no such file. Empty for the other tools.
+  std::string toolFile;
+  std::optional<std::string> toolFileBytes;
 };
 
 // A program seen running in the session: its file name and, when not empty, one of
@@ -68,6 +82,9 @@ class DesktopBackend {
   // True when it keeps the path as text, which GLib and D-Bus take only in UTF-8.
   virtual bool StoresText() const { return false; }
   virtual CommandResult Apply(const Session& session, const WallpaperRequest& request) const = 0;
+  // Reads back what the desktop shows now from where Apply writes it. False where that
+  // cannot be read (now, or at all): nothing is given back there.
+  virtual bool Shown(const Session&, ShownWallpaper*) const { return false; }
 };
 
 // In the order they are tried.
@@ -106,8 +123,17 @@ class LinuxDesktop : public Desktop {
   LinuxDesktop(Registry& registry, std::function<Session()> session);
   bool SystemParametersInfoA(std::uint32_t action, std::uint32_t param, const std::string& path,
                              std::uint32_t flags) override;
+  // The wallpaper shown before the first change is kept in the user's state folder
+  // ($XDG_STATE_HOME, ~/.local/state when unset, + /zorvani-wallpaper/previous-wallpaper),
+  // which outlives the session, once the desktop can be read: at the first change that
+  // finds the desktop ready.
+  void RecordPreviousWallpaper(const std::string& calendarBitmap) override;
+  // Also takes away a calendar folder that holds nothing but set-up's links to the
+  // machine's calendar (zorvani-wallpaper-setup --session) and the program's output.
+  void RestorePreviousWallpaper(const std::string& calendarBitmap) override;
 
  private:
+  void KeepShown(const Session& session, const DesktopBackend& backend);
   // The copy made for one version of wp.bmp that the desktop has not taken yet: a retry
   // hands it over again instead of writing it again.
   struct Copy {
@@ -118,7 +144,25 @@ class LinuxDesktop : public Desktop {
   Registry& registry_;
   std::function<Session()> session_;
   Copy waiting_;
+  std::string calendarBitmap_;
+  bool keep_ = false;
 };
+
+// The kept wallpaper's file for this session's user.
+std::string KeptWallpaperFile(const Session& session);
+
+// The program's output: the bitmap and the copies desktops are handed beside it.
+std::vector<std::string> OutputNames(const std::string& bitmap);
+
+// The path, made absolute against the working folder; empty when that cannot be read.
+std::string AbsolutePath(const std::string& path);
+// The private folder's path for the session, or empty when a tool could read it as
+// anything but a path.
+std::string PlainFolder(const Session& session);
+// The name in the private folder for a file beside wp.bmp; its own names are plain already.
+std::string PlainName(const std::string& path);
+// False when the backend keeps the path as text and the path is no UTF-8.
+bool TextStoreTakes(const DesktopBackend& backend, const std::string& path);
 
 }  // namespace posix
 }  // namespace platform

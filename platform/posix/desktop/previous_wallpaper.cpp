@@ -1,0 +1,194 @@
+// The wallpaper the desktop showed before the program's first change, kept in the
+// user's state folder until the program is removed and gives it back.
+//
+// The record is a few "name=value" lines (a backslash before "\" and "n"), written
+// whole: the backend that read it, the picture's path, the placement in the backend's
+// own words and, for feh, the path and bytes of ~/.fehbg.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+
+#include "platform/posix/desktop/desktop_backends.h"
+#include "platform/posix/private_folder.h"
+#include "platform/replace_file.h"
+
+namespace platform {
+namespace posix {
+namespace {
+
+std::string Line(const std::string& name, const std::string& value) {
+  std::string line = name + "=";
+  for (const char c : value) {
+    if (c == '\\' || c == '\n') line += '\\';
+    line += c == '\n' ? 'n' : c;
+  }
+  return line + "\n";
+}
+
+std::map<std::string, std::string> Fields(const std::string& text) {
+  std::map<std::string, std::string> fields;
+  std::string name, value;
+  bool inName = true;
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    const char c = text[at];
+    if (inName) {
+      if (c == '=') inName = false;
+      else name += c;
+    } else if (c == '\n') {
+      fields[name] = value;
+      name.clear(), value.clear(), inName = true;
+    } else if (c == '\\' && at + 1 < text.size()) {
+      value += text[++at] == 'n' ? '\n' : text[at];
+    } else {
+      value += c;
+    }
+  }
+  return fields;
+}
+
+bool IsLink(int folder, const std::string& name) {
+  struct stat info {};
+  return fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(info.st_mode);
+}
+
+// A calendar folder that zorvani-wallpaper-setup --session made for the machine's
+// calendar holds links alone, as its .zorvani-setup lists them (the program, WP.ini,
+// the year folders), besides the program's output. Without the program nothing of it
+// works, and set-up makes it again at the next log-on where the machine's calendar
+// still is: it goes whole. A folder with anything set-up made as a file, or a sample
+// calendar, is this user's own and stays; so does anything the user added.
+void RemoveSessionCalendar(const std::string& bitmap) {
+  const std::string path = bitmap.substr(0, bitmap.rfind('/'));
+  const int folder = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (folder < 0) return;
+  std::string list;
+  const int listed = openat(folder, ".zorvani-setup", O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (listed >= 0) {
+    char buffer[4096];
+    for (ssize_t n; (n = read(listed, buffer, sizeof buffer)) > 0 && list.size() < 65536;) list.append(buffer, static_cast<std::size_t>(n));
+    close(listed);
+  }
+  std::vector<std::string> names;
+  bool links = listed >= 0;
+  for (std::size_t start = 0, end; links && start < list.size(); start = end + 1) {
+    end = std::min(list.find('\n', start), list.size());
+    const std::string name = list.substr(start, end - start);
+    if (name.empty()) continue;
+    struct stat info {};
+    const bool gone = fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0;
+    links = name.find('/') == std::string::npos && name != "." && name != ".." && (gone || S_ISLNK(info.st_mode));
+    if (!gone) names.push_back(name);
+  }
+  links = links && list.find("zorvani-wallpaper\n") != std::string::npos;  // set-up always lists its program link
+  if (links) {
+    for (const std::string& name : names) {
+      if (IsLink(folder, name)) unlinkat(folder, name.c_str(), 0);
+    }
+    for (const std::string& output : OutputNames(bitmap)) {
+      RemoveLeftTemporaries(SystemFiles(), output);
+      unlinkat(folder, output.substr(output.rfind('/') + 1).c_str(), 0);
+    }
+    unlinkat(folder, ".zorvani-setup", 0);
+  }
+  close(folder);
+  if (links) rmdir(path.c_str());  // only when the user added nothing
+}
+
+// A path the program itself handed to the desktop: its output beside wp.bmp, or the
+// plain link to one in the private folder.
+bool IsOurs(const Session& session, const std::string& calendarBitmap, const std::string& path) {
+  if (path.empty() || calendarBitmap.empty()) return false;
+  const std::string plain = PlainFolder(session);
+  for (const std::string& output : OutputNames(AbsolutePath(calendarBitmap))) {
+    if (path == output || (!plain.empty() && path == plain + "/" + PlainName(output))) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string KeptWallpaperFile(const Session& session) {
+  std::string state = session.Variable("XDG_STATE_HOME");
+  if (state.empty() || state[0] != '/') {
+    const std::string home = session.Variable("HOME");
+    if (home.empty() || home[0] != '/') return {};
+    state = home + "/.local/state";
+  }
+  return state + "/zorvani-wallpaper/previous-wallpaper";
+}
+
+void LinuxDesktop::RecordPreviousWallpaper(const std::string& calendarBitmap) {
+  calendarBitmap_ = calendarBitmap;
+  keep_ = true;  // kept at the first change that finds the desktop ready
+}
+
+void LinuxDesktop::KeepShown(const Session& session, const DesktopBackend& backend) {
+  const std::string file = KeptWallpaperFile(session);
+  struct stat info {};
+  if (file.empty() || lstat(file.c_str(), &info) == 0) {
+    keep_ = false;  // one record per user, whatever the log-on
+    return;
+  }
+  ShownWallpaper shown;
+  if (!backend.Shown(session, &shown)) return;  // tried again at the next change
+  if (IsOurs(session, calendarBitmap_, shown.path)) shown = {{}, {}, shown.toolFile, std::nullopt};
+  const std::string folder = file.substr(0, file.rfind('/'));
+  std::error_code ignored;
+  std::filesystem::create_directories(folder.substr(0, folder.rfind('/')), ignored);
+  const int opened = OpenPrivateFolder(folder);
+  if (opened < 0) return;
+  close(opened);
+  std::string text = Line("backend", backend.Name()) + Line("path", shown.path) + Line("placement", shown.placement) +
+                     Line("tool-file", shown.toolFile);
+  if (shown.toolFileBytes) text += Line("tool-file-bytes", *shown.toolFileBytes);
+  if (ReplaceFileWith(file, text)) keep_ = false;
+}
+
+void LinuxDesktop::RestorePreviousWallpaper(const std::string& calendarBitmap) {
+  const Session session = session_();
+  const std::string file = KeptWallpaperFile(session);
+  std::string text;
+  const bool kept = !file.empty() && ReadRegularFile(file, &text);
+  const DesktopBackend* backend = ChooseDesktopBackend(session);
+  ShownWallpaper now;
+  const bool known = backend != nullptr && backend->Ready(session) && backend->Shown(session, &now);
+  // The program's file the desktop still shows after this, if any.
+  std::string showing = known && IsOurs(session, calendarBitmap, now.path) ? now.path : std::string();
+  if (kept && !showing.empty()) {
+    std::map<std::string, std::string> previous = Fields(text);
+    // Another desktop's placement means nothing to this one.
+    if (previous["backend"] != backend->Name()) previous["placement"].clear();
+    const std::string& path = previous["path"];
+    if (!path.empty() && path[0] == '/' && TextStoreTakes(*backend, path) && !backend->ReadsCommandLanguage()) {
+      const WallpaperRequest request{path, FileUri(path), {}, StoredWallpaperStyle(registry_), {}, {}, previous["placement"]};
+      if (backend->Apply(session, request) == CommandResult::kSucceeded) showing.clear();
+    }
+    const std::string& toolFile = previous["tool-file"];
+    if (!toolFile.empty() && toolFile == now.toolFile) {
+      if (previous.count("tool-file-bytes") != 0) ReplaceFileWith(toolFile, previous["tool-file-bytes"]);
+      else unlink(toolFile.c_str());
+    }
+  }
+  if (!file.empty()) {
+    unlink(file.c_str());
+    rmdir(file.substr(0, file.rfind('/')).c_str());
+  }
+  // The copies handed to desktops, and their plain links, unless the desktop may still
+  // show one (it could not be read, or it kept the program's picture).
+  const std::string bitmap = AbsolutePath(calendarBitmap);
+  const std::string plain = PlainFolder(session);
+  if (known && showing.empty() && !bitmap.empty()) {
+    for (const std::string& output : OutputNames(bitmap)) {
+      if (!plain.empty()) unlink((plain + "/" + PlainName(output)).c_str());
+      if (output != bitmap) unlink(output.c_str());
+    }
+  }
+  if (!bitmap.empty()) RemoveSessionCalendar(bitmap);
+}
+
+}  // namespace posix
+}  // namespace platform
