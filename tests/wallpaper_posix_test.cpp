@@ -465,12 +465,14 @@ TEST_F(WallpaperPosix, TheWallpaperBeforeTheFirstChangeIsGivenBackAtRemovalUnles
 // a picture the user added keeps it; a calendar of the user's own stays whole.
 TEST_F(WallpaperPosix, AtRemovalTheMachineCalendarsLinksGoAndTheUsersOwnPicturesStay) {
   const std::pair<std::string, std::vector<std::string>> kFolders[] = {
-      {"", {}}, {"mine.jpg", {"mine.jpg"}}, {"Zorvani2026/1.jpg", {".zorvani-setup", "WP.ini", "Zorvani2026", "wp.bmp", "zorvani-wallpaper"}}};
+      {"", {}}, {"mine.jpg", {"mine.jpg"}}, {"Zorvani2026/1.jpg", {".zorvani-setup", "WP.ini", "Zorvani2026", "wp.bmp", "zorvani-wallpaper"}},
+      {"WP.ini", {".zorvani-setup", "WP.ini", "Zorvani2026", "wp.bmp", "zorvani-wallpaper"}}};  // set-up's own file
   for (const auto& [own, left] : kFolders) {
     SCOPED_TRACE(own);
     Pictures();
     std::ofstream(pictures_ / ".zorvani-setup") << "WP.ini\nZorvani2026\nzorvani-wallpaper\n" << (own.find('/') != std::string::npos ? own : "");
-    for (const char* name : {"WP.ini", "Zorvani2026", "zorvani-wallpaper"}) fs::create_symlink(folder_ / "gone" / name, pictures_ / name);
+    for (const std::string name : {"WP.ini", "Zorvani2026", "zorvani-wallpaper"})
+      if (name != own) fs::create_symlink(folder_ / "gone" / name, pictures_ / name);
     if (!own.empty() && own.find('/') == std::string::npos) std::ofstream(pictures_ / own) << "a picture";
     environment_ = {"HOME=" + folder_.string()};
     Desktop().RestorePreviousWallpaper(Bitmap());
@@ -489,7 +491,7 @@ TEST_F(WallpaperPosix, BitmapsThatAreNoUncompressed24BitBmpGiveNoPngCopy) {
     std::ofstream(Bitmap(), std::ios::binary | std::ios::trunc) << bad;
     EXPECT_FALSE(platform::posix::WritePngCopy(Bitmap(), png)) << at;
   }
-  std::ofstream(Bitmap(), std::ios::binary | std::ios::trunc) << bitmap.substr(0, 60);
+  std::ofstream(Bitmap(), std::ios::binary | std::ios::trunc) << bitmap.substr(0, bitmap.size() - 1);  // one byte short
   EXPECT_FALSE(platform::posix::WritePngCopy(Bitmap(), png));
   EXPECT_FALSE(fs::exists(png + ".tmp"));
 }

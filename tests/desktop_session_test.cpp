@@ -1,0 +1,83 @@
+// The session's own processes and children: what a tool leaves behind when it hangs or
+// is ended, and whose processes count as this display's.
+#ifndef _WIN32
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "platform/posix/desktop/desktop_session.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using platform::posix::CommandResult;
+using platform::posix::Session;
+
+// Gone, or a zombie that nothing will run again (no init reaps orphans in a container).
+bool Ended(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return true;
+  const std::size_t close = line.rfind(')');
+  return close != std::string::npos && line.compare(close + 2, 1, "Z") == 0;
+}
+
+// A tool that hangs and a wallpaper client that is ended: the grandchild each started
+// (shell pipelines, D-Bus activation) ends with them.
+TEST(DesktopSession, AToolThatHangsOrIsEndedLeavesNoProcessOfItsGroup) {
+  const fs::path folder = fs::temp_directory_path() / ("zorvani-session-" + std::to_string(getpid()));
+  fs::create_directories(folder);
+  const std::string pidFile = (folder / "grandchild").string();
+  const std::string script = "/bin/sleep 60 & echo $! >'" + pidFile + "'; wait";
+  const auto grandchild = [&] {
+    for (int i = 0; i < 200 && !fs::exists(pidFile); ++i) std::this_thread::sleep_for(10ms);
+    int pid = 0;
+    std::ifstream(pidFile) >> pid;
+    fs::remove(pidFile);
+    return pid;
+  };
+  const Session session({"PATH=/usr/bin:/bin"}, 500ms);
+  EXPECT_EQ(session.Run({"/bin/sh", "-c", script}), CommandResult::kTimedOut);
+  pid_t left = grandchild();
+  ASSERT_GT(left, 0);
+  EXPECT_TRUE(Ended(left)) << "left running after the timeout";
+  if (!Ended(left)) kill(left, SIGKILL);
+
+  const int started = session.Start({"/bin/sh", "-c", script});
+  ASSERT_GT(started, 0);
+  left = grandchild();
+  Session::End(started);
+  EXPECT_TRUE(Ended(left)) << "left running after the client was ended";
+  if (!Ended(left)) kill(left, SIGKILL);
+  fs::remove_all(folder);
+}
+
+// ":5" and ":5.0" are one display; another user's process on it is not this session's
+// (checked where the test may give a process folder away: as root).
+TEST(DesktopSession, OnlyThisUsersProcessesOnThisDisplayCount) {
+  const fs::path proc = fs::temp_directory_path() / ("zorvani-proc-" + std::to_string(getpid()));
+  const auto process = [&](int pid, const std::string& environ, const std::string& cmdline) {
+    fs::create_directories(proc / std::to_string(pid));
+    std::ofstream(proc / std::to_string(pid) / "environ") << environ;
+    std::ofstream(proc / std::to_string(pid) / "cmdline") << cmdline;
+  };
+  process(100, std::string("DISPLAY=:5\0", 11), std::string("/usr/bin/pcmanfm\0--desktop\0", 27));
+  process(101, std::string("DISPLAY=:6.0\0", 13), std::string("xfdesktop\0", 10));
+  process(102, std::string("DISPLAY=:5.0\0", 13), std::string("caja\0", 5));
+  const bool root = geteuid() == 0;
+  if (root) ASSERT_EQ(chown((proc / "102").c_str(), 65534, 65534), 0);
+  const Session session({"DISPLAY=:5.0"}, 500ms, nullptr, proc.string());
+  EXPECT_TRUE(session.Runs("pcmanfm", "--desktop"));
+  EXPECT_FALSE(session.Runs("pcmanfm", "--daemon"));
+  EXPECT_FALSE(session.Runs("xfdesktop", "")) << "another display's";
+  if (root) EXPECT_FALSE(session.Runs("caja", "")) << "another user's";
+  fs::remove_all(proc);
+}
+
+}  // namespace
+#endif
