@@ -1,25 +1,16 @@
 // The photo calendar maker against generated photos: where the calendar lands, whether
 // every number reads, and whether the program's own frame drawing, fed the written
 // WP.ini, frames the right number on every day of the year.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <png.h>
-#include <signal.h>
 #include <stdlib.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <string>
-#include <thread>
 #include <vector>
 
 // jpeglib.h needs size_t and FILE declared before it.
@@ -30,6 +21,8 @@
 #include "general/general.h"
 #include "tools/calendar/photo_calendar.h"
 #include "tools/calendar/photo_files.h"
+
+#include "setup/command.h"
 
 namespace {
 
@@ -73,13 +66,17 @@ RgbImage NoisyPhoto(int width, int height, const Box* calm, int seed) {
   return image;
 }
 
-void WritePng(const RgbImage& image, const std::string& path) {
+std::string Png(const RgbImage& image) {
   png_image png{};
   png.version = PNG_IMAGE_VERSION;
   png.width = static_cast<png_uint_32>(image.width);
   png.height = static_cast<png_uint_32>(image.height);
   png.format = PNG_FORMAT_RGB;
-  ASSERT_TRUE(png_image_write_to_file(&png, path.c_str(), 0, image.pixels.data(), 0, nullptr));
+  png_alloc_size_t size = 0;
+  png_image_write_to_memory(&png, nullptr, &size, 0, image.pixels.data(), 0, nullptr);
+  std::string bytes(size, '\0');
+  EXPECT_TRUE(png_image_write_to_memory(&png, bytes.data(), &size, 0, image.pixels.data(), 0, nullptr));
+  return bytes;
 }
 
 // WCAG contrast of a printed number read back from the picture: its ink, the box
@@ -153,12 +150,8 @@ TEST_P(PhotoCalendar, PrintsAReadableCalendarWhereTheFrameFindsIt) {
   for (int i = 0; i < c.photos; ++i) {
     const RgbImage photo = NoisyPhoto(2 * c.width, 2 * c.height, c.calm ? &c.region : nullptr, i);
     const std::string name = photos.path + "/" + static_cast<char>('a' + i);
-    if (i % 2 == 0) {
-      WritePng(photo, name + ".png");
-    } else {
-      const auto jpeg = zorvani::tools::EncodeJpeg(photo, 90);
-      zorvani::tools::WriteTextFile(name + ".JPG", std::string(jpeg.begin(), jpeg.end()));
-    }
+    const auto jpeg = zorvani::tools::EncodeJpeg(photo, 90);
+    zorvani::tools::WriteTextFile(name + (i % 2 ? ".JPG" : ".png"), i % 2 ? std::string(jpeg.begin(), jpeg.end()) : Png(photo));
   }
   zorvani::tools::PhotoCalendarSettings settings;
   settings.year = 2027;
@@ -264,27 +257,33 @@ TEST(PhotoPlacement, AFlatPhotoPlacesTheBlockTopLeft) {
   EXPECT_LE(p.top, kHeight / 16);
 }
 
-// Files that are no photos, a language that is not installed, a quality JPEG has not: an
-// error, and nothing written.
+// Files that are no photos, a language that is not installed, a quality JPEG has not
+// (told before any photo is read): an error naming the fault, and nothing written.
 TEST(PhotoCalendarInput, BadInputWritesNothing) {
   const struct {
     const char* file;
     const char* bytes;  // nullptr: a good photo
     const char* locale;
     int quality;
-  } rows[] = {{"a.jpg", "\xFF\xD8\xFF\xE0 no picture", "", 92}, {"a.png", "\x89PNG\r\n\x1A\n", "", 92},
-              {"a.jpeg", "", "", 92}, {"a.png", nullptr, "xx_NOWHERE.UTF-8", 92}, {"a.png", nullptr, "", 101}};
+    const char* error;
+  } rows[] = {{"a.jpg", "\xFF\xD8\xFF\xE0 no picture", "", 92, "/a.jpg"}, {"a.png", "\x89PNG\r\n\x1A\n", "", 92, "/a.png"},
+              {"a.jpeg", "", "", 92, "/a.jpeg"}, {"a.png", nullptr, "xx_NOWHERE.UTF-8", 92, "xx_NOWHERE"},
+              {"a.png", "", "", 101, "quality"}};
   for (const auto& row : rows) {
     Folder photos, calendar;
-    zorvani::tools::WriteTextFile(photos.path + "/" + row.file, row.bytes != nullptr ? row.bytes : "");
-    if (row.bytes == nullptr) WritePng(NoisyPhoto(64, 40, nullptr, 1), photos.path + "/" + row.file);
+    zorvani::tools::WriteTextFile(photos.path + "/" + row.file, row.bytes ? row.bytes : Png(NoisyPhoto(64, 40, nullptr, 1)));
     zorvani::tools::PhotoCalendarSettings settings;
     settings.width = 640;
     settings.height = 400;
     settings.locale = row.locale;
     settings.quality = row.quality;
-    EXPECT_ANY_THROW(zorvani::tools::WritePhotoCalendar(zorvani::tools::PhotoFiles(photos.path), calendar.path, settings))
-        << row.file << " " << row.locale << " " << row.quality;
+    std::string error;
+    try {
+      zorvani::tools::WritePhotoCalendar(zorvani::tools::PhotoFiles(photos.path), calendar.path, settings);
+    } catch (const std::exception& e) {
+      error = e.what();
+    }
+    EXPECT_NE(error.find(row.error), std::string::npos) << row.error << ": " << error;
     EXPECT_TRUE(fs::is_empty(calendar.path)) << row.file;
   }
 }
@@ -366,17 +365,11 @@ std::string Claiming(const std::string& heightWidth, bool cmyk) {
   return jpeg.replace(jpeg.find("\xFF\xC2") + 5, 4, heightWidth);
 }
 
-std::string NoisePng(const std::string& folder) {
-  WritePng(NoisyPhoto(320, 200, nullptr, 3), folder + "/noise.png");
-  std::ifstream file(folder + "/noise.png", std::ios::binary);
-  const std::string bytes{std::istreambuf_iterator<char>(file), {}};
-  fs::remove(folder + "/noise.png");
-  return bytes;
-}
+std::string NoisePng() { return Png(NoisyPhoto(320, 200, nullptr, 3)); }
 
 // The same with an IHDR that claims 70000 x 1000, its checksum mended.
-std::string PngWiderThanAnyCamera(const std::string& folder) {
-  std::string png = NoisePng(folder);
+std::string PngWiderThanAnyCamera() {
+  std::string png = NoisePng();
   png.replace(16, 8, std::string("\0\x01\x11\x70\0\0\x03\xE8", 8));
   const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(png.data() + 12), 17);
   for (int i = 0; i < 4; ++i) png[static_cast<std::size_t>(29 + i)] = static_cast<char>(crc >> (24 - 8 * i));
@@ -386,66 +379,41 @@ std::string PngWiderThanAnyCamera(const std::string& folder) {
 struct HostilePhoto {
   const char* name;
   const char* file;
-  std::string (*bytes)(const std::string& folder);
+  std::string (*bytes)();
   const char* size;
   const char* refusal;   // in the message, after the folder; nullptr: the calendar is made
   bool headerAccepts;    // by the header walk that the Windows reader relies on
 };
 
 const HostilePhoto kHostilePhotos[] = {
-    {"Claims40000x40000", "a.jpg", [](const std::string&) { return Claiming("\x9C\x40\x9C\x40", false); }, "640x400",
+    {"Claims40000x40000", "a.jpg", [] { return Claiming("\x9C\x40\x9C\x40", false); }, "640x400",
      "/a.jpg: 40000x40000 is too large", false},
     // 108 megapixels in four components: their coefficients alone take 824 MiB.
-    {"Cmyk108MegapixelsProgressive", "a.jpg", [](const std::string&) { return Claiming("\x23\x28\x2E\xE0", true); },
+    {"Cmyk108MegapixelsProgressive", "a.jpg", [] { return Claiming("\x23\x28\x2E\xE0", true); },
      "640x400", "/a.jpg: too large a progressive JPEG", true},
     {"PngClaims70000x1000", "a.png", PngWiderThanAnyCamera, "640x400", "/a.png: 70000x1000 is too large", false},
-    {"JpegCutToAThird", "a.jpg", [](const std::string&) { const std::string j = NoiseJpeg(); return j.substr(0, j.size() / 3); },
+    {"JpegCutToAThird", "a.jpg", [] { const std::string j = NoiseJpeg(); return j.substr(0, j.size() / 3); },
      "640x400", "/a.jpg: damaged", false},
-    {"PngCutToAThird", "a.png", [](const std::string& f) { const std::string p = NoisePng(f); return p.substr(0, p.size() / 3); },
+    {"PngCutToAThird", "a.png", [] { const std::string p = NoisePng(); return p.substr(0, p.size() / 3); },
      "640x400", "/a.png: damaged", false},
     // Zeros decode as valid codes and put the decoder out of step; stuffed 0xFF bytes are no code at all.
-    {"ZeroedMidScan", "a.jpg", [](const std::string&) { return NoiseJpegMidScan(std::string(2, '\0')); }, "640x400",
+    {"ZeroedMidScan", "a.jpg", [] { return NoiseJpegMidScan(std::string(2, '\0')); }, "640x400",
      "/a.jpg: damaged", true},
-    {"BadCodesMidScan", "a.jpg", [](const std::string&) { return NoiseJpegMidScan(std::string("\xFF\0", 2)); }, "640x400",
+    {"BadCodesMidScan", "a.jpg", [] { return NoiseJpegMidScan(std::string("\xFF\0", 2)); }, "640x400",
      "/a.jpg: damaged", true},
     {"StrayBytesBeforeMarkers", "a.jpg",
-     [](const std::string&) {
+     [] {
        const std::string j = NoiseJpeg();
        const std::size_t afterApp0 = 4 + (static_cast<unsigned char>(j[4]) << 8 | static_cast<unsigned char>(j[5]));
        return j.substr(0, afterApp0) + std::string(100, '\0') + j.substr(afterApp0, j.size() - afterApp0 - 2) +
               std::string(2, '\0') + "\xFF\xD9";
      },
      "640x400", nullptr, true},
-    {"Camera108Megapixels", "a.jpg", [](const std::string&) { return StreamedJpeg(12000, 9000, false, false); },
+    {"Camera108Megapixels", "a.jpg", [] { return StreamedJpeg(12000, 9000, false, false); },
      "1920x1080", nullptr, true},
     {"SizeBeyondThePictureLimit", "a.png", NoisePng, "20000x1000",
      "20000x1000 is larger than the wallpaper program shows", true},
 };
-
-// The tool in a child with a deadline: its status and peak memory in KiB.
-std::pair<int, long> RunTool(const std::vector<std::string>& arguments, const std::string& errors) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    std::vector<char*> argv;
-    for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    const int fd = open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (fd >= 0 && dup2(fd, 2) == 2) execv(argv[0], argv.data());
-    _exit(127);
-  }
-  int status = 0;
-  rusage usage{};
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
-  while (wait4(pid, &status, WNOHANG, &usage) == 0) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      kill(pid, SIGKILL);
-      wait4(pid, &status, 0, &usage);
-      ADD_FAILURE() << "the tool did not end within two minutes";
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, usage.ru_maxrss};
-}
 
 void PrintTo(const HostilePhoto& row, std::ostream* out) { *out << row.name; }
 
@@ -458,24 +426,20 @@ TEST_P(HostilePhotos, AreRefusedOrReadWithinTheMemoryCeiling) {
   const HostilePhoto& row = GetParam();
   Folder photos, calendar;
   const std::string photo = photos.path + "/" + row.file;
-  zorvani::tools::WriteTextFile(photo, row.bytes(photos.path));
+  zorvani::tools::WriteTextFile(photo, row.bytes());
   const zorvani::tools::PhotoHeader header = zorvani::tools::ReadPhotoHeader(photo);
   EXPECT_EQ(zorvani::tools::PhotoSizeAllowed(header.width, header.height) && header.complete, row.headerAccepts)
       << header.width << "x" << header.height << (header.complete ? " complete" : " cut short");
 
-  const std::string errors = photos.path + "/errors.txt";
-  const auto [status, peakKiB] = RunTool({ZORVANI_MONTH_PICTURE, "--photos", photos.path, "--calendar", calendar.path,
-                                          "--year", "2027", "--size", row.size},
-                                         errors);
-  std::ifstream file(errors);
-  const std::string message{std::istreambuf_iterator<char>(file), {}};
-  EXPECT_LT(peakKiB, 512 * 1024);
+  const CommandRun run = RunCommand(
+      {ZORVANI_MONTH_PICTURE, "--photos", photos.path, "--calendar", calendar.path, "--year", "2027", "--size", row.size});
+  EXPECT_LT(run.peakKiB, 512 * 1024);
   if (row.refusal != nullptr) {
-    EXPECT_NE(status, 0);
-    EXPECT_NE(message.find(row.refusal), std::string::npos) << message;
+    EXPECT_NE(run.status, 0);
+    EXPECT_NE(run.said.find(row.refusal), std::string::npos) << run.said;
     EXPECT_TRUE(fs::is_empty(calendar.path));
   } else {
-    EXPECT_EQ(status, 0) << message;
+    EXPECT_EQ(run.status, 0) << run.said;
     EXPECT_TRUE(fs::exists(calendar.path + "/Zorvani2027/12.jpg") && fs::exists(calendar.path + "/WP.ini"));
   }
 }

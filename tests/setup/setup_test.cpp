@@ -1,11 +1,7 @@
 // zorvani-wallpaper-setup's own work in a private folder that stands in for a home:
 // what it writes is read back by the real readers (GLib, desktop-file-validate, the
 // program's own Run value parsing), and removal meets what users do to the folder.
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -26,7 +22,7 @@
 #include "platform/posix/reg_files/reg_file.h"
 #include "tools/setup/setup.h"
 
-extern char** environ;
+#include "command.h"
 
 namespace {
 
@@ -43,38 +39,6 @@ std::string ReadText(const fs::path& path) {
 void WriteText(const fs::path& path, const std::string& text) {
   fs::create_directories(path.parent_path());
   std::ofstream(path, std::ios::binary) << text;
-}
-
-// A command run with no shell in between, in the given environment (the test's own when
-// none), standard output and error in `said`; status -1 when it outlived 60 s.
-struct CommandRun {
-  int status = -1;
-  pid_t pid = 0;
-  std::string said;
-};
-CommandRun RunCommand(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
-  const fs::path out = fs::temp_directory_path() / ("zorvani-setup-said-" + std::to_string(getpid()));
-  std::vector<char*> argv, envp;
-  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-  for (const std::string& pair : env) envp.push_back(const_cast<char*>(pair.c_str()));
-  argv.push_back(nullptr);
-  envp.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  CommandRun run;
-  const int failed = posix_spawnp(&run.pid, argv[0], &actions, nullptr, argv.data(), env.empty() ? environ : envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  int status = 0;
-  for (const auto deadline = Clock::now() + std::chrono::seconds(60); !failed && waitpid(run.pid, &status, WNOHANG) == 0;) {
-    if (Clock::now() > deadline) kill(run.pid, SIGKILL);
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  if (!failed && WIFEXITED(status)) run.status = WEXITSTATUS(status);
-  run.said = ReadText(out);
-  fs::remove(out);
-  return run;
 }
 
 // Every file, link and folder below root with its inode and change times: a rewrite shows.
