@@ -17,6 +17,11 @@
 
 extern char** environ;
 
+inline std::string ReadText(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
 struct CommandRun {
   int status = -1;  // -1 when it did not end by itself within two minutes
   pid_t pid = 0;
@@ -49,8 +54,7 @@ inline CommandRun RunCommand(const std::vector<std::string>& args, const std::ve
   }
   if (failed == 0 && WIFEXITED(status)) run.status = WEXITSTATUS(status);
   run.peakKiB = usage.ru_maxrss;
-  std::ifstream said(out, std::ios::binary);
-  run.said.assign(std::istreambuf_iterator<char>(said), {});
+  run.said = ReadText(out);
   std::filesystem::remove(out);
   return run;
 }

@@ -11,7 +11,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
@@ -30,11 +29,6 @@ namespace fs = std::filesystem;
 using zorvani::setup::Places;
 using zorvani::setup::Request;
 using Clock = std::chrono::steady_clock;
-
-std::string ReadText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 void WriteText(const fs::path& path, const std::string& text) {
   fs::create_directories(path.parent_path());
@@ -105,10 +99,14 @@ class SetupTest : public ::testing::Test {
   }
   Request PicturesFrom(const fs::path& pictures) const {
     Request request;
-    request.program = program_;
-    request.pictures = pictures.string();
-    request.setup = ZORVANI_SETUP_COMMAND;
+    request.program = program_, request.pictures = pictures.string(), request.setup = ZORVANI_SETUP_COMMAND;
     return request;
+  }
+  // An empty home, and no program started yet.
+  fs::path FreshHome() const {
+    fs::remove_all(root_ / "home");
+    fs::remove(root_ / "started");
+    return root_ / "home";
   }
   // The started program's record, line by line; empty when nothing started within 10 s.
   std::vector<std::string> Started() const {
@@ -231,8 +229,7 @@ TEST_F(SetupTest, RemoveTakesOnlyWhatSetUpMade) {
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
-    const fs::path home = root_ / "home";
-    fs::remove_all(home);
+    const fs::path home = FreshHome();
     const Places places = PlacesIn(home);
     ASSERT_EQ(Set(places, PicturesFrom(pictures_)), 0);
     WriteText(places.folder / "wp.bmp", "the program's output");
@@ -299,9 +296,7 @@ TEST_F(SetupTest, CommandStartsTheProgramInsideASession) {
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
-    const fs::path home = root_ / "home";
-    fs::remove_all(home);
-    fs::remove(root_ / "started");
+    const fs::path home = FreshHome();
     std::vector<std::string> args{ZORVANI_SETUP_COMMAND, "--pictures", pictures_.string(), "--program",
                                   program_.string()};
     args.insert(args.end(), row.options.begin(), row.options.end());
@@ -352,9 +347,7 @@ TEST_F(SetupTest, LogOnKeepsTheSampleCalendarAYearAhead) {
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
-    const fs::path home = root_ / "home";
-    fs::remove_all(home);
-    fs::remove(root_ / "started");
+    const fs::path home = FreshHome();
     const Places places = PlacesIn(home);
     Request request = PicturesFrom(row.sample ? fs::path() : pictures_);
     request.width = 640;
