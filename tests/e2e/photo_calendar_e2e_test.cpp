@@ -18,8 +18,7 @@ TEST(PhotoCalendarEndToEnd, TheProgramFramesTheDaysNumber) {
   constexpr int kWidth = 640, kHeight = 400, kDay = 19, kMonth = 5;
   Sandbox sandbox;
   sandbox.SetAutoStart(sandbox.SystemPath(sandbox.ProgramPath()));
-  zorvani::tools::PhotoCalendarSettings settings{2027, kWidth, kHeight};
-  settings.frame = {0.004, 255, 0, 255};
+  const zorvani::tools::PhotoCalendarSettings settings{2027, kWidth, kHeight, 92, "", {0.004, 255, 0, 255}};
   const auto report = zorvani::tools::WritePhotoCalendar({}, sandbox.folder(), settings);
 
   Env env{{"FAKETIME", "@2027-05-19 10:00:00"}};
