@@ -130,11 +130,10 @@ std::string PrintPage(const Page& p) {
                                                 : "");
   char date[16];
   std::snprintf(date, sizeof date, "%04d-%02d-01", p.year, p.month);
-  const std::string remind = std::string("remind ") + (p.program == kRem2pdf ? "-pp " : "-p ") + (p.mondayFirst ? "-m '" : "'") +
-                             inputs + "' " + date + " 2>/dev/null | ";
-  const std::string printer = p.program == kRem2pdf ? "rem2pdf " : "rem2ps ";
-  return Run(remind + printer + (p.landscape ? "-l " : "") + (p.small ? "" : "-c0 ") + p.options + " >'" + out + "'") ? out
-                                                                                                                      : "";
+  const std::string command = std::string("remind ") + (p.program == kRem2pdf ? "-pp " : "-p ") + (p.mondayFirst ? "-m '" : "'") +
+                              inputs + "' " + date + " 2>/dev/null | " + kProgramNames[p.program] + (p.landscape ? " -l " : " ") +
+                              (p.small ? "" : "-c0 ") + p.options + " >'" + out + "'";
+  return Run(command) ? out : "";
 }
 
 std::string Ghostscript(const std::string& device, double resolution, const std::string& extra, const std::string& in,
