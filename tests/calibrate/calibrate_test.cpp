@@ -81,12 +81,6 @@ const Layout kLayouts[] = {
     {"August said to be September", 1280, 720, 75, 2004, 8, kTop, Style(true, false), false, "another month", 9},
 };
 
-std::string WritePicture(const MonthPictureSettings& settings, int quality, const std::string& name) {
-  const std::string path = Scratch(name).string();
-  zorvani::tools::WriteMonthPicture(settings, quality, path);
-  return path;
-}
-
 // What is wrong with the grid found in a layout's picture, judged by what the picture
 // maker printed: every frame holds its day's number and meets no other; on printed boxes
 // it lies on them and keeps five pixels off the number (the check's two, and three for
@@ -94,7 +88,8 @@ std::string WritePicture(const MonthPictureSettings& settings, int quality, cons
 std::string Judge(const Layout& layout) {
   const MonthPictureSettings settings{layout.year, layout.month, layout.width, layout.height, layout.grid, layout.style};
   const int said = layout.said != 0 ? layout.said : layout.month;
-  const MonthPicture picture = LoadMonthPicture(WritePicture(settings, layout.quality, "layout.jpg"), layout.year, said);
+  zorvani::tools::WriteMonthPicture(settings, layout.quality, Scratch("layout.jpg").string());
+  const MonthPicture picture = LoadMonthPicture(Scratch("layout.jpg").string(), layout.year, said);
   const FoundGrid found = FindGrid(*picture.image, layout.year, said, 0);
   if (!found.refusal.empty()) return "refused: " + found.refusal;
   if (found.boxes != (layout.style.boxes && !layout.cramped)) return found.boxes ? "framed on boxes" : "missed the boxes";
@@ -197,14 +192,12 @@ TEST(FromPixels, EveryDayIsFramedOnTheRequestedPixels) {
     FrameProbe probe(c.width, c.height);
     for (int day = 1; day <= 31; ++day) {  // August 2004 starts on a Sunday: rows 0 to 5
       const zorvani::CalendarCell cell = zorvani::CalendarCellOf(2004, 8, day);
-      const PixelBox wanted{static_cast<int>(c.grid.x + cell.column * c.grid.dx),
-                            static_cast<int>(c.grid.y + cell.row * c.grid.dy), 0, 0};
       const FrameProbe::Drawn drawn = probe.Draw(cell);
-      ASSERT_EQ(drawn.box.left, wanted.left) << "day " << day;
-      ASSERT_EQ(drawn.box.top, wanted.top) << "day " << day;
-      ASSERT_EQ(drawn.box.right - drawn.box.left, c.grid.width) << "day " << day;
-      ASSERT_EQ(drawn.box.bottom - drawn.box.top, c.grid.height) << "day " << day;
-      ASSERT_EQ(drawn.pixels, FramePixels(drawn.box, c.grid.thickness)) << "day " << day;
+      const PixelBox& b = drawn.box;
+      ASSERT_EQ((std::array<long long, 5>{b.left, b.top, b.right - b.left, b.bottom - b.top, drawn.pixels}),
+                (std::array<long long, 5>{static_cast<int>(c.grid.x + cell.column * c.grid.dx), static_cast<int>(c.grid.y + cell.row * c.grid.dy),
+                                          c.grid.width, c.grid.height, FramePixels(b, c.grid.thickness)}))
+          << "day " << day << ": left, top, width, height and pixels";
     }
     EXPECT_EQ(CheckAgainstGrid(c.grid, c.width, c.height), "");
   }
