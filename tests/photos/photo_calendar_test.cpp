@@ -348,10 +348,8 @@ const HostilePhoto kHostilePhotos[] = {
     {"PngCutToAThird", "a.png", [] { const std::string p = NoisePng(); return p.substr(0, p.size() / 3); },
      "640x400", "/a.png: damaged", false},
     // Zeros decode as valid codes and put the decoder out of step; stuffed 0xFF bytes are no code at all.
-    {"ZeroedMidScan", "a.jpg", [] { return NoiseJpegMidScan(std::string(2, '\0')); }, "640x400",
-     "/a.jpg: damaged", true},
-    {"BadCodesMidScan", "a.jpg", [] { return NoiseJpegMidScan(std::string("\xFF\0", 2)); }, "640x400",
-     "/a.jpg: damaged", true},
+    {"ZeroedMidScan", "a.jpg", [] { return NoiseJpegMidScan(std::string(2, '\0')); }, "640x400", "/a.jpg: damaged", true},
+    {"BadCodesMidScan", "a.jpg", [] { return NoiseJpegMidScan(std::string("\xFF\0", 2)); }, "640x400", "/a.jpg: damaged", true},
     {"StrayBytesBeforeMarkers", "a.jpg",
      [] {
        const std::string j = NoiseJpeg();
@@ -360,10 +358,8 @@ const HostilePhoto kHostilePhotos[] = {
               std::string(2, '\0') + "\xFF\xD9";
      },
      "640x400", nullptr, true},
-    {"Camera108Megapixels", "a.jpg", [] { return StreamedJpeg(12000, 9000, false, false); },
-     "1920x1080", nullptr, true},
-    {"SizeBeyondThePictureLimit", "a.png", NoisePng, "20000x1000",
-     "20000x1000 is larger than the wallpaper program shows", true},
+    {"Camera108Megapixels", "a.jpg", [] { return StreamedJpeg(12000, 9000, false, false); }, "1920x1080", nullptr, true},
+    {"SizeBeyondThePictureLimit", "a.png", NoisePng, "20000x1000", "20000x1000 is larger than the wallpaper program shows", true},
 };
 
 void PrintTo(const HostilePhoto& row, std::ostream* out) { *out << row.name; }
