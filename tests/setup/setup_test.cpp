@@ -1,11 +1,7 @@
 // zorvani-wallpaper-setup's own work in a private folder that stands in for a home:
 // what it writes is read back by the real readers (GLib, desktop-file-validate, the
 // program's own Run value parsing), and removal meets what users do to the folder.
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -15,7 +11,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
@@ -26,7 +21,7 @@
 #include "platform/posix/reg_files/reg_file.h"
 #include "tools/setup/setup.h"
 
-extern char** environ;
+#include "command.h"
 
 namespace {
 
@@ -35,69 +30,9 @@ using zorvani::setup::Places;
 using zorvani::setup::Request;
 using Clock = std::chrono::steady_clock;
 
-std::string ReadText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 void WriteText(const fs::path& path, const std::string& text) {
   fs::create_directories(path.parent_path());
   std::ofstream(path, std::ios::binary) << text;
-}
-
-// A tool run with no shell in between; its exit status, or -1 when it outlived 20 s.
-int RunTool(const std::vector<std::string>& args) {
-  std::vector<char*> argv;
-  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
-  pid_t pid;
-  if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
-  int status = 0;
-  for (const auto deadline = Clock::now() + std::chrono::seconds(20); waitpid(pid, &status, WNOHANG) == 0;) {
-    if (Clock::now() > deadline) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      return -1;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-struct CommandRun {
-  int status = -1;  // -1 when it outlived 60 s
-  pid_t pid = 0;
-  std::string said;  // standard output and error
-};
-
-// The command as a user runs it, with only the environment given, its output in out.
-CommandRun RunCommand(const std::vector<std::string>& args, const std::vector<std::string>& env, const fs::path& out) {
-  std::vector<char*> argv, envp;
-  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-  for (const std::string& pair : env) envp.push_back(const_cast<char*>(pair.c_str()));
-  argv.push_back(nullptr);
-  envp.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  CommandRun run;
-  const int failed = posix_spawnp(&run.pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  if (failed != 0) return run;
-  int status = 0;
-  for (const auto deadline = Clock::now() + std::chrono::seconds(60); waitpid(run.pid, &status, WNOHANG) == 0;) {
-    if (Clock::now() > deadline) {
-      kill(run.pid, SIGKILL);
-      waitpid(run.pid, &status, 0);
-      return run;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  std::ifstream in(out);
-  run.said.assign(std::istreambuf_iterator<char>(in), {});
-  return run;
 }
 
 // Every file, link and folder below root with its inode and change times: a rewrite shows.
@@ -164,10 +99,14 @@ class SetupTest : public ::testing::Test {
   }
   Request PicturesFrom(const fs::path& pictures) const {
     Request request;
-    request.program = program_;
-    request.pictures = pictures.string();
-    request.setup = ZORVANI_SETUP_COMMAND;
+    request.program = program_, request.pictures = pictures.string(), request.setup = ZORVANI_SETUP_COMMAND;
     return request;
+  }
+  // An empty home, and no program started yet.
+  fs::path FreshHome() const {
+    fs::remove_all(root_ / "home");
+    fs::remove(root_ / "started");
+    return root_ / "home";
   }
   // The started program's record, line by line; empty when nothing started within 10 s.
   std::vector<std::string> Started() const {
@@ -185,18 +124,20 @@ class SetupTest : public ::testing::Test {
             "XDG_CONFIG_HOME=" + (home / "config").string(), "PATH=/usr/bin:/bin",
             "ZORVANI_SETUP_STARTED=" + (root_ / "started").string()};
   }
-  // As the command ends: a failure that escapes is status 1.
+  // As the command ends: a failure that escapes is status 1; what it printed in said.
   static int Quietly(const std::function<int()>& step, std::string* said = nullptr) {
     testing::internal::CaptureStdout();
-    int status;
-    try {
-      status = step();
-    } catch (const std::exception&) {
-      status = 1;
-    }
+    int status = 1;
+    try { status = step(); } catch (const std::exception&) {}
     const std::string out = testing::internal::GetCapturedStdout();
     if (said != nullptr) *said = out;
     return status;
+  }
+  static int Set(const Places& places, const Request& request) {
+    return Quietly([&] { return zorvani::setup::SetUp(places, request); });
+  }
+  static int Remove(const Places& places, std::string* said = nullptr) {
+    return Quietly([&] { return zorvani::setup::Remove(places); }, said);
   }
 
   fs::path root_, program_, pictures_;
@@ -219,16 +160,16 @@ TEST_F(SetupTest, OddFolderNamesWorkOrAreRefused) {
     SCOPED_TRACE(row.name);
     const fs::path home = root_ / row.name;
     const Places places = PlacesIn(home);
-    const int status = Quietly([&] { return zorvani::setup::SetUp(places, PicturesFrom(pictures_)); });
+    const int status = Set(places, PicturesFrom(pictures_));
     if (!row.works) {
       EXPECT_NE(status, 0);
       EXPECT_FALSE(fs::exists(home)) << "refused, yet something was written";
       continue;
     }
     ASSERT_EQ(status, 0);
-    EXPECT_EQ(RunTool({"desktop-file-validate", places.entry.string()}), 0);
+    EXPECT_EQ(RunCommand({"desktop-file-validate", places.entry.string()}).status, 0);
     fs::remove(root_ / "started");
-    EXPECT_EQ(RunTool({"gio", "launch", places.entry.string()}), 0);
+    EXPECT_EQ(RunCommand({"gio", "launch", places.entry.string()}).status, 0);
     const std::vector<std::string> started = Started();
     ASSERT_FALSE(started.empty());
     EXPECT_EQ(started[0], places.link().string());
@@ -240,7 +181,7 @@ TEST_F(SetupTest, OddFolderNamesWorkOrAreRefused) {
     const std::string commandLine(value->data.begin(), value->data.end() - 1);
     EXPECT_EQ(zorvani::BaseDirFromCommandLine(commandLine, '/'), places.folder.string() + "/");
 
-    EXPECT_EQ(Quietly([&] { return zorvani::setup::Remove(places); }), 0);
+    EXPECT_EQ(Remove(places), 0);
     EXPECT_EQ(Files(home), std::vector<std::string>());
   }
 }
@@ -288,17 +229,16 @@ TEST_F(SetupTest, RemoveTakesOnlyWhatSetUpMade) {
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
-    const fs::path home = root_ / "home";
-    fs::remove_all(home);
+    const fs::path home = FreshHome();
     const Places places = PlacesIn(home);
-    ASSERT_EQ(Quietly([&] { return zorvani::setup::SetUp(places, PicturesFrom(pictures_)); }), 0);
+    ASSERT_EQ(Set(places, PicturesFrom(pictures_)), 0);
     WriteText(places.folder / "wp.bmp", "the program's output");
     row.change(places.folder, home);
     std::string said;
-    EXPECT_EQ(Quietly([&] { return zorvani::setup::Remove(places); }, &said), 0);
+    EXPECT_EQ(Remove(places, &said), 0);
     EXPECT_EQ(Files(home), row.left);
     EXPECT_NE(said.find(row.said), std::string::npos) << said;
-    EXPECT_EQ(Quietly([&] { return zorvani::setup::Remove(places); }), 0) << "again";
+    EXPECT_EQ(Remove(places), 0) << "again";
   }
 }
 
@@ -317,7 +257,7 @@ TEST_F(SetupTest, PicturesCopiedAreOnlyPlainMonthPictures) {
   fs::create_symlink(secret / "WP.ini", planted / "WP.ini");
 
   const Places places = PlacesIn(root_ / "home");
-  ASSERT_EQ(Quietly([&] { return zorvani::setup::SetUp(places, PicturesFrom(planted)); }), 0);
+  ASSERT_EQ(Set(places, PicturesFrom(planted)), 0);
   EXPECT_EQ(Files(places.folder),
             (std::vector<std::string>{".zorvani-setup", "WP.ini", "Zorvani2026/2.jpg", "zorvani-wallpaper"}));
   EXPECT_NE(ReadText(places.folder / "WP.ini"), "secret");
@@ -328,10 +268,10 @@ TEST_F(SetupTest, PicturesCopiedAreOnlyPlainMonthPictures) {
 TEST_F(SetupTest, SecondRunRewritesNothing) {
   const Places places = PlacesIn(root_ / "home");
   WriteText(places.folder / "WP.ini", "[config]\nR_COMP=1\n");
-  ASSERT_EQ(Quietly([&] { return zorvani::setup::SetUp(places, PicturesFrom(pictures_)); }), 0);
+  ASSERT_EQ(Set(places, PicturesFrom(pictures_)), 0);
   const auto first = Tree(root_ / "home");
   std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  ASSERT_EQ(Quietly([&] { return zorvani::setup::SetUp(places, PicturesFrom(pictures_)); }), 0);
+  ASSERT_EQ(Set(places, PicturesFrom(pictures_)), 0);
   EXPECT_EQ(Tree(root_ / "home"), first);
   EXPECT_EQ(ReadText(places.folder / "WP.ini"), "[config]\nR_COMP=1\n");
   EXPECT_EQ(ReadText(places.folder / ".zorvani-setup"), "Zorvani2026/1.jpg\nZorvani2026/2.jpg\nzorvani-wallpaper\n");
@@ -356,16 +296,14 @@ TEST_F(SetupTest, CommandStartsTheProgramInsideASession) {
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
-    const fs::path home = root_ / "home";
-    fs::remove_all(home);
-    fs::remove(root_ / "started");
+    const fs::path home = FreshHome();
     std::vector<std::string> args{ZORVANI_SETUP_COMMAND, "--pictures", pictures_.string(), "--program",
                                   program_.string()};
     args.insert(args.end(), row.options.begin(), row.options.end());
     if (row.asUser && geteuid() == 0) args.insert(args.begin(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
     std::vector<std::string> env = UserEnvironment(home);
     env.insert(env.end(), row.env.begin(), row.env.end());
-    const CommandRun run = RunCommand(args, env, root_ / "said");
+    const CommandRun run = RunCommand(args, env);
     EXPECT_EQ(run.status, row.status);
     EXPECT_NE(run.said.find(row.said), std::string::npos) << run.said;
     if (!row.started) {
@@ -409,14 +347,12 @@ TEST_F(SetupTest, LogOnKeepsTheSampleCalendarAYearAhead) {
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
-    const fs::path home = root_ / "home";
-    fs::remove_all(home);
-    fs::remove(root_ / "started");
+    const fs::path home = FreshHome();
     const Places places = PlacesIn(home);
     Request request = PicturesFrom(row.sample ? fs::path() : pictures_);
     request.width = 640;
     request.height = 400;
-    ASSERT_EQ(Quietly([&] { return zorvani::setup::SetUp(places, request); }), 0);
+    ASSERT_EQ(Set(places, request), 0);
     row.change(places.folder, home);
     const auto before = Tree(home);
     std::vector<std::string> env = UserEnvironment(home);
@@ -424,7 +360,7 @@ TEST_F(SetupTest, LogOnKeepsTheSampleCalendarAYearAhead) {
                            "FAKETIME=@" + next + "-01-01 08:00:00", "FAKETIME_DONT_FAKE_MONOTONIC=1",
                            // faketime comes first in a sanitizer build's library list
                            "ASAN_OPTIONS=verify_asan_link_order=0"});
-    const CommandRun run = RunCommand({ZORVANI_SETUP_COMMAND, "--logon", places.link().string()}, env, root_ / "said");
+    const CommandRun run = RunCommand({ZORVANI_SETUP_COMMAND, "--logon", places.link().string()}, env);
     EXPECT_EQ(run.status, 0) << run.said;
     const std::vector<std::string> started = Started();
     ASSERT_FALSE(started.empty()) << run.said;
@@ -436,37 +372,31 @@ TEST_F(SetupTest, LogOnKeepsTheSampleCalendarAYearAhead) {
     EXPECT_TRUE(fs::exists(places.folder / ("Zorvani" + after) / "12.jpg"));
     EXPECT_NE(run.said.find("1920x1080"), std::string::npos) << run.said;
     EXPECT_NE(ReadText(places.folder / ".zorvani-setup").find("Zorvani" + after + "/12.jpg\n"), std::string::npos);
-    EXPECT_EQ(Quietly([&] { return zorvani::setup::Remove(places); }), 0);
+    EXPECT_EQ(Remove(places), 0);
     EXPECT_EQ(Files(home), std::vector<std::string>());
   }
 }
 
-// A user who removed the machine's calendar stays out of it at later log-ons (--session
-// asks MachineCalendarDeclined) until they set up a calendar again.
-TEST_F(SetupTest, RemovingDeclinesTheMachinesCalendarUntilSetUpAgain) {
-  const Places places = PlacesIn(root_ / "home");
-  ASSERT_EQ(Quietly([&] { return zorvani::setup::Remove(places); }), 0);
-  EXPECT_FALSE(zorvani::setup::MachineCalendarDeclined(places)) << "no machine calendar: nothing to decline";
-  fs::create_directories(places.machineFolder / "Zorvani2026");
-  ASSERT_EQ(Quietly([&] { return zorvani::setup::SetUp(places, PicturesFrom(pictures_)); }), 0);
-  ASSERT_EQ(Quietly([&] { return zorvani::setup::Remove(places); }), 0);
-  EXPECT_TRUE(zorvani::setup::MachineCalendarDeclined(places));
-  ASSERT_EQ(Quietly([&] { return zorvani::setup::Remove(places); }), 0);
-  EXPECT_TRUE(zorvani::setup::MachineCalendarDeclined(places));
-  ASSERT_EQ(Quietly([&] { return zorvani::setup::SetUp(places, PicturesFrom(pictures_)); }), 0);
-  EXPECT_FALSE(zorvani::setup::MachineCalendarDeclined(places));
-}
-
 // --session links the machine's pictures beside what the user keeps under the same names.
-TEST_F(SetupTest, SessionLinksTheMachinesPicturesAroundTheUsersOwn) {
+// A user who removed it stays out of it at later log-ons (--session asks
+// MachineCalendarDeclined) until they set up a calendar again.
+TEST_F(SetupTest, SessionLinksTheMachinesCalendarUntilTheUserRemovesIt) {
   Places places = PlacesIn(root_ / "home");
+  ASSERT_EQ(Remove(places), 0);
+  EXPECT_FALSE(zorvani::setup::MachineCalendarDeclined(places)) << "no machine calendar: nothing to decline";
   places.machineFolder = pictures_;
   WriteText(places.folder / "WP.ini", "[config]\nR_COMP=1\n");
-  Request request = PicturesFrom({});
-  request.session = true;
-  ASSERT_EQ(Quietly([&] { return zorvani::setup::SetUp(places, request); }), 0);
+  Request session = PicturesFrom({});
+  session.session = true;
+  ASSERT_EQ(Set(places, session), 0);
   EXPECT_EQ(ReadText(places.folder / "WP.ini"), "[config]\nR_COMP=1\n");
   EXPECT_EQ(fs::read_symlink(places.folder / "Zorvani2026"), pictures_ / "Zorvani2026");
+  for (int again = 0; again < 2; ++again) {
+    ASSERT_EQ(Remove(places), 0);
+    EXPECT_TRUE(zorvani::setup::MachineCalendarDeclined(places));
+  }
+  ASSERT_EQ(Set(places, PicturesFrom(pictures_)), 0);
+  EXPECT_FALSE(zorvani::setup::MachineCalendarDeclined(places));
 }
 
 }  // namespace
