@@ -144,6 +144,15 @@ TEST_F(PictureLoader, RefusesBadFilesWithTheirErrors) {
   EXPECT_EQ(Error(Write(std::string(kJpeg).erase(89, 69))), zorvani::kErrInvalidPicture);
   EXPECT_EQ(Error(Write(kJpeg), std::string(kJpeg).replace(163, 4, "\x00\x1e\x00\x2c")), zorvani::kErrInvalidPicture);
   EXPECT_EQ(Error(Write(kJpeg), kJpeg), 0);
+  // A progressive file of more scans than any encoder writes (an 8 x 8 grey block's DC
+  // scan over and over) is refused instead of decoded scan after scan.
+  for (const int scans : {500, 501}) {
+    std::string file = std::string("\xff\xd8\xff\xdb\x00\x43\x00", 7) + std::string(64, '\x01') +
+                       std::string("\xff\xc2\x00\x0b\x08\x00\x08\x00\x08\x01\x01\x11\x00\xff\xc4\x00\x14\x00\x01", 19) +
+                       std::string(16, '\0');
+    for (int scan = 0; scan < scans; ++scan) file.append("\xff\xda\x00\x08\x01\x01\x00\x00\x00\x00\x7f", 11);
+    EXPECT_EQ(Error(Write(file + "\xff\xd9")), scans > 500 ? zorvani::kErrInvalidPicture : 0) << scans << " scans";
+  }
 #endif
 }
 
