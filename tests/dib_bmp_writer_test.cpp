@@ -11,9 +11,6 @@
 
 #ifdef _WIN32
 #include <windows.h>
-#else
-#include <signal.h>
-#include <sys/resource.h>
 #endif
 
 namespace dibtest {
@@ -75,28 +72,6 @@ TEST_F(WriterTest, FailedWriteKeepsTheOldFile) {
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1) << failing;
   }
 }
-
-#ifndef _WIN32
-// The small blocks are held back for one combined write, so with a 40-byte size limit
-// they fail only when the writer flushes: the save must fail, not put a cut-off file
-// in the wallpaper's place.
-TEST_F(WriterTest, HeldBlocksThatCannotReachTheDiskFailTheSave) {
-  ASSERT_EQ(dib.Create(1, 1), kTrue);  // 62 bytes: all three blocks are held
-  std::ofstream(target) << "old";
-  rlimit old{};
-  getrlimit(RLIMIT_FSIZE, &old);
-  const auto oldSignal = signal(SIGXFSZ, SIG_IGN);
-  rlimit small = old;
-  small.rlim_cur = 40;
-  setrlimit(RLIMIT_FSIZE, &small);
-  const zorvani::Boolean saved = dib.SavePicture(target.string());
-  setrlimit(RLIMIT_FSIZE, &old);
-  signal(SIGXFSZ, oldSignal);
-  EXPECT_EQ(saved, kFalse);
-  EXPECT_EQ(ReadAll(target), Bytes({'o', 'l', 'd'}));
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
-}
-#endif
 
 TEST_F(WriterTest, UnopenableFileRaisesSeventeenWithTheSystemText) {
   ASSERT_EQ(dib.Create(2, 2), kTrue);

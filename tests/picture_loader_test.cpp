@@ -4,15 +4,10 @@
 #include <gmock/gmock.h>
 
 #include <array>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <vector>
-
-#ifndef _WIN32
-#include <unistd.h>
-#endif
 
 #include "dib/cDIBSection.h"
 #include "platform/gdi.h"
@@ -155,28 +150,5 @@ TEST_F(PictureLoader, RefusesBadFilesWithTheirErrors) {
   }
 #endif
 }
-
-#ifndef _WIN32
-// The resident process gives a refresh's pixel memory back: DIBs of this month's and
-// last month's sizes made, filled and deleted leave the resident size where it was.
-TEST(StandInGdi, DeletedBitmapsGiveTheirMemoryBack) {
-  auto resident = [] {
-    long pages[2] = {};
-    std::ifstream("/proc/self/statm") >> pages[0] >> pages[1];
-    return pages[1] * sysconf(_SC_PAGESIZE);
-  };
-  const long before = resident();
-  for (const std::uint32_t width : {3840u, 3200u, 1920u}) {
-    const std::uint32_t height = width * 9 / 16;
-    const std::uint32_t info[11] = {40, width, height, 1u | (24u << 16)};
-    void* bits = nullptr;
-    const platform::Handle dib = platform::SystemGdi().CreateDIBSection(0, info, 0, &bits);
-    ASSERT_NE(bits, nullptr);
-    std::memset(bits, 0x5a, width * 3 * height);
-    platform::SystemGdi().DeleteObject(dib);
-  }
-  EXPECT_LT(resident() - before, 4 << 20);
-}
-#endif
 
 }  // namespace
