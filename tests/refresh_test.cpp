@@ -63,14 +63,10 @@ class FakeWorld : public platform::PictureLoader,
   long RegQueryValueExA(platform::Handle, const std::string& name, std::uint32_t*, std::uint8_t* data,
                         std::uint32_t* size) override {
     if (name != "ZorvaniWallPaper" || !runValue) return platform::kErrorFileNotFound;
-    const std::uint32_t needed = static_cast<std::uint32_t>(runValue->size() + 1);
-    if (*size < needed) {
-      *size = needed;
-      return platform::kErrorMoreData;
-    }
-    std::memcpy(data, runValue->c_str(), needed);
-    *size = needed;
-    return 0;
+    const bool fits = *size > runValue->size();
+    if (fits) std::memcpy(data, runValue->c_str(), runValue->size() + 1);
+    *size = static_cast<std::uint32_t>(runValue->size() + 1);
+    return fits ? 0 : platform::kErrorMoreData;
   }
   long RegSetValueExA(platform::Handle, const std::string& name, std::uint32_t type, const std::uint8_t* data,
                       std::uint32_t size) override {
@@ -98,7 +94,7 @@ class FakeWorld : public platform::PictureLoader,
 
 Bytes ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 class RefreshTest : public ::testing::Test {
@@ -241,23 +237,17 @@ TEST_F(RefreshTest, ABitmapThisUserMayNotReplaceGoesToTheirOwnFolder) {
 #endif
   const std::string own = (folder_ / "own").string() + platform::PathSeparator();
   fs::create_directories(own);
-  struct Case {
-    std::uint32_t code;
-    bool userFolder;
-    Status result;
-  };
-  for (const Case& c : {Case{denied, true, 0}, Case{denied, false, -1}, Case{busy, true, -1}}) {
+  const struct { std::uint32_t code; bool userFolder; Status result; } cases[] = {{denied, true, 0}, {denied, false, -1}, {busy, true, -1}};
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.code);
     fs::remove(own + "wp.bmp");
     world_.log.clear();
     world_.userFolder = c.userFolder ? own : "";
     fakes::FaultyFiles files;
-    files.failMoveTo = Bitmap();
-    files.failureCode = c.code;
+    files.failMoveTo = Bitmap(), files.failureCode = c.code;
     platform::Current().files = &files;
-    const Status result = RefreshWallpaper();
+    EXPECT_EQ(RefreshWallpaper(), c.result);
     platform::Current().files = &platform::SystemFiles();
-    EXPECT_EQ(result, c.result);
     EXPECT_FALSE(fs::exists(Bitmap()));
     EXPECT_EQ(fs::exists(own + "wp.bmp"), c.result == 0);
     EXPECT_EQ(world_.log.empty() ? "" : world_.log.back(), c.result == 0 ? "wallpaper 20 0 " + own + "wp.bmp 3" : "");
@@ -267,16 +257,11 @@ TEST_F(RefreshTest, ABitmapThisUserMayNotReplaceGoesToTheirOwnFolder) {
 // The auto-start value as it was at start keeps the program; gone or changed, it has been
 // removed. Started without one, nothing counts as a removal.
 TEST_F(RefreshTest, ARemovedOrChangedAutoStartValueMeansRemoval) {
-  struct Case {
-    const char* atStart;
-    std::optional<std::string> now;
-    bool keyMissing, removed;
-  };
-  for (const Case& c : {Case{"\"C:\\Cal\\zorvani-wallpaper.exe\"", "\"C:\\Cal\\zorvani-wallpaper.exe\"", false, false},
-                        Case{"\"C:\\Cal\\zorvani-wallpaper.exe\"", std::nullopt, false, true},
-                        Case{"\"C:\\Cal\\zorvani-wallpaper.exe\"", "\"D:\\Other\\zorvani-wallpaper.exe\"", false, true},
-                        Case{"\"C:\\Cal\\zorvani-wallpaper.exe\"", std::nullopt, true, true},
-                        Case{"", std::nullopt, true, false}}) {
+  const std::string cal = "\"C:\\Cal\\zorvani-wallpaper.exe\"";
+  const struct { std::string atStart; std::optional<std::string> now; bool keyMissing, removed; } cases[] = {
+      {cal, cal, false, false}, {cal, std::nullopt, false, true}, {cal, "\"D:\\Other\\zorvani-wallpaper.exe\"", false, true},
+      {cal, std::nullopt, true, true}, {"", std::nullopt, true, false}};
+  for (const auto& c : cases) {
     AutoStartCommandLine = c.atStart;
     world_.runValue = c.now;
     world_.runKeyMissing = c.keyMissing;

@@ -90,6 +90,14 @@ TEST(ReplaceFile, PlantedNamesFaultsAndLeftovers) {
       s.undo = [saved, handler] { setrlimit(RLIMIT_FSIZE, &saved), signal(SIGXFSZ, handler); };
     };
   };
+  // Plants something at the temporary's name just before it is first created, as a rival could.
+  const auto atTemporary = [](void (*plant)(const std::string& name, Scene& s)) {
+    return [plant](Scene& s) {
+      s.files.beforeCreate = [&s, plant](const std::string& name) {
+        if (s.files.calls.size() == 1) plant(name, s), s.alsoLeft = {fs::path(name).filename().string()};
+      };
+    };
+  };
 #endif
   std::vector<Row> rows = {
       {"a new file", nullptr, true},
@@ -111,29 +119,10 @@ TEST(ReplaceFile, PlantedNamesFaultsAndLeftovers) {
        true},
 #ifndef _WIN32
       {"a link at the target", [](Scene& s) { fs::create_symlink(s.victim, s.target); }, true},
-      {"a link at the temporary",
-       [](Scene& s) {
-         s.files.beforeCreate = [&s](const std::string& name) {
-           if (s.files.calls.size() == 1)
-             fs::create_symlink(s.folder / "elsewhere", name), s.alsoLeft = {fs::path(name).filename().string()};
-         };
-       },
-       true},
-      {"a hard link at the temporary",
-       [](Scene& s) {
-         s.files.beforeCreate = [&s](const std::string& name) {
-           if (s.files.calls.size() == 1) fs::create_hard_link(s.victim, name), s.alsoLeft = {fs::path(name).filename().string()};
-         };
-       },
-       true},
+      {"a link at the temporary", atTemporary([](auto& name, Scene& s) { fs::create_symlink(s.folder / "elsewhere", name); }), true},
+      {"a hard link at the temporary", atTemporary([](auto& name, Scene& s) { fs::create_hard_link(s.victim, name); }), true},
       {"a FIFO at the target", [](Scene& s) { mkfifo(s.target.c_str(), 0600); }, true},
-      {"a FIFO at the temporary",
-       [](Scene& s) {
-         s.files.beforeCreate = [&s](const std::string& name) {
-           if (s.files.calls.size() == 1) mkfifo(name.c_str(), 0600), s.alsoLeft = {fs::path(name).filename().string()};
-         };
-       },
-       true},
+      {"a FIFO at the temporary", atTemporary([](auto& name, Scene&) { mkfifo(name.c_str(), 0600); }), true},
       {"leftover links go, not what they point at",
        [](Scene& s) { fs::create_symlink(s.victim, s.folder / "wp.bmp.fedcba98.tmp"); }, true},
       {"the target's mode is kept", [&](Scene& s) { old(s), fs::permissions(s.target, fs::perms::owner_read | fs::perms::owner_write); },
