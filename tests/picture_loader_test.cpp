@@ -9,6 +9,10 @@
 #include <random>
 #include <vector>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include "dib/cDIBSection.h"
 #include "platform/gdi.h"
 #include "platform/picture.h"
@@ -73,29 +77,19 @@ class PictureLoader : public testing::Test {
 TEST_F(PictureLoader, DecodesIntoBottomUpBgrRowsAtThePictureSize) {
   const auto picture = platform::SystemPictureLoader().LoadPicture(Write(kJpeg));
   ASSERT_EQ(picture->Width() * 100 + picture->Height(), 4530);
-  // Read back as the image class does it: blitted into a 24-bit DIB section.
-  platform::Gdi& gdi = platform::SystemGdi();
-  const platform::Handle target = gdi.CreateCompatibleDC(0), source = gdi.CreateCompatibleDC(0);
-  const std::uint32_t info[11] = {40, 45, 30, 1u | (24u << 16)};
-  std::uint8_t* bits = nullptr;
-  const platform::Handle dib = gdi.CreateDIBSection(target, info, 0, reinterpret_cast<void**>(&bits));
-  gdi.SelectObject(target, dib), gdi.SelectObject(source, picture->BitmapHandle());
-  const bool copied = bits != nullptr && gdi.BitBlt(target, 0, 0, 45, 30, source, 0, 0, platform::kSrcCopy);
-  const std::vector<std::uint8_t> rows(copied ? bits : nullptr, copied ? bits + 136 * 30 : nullptr);
-  // The yellow quadrant alone, copied to the DIB's top left: its top line, the last row
-  // in memory, then starts with 21 yellow pixels.
-  const bool part = copied && gdi.BitBlt(target, 0, 0, 21, 14, source, 24, 16, platform::kSrcCopy);
-  const std::vector<std::uint8_t> partRow(part ? bits + 29 * 136 : nullptr, part ? bits + 29 * 136 + 63 : nullptr);
-  gdi.DeleteDC(source), gdi.DeleteDC(target), gdi.DeleteObject(dib);
-  ASSERT_TRUE(copied) << "the bitmap could not be read back";
+  // Read back as the image class does it, and the yellow quadrant alone copied on from there.
+  zorvani::cDIBSection dib, part;
+  dib.CreateFromPicture(*picture);
+  ASSERT_TRUE(dib.DIBSectionBitsPtr() != nullptr && part.Create(21, 14) == zorvani::kTrue);
+  dib.PaintPicture(part.hdc(), 0, 0, 21, 14, 24, 16);
   // x, line from the top, then blue, green, red; rows of 136 bytes, the bottom one first.
   for (const std::array<int, 5>& p : std::vector<std::array<int, 5>>{{6, 4, 40, 40, 220}, {38, 4, 60, 180, 40},
            {6, 26, 200, 60, 40}, {44, 29, 40, 200, 240}, {23, 15, 40, 40, 220}, {24, 16, 40, 200, 240}}) {
     const std::size_t at = static_cast<std::size_t>((29 - p[1]) * 136 + 3 * p[0]);
-    for (const std::size_t c : {0u, 1u, 2u}) EXPECT_NEAR(rows[at + c], p[2 + c], 6) << p[0] << "," << p[1];
+    for (const std::size_t c : {0u, 1u, 2u}) EXPECT_NEAR(dib.DIBSectionBitsPtr()[at + c], p[2 + c], 6) << p[0] << "," << p[1];
   }
-  ASSERT_TRUE(part);
-  for (std::size_t at = 0; at < partRow.size(); at += 3) EXPECT_NEAR(partRow[at + 2], 240, 6) << at / 3;
+  // The quadrant's top line, the last row of the copy in memory, is yellow throughout.
+  for (int x = 0; x < 21; ++x) EXPECT_NEAR(part.DIBSectionBitsPtr()[13 * 64 + 3 * x + 2], 240, 6) << x;
 }
 
 // Missing 53, a folder or an unreadable file 75, and 481 for anything undecodable; cut
@@ -133,6 +127,10 @@ TEST_F(PictureLoader, RefusesBadFilesWithTheirErrors) {
   fs::permissions(Write(kJpeg), fs::perms::none);
   if (!std::ifstream(file_)) EXPECT_EQ(Error(file_), zorvani::kErrFileAccess);  // root reads it all the same
   fs::permissions(file_, fs::perms::owner_all);
+  fs::remove(file_);
+  ASSERT_EQ(mkfifo(file_.c_str(), 0600), 0);  // refused, not waited on
+  EXPECT_EQ(Error(file_), zorvani::kErrFileAccess);
+  fs::remove(file_);
   // Decoded only when copied: a header that reads well over data that do not (the
   // chroma quantisation table at 89 taken out), and a file rewritten at another size
   // after loading, still fail with 481 instead of leaving an unfinished or overrun DIB.

@@ -23,6 +23,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -123,6 +124,10 @@ TEST_F(ScratchKey, HandWrittenFileIsKeptByteForByteAndMissingFilesOpenNoKey) {
   fs::remove(hive_);
   Write(kScratch, "V", "x");
   EXPECT_FALSE(fs::exists(hive_));
+  ASSERT_EQ(mkfifo(hive_.c_str(), 0600), 0);  // neither read nor written, never waited on
+  Write(kScratch, "V", "x");
+  EXPECT_EXIT(Read(kScratch, "V"), ::testing::ExitedWithCode(2), "");
+  fs::remove(hive_);
   std::string run = "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
   WriteFile(home_ / "system" / "zorvani-wallpaper" / "HKEY_LOCAL_MACHINE.reg",
             "[" + run + "]\n\"ZorvaniWallPaper\"=\"C:\\\\Zorvani\\\\ZorvaniWallpaper.exe\"");
@@ -290,6 +295,9 @@ TEST(LoadConfig, ProfileSectionArrivesInTheShapeOfTheWindowsCall) {
   std::fstream(kIni, std::ios::in | std::ios::out | std::ios::binary) << "[config]";
   fs::last_write_time(kIni, time);
   EXPECT_EQ(platform::GetPrivateProfileSectionA("config", buffer, sizeof buffer, kIni.string()), 4u);
+  fs::remove(kIni);
+  ASSERT_EQ(mkfifo(kIni.c_str(), 0600), 0);  // refused, not waited on
+  EXPECT_EQ(platform::GetPrivateProfileSectionA("config", buffer, sizeof buffer, kIni.string()), 0u);
 #endif
   fs::remove(kIni);
 }

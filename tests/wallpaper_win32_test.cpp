@@ -1,5 +1,5 @@
 // The wallpaper change on Windows: the path lands in the user's profile, where the
-// desktop reads it back.
+// desktop reads it back, and each user has a folder of their own for the bitmap.
 #ifdef _WIN32
 #include <windows.h>
 
@@ -19,6 +19,12 @@ TEST(WallpaperWin32, TheBitmapPathIsStoredForTheUser) {
   ::SystemParametersInfoA(SPI_GETDESKWALLPAPER, MAX_PATH, stored, 0);
   EXPECT_EQ(std::string(stored), path);
   ::SystemParametersInfoA(SPI_SETDESKWALLPAPER, 0, before, SPIF_UPDATEINIFILE);
+}
+
+TEST(WallpaperWin32, EachUserHasABitmapFolderInTheirLocalApplicationData) {
+  const std::string folder = platform::SystemDesktop().UserBitmapFolder();
+  EXPECT_NE(folder.find("\\AppData\\Local\\ZorvaniWallpaper\\"), std::string::npos) << folder;
+  EXPECT_NE(GetFileAttributesA(folder.c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u) << "not made";
 }
 
 }  // namespace

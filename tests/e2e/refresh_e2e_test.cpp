@@ -2,7 +2,6 @@
 // value in the registry, a faked date, and then wp.bmp, the desktop values and the
 // wallpaper setting as the desktop would find them.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -164,28 +163,6 @@ TEST_F(Refresh, BadOrMissingPicturesAreRetriedAtEveryTick) {
   ExpectCleanEnd(*program);
 }
 
-// Natively: a FIFO where the auto-start hive, the desktop hive, WP.ini or the picture
-// should be is refused like a file that cannot be read, never waited on, and an end
-// from outside still ends the program.
-TEST_F(Refresh, AFifoInAFilesPlaceIsRefusedNotWaitedOn) {
-  if (UnderWine()) GTEST_SKIP() << "FIFOs";
-  const struct { std::string file; int status; } rows[] = {
-      {"config-dirs/zorvani-wallpaper/HKEY_LOCAL_MACHINE.reg", 2},  // as without the Run value
-      {kDesktopReg, -1}, {"WP.ini", -1}, {"Zorvani2004/8.jpg", -1}};  // -1: runs on
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.file);
-    MakePicture(2004, 8);
-    const std::string path = sandbox.Path(row.file), before = ReadTextFile(path);
-    fs::remove(path);
-    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
-    auto program = StartAt("2004-08-31 12:00:00");
-    EXPECT_EQ(program->Wait(SettleTime() + Millis{1000}), row.status) << program->StandardError();
-    if (row.status == -1) ExpectCleanEnd(*program);
-    fs::remove(path);
-    WriteTextFile(path, before);
-  }
-}
-
 // An output folder that cannot be written: nothing is written or set, and the program
 // keeps running; once the folder is writable again, the next tick succeeds.
 TEST_F(Refresh, AnUnwritableFolderIsRetried) {
@@ -249,65 +226,6 @@ TEST_F(Refresh, ACloseDuringARefreshStopsItAtItsNextStep) {
   ASSERT_TRUE(closed) << "taskkill never reached the program's window";
   EXPECT_EQ(program->Wait(Millis{10000}), 0) << program->StandardError();
   EXPECT_FALSE(fs::exists(Bitmap())) << "the refresh ran to its end";
-}
-
-// A machine shared by several users: the calendar folder lets everyone add files (mode
-// 1777, as ProgramData's rights do) and its wp.bmp belongs to another user (root). An
-// unprivileged user, in a Wine prefix of their own, gets their day framed in their own
-// %LOCALAPPDATA%\ZorvaniWallpaper\wp.bmp, which becomes their wallpaper; the shared one
-// stays as it was. Root passes every file mode, so it needs a user of its own.
-TEST_F(Refresh, AUserWhoMayNotReplaceTheSharedBitmapGetsTheirOwn) {
-  if (!UnderWine()) GTEST_SKIP() << "Linux calendar folders are each user's own";
-  if (geteuid() != 0) GTEST_SKIP() << "needs root to make a second user";
-  const std::string user = "zorvani-e2e-" + std::to_string(getpid());
-  const std::string home = sandbox.Path("home-" + user), prefix = home + "/prefix";
-  base = sandbox.Path("shared");
-  fs::create_directories(base);
-  fs::copy_file(sandbox.ProgramPath(), base + "/zorvani-wallpaper.exe");
-  fs::copy_file(sandbox.Path("WP.ini"), base + "/WP.ini");
-  MakePicture(2004, 8);
-  WriteTextFile(Bitmap(), "BM the first user's wallpaper");
-  ASSERT_EQ(sandbox.Run({"chmod", "-R", "go+rX", sandbox.folder()}), 0);
-  fs::permissions(base, fs::perms::all | fs::perms::sticky_bit);
-  ASSERT_EQ(sandbox.Run({"useradd", "-M", "-d", home, "-s", "/bin/sh", user}), 0) << ReadTextFile(sandbox.Path("command.err"));
-  struct UserGone {
-    const Sandbox& sandbox;
-    std::string user, prefix;
-    ~UserGone() {
-      sandbox.Run({"runuser", "-u", user, "--", "env", "WINEPREFIX=" + prefix, "wineserver", "-k"});
-      sandbox.Run({"userdel", "-f", user});  // -f: a defunct dbus-launch of Wine's may linger
-    }
-  } gone{sandbox, user, prefix};
-  fs::create_directories(home);
-  ASSERT_EQ(sandbox.Run({"chown", user, home}), 0);
-
-  // Everything as that user, in their prefix, with their own wine server.
-  auto asUser = [&](std::vector<std::string> argv) {
-    std::vector<std::string> line{"runuser", "-u", user, "--", "env", "HOME=" + home, "WINEPREFIX=" + prefix,
-                                  "WINEDEBUG=-all", "DISPLAY=" + std::string(std::getenv("DISPLAY"))};
-    line.insert(line.end(), argv.begin(), argv.end());
-    return line;
-  };
-  ASSERT_EQ(sandbox.Run(asUser({"wineboot", "-i"}), Millis{180000}), 0) << ReadTextFile(sandbox.Path("command.err"));
-  sandbox.Run(asUser({"wineserver", "-w"}));  // then one that stays up, outside the faked clock
-  ASSERT_EQ(sandbox.Run(asUser({"wineserver", "-p"})), 0);
-  const std::string program = sandbox.SystemPath(base + "/zorvani-wallpaper.exe");
-  ASSERT_EQ(sandbox.Run(asUser({"wine", "reg", "add", "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Run", "/v",
-                                "ZorvaniWallPaper", "/d", program, "/f"})), 0);
-
-  const std::string own = prefix + "/drive_c/users/" + user + "/AppData/Local/ZorvaniWallpaper/wp.bmp";
-  Program running(asUser({"LD_PRELOAD=/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1", "FAKETIME=@2004-08-31 12:00:00",
-                          "NO_FAKE_STAT=1", "FAKETIME_DONT_FAKE_MONOTONIC=1", "wine", program}),
-                  {}, sandbox.Path("shared-user"));
-  ASSERT_TRUE(WaitForFile(own, ExitTimeout())) << running.StandardError();
-  ASSERT_TRUE(running.StaysRunningFor(SettleTime())) << running.StandardError();
-  ExpectFramedBitmap(2004, 8, 31, own);
-  EXPECT_EQ(ReadTextFile(Bitmap()), "BM the first user's wallpaper");
-  sandbox.Run(asUser({"wine", "reg", "query", kDesktopKey, "/v", "Wallpaper"}));
-  EXPECT_NE(ReadTextFile(sandbox.Path("command.out")).find("C:\\users\\" + user + "\\AppData\\Local\\ZorvaniWallpaper\\wp.bmp"),
-            std::string::npos) << ReadTextFile(sandbox.Path("command.out"));
-  sandbox.Run(asUser({"wine", "taskkill", "/im", "zorvani-wallpaper.exe"}));
-  EXPECT_EQ(running.Wait(), 0);
 }
 
 }  // namespace
