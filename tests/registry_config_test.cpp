@@ -32,7 +32,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Tells this process's temporary files from those of other test runs.
 const std::string kStamp = std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
 
 TEST(SplitRegistryPath, SplitsOnlyPathsThatPassTheTest) {
@@ -58,9 +57,7 @@ const std::string kScratch = "Software\\ZorvaniWallpaperTest";
 
 const std::string kHkcu = "HKEY_CURRENT_USER\\";
 std::string Read(std::string key, const std::string& name) { return RegistryReadValue(key.insert(0, kHkcu), name); }
-void Write(std::string key, const std::string& name, const std::string& text) {
-  RegistryWriteValue(key.insert(0, kHkcu), name, text);
-}
+void Write(std::string key, const std::string& name, const std::string& text) { RegistryWriteValue(key.insert(0, kHkcu), name, text); }
 
 // Provides HKEY_CURRENT_USER\Software\ZorvaniWallpaperTest for one test and removes it after.
 class ScratchKey : public ::testing::Test {
@@ -84,6 +81,7 @@ class ScratchKey : public ::testing::Test {
     fs::create_directories(path.parent_path());
     std::ofstream(path, std::ios::binary) << text;
   }
+  std::string Hive() const { return std::string(std::istreambuf_iterator<char>(std::ifstream(hive_, std::ios::binary).rdbuf()), {}); }
 #endif
 };
 
@@ -119,7 +117,7 @@ TEST_F(ScratchKey, HandWrittenFileIsKeptByteForByteAndMissingFilesOpenNoKey) {
   const std::string quoted = "\"Quoted\"=\"say \\\"hi\\\"\"";
   expected.replace(expected.find(quoted), quoted.size(), "\"Quoted\"=\"a\\\\b\"");
   expected.insert(expected.find("\r\n\r\n[HKEY_CURRENT_USER\\Software") + 2, "\"WallpaperStyle\"=\"2\"\r\n");
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(std::ifstream(hive_, std::ios::binary).rdbuf()), {}), expected);
+  EXPECT_EQ(Hive(), expected);
 
   fs::remove(hive_);
   Write(kScratch, "V", "x");
@@ -128,14 +126,14 @@ TEST_F(ScratchKey, HandWrittenFileIsKeptByteForByteAndMissingFilesOpenNoKey) {
   Write(kScratch, "V", "x");
   EXPECT_EXIT(Read(kScratch, "V"), ::testing::ExitedWithCode(2), "");
   fs::remove(hive_);
-  std::string run = "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+  const std::string run = "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+  const auto readRun = [&] { std::string key = run; return RegistryReadValue(key, "ZorvaniWallPaper"); };
   WriteFile(home_ / "system" / "zorvani-wallpaper" / "HKEY_LOCAL_MACHINE.reg",
             "[" + run + "]\n\"ZorvaniWallPaper\"=\"C:\\\\Zorvani\\\\ZorvaniWallpaper.exe\"");
-  EXPECT_EQ(RegistryReadValue(run, "ZorvaniWallPaper"), "C:\\Zorvani\\ZorvaniWallpaper.exe");
+  EXPECT_EQ(readRun(), "C:\\Zorvani\\ZorvaniWallpaper.exe");
   // A calendar the user set up without root wins over the machine's.
-  run = "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
   WriteFile(home_ / "zorvani-wallpaper" / "HKEY_LOCAL_MACHINE.reg", "[" + run + "]\n\"ZorvaniWallPaper\"=\"/home/u/cal\"");
-  EXPECT_EQ(RegistryReadValue(run, "ZorvaniWallPaper"), "/home/u/cal");
+  EXPECT_EQ(readRun(), "/home/u/cal");
 }
 
 // A file as regedit exports it: UTF-16LE with a byte-order mark.
@@ -173,8 +171,7 @@ TEST_F(ScratchKey, DesktopValuesAreWrittenOnceInTheFilesOwnLineEndAndEncoding) {
       Write("Control Panel\\Desktop", "TileWallpaper", "0");
       Write("Control Panel\\Desktop", "WallpaperStyle", "2");
     }
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(std::ifstream(hive_, std::ios::binary).rdbuf()), {}), c.after)
-        << c.before;
+    EXPECT_EQ(Hive(), c.after) << c.before;
     EXPECT_EQ(Read("Control Panel\\Desktop", "WallpaperStyle") + Read("Control Panel\\Desktop", "Wallpaper"),
               "2" + c.wallpaper);
   }
