@@ -40,13 +40,10 @@ TEST(HiddenFormLoop, LoadRunsFirstTicksFollowAndEndSignalsUnloadWithStatusZero) 
 TEST(HiddenFormLoop, AnErrorInATickEndsTheLoopAndIsRethrown) {
   int ticks = 0;
   platform::HiddenForm form;
-  form.Load("ZorvaniWallpaper", 10, {nullptr, [&] {
-                                       if (++ticks == 2) zorvani::Raise(zorvani::kErrSubscriptOutOfRange);
-                                     },
-                                     nullptr});
+  form.Load("ZorvaniWallpaper", 10, {nullptr, [&] { if (++ticks == 2) zorvani::Raise(zorvani::kErrSubscriptOutOfRange); }, nullptr});
   try {
     form.RunMessageLoop();
-    FAIL() << "no error came out of the loop";
+    ADD_FAILURE() << "no error came out of the loop";
   } catch (const zorvani::RuntimeError& e) {
     EXPECT_EQ(e.number(), zorvani::kErrSubscriptOutOfRange);
   }

@@ -216,7 +216,8 @@ TEST_F(RefreshTest, ARefusedWallpaperChangeIsRetriedAloneUntilTheDesktopTakesIt)
 }
 
 // The calendar folder's wp.bmp belongs to another user: only a refused rename sends this
-// user's day to their own folder, and only where the platform has one.
+// user's day to their own folder, and only where the platform has one; a folder where
+// nothing may be made is not another user's wp.bmp.
 TEST_F(RefreshTest, ABitmapThisUserMayNotReplaceGoesToTheirOwnFolder) {
 #ifdef _WIN32
   const std::uint32_t denied = 5, busy = 32;  // ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION
@@ -225,14 +226,15 @@ TEST_F(RefreshTest, ABitmapThisUserMayNotReplaceGoesToTheirOwnFolder) {
 #endif
   const std::string own = (folder_ / "own").string() + platform::PathSeparator();
   fs::create_directories(own);
-  const struct { std::uint32_t code; bool userFolder; Status result; } cases[] = {{denied, true, 0}, {denied, false, -1}, {busy, true, -1}};
+  const struct { std::uint32_t code; bool userFolder, create; Status result; } cases[] = {
+      {denied, true, false, 0}, {denied, false, false, -1}, {busy, true, false, -1}, {denied, true, true, -1}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.code);
     fs::remove(own + "wp.bmp");
     world_.log.clear();
     world_.userFolder = c.userFolder ? own : "";
     fakes::FaultyFiles files;
-    files.failMoveTo = Bitmap(), files.failureCode = c.code;
+    (c.create ? files.failCreateOf : files.failMoveTo) = Bitmap(), files.failureCode = c.code;
     platform::Current().files = &files;
     EXPECT_EQ(RefreshWallpaper(), c.result);
     platform::Current().files = &platform::SystemFiles();

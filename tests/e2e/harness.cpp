@@ -133,11 +133,8 @@ Program::Program(const std::vector<std::string>& argv, const Env& env, std::stri
 }
 
 Program::~Program() {
-  if (Wait(Millis{0}) != -1) return;
-  kill(pid_, SIGTERM);  // lets Xvfb clean up its socket
-  if (Wait(Millis{5000}) != -1) return;
-  kill(pid_, SIGKILL);
-  Wait(Millis{5000});
+  if (Wait(Millis{0}) == -1) kill(pid_, SIGTERM);  // lets Xvfb clean up its socket
+  if (Wait(Millis{5000}) == -1) kill(pid_, SIGKILL), Wait(Millis{5000});
 }
 
 int Program::Wait(Millis timeout) {

@@ -2,14 +2,12 @@
 // value in the registry, a faked date, and then wp.bmp, the desktop values and the
 // wallpaper setting as the desktop would find them.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <tuple>
@@ -160,35 +158,6 @@ TEST_F(Refresh, BadOrMissingPicturesAreRetriedAtEveryTick) {
   ASSERT_TRUE(WaitForFile(Bitmap(), kTick + Millis{3000}));
   ASSERT_TRUE(program->StaysRunningFor(SettleTime()));
   ExpectFramedBitmap(2004, 8, 31);
-  ExpectCleanEnd(*program);
-}
-
-// An output folder that cannot be written: nothing is written or set, and the program
-// keeps running; once the folder is writable again, the next tick succeeds.
-TEST_F(Refresh, AnUnwritableFolderIsRetried) {
-  // Pictures and wp.bmp in a folder of their own, away from the program and its WP.ini.
-  base = sandbox.Path("calendar");
-  sandbox.SetAutoStart(sandbox.SystemPath(base + "/zorvani-wallpaper"));
-  MakePicture(2004, 8);
-  auto lock = [&](bool locked) {  // root passes any permission, but not the immutable flag
-    if (geteuid() == 0) sandbox.Run({"chattr", locked ? "+i" : "-i", base}, Millis{10000});
-    else fs::permissions(base, locked ? fs::perms::owner_read | fs::perms::owner_exec : fs::perms::owner_all);
-  };
-  lock(true);
-  if (std::ofstream(base + "/probe").is_open()) {
-    lock(false);
-    GTEST_SKIP() << "this file system lets us write into a locked folder";
-  }
-  auto program = StartAt("2004-08-31 12:00:00");
-  const bool ranLocked = program->StaysRunningFor(SettleTime() + Millis{1000});
-  const bool wroteLocked = fs::exists(Bitmap());
-  lock(false);
-  ASSERT_TRUE(ranLocked) << program->StandardError();
-  EXPECT_FALSE(wroteLocked);
-  if (UnderWine()) EXPECT_NE(DesktopValue("WallpaperStyle"), "2");
-  else EXPECT_EQ(ReadTextFile(sandbox.Path("gsettings.log")), "");
-
-  ASSERT_TRUE(WaitForFile(Bitmap(), kTick + Millis{3000}));
   ExpectCleanEnd(*program);
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // A Files that delegates to the linked backend but fails its Nth write (counted from 1; 0
 // fails none) with nothing written, or with shortWrite reports it whole one byte short. It
-// can also cut every write to longestWrite bytes, fail the flush or a rename, plant something
+// can also cut every write to longestWrite bytes, fail a create, the flush or a rename, plant something
 // at a name just before it is created, and logs the calls that change files.
 #include <functional>
 #include <string>
@@ -21,6 +21,7 @@ class FaultyFiles : public platform::Files {
   std::uint32_t longestWrite = 0;  // 0: no limit
   bool failFlush = false;
   std::string failMoveTo;  // a rename onto this target fails
+  std::string failCreateOf;  // creating a temporary of this target fails
   std::uint32_t failureCode = 0;  // the last-error code of an injected failure
   std::function<void(const std::string&)> beforeCreate;
   std::vector<std::string> calls;  // "create", "write", "flush", "close", "move", "delete"
@@ -28,6 +29,7 @@ class FaultyFiles : public platform::Files {
   platform::Handle CreateFileA(const std::string& name) override {
     calls.push_back("create");
     if (beforeCreate) beforeCreate(name);
+    if (!failCreateOf.empty() && name.rfind(failCreateOf, 0) == 0) return Injected(), platform::kInvalidHandle;
     return real_.CreateFileA(name);
   }
   bool WriteFile(platform::Handle file, const void* buffer, std::uint32_t count, std::uint32_t* written) override {

@@ -15,15 +15,10 @@ class ScriptedClock : public platform::Clock {
  public:
   explicit ScriptedClock(std::vector<platform::LocalTime> script = {At(2004, 3, 5)}) : script_(std::move(script)) {}
 
-  void Set(platform::LocalTime time) {
-    script_ = {time};
-    next_ = 0;
-  }
+  void Set(platform::LocalTime time) { script_ = {time}, next_ = 0; }
   platform::LocalTime Now() override {
     ++readings_;
-    const platform::LocalTime time = script_[next_];
-    if (next_ + 1 < script_.size()) ++next_;
-    return time;
+    return script_[next_ + 1 < script_.size() ? next_++ : next_];
   }
   int readings() const { return readings_; }
 

@@ -14,7 +14,6 @@
 #include <fstream>
 #include <string>
 
-#include "app/form1.h"
 #include "fakes/scripted_clock.h"
 #include "general/calendar_days.h"
 #include "general/general.h"
@@ -102,10 +101,8 @@ TEST(Soak, ThreeYearsOfDaysLeaveHandlesMemoryAndRegistryFlat) {
   for (int year = firstYear; year < firstYear + 3; ++year) {
     for (int month = 1; month <= 12; ++month) {
       for (int day = 1; day <= zorvani::DaysInMonth(year, month); ++day, ++days) {
-        clock.Set(zorvani::testing::At(year, month, day, 8));
-        zorvani::CheckDayChange(CountedRefresh);
-        clock.Set(zorvani::testing::At(year, month, day, 20));
-        zorvani::CheckDayChange(CountedRefresh);  // the same day: no refresh
+        for (const int hour : {8, 20})  // at 20 the same day again: no refresh
+          clock.Set(zorvani::testing::At(year, month, day, hour)), zorvani::CheckDayChange(CountedRefresh);
       }
     }
     years[year - firstYear] = Measure();
