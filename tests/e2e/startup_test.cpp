@@ -36,14 +36,6 @@ TEST_F(StartUp, ASecondInstanceEndsAtOnceWhileTheFirstGoesOn) {
   ExpectCleanEnd(*first);
 }
 
-TEST_F(StartUp, AMissingAutoStartKeyEndsSilently) {
-  sandbox.SetAutoStart(std::nullopt);
-  auto program = sandbox.Start();
-  EXPECT_EQ(program->Wait(), 2);
-  EXPECT_EQ(program->StandardError(), "");
-  EXPECT_FALSE(fs::exists(sandbox.Path("wp.bmp")));
-}
-
 // Natively, without a runtime folder, the lock lies in a folder of the program's own in
 // TMPDIR, one lock per graphical session.
 class PrivateLock : public StartUp {
@@ -105,20 +97,24 @@ TEST_F(PrivateLock, AnotherUsersFilesInTheTemporaryFolderNeitherStopTheProgramNo
   }
 }
 
-TEST_F(StartUp, ABadConfigurationEntryIsReportedWithStatusOne) {
-  WriteTextFile(sandbox.Path("WP.ini"), "[config]\r\nCELL_X=9000000000\r\nNOTES\r\n");
-  auto program = sandbox.Start();
-  EXPECT_EQ(program->Wait(), 1);
-  EXPECT_NE(program->StandardError().find("Run-time error '9':"), std::string::npos) << program->StandardError();
-}
-
-// Asked what it is, the program answers on standard output (under Windows, where it has
-// no console, too) and ends without doing its job.
-TEST_F(StartUp, HelpAndVersionAnswerAndEnd) {
-  for (const std::string option : {"--version", "--help"}) {
-    auto program = sandbox.Start({}, {}, {option});
-    EXPECT_EQ(program->Wait(), 0) << option;
-    EXPECT_NE(program->StandardOutput().find("zorvani-wallpaper"), std::string::npos) << option;
+// Runs that end at once without doing the job: asked what it is (answered on standard
+// output, under Windows too), without the auto-start value (silently), and with a bad
+// WP.ini entry (the run-time error's report).
+TEST_F(StartUp, RunsThatEndAtOnce) {
+  const struct { std::vector<std::string> arguments; bool autoStart; const char* ini; int status; std::string out, err; } runs[] = {
+      {{"--version"}, true, "", 0, "zorvani-wallpaper", ""},
+      {{"--help"}, true, "", 0, "zorvani-wallpaper", ""},
+      {{}, false, "", 2, "", ""},
+      {{}, true, "[config]\r\nCELL_X=9000000000\r\nNOTES\r\n", 1, "", "Run-time error '9':"}};
+  for (const auto& run : runs) {
+    SCOPED_TRACE(testing::PrintToString(run.arguments) + " " + run.ini);
+    sandbox.SetAutoStart(run.autoStart ? std::optional(sandbox.SystemPath(sandbox.ProgramPath())) : std::nullopt);
+    if (*run.ini != '\0') WriteTextFile(sandbox.Path("WP.ini"), run.ini);
+    auto program = sandbox.Start({}, {}, run.arguments);
+    EXPECT_EQ(program->Wait(), run.status);
+    EXPECT_NE(program->StandardOutput().find(run.out), std::string::npos) << program->StandardOutput();
+    if (run.err.empty()) EXPECT_EQ(program->StandardError(), "");
+    else EXPECT_NE(program->StandardError().find(run.err), std::string::npos) << program->StandardError();
   }
   EXPECT_FALSE(fs::exists(sandbox.Path("wp.bmp")));
 }
