@@ -1,5 +1,4 @@
-// The Linux event loop of the hidden form; the Windows window is exercised by the
-// process-level suite, which has a display.
+// The Linux event loop of the hidden form (the Windows window is the process-level suite's).
 #ifndef _WIN32
 #include <signal.h>
 

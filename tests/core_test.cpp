@@ -8,8 +8,7 @@
 #include <limits>
 
 #include "app/instance_checker.h"
-#include "fakes/scripted_clock.h"
-#include "fakes/services_guard.h"
+#include "fakes/services.h"
 #include "general/general.h"
 #include "platform/services.h"
 #include "runtime/checked_math.h"
@@ -20,13 +19,10 @@
 namespace zorvani {
 namespace {
 
-std::int32_t ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const RuntimeError& e) {
-    return e.number();
-  }
-  return 0;
+std::int32_t ErrorOf(const std::function<void()>& f) try {
+  return f(), 0;
+} catch (const RuntimeError& e) {
+  return e.number();
 }
 
 TEST(Rounding, HalvesGoToTheEvenNeighbourAndSixteenBitsAreChecked) {
@@ -34,9 +30,8 @@ TEST(Rounding, HalvesGoToTheEvenNeighbourAndSixteenBitsAreChecked) {
                               {2.4999999, 2}, {2.5000001, 3}, {32767.4, 32767}, {-32768.5, -32768}};
   for (const auto& h : halves) EXPECT_EQ(RoundToInt16(h[0]), h[1]) << h[0];
   for (double bad : {32767.5, -32769.0, 40000.0, std::numeric_limits<double>::infinity(),
-                     std::numeric_limits<double>::quiet_NaN()}) {
+                     std::numeric_limits<double>::quiet_NaN()})
     EXPECT_EQ(ErrorOf([=] { RoundToInt16(bad); }), kErrOverflow) << bad;
-  }
 }
 
 TEST(CheckedMath, RaisesOverflowInsteadOfWrapping) {
@@ -52,18 +47,13 @@ TEST(TextToDouble, ReadsTheLocaleFormAndRejectsTheRest) {
   const struct { const char *text, *point; double value; } good[] = {
       {"10000000000", ".", 10000000000.0}, {"-12.5", ".", -12.5}, {"+1.5E3", ".", 1500.0}, {"2,25", ",", 2.25}, {"1e-400", ".", 0.0}};
   for (const auto& g : good) EXPECT_EQ(TextToDouble(g.text, g.point), g.value) << g.text;
-  for (const char* text : {"", "abc", "12a", "1.5", "-", "1e", "1 2", "0x10", "nan", "inf"}) {
+  for (const char* text : {"", "abc", "12a", "1.5", "-", "1e", "1 2", "0x10", "nan", "inf"})
     EXPECT_EQ(ErrorOf([&] { TextToDouble(text, ","); }), kErrTypeMismatch) << text;
-  }
   EXPECT_EQ(ErrorOf([] { TextToDouble("1e400", "."); }), kErrOverflow);
 }
 
 TEST(BaseDirFromCommandLine, CutsAtTheLastSeparatorOrInsideLeadingQuotes) {
-  const struct {
-    const char* commandLine;
-    char separator;
-    const char* baseDir;
-  } cases[] = {
+  const struct { const char* commandLine; char separator; const char* baseDir; } cases[] = {
       {"C:\\Apps\\Cal\\wall.exe", '\\', "C:\\Apps\\Cal\\"},
       // Arguments are searched too: the last backslash may lie inside them.
       {"C:\\Apps\\wall.exe /log D:\\x\\y", '\\', "C:\\Apps\\wall.exe /log D:\\x\\"},
@@ -94,12 +84,7 @@ TEST(DailyCheck, RefreshesOncePerNewDateAndRetriesAFailureAtEveryTick) {
   LastDay = LastMonth = LastYear = 0;
   static int refreshes = 0;
   static Status status = 0;
-  const struct {
-    int year, month, day, hour;
-    Status status;
-    int ticks, refreshes, lastDay;
-    const char* what;
-  } steps[] = {
+  const struct { int year, month, day, hour; Status status; int ticks, refreshes, lastDay; const char* what; } steps[] = {
       {2004, 3, 5, 12, 0, 4, 1, 5, "the first check refreshes, then the same day is left alone"},
       {2004, 3, 5, 23, 0, 1, 1, 5, "later that day"},
       {2004, 3, 6, 0, 0, 1, 2, 6, "midnight"},
@@ -113,10 +98,7 @@ TEST(DailyCheck, RefreshesOncePerNewDateAndRetriesAFailureAtEveryTick) {
   for (const auto& s : steps) {
     clock.Set(testing::At(s.year, s.month, s.day, s.hour));
     status = s.status;
-    for (int i = 0; i < s.ticks; ++i, ++ticks) CheckDayChange([] {
-      ++refreshes;
-      return status;
-    });
+    for (int i = 0; i < s.ticks; ++i, ++ticks) CheckDayChange([] { return ++refreshes, status; });
     EXPECT_EQ(refreshes, s.refreshes) << s.what;
     EXPECT_EQ(LastDay, s.lastDay) << s.what;
   }

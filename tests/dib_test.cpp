@@ -1,7 +1,6 @@
-// The image class cDIBSection: frame drawing in the pixel memory (the worked pictures byte
-// for byte, where drawing stops, the rounding of fractions, the noise fill), its handles,
-// copies between contexts, and the bitmap file (its bytes, the old file replaced only after
-// a complete write, the error for a file that cannot be opened, a reader other than ours).
+// The image class cDIBSection: frame drawing byte for byte (where it stops, the rounding of
+// fractions, the noise fill), its handles, copies between contexts, and the bitmap file (its
+// bytes, the old file kept unless a write completes, the error, a reader other than ours).
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -36,8 +35,7 @@ Bytes Memory(const zorvani::cDIBSection& dib) {
   return Bytes(p, p + dib.BitmapInfo().biSizeImage);
 }
 
-// Delegates to the linked GDI and tracks the DCs, bitmaps and DrawDib handles it hands
-// out until they are given back successfully.
+// The linked GDI, tracking the DCs, bitmaps and DrawDib handles it hands out until given back.
 class CountingGdi : public platform::Gdi {
  public:
   int Live() const { return static_cast<int>(live_.size()); }
@@ -70,15 +68,13 @@ class CountingGdi : public platform::Gdi {
   std::set<Handle> live_;
 };
 
-// A new DIB section starts zero-filled, so every drawing test draws on black.
-// The memory a picture should hold, lines given top first: 'F' is blue 1, green 128,
-// red 255; every other byte, padding included, is 0.
+// The memory a picture should hold, lines given top first: 'F' is blue 1, green 128, red
+// 255; every other byte, padding included, is 0 (a new DIB section starts zero-filled).
 Bytes Picture(const std::vector<std::string>& lines) {
   const int w = static_cast<int>(lines[0].size()), h = static_cast<int>(lines.size()), stride = (3 * w + 3) & ~3;
   Bytes bytes(static_cast<std::size_t>(stride * h), 0);
-  for (int i = 0; i < w * h; ++i) {
+  for (int i = 0; i < w * h; ++i)
     if (lines[i / w][i % w] == 'F') std::memcpy(&bytes[(h - 1 - i / w) * stride + 3 * (i % w)], "\x01\x80\xFF", 3);
-  }
   return bytes;
 }
 
@@ -250,9 +246,7 @@ TEST_F(WriterTest, FailedWriteKeepsTheOldFile) {
   ASSERT_EQ(dib.Create(5, 2), kTrue);
   for (const int failing : {1, 2, 3, -1, -2, -3}) {  // negative: that write reports success one byte short
     std::ofstream(target) << "old";
-    files.failingWrite = failing < 0 ? -failing : failing;
-    files.shortWrite = failing < 0;
-    files.writes = 0;
+    files.failingWrite = failing < 0 ? -failing : failing, files.shortWrite = failing < 0, files.writes = 0;
     EXPECT_EQ(dib.SavePicture(target.string()), kFalse) << failing;
     EXPECT_EQ(ReadAll(target), Bytes({'o', 'l', 'd'})) << failing;
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1) << failing;

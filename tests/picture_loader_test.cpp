@@ -115,15 +115,13 @@ TEST_F(PictureLoader, RefusesBadFilesWithTheirErrors) {
                                        std::string(kWidePng, sizeof kWidePng - 1)};
   for (const char* claim : {"\xff\xdc\xff\xdc", "\x65\x90\x65\x90", "\x00\x01\x40\x01", "\x20\x08\x20\x08"})
     tooLarge.push_back(std::string(kJpeg).replace(163, 4, claim, 4));
-  for (const std::string& picture : tooLarge) {
+  for (const std::string& picture : tooLarge)
     EXPECT_EQ(Error(Write(picture)), zorvani::kErrInvalidPicture) << testing::PrintToString(picture.substr(0, 24));
-  }
 #ifndef _WIN32
   // Exactly at the limits is allowed: 16384 x 1 and 8192 x 8192 load (the header alone is
   // read until the pixels are copied).
-  for (const char* claim : {"\x00\x01\x40\x00", "\x20\x00\x20\x00"}) {
+  for (const char* claim : {"\x00\x01\x40\x00", "\x20\x00\x20\x00"})
     EXPECT_EQ(Error(Write(std::string(kJpeg).replace(163, 4, claim, 4))), 0) << testing::PrintToString(claim);
-  }
   fs::permissions(Write(kJpeg), fs::perms::none);
   if (!std::ifstream(file_)) EXPECT_EQ(Error(file_), zorvani::kErrFileAccess);  // root reads it all the same
   fs::permissions(file_, fs::perms::owner_all);

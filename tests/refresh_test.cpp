@@ -15,8 +15,7 @@
 #include "platform/services.h"
 #include "runtime/runtime_error.h"
 #include "fakes/faulty_files.h"
-#include "fakes/scripted_clock.h"
-#include "fakes/services_guard.h"
+#include "fakes/services.h"
 
 namespace zorvani {
 namespace {
@@ -107,8 +106,7 @@ class RefreshTest : public ::testing::Test {
   void TearDown() override {
     BaseDir.clear();
     Config = ConfigRecord{};
-    LastDay = LastMonth = LastYear = 0;
-    PendingDesktop = {};
+    LastDay = LastMonth = LastYear = 0, PendingDesktop = {};
     fs::remove_all(folder_);
   }
   std::string Bitmap() const { return BaseDir + "wp.bmp"; }

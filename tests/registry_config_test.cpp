@@ -224,10 +224,9 @@ std::string Load(const fs::path& ini) {
     outcome << "error " << raised.number() << ": ";
   }
   const std::pair<const char*, double> fields[] = {
-      {"CELL_X", Config.CELL_X}, {"CELL_Y", Config.CELL_Y}, {"SPACING_X", Config.SPACING_X},
-      {"SPACING_Y", Config.SPACING_Y}, {"CORNER_X", Config.CORNER_X}, {"CORNER_Y", Config.CORNER_Y},
-      {"RECT_THICKNESS", Config.RECT_THICKNESS}, {"R_COMP", Config.R_COMP}, {"G_COMP", Config.G_COMP},
-      {"B_COMP", Config.B_COMP}};
+      {"CELL_X", Config.CELL_X}, {"CELL_Y", Config.CELL_Y}, {"SPACING_X", Config.SPACING_X}, {"SPACING_Y", Config.SPACING_Y},
+      {"CORNER_X", Config.CORNER_X}, {"CORNER_Y", Config.CORNER_Y}, {"RECT_THICKNESS", Config.RECT_THICKNESS},
+      {"R_COMP", Config.R_COMP}, {"G_COMP", Config.G_COMP}, {"B_COMP", Config.B_COMP}};
   for (const auto& [name, value] : fields)
     if (value != 0) outcome << name << "=" << std::setprecision(15) << value << " ";
   return outcome.str();

@@ -1,7 +1,6 @@
-// A file replaced whole (platform/replace_file.h), the one way the program and its tools
-// write: against whatever a hostile user can plant in the folder, writes that stop
-// short or fail, and a crash's leftovers. Each row runs on the linked backend; the ones
-// that need links, FIFOs or a size limit run natively only.
+// A file replaced whole (platform/replace_file.h), the one way the program and its tools write,
+// against what a hostile user can plant in the folder, writes that stop short or fail, and a
+// crash's leftovers; on the linked backend, natively only where links, FIFOs or limits count.
 #include <gtest/gtest.h>
 
 #include <cerrno>

@@ -15,6 +15,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 namespace e2e {
 namespace fs = std::filesystem;
@@ -181,8 +182,7 @@ Sandbox::Sandbox() {
 Env Sandbox::StubGnome() const {
   WriteTextFile(Path("bin/gsettings"), "#!/bin/sh\necho \"$@\" >>\"" + Path("gsettings.log") + "\"\n");
   fs::permissions(Path("bin/gsettings"), fs::perms::owner_all);
-  return {{"PATH", Path("bin") + ":" + EnvOr("PATH", "")},
-          {"XDG_CURRENT_DESKTOP", "GNOME"},
+  return {{"PATH", Path("bin") + ":" + EnvOr("PATH", "")}, {"XDG_CURRENT_DESKTOP", "GNOME"},
           {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + Path("no-bus")}};
 }
 
@@ -208,8 +208,8 @@ void Sandbox::SetAutoStart(const std::optional<std::string>& commandLine) {
     return WriteTextFile(file, "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows"
                                "\\CurrentVersion\\Run]\n\"ZorvaniWallPaper\"=\"" + *commandLine + "\"\n");
   }
-  if (!runKeySaved_) runKeyExisted_ = Run({"wine", "reg", "export", kRunKey, SystemPath(Path("run-key.reg")), "/y"}) == 0;
-  runKeySaved_ = true;
+  if (!std::exchange(runKeySaved_, true))
+    runKeyExisted_ = Run({"wine", "reg", "export", kRunKey, SystemPath(Path("run-key.reg")), "/y"}) == 0;
   if (!commandLine) return void(Run({"wine", "reg", "delete", kRunKey, "/f"}));
   // Wine quotes each argument for the Windows command line, so the text arrives as is.
   if (Run({"wine", "reg", "add", kRunKey, "/v", "ZorvaniWallPaper", "/t", "REG_SZ", "/d", *commandLine, "/f"}) != 0)

@@ -3,12 +3,10 @@
 // under libfaketime, and ends it from outside. Chosen by the environment:
 //   ZORVANI_E2E_TARGET  "linux" (default) or "wine"
 //   ZORVANI_E2E_EXE     build/linux/zorvani-wallpaper or build/windows/zorvani-wallpaper.exe
-//   WINEPREFIX          (wine) give the tests one of their own: runs in a shared prefix share
-//                       the instance mutex, the Run key and taskkill's aim. Its wine server is
-//                       restarted once per test binary, under the harness's display.
+//   WINEPREFIX          (wine) one of the tests' own, whose server is restarted once per run:
+//                       runs in a shared prefix share the instance mutex, Run key and taskkill
 //   DISPLAY             (wine) used when set; otherwise one Xvfb serves the whole test binary
-// Every wait is bounded. Output goes to files, never to pipes: Wine's helper processes
-// inherit it and outlive the command.
+// Every wait is bounded. Output goes to files, never to pipes, which Wine's helpers outlive.
 #include <sys/types.h>
 
 #include <chrono>
@@ -43,7 +41,7 @@ class Program {
   int Wait(Millis timeout = ExitTimeout());
   bool StaysRunningFor(Millis time) { return Wait(time) == -1; }
   // Ends it as the system does: SIGTERM natively, `wine taskkill /im NAME` (WM_CLOSE to its
-  // windows) under Wine, repeated until it has gone or ExitTimeout() has passed.
+  // windows, repeated until it has gone or ExitTimeout() has passed) under Wine.
   void Stop();
   std::string StandardOutput() const { return ReadTextFile(log_ + ".out"); }
   std::string StandardError() const { return ReadTextFile(log_ + ".err"); }
@@ -77,10 +75,10 @@ class Sandbox {
   // Natively: the variables of a GNOME session whose gsettings only logs to gsettings.log.
   Env StubGnome() const;
 
-  // Starts the copy of the program. With FAKETIME ("@2004-03-05 23:59:55" frozen) or
-  // FAKETIME_TIMESTAMP_FILE (re-read at every clock read: write "-718057171" into it to move
-  // the clock) in env it runs under libfaketime, the monotonic clock real. A launcher (say
-  // {"sh", "-c", "ulimit -f 8; exec \"$@\"", "sh"}) gets the program's command line after it.
+  // Starts the copy of the program; under libfaketime (the monotonic clock real) with
+  // FAKETIME ("@2004-03-05 23:59:55") or FAKETIME_TIMESTAMP_FILE (re-read at every clock
+  // read: write "-718057171" into it to move the clock) in env. A launcher gets the
+  // program's command line after its own arguments.
   std::unique_ptr<Program> Start(Env env = {}, const std::vector<std::string>& launcher = {},
                                  const std::vector<std::string>& arguments = {}) const;
   // Runs a command to its end, output in command.out and command.err: its status, or -1

@@ -2,9 +2,9 @@
 // backend (only the clock and the desktop change are stand-ins): handles, resident memory
 // and the stand-in registry files must be as large after the third year as after the first.
 //   zorvani_soak CALENDAR_DIR FIRST_YEAR
-// CALENDAR_DIR holds WP.ini and Zorvani<year>/1.jpg .. 12.jpg for three years from
-// FIRST_YEAR. On Linux XDG_CONFIG_HOME names a folder of the run's own with the desktop key.
-// Not under AddressSanitizer: its quarantine keeps freed memory resident.
+// CALENDAR_DIR holds WP.ini and Zorvani<year>/1.jpg .. 12.jpg for three years from FIRST_YEAR;
+// on Linux XDG_CONFIG_HOME names a folder of the run's own with the desktop key. Not under
+// AddressSanitizer: its quarantine keeps freed memory resident.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,7 +14,7 @@
 #include <fstream>
 #include <string>
 
-#include "fakes/scripted_clock.h"
+#include "fakes/services.h"
 #include "general/calendar_days.h"
 #include "general/general.h"
 #include "platform/process.h"

@@ -1,9 +1,11 @@
 #pragma once
-// A clock that answers a script of times, one per reading; the last one repeats.
+// A clock that answers a script of times, one per reading (the last one repeats), and a
+// guard that puts fakes into platform::Current() for one test and restores the real services.
 #include <cstddef>
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/services.h"
 
 namespace zorvani::testing {
 
@@ -26,6 +28,17 @@ class ScriptedClock : public platform::Clock {
   std::vector<platform::LocalTime> script_;
   std::size_t next_ = 0;
   int readings_ = 0;
+};
+
+class ServicesGuard {
+ public:
+  ServicesGuard() : saved_(platform::Current()) {}
+  ~ServicesGuard() { platform::Current() = saved_; }
+  ServicesGuard(const ServicesGuard&) = delete;
+  ServicesGuard& operator=(const ServicesGuard&) = delete;
+
+ private:
+  platform::Services saved_;
 };
 
 }  // namespace zorvani::testing
