@@ -6,9 +6,11 @@
 
 #include <functional>
 #include <limits>
+#include <vector>
 
 #include "app/instance_checker.h"
 #include "fakes/services.h"
+#include "general/calendar_days.h"
 #include "general/general.h"
 #include "platform/services.h"
 #include "runtime/checked_math.h"
@@ -110,21 +112,17 @@ TEST(DailyCheck, RefreshesOncePerNewDateAndRetriesAFailureAtEveryTick) {
 
 TEST(CalendarCell, MatchesPrintedCalendars) {
   const struct { int year, month, day, row, column; } cases[] = {
-      // March 2004 begins on a Monday.
-      {2004, 3, 1, 0, 0}, {2004, 3, 2, 0, 1}, {2004, 3, 7, 0, 6}, {2004, 3, 8, 1, 0}, {2004, 3, 14, 1, 6},
-      {2004, 3, 15, 2, 0}, {2004, 3, 31, 4, 2},
-      // February 2004 begins on a Sunday and has 29 days.
-      {2004, 2, 1, 0, 6}, {2004, 2, 2, 1, 0}, {2004, 2, 7, 1, 5}, {2004, 2, 8, 1, 6}, {2004, 2, 9, 2, 0},
-      {2004, 2, 29, 4, 6},
-      // January 2004 begins on a Thursday.
-      {2004, 1, 1, 0, 3}, {2004, 1, 4, 0, 6}, {2004, 1, 5, 1, 0}, {2004, 1, 31, 4, 5},
-      // February 2010 fills exactly four rows.
-      {2010, 2, 28, 3, 6},
+      // March 2004 begins on a Monday, February 2004 (29 days) on a Sunday, January 2004 on a Thursday.
+      {2004, 3, 1, 0, 0}, {2004, 3, 2, 0, 1}, {2004, 3, 7, 0, 6}, {2004, 3, 8, 1, 0}, {2004, 3, 14, 1, 6}, {2004, 3, 15, 2, 0},
+      {2004, 3, 31, 4, 2}, {2004, 2, 1, 0, 6}, {2004, 2, 2, 1, 0}, {2004, 2, 7, 1, 5}, {2004, 2, 8, 1, 6}, {2004, 2, 9, 2, 0},
+      {2004, 2, 29, 4, 6}, {2004, 1, 1, 0, 3}, {2004, 1, 4, 0, 6}, {2004, 1, 5, 1, 0}, {2004, 1, 31, 4, 5},
+      {2010, 2, 28, 3, 6},  // February 2010 fills exactly four rows
       // The sixth row: August 2004 and September 2002 begin on a Sunday, January 2000 on a Saturday.
       {2004, 8, 30, 5, 0}, {2004, 8, 31, 5, 1}, {2002, 9, 30, 5, 0}, {2000, 1, 30, 4, 6}, {2000, 1, 31, 5, 0},
       // Sundays close the week; century years leap only every 400 years.
       {2026, 12, 6, 0, 6}, {2026, 12, 7, 1, 0}, {2004, 8, 29, 4, 6}, {2100, 3, 1, 0, 0},
   };
+  EXPECT_EQ((std::vector<int>{DaysInMonth(2100, 2), DaysInMonth(2000, 2), DaysInMonth(2004, 2)}), (std::vector<int>{28, 29, 29}));
   for (const auto& c : cases) {
     const CalendarCell cell = CalendarCellOf(c.year, c.month, c.day);
     EXPECT_EQ(cell.row * 10 + cell.column, c.row * 10 + c.column) << c.year << "-" << c.month << "-" << c.day;

@@ -96,6 +96,7 @@ TEST_F(PictureLoader, DecodesIntoBottomUpBgrRowsAtThePictureSize) {
 // short or with a byte flipped, a file gives a picture or 481, never a crash.
 TEST_F(PictureLoader, RefusesBadFilesWithTheirErrors) {
   EXPECT_EQ(Error((folder_ / "Zorvani2005" / "1.jpg").string()), zorvani::kErrFileNotFound);
+  EXPECT_EQ(Error(Write(kJpeg) + "/1.jpg"), zorvani::kErrFileNotFound) << "a file in the folder's place";
   EXPECT_EQ(Error(""), zorvani::kErrFileNotFound);
   EXPECT_EQ(Error(folder_.string()), zorvani::kErrFileAccess);
   for (const std::string bad : {std::string(), std::string("no jpeg"), std::string("\xff\xd8"), kJpeg.substr(0, 20),

@@ -109,13 +109,13 @@ TEST_F(PrivateLock, AnotherUsersFilesInTheTemporaryFolderNeitherStopTheProgramNo
 }
 
 // Runs that end at once without doing the job: asked what it is (answered on standard
-// output, under Windows too), without the auto-start value (silently), and with a bad
-// WP.ini entry (the run-time error's report).
+// output, under Windows too), without the auto-start value (silently; a longer command line
+// is no question), and with a bad WP.ini entry (the run-time error's report).
 TEST_F(StartUp, RunsThatEndAtOnce) {
   const struct { std::vector<std::string> arguments; bool autoStart; const char* ini; int status; std::string out, err; } runs[] = {
       {{"--version"}, true, "", 0, "zorvani-wallpaper", ""},
       {{"--help"}, true, "", 0, "zorvani-wallpaper", ""},
-      {{}, false, "", 2, "", ""},
+      {{"--version", "now"}, false, "", 2, "", ""},
       {{}, true, "[config]\r\nCELL_X=9000000000\r\nNOTES\r\n", 1, "", "Run-time error '9':"}};
   for (const auto& run : runs) {
     SCOPED_TRACE(testing::PrintToString(run.arguments) + " " + run.ini);
