@@ -15,8 +15,7 @@
 #include "platform/services.h"
 #include "runtime/runtime_error.h"
 #include "fakes/faulty_files.h"
-#include "fakes/scripted_clock.h"
-#include "fakes/services_guard.h"
+#include "fakes/services.h"
 
 namespace zorvani {
 namespace {
@@ -25,8 +24,7 @@ namespace fs = std::filesystem;
 using Bytes = std::vector<unsigned char>;
 
 // A 100 x 100 mid-grey picture in a DIB section of the real GDI.
-class GreyPicture : public platform::Picture {
- public:
+struct GreyPicture : platform::Picture {
   GreyPicture() {
     const tBitmapInfo info{40, 100, 100, 1, 24, 0, 0, 0, 0, 0, 0, {}};
     void* bits = nullptr;
@@ -37,8 +35,6 @@ class GreyPicture : public platform::Picture {
   platform::Handle BitmapHandle() const override { return handle_; }
   std::int32_t Width() const override { return 100; }
   std::int32_t Height() const override { return 100; }
-
- private:
   platform::Handle handle_ = 0;
 };
 
@@ -63,14 +59,10 @@ class FakeWorld : public platform::PictureLoader,
   long RegQueryValueExA(platform::Handle, const std::string& name, std::uint32_t*, std::uint8_t* data,
                         std::uint32_t* size) override {
     if (name != "ZorvaniWallPaper" || !runValue) return platform::kErrorFileNotFound;
-    const std::uint32_t needed = static_cast<std::uint32_t>(runValue->size() + 1);
-    if (*size < needed) {
-      *size = needed;
-      return platform::kErrorMoreData;
-    }
-    std::memcpy(data, runValue->c_str(), needed);
-    *size = needed;
-    return 0;
+    const bool fits = *size > runValue->size();
+    if (fits) std::memcpy(data, runValue->c_str(), runValue->size() + 1);
+    *size = static_cast<std::uint32_t>(runValue->size() + 1);
+    return fits ? 0 : platform::kErrorMoreData;
   }
   long RegSetValueExA(platform::Handle, const std::string& name, std::uint32_t type, const std::uint8_t* data,
                       std::uint32_t size) override {
@@ -91,14 +83,13 @@ class FakeWorld : public platform::PictureLoader,
   std::vector<std::string> pictures, log, systemLog;
   std::string userFolder;  // none
   std::optional<std::string> runValue;
-  bool runKeyMissing = false;
-  bool missing = false;
+  bool runKeyMissing = false, missing = false;
   int refusals = 0;  // wallpaper changes the desktop refuses before it takes one
 };
 
 Bytes ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 class RefreshTest : public ::testing::Test {
@@ -115,8 +106,7 @@ class RefreshTest : public ::testing::Test {
   void TearDown() override {
     BaseDir.clear();
     Config = ConfigRecord{};
-    LastDay = LastMonth = LastYear = 0;
-    PendingDesktop = {};
+    LastDay = LastMonth = LastYear = 0, PendingDesktop = {};
     fs::remove_all(folder_);
   }
   std::string Bitmap() const { return BaseDir + "wp.bmp"; }
@@ -142,11 +132,9 @@ TEST_F(RefreshTest, FramesTodayThenWritesTheDesktopValuesThenSetsTheWallpaper) {
   EXPECT_EQ(ReadAll(Bitmap()).size(), 58u + 300u * 100u);
   // 31 August 2004 is row 5, column 1: left 0.18 and top 0.80 give column 18, picture line 79.
   const Bytes red{0, 0, 255}, grey{0x80, 0x80, 0x80};
-  EXPECT_EQ(PixelOfBitmap(18, 79), red);
-  EXPECT_EQ(PixelOfBitmap(27, 87), red);
-  EXPECT_EQ(PixelOfBitmap(17, 79), grey);
-  EXPECT_EQ(PixelOfBitmap(18, 78), grey);
-  EXPECT_EQ(PixelOfBitmap(22, 82), grey);
+  EXPECT_EQ((std::vector<Bytes>{PixelOfBitmap(18, 79), PixelOfBitmap(27, 87), PixelOfBitmap(17, 79), PixelOfBitmap(18, 78),
+                                PixelOfBitmap(22, 82)}),
+            (std::vector<Bytes>{red, red, grey, grey, grey}));
 
   const std::string open = "open " + std::to_string(0x80000001u) + " CONTROL PANEL\\DESKTOP " + std::to_string(0x20006);
   const std::vector<std::string> expected = {open, "set TileWallpaper=0" + std::string(1, '\0') + "1",
@@ -154,6 +142,11 @@ TEST_F(RefreshTest, FramesTodayThenWritesTheDesktopValuesThenSetsTheWallpaper) {
                                              "wallpaper 20 0 " + Bitmap() + " 3"};
   EXPECT_EQ(world_.log, expected);
   EXPECT_EQ(CalendarImage, nullptr);
+
+  Config.R_COMP = 256;  // the drawing stops silently at the first red byte; the frame is still saved and applied
+  EXPECT_EQ(RefreshWallpaper(), 0);
+  EXPECT_EQ(PixelOfBitmap(18, 79), (Bytes{0, 0, 0x80}));
+  EXPECT_EQ(world_.log.size(), 10u);
 }
 
 TEST_F(RefreshTest, PathsComeFromSeparateClockReadingsAndBaseDir) {
@@ -199,18 +192,9 @@ TEST_F(RefreshTest, FailuresLeaveWallpaperRegistryAndDesktopAsTheyWere) {
   EXPECT_EQ(CalendarImage, nullptr);
 }
 
-TEST_F(RefreshTest, AFrameStoppedByABadColourIsStillSavedAndApplied) {
-  Config.R_COMP = 256;  // the drawing stops silently at the first red byte
-  EXPECT_EQ(RefreshWallpaper(), 0);
-  EXPECT_EQ(PixelOfBitmap(18, 79), (Bytes{0, 0, 0x80}));
-  EXPECT_EQ(world_.log.size(), 5u);
-}
-
 TEST_F(RefreshTest, ARefusedWallpaperChangeIsRetriedAloneUntilTheDesktopTakesIt) {
   world_.refusals = 2;
-  const auto checks = [&](int count) {
-    for (int i = 0; i < count; ++i) CheckDayChange();
-  };
+  const auto checks = [](int count) { while (count-- > 0) CheckDayChange(); };
   checks(1);  // composed, saved, refused: the day is not done
   EXPECT_EQ(LastDay, 0);
   EXPECT_EQ(world_.pictures.size(), 1u);
@@ -222,17 +206,16 @@ TEST_F(RefreshTest, ARefusedWallpaperChangeIsRetriedAloneUntilTheDesktopTakesIt)
 
   // Refused on 5 September, retried on 5 October: a new date makes the new month's picture.
   world_.refusals = 1;
-  clock_.Set(testing::At(2004, 9, 5));
-  checks(1);
-  clock_.Set(testing::At(2004, 10, 5));
-  checks(1);
+  clock_.Set(testing::At(2004, 9, 5)), checks(1);
+  clock_.Set(testing::At(2004, 10, 5)), checks(1);
   EXPECT_EQ(world_.pictures.size(), 3u);
   EXPECT_EQ(world_.pictures.back(), Picture("2004", "10"));
   EXPECT_EQ(LastMonth, 10);
 }
 
 // The calendar folder's wp.bmp belongs to another user: only a refused rename sends this
-// user's day to their own folder, and only where the platform has one.
+// user's day to their own folder, and only where the platform has one; a folder where
+// nothing may be made is not another user's wp.bmp.
 TEST_F(RefreshTest, ABitmapThisUserMayNotReplaceGoesToTheirOwnFolder) {
 #ifdef _WIN32
   const std::uint32_t denied = 5, busy = 32;  // ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION
@@ -241,23 +224,18 @@ TEST_F(RefreshTest, ABitmapThisUserMayNotReplaceGoesToTheirOwnFolder) {
 #endif
   const std::string own = (folder_ / "own").string() + platform::PathSeparator();
   fs::create_directories(own);
-  struct Case {
-    std::uint32_t code;
-    bool userFolder;
-    Status result;
-  };
-  for (const Case& c : {Case{denied, true, 0}, Case{denied, false, -1}, Case{busy, true, -1}}) {
+  const struct { std::uint32_t code; bool userFolder, create; Status result; } cases[] = {
+      {denied, true, false, 0}, {denied, false, false, -1}, {busy, true, false, -1}, {denied, true, true, -1}};
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.code);
     fs::remove(own + "wp.bmp");
     world_.log.clear();
     world_.userFolder = c.userFolder ? own : "";
     fakes::FaultyFiles files;
-    files.failMoveTo = Bitmap();
-    files.failureCode = c.code;
+    (c.create ? files.failCreateOf : files.failMoveTo) = Bitmap(), files.failureCode = c.code;
     platform::Current().files = &files;
-    const Status result = RefreshWallpaper();
+    EXPECT_EQ(RefreshWallpaper(), c.result);
     platform::Current().files = &platform::SystemFiles();
-    EXPECT_EQ(result, c.result);
     EXPECT_FALSE(fs::exists(Bitmap()));
     EXPECT_EQ(fs::exists(own + "wp.bmp"), c.result == 0);
     EXPECT_EQ(world_.log.empty() ? "" : world_.log.back(), c.result == 0 ? "wallpaper 20 0 " + own + "wp.bmp 3" : "");
@@ -267,16 +245,11 @@ TEST_F(RefreshTest, ABitmapThisUserMayNotReplaceGoesToTheirOwnFolder) {
 // The auto-start value as it was at start keeps the program; gone or changed, it has been
 // removed. Started without one, nothing counts as a removal.
 TEST_F(RefreshTest, ARemovedOrChangedAutoStartValueMeansRemoval) {
-  struct Case {
-    const char* atStart;
-    std::optional<std::string> now;
-    bool keyMissing, removed;
-  };
-  for (const Case& c : {Case{"\"C:\\Cal\\zorvani-wallpaper.exe\"", "\"C:\\Cal\\zorvani-wallpaper.exe\"", false, false},
-                        Case{"\"C:\\Cal\\zorvani-wallpaper.exe\"", std::nullopt, false, true},
-                        Case{"\"C:\\Cal\\zorvani-wallpaper.exe\"", "\"D:\\Other\\zorvani-wallpaper.exe\"", false, true},
-                        Case{"\"C:\\Cal\\zorvani-wallpaper.exe\"", std::nullopt, true, true},
-                        Case{"", std::nullopt, true, false}}) {
+  const std::string cal = "\"C:\\Cal\\zorvani-wallpaper.exe\"";
+  const struct { std::string atStart; std::optional<std::string> now; bool keyMissing, removed; } cases[] = {
+      {cal, cal, false, false}, {cal, std::nullopt, false, true}, {cal, "\"D:\\Other\\zorvani-wallpaper.exe\"", false, true},
+      {cal, std::nullopt, true, true}, {"", std::nullopt, true, false}};
+  for (const auto& c : cases) {
     AutoStartCommandLine = c.atStart;
     world_.runValue = c.now;
     world_.runKeyMissing = c.keyMissing;

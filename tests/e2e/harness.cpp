@@ -15,6 +15,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 namespace e2e {
 namespace fs = std::filesystem;
@@ -55,26 +56,21 @@ void EnsureDisplay(const std::string& logDir) {
   setenv("DISPLAY", (":" + number).c_str(), 1);
 }
 
-// The wine server runs outside faketime and stays up, and the prefix's helper
-// processes are started here, once, with their output in files. Helpers started
-// without a display (by wineboot or a unit-test run) stay up with the server and then
-// no process of the prefix can create a window, so a prefix of our own (WINEPREFIX
-// set, not ~/.wine) gets a fresh server.
+// The wine server runs outside faketime and stays up; the prefix's helpers start here, once.
+// Helpers started without a display (by wineboot or a unit-test run) leave no process of the
+// prefix able to make a window, so a prefix of our own (not ~/.wine) gets a fresh server.
 void EnsureWineReady(const std::string& logDir) {
   static bool ready = false;
   if (ready) return;
   EnsureDisplay(logDir);
-  auto run = [&](std::vector<std::string> argv, const std::string& log, Millis timeout) {
-    return Program(argv, {}, logDir + "/" + log).Wait(timeout);
+  auto run = [&](std::vector<std::string> argv, Millis timeout = Millis{30000}) {
+    return Program(argv, {}, logDir + "/" + argv[0] + argv[1]).Wait(timeout);
   };
   const std::string prefix = EnvOr("WINEPREFIX", "");
-  if (!prefix.empty() && fs::weakly_canonical(prefix) != fs::weakly_canonical(EnvOr("HOME", "/") + "/.wine")) {
-    run({"wineserver", "-k"}, "wineserver-kill", Millis{30000});
-    run({"wineserver", "-w"}, "wineserver-wait", Millis{30000});
-  }
-  run({"wineserver", "-p"}, "wineserver", Millis{30000});
-  if (run({"wine", "cmd", "/c", "exit"}, "wine-warm", Millis{120000}) != 0)
-    Fail("wine does not run; see " + logDir + "/wine-warm.err");
+  if (!prefix.empty() && fs::weakly_canonical(prefix) != fs::weakly_canonical(EnvOr("HOME", "/") + "/.wine"))
+    run({"wineserver", "-k"}), run({"wineserver", "-w"});
+  run({"wineserver", "-p"});
+  if (run({"wine", "cmd", "/c", "exit"}, Millis{120000}) != 0) Fail("wine does not run; see " + logDir + "/winecmd.err");
   ready = true;
 }
 
@@ -102,9 +98,9 @@ std::string ReadTextFile(const std::string& path) {
 }
 
 bool WaitForFile(const std::string& path, Millis timeout) {
-  for (const auto deadline = Clock::now() + timeout; !fs::exists(path); std::this_thread::sleep_for(Millis{10}))
-    if (Clock::now() >= deadline) return false;
-  return true;
+  const auto deadline = Clock::now() + timeout;
+  while (!fs::exists(path) && Clock::now() < deadline) std::this_thread::sleep_for(Millis{10});
+  return fs::exists(path);
 }
 
 Program::Program(const std::vector<std::string>& argv, const Env& env, std::string log, const std::string& workDir)
@@ -120,16 +116,14 @@ Program::Program(const std::vector<std::string>& argv, const Env& env, std::stri
   std::vector<char*> args, envp;
   for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
   for (auto& var : vars) envp.push_back(var.data());
-  args.push_back(nullptr);
-  envp.push_back(nullptr);
+  args.push_back(nullptr), envp.push_back(nullptr);
   const std::string out = log_ + ".out", err = log_ + ".err";
 
   pid_ = fork();
   if (pid_ < 0) Fail(std::string("fork: ") + std::strerror(errno));
   if (pid_ > 0) return;
   sigset_t none;
-  sigemptyset(&none);
-  sigprocmask(SIG_SETMASK, &none, nullptr);
+  sigemptyset(&none), sigprocmask(SIG_SETMASK, &none, nullptr);
   const int fds[] = {open("/dev/null", O_RDONLY), open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644),
                      open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644)};
   for (int fd = 0; fd < 3; ++fd)
@@ -140,11 +134,8 @@ Program::Program(const std::vector<std::string>& argv, const Env& env, std::stri
 }
 
 Program::~Program() {
-  if (Wait(Millis{0}) != -1) return;
-  kill(pid_, SIGTERM);  // lets Xvfb clean up its socket
-  if (Wait(Millis{5000}) != -1) return;
-  kill(pid_, SIGKILL);
-  Wait(Millis{5000});
+  if (Wait(Millis{0}) == -1) kill(pid_, SIGTERM);  // lets Xvfb clean up its socket
+  if (Wait(Millis{5000}) == -1) kill(pid_, SIGKILL), Wait(Millis{5000});
 }
 
 int Program::Wait(Millis timeout) {
@@ -159,8 +150,7 @@ int Program::Wait(Millis timeout) {
 
 void Program::Stop() {
   if (!UnderWine()) return void(kill(pid_, SIGTERM));
-  // A program still creating its window misses a single close, as on a fresh prefix
-  // where the first window takes seconds: repeat it until the program has gone.
+  // A program still making its window (seconds on a fresh prefix) misses a single close.
   const auto deadline = Clock::now() + ExitTimeout();
   do {
     Program({"wine", "taskkill", "/im", fs::path(ProgramUnderTest()).filename()}, {}, log_ + "-taskkill")
@@ -192,8 +182,7 @@ Sandbox::Sandbox() {
 Env Sandbox::StubGnome() const {
   WriteTextFile(Path("bin/gsettings"), "#!/bin/sh\necho \"$@\" >>\"" + Path("gsettings.log") + "\"\n");
   fs::permissions(Path("bin/gsettings"), fs::perms::owner_all);
-  return {{"PATH", Path("bin") + ":" + EnvOr("PATH", "")},
-          {"XDG_CURRENT_DESKTOP", "GNOME"},
+  return {{"PATH", Path("bin") + ":" + EnvOr("PATH", "")}, {"XDG_CURRENT_DESKTOP", "GNOME"},
           {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + Path("no-bus")}};
 }
 
@@ -219,8 +208,8 @@ void Sandbox::SetAutoStart(const std::optional<std::string>& commandLine) {
     return WriteTextFile(file, "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows"
                                "\\CurrentVersion\\Run]\n\"ZorvaniWallPaper\"=\"" + *commandLine + "\"\n");
   }
-  if (!runKeySaved_) runKeyExisted_ = Run({"wine", "reg", "export", kRunKey, SystemPath(Path("run-key.reg")), "/y"}) == 0;
-  runKeySaved_ = true;
+  if (!std::exchange(runKeySaved_, true))
+    runKeyExisted_ = Run({"wine", "reg", "export", kRunKey, SystemPath(Path("run-key.reg")), "/y"}) == 0;
   if (!commandLine) return void(Run({"wine", "reg", "delete", kRunKey, "/f"}));
   // Wine quotes each argument for the Windows command line, so the text arrives as is.
   if (Run({"wine", "reg", "add", kRunKey, "/v", "ZorvaniWallPaper", "/t", "REG_SZ", "/d", *commandLine, "/f"}) != 0)

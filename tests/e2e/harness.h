@@ -1,20 +1,12 @@
 #pragma once
-// Process-level test harness: runs the real program, natively or under Wine, in a
-// sandbox of its own, optionally under libfaketime, and ends it from outside.
-//
-// Chosen per run by the environment:
+// Runs the real program, natively or under Wine, in a sandbox of its own, optionally
+// under libfaketime, and ends it from outside. Chosen by the environment:
 //   ZORVANI_E2E_TARGET  "linux" (default) or "wine"
-//   ZORVANI_E2E_EXE     the program: build/linux/zorvani-wallpaper or
-//                       build/windows/zorvani-wallpaper.exe
-//   WINEPREFIX          (wine) the prefix to use. Give one of the tests' own: other runs
-//                       in a shared prefix share the instance mutex, the Run key and
-//                       taskkill's aim. A prefix other than ~/.wine has its wine server
-//                       restarted once per test binary, under the harness's display.
-//   DISPLAY             (wine) used when set; otherwise the harness starts one Xvfb for
-//                       the whole test binary and stops it at exit
-//
-// Every wait is bounded. Output of wine commands goes to files, never to pipes: Wine's
-// helper processes inherit it and outlive the command.
+//   ZORVANI_E2E_EXE     build/linux/zorvani-wallpaper or build/windows/zorvani-wallpaper.exe
+//   WINEPREFIX          (wine) one of the tests' own, whose server is restarted once per run:
+//                       runs in a shared prefix share the instance mutex, Run key and taskkill
+//   DISPLAY             (wine) used when set; otherwise one Xvfb serves the whole test binary
+// Every wait is bounded. Output goes to files, never to pipes, which Wine's helpers outlive.
 #include <sys/types.h>
 
 #include <chrono>
@@ -31,15 +23,12 @@ using Millis = std::chrono::milliseconds;
 using Env = std::map<std::string, std::string>;
 
 bool UnderWine();
-// Generous bound for one start-up or one end of the program on this target.
-Millis ExitTimeout();
-// How long a freshly started program is given to claim its instance and load its form.
-Millis SettleTime();
+Millis ExitTimeout();  // for one start-up or one end of the program on this target
+Millis SettleTime();   // for a fresh program to claim its instance and load its form
 
 void WriteTextFile(const std::string& path, const std::string& text);  // makes its folders
 std::string ReadTextFile(const std::string& path);                     // empty when missing
-// True as soon as the file exists; false when it still does not after the timeout.
-bool WaitForFile(const std::string& path, Millis timeout);
+bool WaitForFile(const std::string& path, Millis timeout);             // false: still missing
 
 // One started process: standard input from /dev/null, output to LOG.out and LOG.err.
 class Program {
@@ -48,12 +37,11 @@ class Program {
   ~Program();  // ends it if it still runs
   Program(const Program&) = delete;
 
-  // The exit status (128 + signal for a signal) once it has ended; -1 when it still
-  // runs after the timeout.
+  // The exit status (128 + signal for a signal), or -1 while it still runs after the timeout.
   int Wait(Millis timeout = ExitTimeout());
   bool StaysRunningFor(Millis time) { return Wait(time) == -1; }
-  // Ends it the way the system does: SIGTERM natively, `wine taskkill /im NAME` (WM_CLOSE
-  // to its windows) under Wine, repeated until it has gone or ExitTimeout() has passed.
+  // Ends it as the system does: SIGTERM natively, `wine taskkill /im NAME` (WM_CLOSE to its
+  // windows, repeated until it has gone or ExitTimeout() has passed) under Wine.
   void Stop();
   std::string StandardOutput() const { return ReadTextFile(log_ + ".out"); }
   std::string StandardError() const { return ReadTextFile(log_ + ".err"); }
@@ -67,11 +55,10 @@ class Program {
 // Stop(), then an end within ExitTimeout() with status 0 and nothing on standard error.
 void ExpectCleanEnd(Program& program);
 
-// One test's world: a temporary folder that holds a copy of the program (its own folder,
-// where it looks for WP.ini) and, natively, the stand-in registry with the desktop key
-// (which the program writes into but never creates), the runtime folder of the instance
-// lock, HOME and the XDG folders. Under Wine the prefix is shared, so the
-// Run key is saved before the first change and put back by the destructor.
+// One test's world: a temporary folder with a copy of the program (whose folder holds its
+// WP.ini) and, natively, the stand-in registry with the desktop key (written into, never
+// made), the instance lock's runtime folder, HOME and the XDG folders. Under Wine the
+// prefix is shared, so the Run key is saved before the first change and put back at the end.
 class Sandbox {
  public:
   Sandbox();
@@ -83,23 +70,19 @@ class Sandbox {
   const std::string& ProgramPath() const { return program_; }
   // A Linux path as the program sees it: unchanged natively, "Z:\..." under Wine.
   std::string SystemPath(const std::string& linuxPath) const;
-  // The auto-start command line, "ZorvaniWallPaper" under
-  // HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Run; nullopt removes the key.
+  // HKLM\Software\Microsoft\Windows\CurrentVersion\Run "ZorvaniWallPaper"; nullopt removes the key.
   void SetAutoStart(const std::optional<std::string>& commandLine);
-  // Natively: a GNOME session whose gsettings only adds its arguments to gsettings.log;
-  // the variables that put the program into it.
+  // Natively: the variables of a GNOME session whose gsettings only logs to gsettings.log.
   Env StubGnome() const;
 
-  // Starts the copy of the program in the sandbox. With FAKETIME ("@2004-03-05 23:59:55"
-  // frozen, "-10d" offset) or FAKETIME_TIMESTAMP_FILE in env it runs under libfaketime;
-  // the file is re-read at every clock read, so a test moves the clock by writing
-  // "-718057171" (seconds, keeps ticking) into it. The monotonic clock stays real.
-  // A launcher (say {"sh", "-c", "ulimit -f 8; exec \"$@\"", "sh"}) runs first and
-  // gets the program's command line as its last arguments.
+  // Starts the copy of the program; under libfaketime (the monotonic clock real) with
+  // FAKETIME ("@2004-03-05 23:59:55") or FAKETIME_TIMESTAMP_FILE (re-read at every clock
+  // read: write "-718057171" into it to move the clock) in env. A launcher gets the
+  // program's command line after its own arguments.
   std::unique_ptr<Program> Start(Env env = {}, const std::vector<std::string>& launcher = {},
                                  const std::vector<std::string>& arguments = {}) const;
-  // Runs a command (`wine ...` or native) to its end with output in command.out and
-  // command.err; its exit status, or -1 after the timeout (it is then ended).
+  // Runs a command to its end, output in command.out and command.err: its status, or -1
+  // after the timeout (it is then ended).
   int Run(const std::vector<std::string>& argv, Millis timeout = Millis{60000}) const {
     return Program(argv, {}, Path("command")).Wait(timeout);
   }

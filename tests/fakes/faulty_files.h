@@ -1,9 +1,8 @@
 #pragma once
-// A Files that delegates to the linked backend but fails its Nth write (counted from 1;
-// 0 fails none) with nothing written: FaultyFiles files(3) fails the third write. With
-// shortWrite the Nth write reports success having written one byte less. It can also
-// take at most longestWrite bytes a write, fail the flush or the rename, plant something at a name
-// just before it is created, and keeps a log of the calls that change files.
+// A Files that delegates to the linked backend but fails its Nth write (counted from 1; 0
+// fails none) with nothing written, or with shortWrite reports it whole one byte short. It
+// can also cut every write to longestWrite bytes, fail a create, the flush or a rename, plant something
+// at a name just before it is created, and logs the calls that change files.
 #include <functional>
 #include <string>
 #include <vector>
@@ -22,6 +21,7 @@ class FaultyFiles : public platform::Files {
   std::uint32_t longestWrite = 0;  // 0: no limit
   bool failFlush = false;
   std::string failMoveTo;  // a rename onto this target fails
+  std::string failCreateOf;  // creating a temporary of this target fails
   std::uint32_t failureCode = 0;  // the last-error code of an injected failure
   std::function<void(const std::string&)> beforeCreate;
   std::vector<std::string> calls;  // "create", "write", "flush", "close", "move", "delete"
@@ -29,10 +29,8 @@ class FaultyFiles : public platform::Files {
   platform::Handle CreateFileA(const std::string& name) override {
     calls.push_back("create");
     if (beforeCreate) beforeCreate(name);
+    if (!failCreateOf.empty() && name.rfind(failCreateOf, 0) == 0) return Injected(), platform::kInvalidHandle;
     return real_.CreateFileA(name);
-  }
-  bool KeepPermissions(platform::Handle file, const std::string& target) override {
-    return real_.KeepPermissions(file, target);
   }
   bool WriteFile(platform::Handle file, const void* buffer, std::uint32_t count, std::uint32_t* written) override {
     calls.push_back("write");
@@ -46,20 +44,19 @@ class FaultyFiles : public platform::Files {
     calls.push_back("flush");
     return failFlush ? Injected() : real_.FlushFileBuffers(file);
   }
-  bool CloseHandle(platform::Handle file) override {
-    calls.push_back("close");
-    return real_.CloseHandle(file);
-  }
+  bool CloseHandle(platform::Handle file) override { return calls.push_back("close"), real_.CloseHandle(file); }
   bool MoveFileReplace(const std::string& from, const std::string& to) override {
     calls.push_back("move");
     return to == failMoveTo ? Injected() : real_.MoveFileReplace(from, to);
   }
-  bool DeleteFileA(const std::string& name) override {
-    calls.push_back("delete");
-    return real_.DeleteFileA(name);
+  bool DeleteFileA(const std::string& name) override { return calls.push_back("delete"), real_.DeleteFileA(name); }
+  std::uint32_t GetLastError() override { return injected_ ? failureCode : real_.GetLastError(); }
+
+  // Passed through.
+  bool KeepPermissions(platform::Handle file, const std::string& target) override {
+    return real_.KeepPermissions(file, target);
   }
   std::vector<std::string> FolderEntries(const std::string& folder) override { return real_.FolderEntries(folder); }
-  std::uint32_t GetLastError() override { return injected_ ? failureCode : real_.GetLastError(); }
   std::string FormatMessageA(std::uint32_t code) override { return real_.FormatMessageA(code); }
   platform::Handle GlobalAlloc(std::size_t size) override { return real_.GlobalAlloc(size); }
   void* GlobalLock(platform::Handle block) override { return real_.GlobalLock(block); }
@@ -67,10 +64,7 @@ class FaultyFiles : public platform::Files {
   platform::Handle GlobalFree(platform::Handle block) override { return real_.GlobalFree(block); }
 
  private:
-  bool Injected() {
-    injected_ = true;
-    return false;
-  }
+  bool Injected() { return injected_ = true, false; }
   platform::Files& real_ = platform::SystemFiles();
   bool injected_ = false;
 };

@@ -1,24 +1,21 @@
-// Three years of days through the real daily check, one refresh a day against the
-// linked backend (real decode, frame, save and registry write; only the clock and
-// the desktop change are stand-ins). Handles, resident memory and the stand-in
-// registry files must be as large after the third year as after the first.
-//
+// Three years of days through the real daily check, one refresh a day against the linked
+// backend (only the clock and the desktop change are stand-ins): handles, resident memory
+// and the stand-in registry files must be as large after the third year as after the first.
 //   zorvani_soak CALENDAR_DIR FIRST_YEAR
-//
-// CALENDAR_DIR holds WP.ini and Zorvani<year>/1.jpg .. 12.jpg for three years from
-// FIRST_YEAR; wp.bmp is written there. On Linux set XDG_CONFIG_HOME to a folder of
-// the run's own that holds the desktop key (the program writes into it, never makes it).
-// Not under AddressSanitizer: its quarantine keeps freed memory resident.
+// CALENDAR_DIR holds WP.ini and Zorvani<year>/1.jpg .. 12.jpg for three years from FIRST_YEAR;
+// on Linux XDG_CONFIG_HOME names a folder of the run's own with the desktop key. Not under
+// AddressSanitizer: its quarantine keeps freed memory resident.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
-#include "app/form1.h"
-#include "fakes/scripted_clock.h"
+#include "fakes/services.h"
+#include "general/calendar_days.h"
 #include "general/general.h"
 #include "platform/process.h"
 #include "platform/services.h"
@@ -37,32 +34,25 @@ namespace fs = std::filesystem;
 std::string calendar;
 int firstYear = 0;
 
-struct Usage {
-  long long handles = 0, gdi = 0, user = 0, residentKiB = 0, registryBytes = 0;
-};
+struct Usage { long long handles = 0, gdi = 0, user = 0, residentKiB = 0, registryBytes = 0; };
 
 #ifdef _WIN32
-// Wine answers 0 to the handle count and to both GUI object counts. There the kernel
-// handles are counted by asking after every possible value, and the highest slot of 32
-// fresh DCs stands for the GDI objects: freed slots are taken again first, so only a
-// leak moves it.
+// Wine answers 0 to the handle count and both GUI object counts. There every possible
+// handle value is asked after, and the highest slot of 32 fresh DCs stands for the GDI
+// objects: freed slots are taken again first, so only a leak moves it.
 Usage Measure() {
   Usage u;
   DWORD handles = 0;
   GetProcessHandleCount(GetCurrentProcess(), &handles);
   u.handles = handles;
-  for (ULONG_PTR h = 4; handles == 0 && h < 0x10000; h += 4) {
-    DWORD flags = 0;
+  DWORD flags = 0;
+  for (ULONG_PTR h = 4; handles == 0 && h < 0x10000; h += 4)
     u.handles += GetHandleInformation(reinterpret_cast<HANDLE>(h), &flags) != FALSE;
-  }
   u.gdi = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
   u.user = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
   if (u.gdi == 0) {
     HDC dcs[32];
-    for (HDC& dc : dcs) {
-      dc = CreateCompatibleDC(nullptr);
-      u.gdi = std::max<long long>(u.gdi, reinterpret_cast<ULONG_PTR>(dc) & 0xFFFF);
-    }
+    for (HDC& dc : dcs) u.gdi = std::max<long long>(u.gdi, reinterpret_cast<ULONG_PTR>(dc = CreateCompatibleDC(nullptr)) & 0xFFFF);
     for (const HDC dc : dcs) DeleteDC(dc);
   }
   PROCESS_MEMORY_COUNTERS memory{};
@@ -71,22 +61,15 @@ Usage Measure() {
   return u;
 }
 #else
-std::string RegistryFile() {
-  const char* home = std::getenv("XDG_CONFIG_HOME");
-  return std::string(home != nullptr ? home : "") + "/zorvani-wallpaper/HKEY_CURRENT_USER.reg";
-}
-
 Usage Measure() {
   Usage u;
   for ([[maybe_unused]] const auto& fd : fs::directory_iterator("/proc/self/fd")) ++u.handles;
   long long size = 0, resident = 0;
-  if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
-    if (std::fscanf(statm, "%lld %lld", &size, &resident) != 2) resident = 0;
-    std::fclose(statm);
-  }
+  std::ifstream("/proc/self/statm") >> size >> resident;
   u.residentKiB = resident * sysconf(_SC_PAGESIZE) / 1024;
   std::error_code error;
-  for (const auto& entry : fs::directory_iterator(fs::path(RegistryFile()).parent_path(), error))
+  const char* config = std::getenv("XDG_CONFIG_HOME");
+  for (const auto& entry : fs::directory_iterator(std::string(config ? config : "") + "/zorvani-wallpaper", error))
     u.registryBytes += static_cast<long long>(entry.file_size());
   return u;
 }
@@ -97,17 +80,10 @@ class QuietDesktop : public platform::Desktop {
   bool SystemParametersInfoA(std::uint32_t, std::uint32_t, const std::string&, std::uint32_t) override { return true; }
 };
 
-int DaysIn(int year, int month) {
-  static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  return month == 2 && leap ? 29 : days[month - 1];
-}
-
 int failures = 0;
 zorvani::Status CountedRefresh() {
   const zorvani::Status status = zorvani::RefreshWallpaper();
-  failures += status != 0;
-  return status;
+  return failures += status != 0, status;
 }
 
 TEST(Soak, ThreeYearsOfDaysLeaveHandlesMemoryAndRegistryFlat) {
@@ -124,21 +100,18 @@ TEST(Soak, ThreeYearsOfDaysLeaveHandlesMemoryAndRegistryFlat) {
   int days = 0;
   for (int year = firstYear; year < firstYear + 3; ++year) {
     for (int month = 1; month <= 12; ++month) {
-      for (int day = 1; day <= DaysIn(year, month); ++day, ++days) {
-        clock.Set(zorvani::testing::At(year, month, day, 8));
-        zorvani::CheckDayChange(CountedRefresh);
-        clock.Set(zorvani::testing::At(year, month, day, 20));
-        zorvani::CheckDayChange(CountedRefresh);  // the same day: no refresh
+      for (int day = 1; day <= zorvani::DaysInMonth(year, month); ++day, ++days) {
+        for (const int hour : {8, 20})  // at 20 the same day again: no refresh
+          clock.Set(zorvani::testing::At(year, month, day, hour)), zorvani::CheckDayChange(CountedRefresh);
       }
     }
     years[year - firstYear] = Measure();
   }
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
-  for (int y = 0; y < 3; ++y) {
-    std::printf("year %d: handles %lld, GDI %lld, USER %lld, resident %lld KiB, registry %lld bytes\n", y + 1,
-                years[y].handles, years[y].gdi, years[y].user, years[y].residentKiB, years[y].registryBytes);
-  }
+  for (const Usage& u : years)
+    std::printf("year %d: handles %lld, GDI %lld, USER %lld, resident %lld KiB, registry %lld bytes\n",
+                static_cast<int>(&u - years) + 1, u.handles, u.gdi, u.user, u.residentKiB, u.registryBytes);
   std::printf("%d days in %.1f s (%.1f ms a day)\n", days, seconds, 1000.0 * seconds / days);
   EXPECT_EQ(failures, 0);
   EXPECT_TRUE(fs::exists(calendar + "/wp.bmp"));

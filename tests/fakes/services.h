@@ -1,9 +1,11 @@
 #pragma once
-// A clock that answers a script of times, one per reading; the last one repeats.
+// A clock that answers a script of times, one per reading (the last one repeats), and a
+// guard that puts fakes into platform::Current() for one test and restores the real services.
 #include <cstddef>
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/services.h"
 
 namespace zorvani::testing {
 
@@ -15,15 +17,10 @@ class ScriptedClock : public platform::Clock {
  public:
   explicit ScriptedClock(std::vector<platform::LocalTime> script = {At(2004, 3, 5)}) : script_(std::move(script)) {}
 
-  void Set(platform::LocalTime time) {
-    script_ = {time};
-    next_ = 0;
-  }
+  void Set(platform::LocalTime time) { script_ = {time}, next_ = 0; }
   platform::LocalTime Now() override {
     ++readings_;
-    const platform::LocalTime time = script_[next_];
-    if (next_ + 1 < script_.size()) ++next_;
-    return time;
+    return script_[next_ + 1 < script_.size() ? next_++ : next_];
   }
   int readings() const { return readings_; }
 
@@ -31,6 +28,17 @@ class ScriptedClock : public platform::Clock {
   std::vector<platform::LocalTime> script_;
   std::size_t next_ = 0;
   int readings_ = 0;
+};
+
+class ServicesGuard {
+ public:
+  ServicesGuard() : saved_(platform::Current()) {}
+  ~ServicesGuard() { platform::Current() = saved_; }
+  ServicesGuard(const ServicesGuard&) = delete;
+  ServicesGuard& operator=(const ServicesGuard&) = delete;
+
+ private:
+  platform::Services saved_;
 };
 
 }  // namespace zorvani::testing

@@ -1,0 +1,295 @@
+// The image class cDIBSection: frame drawing byte for byte (where it stops, the rounding of
+// fractions, the noise fill), its handles, copies between contexts, and the bitmap file (its
+// bytes, the old file kept unless a write completes, the error, a reader other than ours).
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "dib/cDIBSection.h"
+#include "fakes/faulty_files.h"
+#include "runtime/runtime_error.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace dibtest {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+using platform::Handle;
+using zorvani::kFalse;
+using zorvani::kTrue;
+
+Bytes Memory(const zorvani::cDIBSection& dib) {
+  const std::uint8_t* p = dib.DIBSectionBitsPtr();
+  return Bytes(p, p + dib.BitmapInfo().biSizeImage);
+}
+
+// The linked GDI, tracking the DCs, bitmaps and DrawDib handles it hands out until given back.
+class CountingGdi : public platform::Gdi {
+ public:
+  int Live() const { return static_cast<int>(live_.size()); }
+
+  Handle CreateCompatibleDC(Handle dc) override { return Track(real_.CreateCompatibleDC(dc)); }
+  Handle CreateDIBSection(Handle dc, const void* info, std::uint32_t usage, void** bits) override {
+    return Track(real_.CreateDIBSection(dc, info, usage, bits));
+  }
+  Handle SelectObject(Handle dc, Handle object) override { return real_.SelectObject(dc, object); }
+  bool DeleteObject(Handle object) override { return real_.DeleteObject(object) && Forget(object); }
+  bool DeleteDC(Handle dc) override { return real_.DeleteDC(dc) && Forget(dc); }
+  Handle GetDesktopWindow() override { return real_.GetDesktopWindow(); }
+  Handle GetDC(Handle window) override { return Track(real_.GetDC(window)); }
+  int ReleaseDC(Handle window, Handle dc) override { return real_.ReleaseDC(window, dc) != 0 && Forget(dc); }
+  int GetObjectA(Handle bitmap, platform::BitmapRecord* record) override { return real_.GetObjectA(bitmap, record); }
+  bool BitBlt(Handle dst, int x, int y, int w, int h, Handle src, int sx, int sy, std::uint32_t rop) override {
+    return real_.BitBlt(dst, x, y, w, h, src, sx, sy, rop);
+  }
+  Handle DrawDibOpen() override { return Track(real_.DrawDibOpen()); }
+  bool DrawDibDraw(Handle dd, Handle dc, int x, int y, int w, int h, const void* info, const void* bits, int sx,
+                   int sy, int sw, int sh, std::uint32_t flags) override {
+    return real_.DrawDibDraw(dd, dc, x, y, w, h, info, bits, sx, sy, sw, sh, flags);
+  }
+  bool DrawDibClose(Handle dd) override { return real_.DrawDibClose(dd) && Forget(dd); }
+
+ private:
+  Handle Track(Handle h) { return h != 0 ? *live_.insert(h).first : h; }
+  bool Forget(Handle h) { return live_.erase(h) == 1; }  // false for a handle not handed out or already given back
+  platform::Gdi& real_ = platform::SystemGdi();
+  std::set<Handle> live_;
+};
+
+// The memory a picture should hold, lines given top first: 'F' is blue 1, green 128, red
+// 255; every other byte, padding included, is 0 (a new DIB section starts zero-filled).
+Bytes Picture(const std::vector<std::string>& lines) {
+  const int w = static_cast<int>(lines[0].size()), h = static_cast<int>(lines.size()), stride = (3 * w + 3) & ~3;
+  Bytes bytes(static_cast<std::size_t>(stride * h), 0);
+  for (int i = 0; i < w * h; ++i)
+    if (lines[i / w][i % w] == 'F') std::memcpy(&bytes[(h - 1 - i / w) * stride + 3 * (i % w)], "\x01\x80\xFF", 3);
+  return bytes;
+}
+
+TEST(DrawTest, WorkedPicturesMatchByteForByteIncludingPadding) {
+  zorvani::cDIBSection dib;
+  ASSERT_EQ(dib.Create(5, 5), kTrue);
+  dib.drawRect(1, 1, 3, 3, 1, 255, 128, 1);
+  EXPECT_EQ(Memory(dib), Picture({"-FFFF", "-F--F", "-F--F", "-FFFF", "-----"}));
+  ASSERT_EQ(dib.Create(6, 6), kTrue);
+  dib.drawRect(0, 1, 5, 4, 2, 255, 128, 1);
+  EXPECT_EQ(Memory(dib), Picture({"FFFFFF", "FFFFFF", "FF--FF", "FFFFFF", "FFFFFF", "------"}));
+  // The right band runs into the row padding (byte 15 of stored row 3) and stops at the
+  // row's end, not in the first byte of the row above.
+  ASSERT_EQ(dib.Create(5, 5), kTrue);
+  dib.drawRect(2, 2, 3, 1, 1, 255, 128, 1);
+  Bytes expected = Picture({"-----", "--FFF", "--FFF", "-----", "-----"});
+  expected[3 * 16 + 15] = 1;
+  EXPECT_EQ(Memory(dib), expected);
+}
+
+TEST(DrawTest, DrawingStopsSilentlyAtTheFirstFailure) {
+  zorvani::cDIBSection dib;
+  // row, bytes: the stored row whose bytes from column 1 on are written before the stop, and how many.
+  struct Case { std::int16_t l, t, w, h, red, blue; int row, bytes; };
+  for (const Case c : {Case{1, 0, 3, 3, 255, 1, 0, 0},       // top 0 is stored row H
+                       Case{1, 1, 3, 3, 255, 256, 0, 0},     // blue 256
+                       Case{1, 3, 3, 3, 255, 1, 2, 3},       // the bottom band's row is -1
+                       Case{1, 1, 3, 3, 256, 1, 4, 2},       // red 256: blue and green only
+                       Case{1, 1, 3, 3, -1, 1, 4, 2}}) {     // red -1: no wrapped byte
+    ASSERT_EQ(dib.Create(5, 5), kTrue);
+    dib.drawRect(c.l, c.t, c.w, c.h, 1, c.red, 128, c.blue);
+    Bytes expected(80, 0);
+    std::memcpy(&expected[static_cast<std::size_t>(c.row * 16 + 3)], "\x01\x80\xFF", static_cast<std::size_t>(c.bytes));
+    EXPECT_EQ(Memory(dib), expected) << "top " << c.t << " width " << c.w << " red " << c.red << " blue " << c.blue;
+  }
+  // The right band's distance 3 x 10923 overflows once the horizontal bands are done.
+  ASSERT_EQ(dib.Create(10924, 2), kTrue);
+  dib.drawRect(0, 1, 10923, 0, 1, 255, 128, 1);
+  EXPECT_EQ(Memory(dib), Picture({std::string(10923, 'F') + "-", std::string(10924, '-')}));
+}
+
+TEST(DrawTest, FractionsRoundHalfToEvenAndFailBeforeDrawing) {
+  zorvani::cDIBSection dib;
+  struct Case { double tickness; std::int16_t pixels; };
+  for (const Case c : {Case{0.0029296875, 2}, Case{0.0048828125, 2}, Case{0.0068359375, 4}}) {
+    ASSERT_EQ(dib.Create(512, 384), kTrue);
+    dib.drawRect(256, 96, 32, 48, c.pixels, 255, 128, 1);
+    const Bytes expected = Memory(dib);
+    ASSERT_EQ(dib.Create(512, 384), kTrue);
+    dib.drawRectPerc(0.5, 0.25, 0.0625, 0.125, c.tickness, 255, 128, 1);
+    EXPECT_EQ(Memory(dib), expected) << c.tickness;
+  }
+  // left is converted last; its overflow must still come before any byte is drawn.
+  ASSERT_EQ(dib.Create(4, 4), kTrue);
+  EXPECT_THROW(dib.drawRectPerc(10000.0, 0.25, 0.5, 0.5, 0.25, 255, 128, 1), zorvani::RuntimeError);
+  EXPECT_EQ(Memory(dib), Bytes(48, 0));
+}
+
+TEST(DrawTest, NoiseIsGreyOrHasNoBlueAndKeepsPadding) {
+  zorvani::cDIBSection dib;
+  for (const zorvani::Boolean grey : {kTrue, kFalse}) {
+    ASSERT_EQ(dib.Create(5, 7), kTrue);
+    std::memset(dib.DIBSectionBitsPtr(), 0xAB, dib.BitmapInfo().biSizeImage);
+    dib.RandomiseBits(grey);
+    std::set<int> greens;
+    for (const std::uint8_t* row = dib.DIBSectionBitsPtr(); row < dib.DIBSectionBitsPtr() + 7 * 16; row += 16) {
+      EXPECT_EQ(row[15], 0xAB);
+      for (const std::uint8_t* p = row; p < row + 15; p += 3) {
+        EXPECT_TRUE(grey != 0 ? p[0] == p[1] && p[1] == p[2] : p[0] == 0) << "grey " << grey;
+        greens.insert(p[1]);
+      }
+    }
+    EXPECT_GT(greens.size(), 20u);
+  }
+}
+
+// A picture around a bare DIB section, selected into no context, as a loader gives it.
+struct BarePicture : platform::Picture {
+  Handle bitmap = 0;
+  Handle BitmapHandle() const override { return bitmap; }
+  std::int32_t Width() const override { return 7; }
+  std::int32_t Height() const override { return 3; }
+};
+
+TEST(DibObjectTest, HandlesLiveFromCreateToClearUpOrTermination) {
+  CountingGdi gdi;
+  zorvani::tBitmapInfo info{};
+  info.biSize = 40, info.biWidth = 7, info.biHeight = 3, info.biPlanes = 1, info.biBitCount = 24;
+  void* bits = nullptr;
+  BarePicture picture;
+  picture.bitmap = gdi.CreateDIBSection(0, &info, 0, &bits);
+  ASSERT_NE(bits, nullptr);
+  Bytes pixels(72, 0);
+  for (std::size_t i = 0; i < 72; ++i) pixels[i] = i % 24 < 21 ? static_cast<std::uint8_t>(i * 7 + 1) : 0;
+  std::memcpy(bits, pixels.data(), 72);
+  {
+    zorvani::cDIBSection dib(gdi, platform::SystemFiles());
+    dib.CreateFromPicture(picture);
+    EXPECT_EQ(Memory(dib), pixels);
+    dib.UseDrawDib(kTrue);
+    EXPECT_EQ(gdi.Live(), 4);  // the picture, the DIB, its DC and DrawDib: the temporary and screen DCs went back
+    EXPECT_EQ(dib.Create(0, 7), kFalse);  // no DIB section has width 0
+    EXPECT_EQ(gdi.Live(), 1);
+    EXPECT_TRUE(dib.hdc() == 0 && dib.hDib() == 0 && dib.DIBSectionBitsPtr() == nullptr);
+    EXPECT_EQ(dib.height(), 7);
+    ASSERT_TRUE(dib.Create(5, 2) == kTrue && dib.Create(4, 3) == kTrue);  // the second replaces the first
+    EXPECT_EQ(gdi.Live(), 3);
+    dib.ClearUp();
+    EXPECT_EQ(gdi.Live(), 1);
+    ASSERT_EQ(dib.Create(2, 2), kTrue);
+    dib.UseDrawDib(kTrue);
+  }
+  gdi.DeleteObject(picture.bitmap);
+  EXPECT_EQ(gdi.Live(), 0);
+}
+
+TEST(DibObjectTest, PaintPictureAppliesTheRasterOperation) {
+  zorvani::cDIBSection a, b;
+  ASSERT_TRUE(a.Create(4, 3) == kTrue && b.Create(4, 3) == kTrue);
+  for (int i = 0; i < 36; ++i) a.DIBSectionBitsPtr()[i] = static_cast<std::uint8_t>(i * 29 + 5);
+  std::memset(b.DIBSectionBitsPtr(), 0x5A, 36);
+  a.PaintPicture(b.hdc(), 0, 0, -1, -1, 0, 0, platform::kSrcInvert);  // negative sizes: the whole picture
+  for (int i = 0; i < 36; ++i) ASSERT_EQ(b.DIBSectionBitsPtr()[i], a.DIBSectionBitsPtr()[i] ^ 0x5A) << i;
+}
+
+Bytes ReadAll(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+class WriterTest : public ::testing::Test {
+ protected:
+  fs::path dir = fs::temp_directory_path() /
+                 ("zorvani-dib-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+  fs::path target = dir / "wp.bmp";
+  fakes::FaultyFiles files;
+  zorvani::cDIBSection dib{platform::SystemGdi(), files};
+  void SetUp() override {
+    fs::remove_all(dir);  // what a killed run left
+    fs::create_directories(dir);
+  }
+  void TearDown() override { fs::remove_all(dir); }
+};
+
+TEST_F(WriterTest, FileIsHeaderInfoAndPixelRowsReplacingTheOldFile) {
+  std::ofstream(target) << std::string(2000000, 'Z');  // longer than any file written here
+  // For 5 x 2: file header, info record (rows of 16 bytes, 32 in all), zero resolution, colour counts and entry.
+  Bytes header = {'B', 'M', 90, 0, 0, 0, 0, 0, 0, 0, 58, 0, 0, 0, 40, 0, 0, 0, 5, 0, 0, 0, 2, 0, 0, 0, 1, 0, 24, 0,
+                  0, 0, 0, 0, 32, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  struct Case { std::int32_t w, h; std::size_t size; };
+  for (const Case c : {Case{1, 1, 62}, Case{5, 2, 90}, Case{800, 600, 1440058}}) {
+    ASSERT_EQ(dib.Create(c.w, c.h), kTrue);
+    dib.RandomiseBits();
+    ASSERT_EQ(dib.SavePicture(target.string()), kTrue);
+    const Bytes file = ReadAll(target);
+    ASSERT_EQ(file.size(), c.size);
+    EXPECT_TRUE(Bytes(file.begin() + 58, file.end()) == Memory(dib)) << c.w << "x" << c.h;
+    // The 5 x 2 header with this picture's sizes: no field may be cut short for a large picture.
+    const std::pair<int, std::size_t> fields[] = {
+        {2, c.size}, {18, static_cast<std::size_t>(c.w)}, {22, static_cast<std::size_t>(c.h)}, {34, c.size - 58}};
+    Bytes expected = header;
+    for (const auto& [at, value] : fields)
+      for (int i = 0; i < 4; ++i) expected[at + i] = static_cast<std::uint8_t>(value >> 8 * i);
+    EXPECT_EQ(Bytes(file.begin(), file.begin() + 58), expected) << c.w << "x" << c.h;
+  }
+}
+
+TEST_F(WriterTest, FailedWriteKeepsTheOldFile) {
+  ASSERT_EQ(dib.Create(5, 2), kTrue);
+  for (const int failing : {1, 2, 3, -1, -2, -3}) {  // negative: that write reports success one byte short
+    std::ofstream(target) << "old";
+    files.failingWrite = failing < 0 ? -failing : failing, files.shortWrite = failing < 0, files.writes = 0;
+    EXPECT_EQ(dib.SavePicture(target.string()), kFalse) << failing;
+    EXPECT_EQ(ReadAll(target), Bytes({'o', 'l', 'd'})) << failing;
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1) << failing;
+  }
+}
+
+TEST_F(WriterTest, UnopenableFileRaisesSeventeenWithTheSystemText) {
+  ASSERT_EQ(dib.Create(2, 2), kTrue);
+#ifdef _WIN32
+  const std::string notFound = "Path not found.\r\n";
+#else
+  const std::string notFound = std::strerror(ENOENT);
+#endif
+  try {
+    dib.SavePicture((dir / "no such folder" / "wp.bmp").string());
+    ADD_FAILURE() << "no error";
+  } catch (const zorvani::RuntimeError& e) {
+    EXPECT_EQ(std::to_string(e.number()) + " " + e.source() + ": " + e.description(), "17 zorvani_tests.cDIBSection: " + notFound);
+  }
+}
+
+TEST_F(WriterTest, AnotherReaderSeesTheSamePicture) {
+  ASSERT_EQ(dib.Create(6, 4), kTrue);
+  std::memset(dib.DIBSectionBitsPtr(), 0, dib.BitmapInfo().biSizeImage);
+  dib.drawRect(1, 1, 4, 2, 1, 255, 128, 1);  // a frame from column 1 of the top line
+  ASSERT_EQ(dib.SavePicture(target.string()), kTrue);
+#ifdef _WIN32
+  const auto bitmap = static_cast<HBITMAP>(
+      LoadImageA(nullptr, target.string().c_str(), IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE | LR_CREATEDIBSECTION));
+  const HDC dc = CreateCompatibleDC(nullptr);
+  SelectObject(dc, bitmap);
+  EXPECT_EQ((std::vector<COLORREF>{GetPixel(dc, 1, 0), GetPixel(dc, 0, 0), GetPixel(dc, 5, 2)}),
+            (std::vector<COLORREF>{RGB(255, 128, 1), RGB(0, 0, 0), RGB(255, 128, 1)}));
+  DeleteDC(dc), DeleteObject(bitmap);  // the bitmap may go once no context holds it
+#else
+  FILE* pipe = popen(("identify -format '%w %h %[pixel:p{1,0}] %[pixel:p{0,0}] %[pixel:p{5,2}]' '" + target.string() +
+                      "' 2>&1").c_str(), "r");
+  char line[256] = {};
+  const std::size_t n = pipe != nullptr ? std::fread(line, 1, sizeof line - 1, pipe) : 0;
+  if (pipe != nullptr) pclose(pipe);
+  EXPECT_EQ(std::string(line, n), "6 4 srgb(255,128,1) srgb(0,0,0) srgb(255,128,1)");
+#endif
+}
+
+}  // namespace
+}  // namespace dibtest
