@@ -12,6 +12,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -278,6 +279,70 @@ TEST_F(Refresh, AnEndDuringTheFirstRefreshStopsItAtItsNextStep) {
   }
   EXPECT_EQ(program->Wait(Millis{10000}), 0) << program->StandardError();
   EXPECT_FALSE(fs::exists(Bitmap())) << "the refresh ran to its end";
+}
+
+
+// A machine shared by several users: the calendar folder lets everyone add files (mode
+// 1777, as ProgramData's rights do) and its wp.bmp belongs to another user (root). An
+// unprivileged user, in a Wine prefix of their own, gets their day framed in their own
+// %LOCALAPPDATA%\ZorvaniWallpaper\wp.bmp, which becomes their wallpaper; the shared one
+// stays as it was. Root passes every file mode, so it needs a user of its own.
+TEST_F(Refresh, AUserWhoMayNotReplaceTheSharedBitmapGetsTheirOwn) {
+  if (!UnderWine()) GTEST_SKIP() << "Linux calendar folders are each user's own";
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to make a second user";
+  const std::string user = "zorvani-e2e-" + std::to_string(getpid());
+  const std::string home = sandbox.Path("home-" + user), prefix = home + "/prefix";
+  base = sandbox.Path("shared");
+  fs::create_directories(base);
+  fs::copy_file(sandbox.ProgramPath(), base + "/zorvani-wallpaper.exe");
+  fs::copy_file(sandbox.Path("WP.ini"), base + "/WP.ini");
+  MakePicture(2004, 8);
+  WriteTextFile(Bitmap(), "BM the first user's wallpaper");
+  fs::permissions(sandbox.folder(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                        fs::perms::others_read | fs::perms::others_exec);
+  fs::permissions(base, fs::perms::all | fs::perms::sticky_bit);
+  ASSERT_EQ(sandbox.Run({"chmod", "-R", "go+rX", base + "/Zorvani2004", base + "/WP.ini", base + "/zorvani-wallpaper.exe"}), 0);
+  ASSERT_EQ(sandbox.Run({"useradd", "-M", "-d", home, "-s", "/bin/sh", user}), 0) << ReadTextFile(sandbox.Path("command.err"));
+  struct UserGone {
+    const Sandbox& sandbox;
+    std::string user, prefix;
+    ~UserGone() {
+      sandbox.Run({"runuser", "-u", user, "--", "env", "WINEPREFIX=" + prefix, "wineserver", "-k"});
+      sandbox.Run({"userdel", "-f", user});  // -f: a defunct dbus-launch of Wine's may linger
+    }
+  } gone{sandbox, user, prefix};
+  fs::create_directories(home);
+  ASSERT_EQ(sandbox.Run({"chown", user, home}), 0);
+
+  // Everything as that user, in their prefix, with their own wine server.
+  auto asUser = [&](std::vector<std::string> argv, const Env& extra = {}) {
+    std::vector<std::string> line{"runuser", "-u", user, "--", "env", "HOME=" + home, "WINEPREFIX=" + prefix,
+                                  "WINEDEBUG=-all", "DISPLAY=" + std::string(std::getenv("DISPLAY"))};
+    for (const auto& [name, value] : extra) line.push_back(name + "=" + value);
+    line.insert(line.end(), argv.begin(), argv.end());
+    return line;
+  };
+  ASSERT_EQ(sandbox.Run(asUser({"wineboot", "-i"}), Millis{180000}), 0) << ReadTextFile(sandbox.Path("command.err"));
+  sandbox.Run(asUser({"wineserver", "-w"}));  // then one that stays up, outside the faked clock
+  ASSERT_EQ(sandbox.Run(asUser({"wineserver", "-p"})), 0);
+  const std::string program = sandbox.SystemPath(base + "/zorvani-wallpaper.exe");
+  ASSERT_EQ(sandbox.Run(asUser({"wine", "reg", "add", "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Run", "/v",
+                                "ZorvaniWallPaper", "/d", program, "/f"})), 0);
+
+  const std::string own = prefix + "/drive_c/users/" + user + "/AppData/Local/ZorvaniWallpaper/wp.bmp";
+  Program running(asUser({"wine", program}, {{"LD_PRELOAD", "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1"},
+                                             {"FAKETIME", "@2004-08-31 12:00:00"}, {"NO_FAKE_STAT", "1"},
+                                             {"FAKETIME_DONT_FAKE_MONOTONIC", "1"}}),
+                  {}, sandbox.Path("shared-user"));
+  ASSERT_TRUE(WaitForFile(own, ExitTimeout())) << running.StandardError();
+  ASSERT_TRUE(running.StaysRunningFor(SettleTime())) << running.StandardError();
+  ExpectFramedBitmap(2004, 8, 31, own);
+  EXPECT_EQ(ReadTextFile(Bitmap()), "BM the first user's wallpaper");
+  sandbox.Run(asUser({"wine", "reg", "query", kDesktopKey, "/v", "Wallpaper"}));
+  EXPECT_NE(ReadTextFile(sandbox.Path("command.out")).find("C:\\users\\" + user + "\\AppData\\Local\\ZorvaniWallpaper\\wp.bmp"),
+            std::string::npos) << ReadTextFile(sandbox.Path("command.out"));
+  sandbox.Run(asUser({"wine", "taskkill", "/im", "zorvani-wallpaper.exe"}));
+  EXPECT_EQ(running.Wait(), 0);
 }
 
 }  // namespace
