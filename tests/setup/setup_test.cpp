@@ -56,11 +56,8 @@ std::vector<std::string> Files(const fs::path& root) {
   std::vector<std::string> files;
   for (const auto& [name, kind] : Tree(root)) {
     const fs::path path = root / name;
-    if (!fs::is_directory(fs::symlink_status(path))) {
-      files.push_back(name);
-    } else if (fs::is_empty(path) && fs::path(name).has_parent_path()) {
-      files.push_back(name + "/");
-    }
+    if (!fs::is_directory(fs::symlink_status(path))) files.push_back(name);
+    else if (fs::is_empty(path) && fs::path(name).has_parent_path()) files.push_back(name + "/");
   }
   return files;
 }
