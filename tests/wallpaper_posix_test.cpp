@@ -210,12 +210,8 @@ class WallpaperPosix : public testing::Test {
   template <typename Step>
   std::uint64_t Written(Step step) const {
     const auto wchar = [] {
-      std::ifstream io("/proc/self/io");
-      std::string key;
-      std::uint64_t value = 0;
-      while (io >> key >> value && key != "wchar:") {
-      }
-      return value;
+      const std::string io(std::istreambuf_iterator<char>(std::ifstream("/proc/self/io").rdbuf()), {});
+      return std::stoull(io.substr(io.find("wchar: ") + 7));
     };
     const std::uint64_t before = wchar();
     step();
