@@ -46,6 +46,27 @@ const char kXfceListing[] =
     "/backdrop/screen0/monitorVGA-1/workspace0/last-image /backdrop/screen0/monitorHDMI-1/workspace3/last-image; "
     "/usr/bin/seq 200000;; esac";  // more than a pipe holds, and more than is kept
 
+// GNOME's calls, the first `count` of the three.
+std::string Gnome(int count = 3) {
+  std::string calls;
+  for (const char* key : {"picture-options 'stretched'", "picture-uri 'file://$U/wp.bmp'", "picture-uri-dark 'file://$U/wp.bmp'"})
+    if (count-- > 0) calls += std::string("gsettings set org.gnome.desktop.background ") + key + "\n";
+  return calls;
+}
+
+// XFCE's listing, then the style and the picture of each monitor and workspace.
+std::string Xfce(const std::string& listing, int style, std::initializer_list<const char*> places) {
+  std::string calls = "xfconf-query -c xfce4-desktop -l\n" + listing;
+  for (const std::string place : places) {
+    const std::string set = "xfconf-query -c xfce4-desktop -p /backdrop/screen0/" + place;
+    calls += set + "/image-style -n -t int -s " + std::to_string(style) + "\n" + set + "/last-image -n -t string -s $F/wp.bmp\n";
+  }
+  return calls;
+}
+
+const std::string kPlasma = "var all = desktops(); for (var i = 0; i < all.length; ++i) { var d = all[i]; d.wallpaperPlugin = "
+                            "'org.kde.image'; d.currentConfigGroup = ['Wallpaper', 'org.kde.image', 'General']; ";
+
 struct Case {
   const char* what;
   std::vector<std::string> environment;
@@ -62,50 +83,29 @@ struct Case {
 };
 
 const Case kCases[] = {
-    {"GNOME family by its first name", {"XDG_CURRENT_DESKTOP=ubuntu:GNOME", "DISPLAY=:0"}, {{"gsettings", ""}, {"feh", ""}}, "2", true,
-     "gsettings set org.gnome.desktop.background picture-options 'stretched'\n"
-     "gsettings set org.gnome.desktop.background picture-uri 'file://$U/wp.bmp'\n"
-     "gsettings set org.gnome.desktop.background picture-uri-dark 'file://$U/wp.bmp'\n"},
+    {"GNOME family by its first name", {"XDG_CURRENT_DESKTOP=ubuntu:GNOME", "DISPLAY=:0"}, {{"gsettings", ""}, {"feh", ""}}, "2", true, Gnome()},
     {"MATE by DESKTOP_SESSION, a plain path", {"DESKTOP_SESSION=/usr/share/xsessions/MATE", "DISPLAY=:0"}, {{"gsettings", ""}}, "6", true,
      "gsettings set org.mate.background picture-options 'scaled'\n"
      "gsettings set org.mate.background picture-filename '$G/wp.bmp'\n", true},
     {"XFCE: every monitor and workspace listed", {"XDG_CURRENT_DESKTOP=XFCE", "DISPLAY=:0"}, {{"xfconf-query", kXfceListing}}, "10", true,
-     "xfconf-query -c xfce4-desktop -l\n"
-     "xfconf-query -c xfce4-desktop -p /backdrop/screen0/monitorVGA-1/workspace0/image-style -n -t int -s 5\n"
-     "xfconf-query -c xfce4-desktop -p /backdrop/screen0/monitorVGA-1/workspace0/last-image -n -t string -s $F/wp.bmp\n"
-     "xfconf-query -c xfce4-desktop -p /backdrop/screen0/monitorHDMI-1/workspace3/image-style -n -t int -s 5\n"
-     "xfconf-query -c xfce4-desktop -p /backdrop/screen0/monitorHDMI-1/workspace3/last-image -n -t string -s $F/wp.bmp\n", true,
-     {"DISPLAY=:0 xfdesktop"}},
+     Xfce("", 5, {"monitorVGA-1/workspace0", "monitorHDMI-1/workspace3"}), true, {"DISPLAY=:0 xfdesktop"}},
     {"XFCE before xfdesktop stored a property", {"XDG_CURRENT_DESKTOP=XFCE", "DISPLAY=:0"},
      {{"xfconf-query", ""}, {"xrandr", "echo 'Monitors: 1'; echo ' 0: +*DP-2 1920/527x1080/296+0+0  DP-2'"}}, "2", true,
-     "xfconf-query -c xfce4-desktop -l\nxrandr --listmonitors\n"
-     "xfconf-query -c xfce4-desktop -p /backdrop/screen0/monitorDP-2/workspace0/image-style -n -t int -s 3\n"
-     "xfconf-query -c xfce4-desktop -p /backdrop/screen0/monitorDP-2/workspace0/last-image -n -t string -s $F/wp.bmp\n", true,
-     {"DISPLAY=:0 xfdesktop"}},
+     Xfce("xrandr --listmonitors\n", 3, {"monitorDP-2/workspace0"}), true, {"DISPLAY=:0 xfdesktop"}},
     {"unnamed XFCE by its session manager: no call before xfdesktop runs", {"DISPLAY=:0"},
      {{"xfconf-query", ""}, {"feh", ""}}, "2", false, "", false, {"DISPLAY=:0 xfce4-session", "DISPLAY=:1 xfdesktop"}},
     {"unnamed XFCE by xfdesktop on this display", {"DISPLAY=:0.0"}, {{"xfconf-query", ""}, {"feh", ""}}, "2", true,
-     "xfconf-query -c xfce4-desktop -l\n"
-     "xfconf-query -c xfce4-desktop -p /backdrop/screen0/monitor0/workspace0/image-style -n -t int -s 3\n"
-     "xfconf-query -c xfce4-desktop -p /backdrop/screen0/monitor0/workspace0/last-image -n -t string -s $F/wp.bmp\n", true,
-     {"HOME=/x DISPLAY=:0 /usr/bin/xfdesktop --sm-client-id 2a"}},
+     Xfce("", 3, {"monitor0/workspace0"}), true, {"HOME=/x DISPLAY=:0 /usr/bin/xfdesktop --sm-client-id 2a"}},
     {"unnamed GNOME by the shell's bus name, where no process shows", {"DISPLAY=:0", "DBUS_SESSION_BUS_ADDRESS=x"},
      {{"gsettings", ""}, {"feh", ""}, {"dbus-send", "echo '   array [ string \":1.7\" string \"org.gnome.Shell\" ]'"}}, "2", true,
-     "dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus org.freedesktop.DBus.ListNames\n"
-     "gsettings set org.gnome.desktop.background picture-options 'stretched'\n"
-     "gsettings set org.gnome.desktop.background picture-uri 'file://$U/wp.bmp'\n"
-     "gsettings set org.gnome.desktop.background picture-uri-dark 'file://$U/wp.bmp'\n"},
+     "dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus org.freedesktop.DBus.ListNames\n" + Gnome()},
     {"Plasma with its tool, fill mode by script", {"XDG_CURRENT_DESKTOP=KDE", "WAYLAND_DISPLAY=wayland-0"},
      {{"plasma-apply-wallpaperimage", ""}, {"qdbus6", ""}, {"dbus-send", ""}}, "0", true,
      "plasma-apply-wallpaperimage $F/wp-a.bmp\n"
-     "qdbus6 org.kde.plasmashell /PlasmaShell org.kde.PlasmaShell.evaluateScript var all = desktops(); for (var i = 0; i < "
-     "all.length; ++i) { var d = all[i]; d.wallpaperPlugin = 'org.kde.image'; d.currentConfigGroup = ['Wallpaper', "
-     "'org.kde.image', 'General']; d.writeConfig('FillMode', 6); }\n"},
+     "qdbus6 org.kde.plasmashell /PlasmaShell org.kde.PlasmaShell.evaluateScript " + kPlasma + "d.writeConfig('FillMode', 6); }\n"},
     {"Plasma through dbus-send alone", {"DESKTOP_SESSION=plasmawayland", "WAYLAND_DISPLAY=wayland-0"}, {{"dbus-send", ""}}, "10", true,
-     "dbus-send --session --type=method_call --print-reply --dest=org.kde.plasmashell /PlasmaShell "
-     "org.kde.PlasmaShell.evaluateScript string:var all = desktops(); for (var i = 0; i < all.length; ++i) { var d = "
-     "all[i]; d.wallpaperPlugin = 'org.kde.image'; d.currentConfigGroup = ['Wallpaper', 'org.kde.image', 'General']; "
-     "d.writeConfig('Image', 'file://$U/wp-a.bmp'); d.writeConfig('FillMode', 2); }\n"},
+     "dbus-send --session --type=method_call --print-reply --dest=org.kde.plasmashell /PlasmaShell org.kde.PlasmaShell.evaluateScript "
+     "string:" + kPlasma + "d.writeConfig('Image', 'file://$U/wp-a.bmp'); d.writeConfig('FillMode', 2); }\n"},
     {"unnamed LXDE once pcmanfm --desktop listens on its socket", {"DISPLAY=:0"}, {{"pcmanfm", ""}, {"feh", ""}}, "22", true,
      "pcmanfm --set-wallpaper=$F/wp.bmp --wallpaper-mode=screen\n", false,
      {"DISPLAY=:0 lxsession -s LXDE", "DISPLAY=:0 pcmanfm --desktop --profile LXDE"}},
@@ -130,11 +130,9 @@ const Case kCases[] = {
     {"plain X11: hsetroot", {"DISPLAY=:1"}, {{"hsetroot", ""}}, "2", true, "hsetroot -fill $F/wp.bmp\n"},
     {"plain X11 without a tool", {"DISPLAY=:1"}, {}, "2", false, ""},
     {"a named desktop never falls back to painting the root", {"XDG_CURRENT_DESKTOP=KDE", "DISPLAY=:1"}, {{"feh", ""}}, "2", false, ""},
-    {"a tool that fails", {"XDG_CURRENT_DESKTOP=GNOME", "DBUS_SESSION_BUS_ADDRESS=x"}, {{"gsettings", "exit 1"}}, "2", false,
-     "gsettings set org.gnome.desktop.background picture-options 'stretched'\n"
-     "gsettings set org.gnome.desktop.background picture-uri 'file://$U/wp.bmp'\n"},
+    {"a tool that fails", {"XDG_CURRENT_DESKTOP=GNOME", "DBUS_SESSION_BUS_ADDRESS=x"}, {{"gsettings", "exit 1"}}, "2", false, Gnome(2)},
     {"a tool that hangs is ended at the time limit", {"XDG_CURRENT_DESKTOP=GNOME", "DBUS_SESSION_BUS_ADDRESS=x"},
-     {{"gsettings", "/bin/sleep 600 & wait"}}, "2", false, "gsettings set org.gnome.desktop.background picture-options 'stretched'\n"},
+     {{"gsettings", "/bin/sleep 600 & wait"}}, "2", false, Gnome(1)},
     {"no desktop session at all", {"XDG_CURRENT_DESKTOP=GNOME"}, {{"gsettings", ""}}, "2", true, ""},
     {"a session bus and no desktop (ssh)", {"DBUS_SESSION_BUS_ADDRESS=x"}, {{"feh", ""}, {"gsettings", ""}}, "2", true, ""},
 };
@@ -212,12 +210,8 @@ class WallpaperPosix : public testing::Test {
   template <typename Step>
   std::uint64_t Written(Step step) const {
     const auto wchar = [] {
-      std::ifstream io("/proc/self/io");
-      std::string key;
-      std::uint64_t value = 0;
-      while (io >> key >> value && key != "wchar:") {
-      }
-      return value;
+      const std::string io(std::istreambuf_iterator<char>(std::ifstream("/proc/self/io").rdbuf()), {});
+      return std::stoull(io.substr(io.find("wchar: ") + 7));
     };
     const std::uint64_t before = wchar();
     step();
@@ -247,6 +241,11 @@ class WallpaperPosix : public testing::Test {
     std::ofstream(Bitmap(), std::ios::binary) << TinyBitmap();
   }
   std::string Bitmap() const { return (pictures_ / "wp.bmp").string(); }
+  // A new wp.bmp put in place as the program does, by rename.
+  void NextDay() const {
+    std::ofstream(Bitmap() + ".new", std::ios::binary) << TinyBitmap();
+    fs::rename(Bitmap() + ".new", Bitmap());
+  }
   std::string Private() const { return (folder_ / "run" / "zorvani-wallpaper").string(); }
   std::vector<std::string> Files() const {
     std::vector<std::string> names;
@@ -306,16 +305,14 @@ TEST_F(WallpaperPosix, CachingDesktopsAlternateTwoNamesAndRetriesWriteNothing) {
   EXPECT_EQ(Files(), files({"wp-a.png", "wp-b.png"}));
   EXPECT_EQ(Written([&] { EXPECT_FALSE(Apply(hyprland)); }), 0u) << "a retry wrote the copy again";
   // The next day's wp.bmp, still refused: it replaces the refused copy, never the shown one.
-  std::ofstream(Bitmap() + ".new", std::ios::binary) << TinyBitmap();
-  fs::rename(Bitmap() + ".new", Bitmap());
+  NextDay();
   EXPECT_GT(Written([&] { EXPECT_FALSE(Apply(hyprland)); }), 0u);
   fs::remove(folder_ / "refuse");
   EXPECT_EQ(Written([&] { EXPECT_TRUE(Apply(hyprland)); }), 0u);
   EXPECT_EQ(Files(), files({"wp-a.png"}));
 
   // A new wp.bmp, and the desktop's tools are gone: nothing is prepared at all.
-  std::ofstream(Bitmap() + ".new", std::ios::binary) << TinyBitmap();
-  fs::rename(Bitmap() + ".new", Bitmap());
+  NextDay();
   for (const std::vector<std::string>& desktop : {hyprland, std::vector<std::string>{"XDG_CURRENT_DESKTOP=KDE", "DISPLAY=:0"}}) {
     Stubs({});
     EXPECT_EQ(Written([&] { EXPECT_FALSE(Apply(desktop)); }), 0u) << desktop[0];

@@ -105,12 +105,10 @@ std::string Judge(const Layout& layout) {
     const auto box = zorvani::tools::CellRectOf(layout.grid, layout.width, layout.height, c.row, c.column);
     const PixelBox f = found.grid.CellBox(c.row, c.column), &n = printed[static_cast<std::size_t>(day - 1)];
     if (std::max({std::abs(f.left - box.left), std::abs(f.top - box.top), std::abs(f.right - box.right),
-                  std::abs(f.bottom - box.bottom)}) > 1) {
+                  std::abs(f.bottom - box.bottom)}) > 1)
       return "the frame of day " + std::to_string(day) + " is not on its printed box";
-    }
-    if (std::min({n.left - f.left, f.right - n.right, n.top - f.top, f.bottom - n.bottom}) - found.grid.thickness < 5) {
+    if (std::min({n.left - f.left, f.right - n.right, n.top - f.top, f.bottom - n.bottom}) - found.grid.thickness < 5)
       return "the frame of day " + std::to_string(day) + " comes within 5 pixels of its number";
-    }
   }
   return problem;
 }
@@ -138,9 +136,8 @@ TEST(Detect, NamesTheMonthsThatDoNotFitTheYearsGrid) {
   ReadWpIni(Scratch("year.ini").string());
   const std::vector<std::string> misfits = CalendarMisfits(calendar);
   ASSERT_EQ(misfits.size(), 12u);
-  for (int month = 1; month <= 12; ++month) {
+  for (int month = 1; month <= 12; ++month)
     EXPECT_EQ(misfits[month - 1].empty(), month != 7 && month != 3) << month << ": " << misfits[month - 1];
-  }
 }
 
 // A frame keeps two pixels of room round its own number and from every other day's:

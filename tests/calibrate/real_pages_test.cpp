@@ -288,9 +288,8 @@ Outcome Try(const Page& p) {
   const std::string full = Scratch("page.png").string(), bare = Scratch("bare.png").string(), xml = Scratch("page.xml").string();
   if (!Run(Ghostscript("png16m", resolution, smooth, printed, full)) ||
       !Run(Ghostscript("png16m", resolution, smooth + " -dFILTERTEXT", printed, bare)) ||
-      !Run(Ghostscript("txtwrite", resolution, "-dTextFormat=0", printed, xml))) {
+      !Run(Ghostscript("txtwrite", resolution, "-dTextFormat=0", printed, xml)))
     return outcome.text = "Ghostscript failed", outcome;
-  }
   page = zorvani::tools::ReadPhoto(full);
   const RgbImage noText = zorvani::tools::ReadPhoto(bare);
   std::vector<PixelBox> truth = DayNumbers(xml, page, noText, resolution, zorvani::DaysInMonth(p.year, p.month));
@@ -310,9 +309,8 @@ Outcome Try(const Page& p) {
   RgbImage screen{p.width, p.height, std::vector<std::uint8_t>(static_cast<std::size_t>(p.width) * p.height * 3, 255)};
   if (backdrop == "texture") screen = Texture(p.width, p.height, p.month);
   if (backdrop == "landscape") screen = zorvani::tools::GeneratedBackground(p.month, p.width, p.height);
-  if (!backdrop.empty() && backdrop[0] == '/') {
+  if (!backdrop.empty() && backdrop[0] == '/')
     screen = zorvani::tools::ScaleToCover(zorvani::tools::ReadPhoto(backdrop), p.width, p.height);
-  }
   const int ox = backdrop.empty() ? (p.width - pw) / 2 : p.month % 2 ? p.width - pw - p.width / 20 : p.width / 20;
   const int oy = (p.height - ph) / 2;
   for (int y = 0; y < ph; ++y)
@@ -341,19 +339,16 @@ Outcome Try(const Page& p) {
     const PixelBox& a = truth[d - 1];
     const auto digits = [](int day) { return day < 10 ? 1 : 2; };
     if (d + 7 <= static_cast<int>(truth.size()) && digits(d) == digits(d + 7)) down.push_back(truth[d + 6].top - a.top);
-    const auto cell = zorvani::CalendarCellOf(p.year, p.month, d);
-    if (d < static_cast<int>(truth.size()) && cell.column < 6 && digits(d) == digits(d + 1)) {
-      across.push_back(truth[d].left - a.left);
-    }
+    const bool lastColumn = zorvani::CalendarCellOf(p.year, p.month, d).column == 6;
+    if (d < static_cast<int>(truth.size()) && !lastColumn && digits(d) == digits(d + 1)) across.push_back(truth[d].left - a.left);
   }
   std::sort(across.begin(), across.end());
   std::sort(down.begin(), down.end());
   const PixelBox first = found.grid.CellBox(0, 0);
   // A frame on printed boxes covers both lines whole, so it is a line's width wider.
   if (wrong.empty() && (first.right - first.left > across[across.size() / 2] * 1.08 + 2 ||
-                        first.bottom - first.top > down[down.size() / 2] * 1.08 + 2)) {
+                        first.bottom - first.top > down[down.size() / 2] * 1.08 + 2))
     wrong = "a frame is larger than the printed step";
-  }
   if (!wrong.empty()) outcome.wrong = true, outcome.text = "WRONG: " + wrong;
   return outcome;
 }

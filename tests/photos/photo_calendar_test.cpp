@@ -32,12 +32,8 @@ using zorvani::tools::RgbImage;
 constexpr int kWidth = 960, kHeight = 600;
 
 struct Folder {
-  Folder() {
-    char name[] = "/tmp/zorvani-photos-XXXXXX";
-    path = mkdtemp(name);
-  }
+  std::string path = [] { char name[] = "/tmp/zorvani-photos-XXXXXX"; return std::string(mkdtemp(name)); }();
   ~Folder() { fs::remove_all(path); }
-  std::string path;
 };
 
 struct Box {
@@ -68,15 +64,12 @@ RgbImage NoisyPhoto(int width, int height, const Box* calm, int seed) {
 
 std::string Png(const RgbImage& image) {
   png_image png{};
-  png.version = PNG_IMAGE_VERSION;
-  png.width = static_cast<png_uint_32>(image.width);
-  png.height = static_cast<png_uint_32>(image.height);
-  png.format = PNG_FORMAT_RGB;
-  png_alloc_size_t size = 0;
-  png_image_write_to_memory(&png, nullptr, &size, 0, image.pixels.data(), 0, nullptr);
+  png.version = PNG_IMAGE_VERSION, png.format = PNG_FORMAT_RGB;
+  png.width = static_cast<png_uint_32>(image.width), png.height = static_cast<png_uint_32>(image.height);
+  png_alloc_size_t size = PNG_IMAGE_PNG_SIZE_MAX(png);
   std::string bytes(size, '\0');
   EXPECT_TRUE(png_image_write_to_memory(&png, bytes.data(), &size, 0, image.pixels.data(), 0, nullptr));
-  return bytes;
+  return bytes.substr(0, size);
 }
 
 // The frame the program draws for a date, as the box of frame-coloured pixels of a
@@ -157,12 +150,9 @@ TEST_P(PhotoCalendar, PrintsAReadableCalendarWhereTheFrameFindsIt) {
       EXPECT_TRUE(text.left >= f.left + t && text.right <= f.right - t && text.top >= f.top + t &&
                   text.bottom <= f.bottom - t)
           << "day " << text.day << " at " << text.left << "," << text.top << " frame " << f.left << "," << f.top;
-      for (const auto& other : printed) {
-        if (other.day != 0 && other.day != text.day) {
-          EXPECT_TRUE(other.right <= f.left || other.left >= f.right || other.bottom <= f.top || other.top >= f.bottom)
-              << "day " << other.day << " inside the frame of " << text.day;
-        }
-      }
+      for (const auto& other : printed)
+        EXPECT_TRUE(other.day == 0 || other.day == text.day || other.right <= f.left || other.left >= f.right ||
+                    other.bottom <= f.top || other.top >= f.bottom) << "day " << other.day << " inside the frame of " << text.day;
     }
     EXPECT_LT(*std::max_element(heights[0].begin(), heights[0].end()), *std::min_element(heights[1].begin(), heights[1].end()));
   }
@@ -170,16 +160,15 @@ TEST_P(PhotoCalendar, PrintsAReadableCalendarWhereTheFrameFindsIt) {
 
 INSTANTIATE_TEST_SUITE_P(
     Photos, PhotoCalendar,
-    ::testing::Values(Case{"CalmTopLeftLowQuality", true, {0.03, 0.04, 0.50, 0.72}, 12, "de_DE.UTF-8", "März 2027", 30},
-                      Case{"CalmBottomRightFivePhotosReused", true, {0.55, 0.30, 0.97, 0.97}, 5, "fr_FR.UTF-8",
-                           "Mars 2027"},
-                      Case{"NothingCalmLowQuality", false, {}, 3, "C", "March 2027", 30},
-                      // Twelve photos calm only in a band a little wider than the block: the
-                      // border gives way, the block keeps its size.
-                      Case{"CalmBandJustWiderThanTheBlock", true, {0.30, 0.0, 0.70, 1.0}, 12, "C", "March 2027", 92, 1920, 1080},
-                      // A band narrower than the block: the block shrinks to fit it.
-                      Case{"CalmBandNarrowerThanTheBlock", true, {0.55, 0.0, 0.88, 1.0}, 12, "C", "March 2027", 92,
-                           kWidth, kHeight, 0.7, 0.9}),
+    ::testing::Values(
+        Case{"CalmTopLeftLowQuality", true, {0.03, 0.04, 0.50, 0.72}, 12, "de_DE.UTF-8", "März 2027", 30},
+        Case{"CalmBottomRightFivePhotosReused", true, {0.55, 0.30, 0.97, 0.97}, 5, "fr_FR.UTF-8", "Mars 2027"},
+        Case{"NothingCalmLowQuality", false, {}, 3, "C", "March 2027", 30},
+        // Calm only in a band a little wider than the block: the border gives way, the block keeps its size.
+        Case{"CalmBandJustWiderThanTheBlock", true, {0.30, 0.0, 0.70, 1.0}, 12, "C", "March 2027", 92, 1920, 1080},
+        // A band narrower than the block: the block shrinks to fit it.
+        Case{"CalmBandNarrowerThanTheBlock", true, {0.55, 0.0, 0.88, 1.0}, 12, "C", "March 2027", 92,
+             kWidth, kHeight, 0.7, 0.9}),
     [](const ::testing::TestParamInfo<Case>& param) { return std::string(param.param.name); });
 
 // A round dot stays round and in the middle when the photo's shape differs from the picture's.
@@ -280,10 +269,8 @@ std::string StreamedJpeg(int width, int height, bool progressive, bool noise, bo
   unsigned char* out = nullptr;
   unsigned long size = 0;
   jpeg_mem_dest(&c, &out, &size);
-  c.image_width = static_cast<JDIMENSION>(width);
-  c.image_height = static_cast<JDIMENSION>(height);
-  c.input_components = cmyk ? 4 : 3;
-  c.in_color_space = cmyk ? JCS_CMYK : JCS_RGB;
+  c.image_width = static_cast<JDIMENSION>(width), c.image_height = static_cast<JDIMENSION>(height);
+  c.input_components = cmyk ? 4 : 3, c.in_color_space = cmyk ? JCS_CMYK : JCS_RGB;
   jpeg_set_defaults(&c);
   if (progressive) jpeg_simple_progression(&c);
   jpeg_start_compress(&c, TRUE);

@@ -17,8 +17,7 @@
 extern char** environ;
 
 inline std::string ReadText(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
+  return std::string(std::istreambuf_iterator<char>(std::ifstream(path, std::ios::binary).rdbuf()), {});
 }
 
 struct CommandRun {
@@ -32,13 +31,11 @@ struct CommandRun {
 // spawned child shares the test's memory until it starts the command, and its peak
 // would count the test's own.
 inline CommandRun RunCommand(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
-  const std::string out =
-      (std::filesystem::temp_directory_path() / ("zorvani-command-said-" + std::to_string(getpid()))).string();
+  const std::string out = (std::filesystem::temp_directory_path() / ("zorvani-command-said-" + std::to_string(getpid()))).string();
   std::vector<char*> argv, envp;
   for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   for (const std::string& pair : env) envp.push_back(const_cast<char*>(pair.c_str()));
-  argv.push_back(nullptr);
-  envp.push_back(nullptr);
+  argv.push_back(nullptr), envp.push_back(nullptr);
   CommandRun run;
   run.pid = fork();
   if (run.pid == 0) {

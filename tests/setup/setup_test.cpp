@@ -29,6 +29,7 @@ namespace fs = std::filesystem;
 using zorvani::setup::Places;
 using zorvani::setup::Request;
 using Clock = std::chrono::steady_clock;
+using Change = std::function<void(const fs::path& folder, const fs::path& home)>;  // what a user did since set-up
 
 void WriteText(const fs::path& path, const std::string& text) {
   fs::create_directories(path.parent_path());
@@ -55,11 +56,8 @@ std::vector<std::string> Files(const fs::path& root) {
   std::vector<std::string> files;
   for (const auto& [name, kind] : Tree(root)) {
     const fs::path path = root / name;
-    if (!fs::is_directory(fs::symlink_status(path))) {
-      files.push_back(name);
-    } else if (fs::is_empty(path) && fs::path(name).has_parent_path()) {
-      files.push_back(name + "/");
-    }
+    if (!fs::is_directory(fs::symlink_status(path))) files.push_back(name);
+    else if (fs::is_empty(path) && fs::path(name).has_parent_path()) files.push_back(name + "/");
   }
   return files;
 }
@@ -88,13 +86,11 @@ class SetupTest : public ::testing::Test {
   void TearDown() override { fs::remove_all(root_); }
 
   Places PlacesIn(const fs::path& home) const {
+    const fs::path config = home / "config" / "zorvani-wallpaper";
     Places places;
-    places.folder = home / "data" / "zorvani-wallpaper";
-    places.runHive = home / "config" / "zorvani-wallpaper" / "HKEY_LOCAL_MACHINE.reg";
-    places.desktopHive = home / "config" / "zorvani-wallpaper" / "HKEY_CURRENT_USER.reg";
-    places.entry = home / "config" / "autostart" / "zorvani-wallpaper.desktop";
-    places.declined = home / "config" / "zorvani-wallpaper" / "machine-calendar-declined";
-    places.machineFolder = root_ / "machine";
+    places.folder = home / "data/zorvani-wallpaper", places.entry = home / "config/autostart/zorvani-wallpaper.desktop";
+    places.runHive = config / "HKEY_LOCAL_MACHINE.reg", places.desktopHive = config / "HKEY_CURRENT_USER.reg";
+    places.declined = config / "machine-calendar-declined", places.machineFolder = root_ / "machine";
     return places;
   }
   Request PicturesFrom(const fs::path& pictures) const {
@@ -119,10 +115,11 @@ class SetupTest : public ::testing::Test {
     for (std::string line; std::getline(in, line);) lines.push_back(line);
     return lines;
   }
-  std::vector<std::string> UserEnvironment(const fs::path& home) const {
-    return {"HOME=" + home.string(), "XDG_DATA_HOME=" + (home / "data").string(),
-            "XDG_CONFIG_HOME=" + (home / "config").string(), "PATH=/usr/bin:/bin",
-            "ZORVANI_SETUP_STARTED=" + (root_ / "started").string()};
+  std::vector<std::string> UserEnvironment(const fs::path& home, std::vector<std::string> more) const {
+    more.insert(more.begin(), {"HOME=" + home.string(), "XDG_DATA_HOME=" + (home / "data").string(), "PATH=/usr/bin:/bin",
+                               "XDG_CONFIG_HOME=" + (home / "config").string(),
+                               "ZORVANI_SETUP_STARTED=" + (root_ / "started").string()});
+    return more;
   }
   // As the command ends: a failure that escapes is status 1; what it printed in said.
   static int Quietly(const std::function<int()>& step, std::string* said = nullptr) {
@@ -133,11 +130,9 @@ class SetupTest : public ::testing::Test {
     if (said != nullptr) *said = out;
     return status;
   }
-  static int Set(const Places& places, const Request& request) {
-    return Quietly([&] { return zorvani::setup::SetUp(places, request); });
-  }
-  static int Remove(const Places& places, std::string* said = nullptr) {
-    return Quietly([&] { return zorvani::setup::Remove(places); }, said);
+  static int Set(const Places& at, const Request& request) { return Quietly([&] { return zorvani::setup::SetUp(at, request); }); }
+  static int Remove(const Places& at, std::string* said = nullptr) {
+    return Quietly([&] { return zorvani::setup::Remove(at); }, said);
   }
 
   fs::path root_, program_, pictures_;
@@ -147,21 +142,18 @@ class SetupTest : public ::testing::Test {
 // written: the entry must pass desktop-file-validate and start the program through GLib,
 // the Run value must give the program its folder back, and --remove must know the entry.
 TEST_F(SetupTest, OddFolderNamesWorkOrAreRefused) {
-  const struct {
-    const char* name;
-    bool works;
-  } rows[] = {
+  const std::pair<const char*, bool> rows[] = {
       {"plain", true},         {"my home", true},      {"it's", true},           {"say\"hi\"", true},
       {"back\\slash", true},   {"tab\\sname", true},   {"$(touch x)`id`", true}, {"a;b,c&d|e*?#~", true},
       {"Jos\xc3\xa9", true},   {"100%", false},        {"new\nline", false},     {"\xff\xfe", false},
       {"my \"home\"", false},
   };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.name);
-    const fs::path home = root_ / row.name;
+  for (const auto& [name, works] : rows) {
+    SCOPED_TRACE(name);
+    const fs::path home = root_ / name;
     const Places places = PlacesIn(home);
     const int status = Set(places, PicturesFrom(pictures_));
-    if (!row.works) {
+    if (!works) {
       EXPECT_NE(status, 0);
       EXPECT_FALSE(fs::exists(home)) << "refused, yet something was written";
       continue;
@@ -174,9 +166,8 @@ TEST_F(SetupTest, OddFolderNamesWorkOrAreRefused) {
     ASSERT_FALSE(started.empty());
     EXPECT_EQ(started[0], places.link().string());
 
-    const auto value = platform::RegFile(ReadText(places.runHive))
-                           .FindValue("HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Run",
-                                      "ZorvaniWallPaper");
+    const auto value = platform::RegFile(ReadText(places.runHive)).FindValue(
+        "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Run", "ZorvaniWallPaper");
     ASSERT_TRUE(value.has_value());
     const std::string commandLine(value->data.begin(), value->data.end() - 1);
     EXPECT_EQ(zorvani::BaseDirFromCommandLine(commandLine, '/'), places.folder.string() + "/");
@@ -191,37 +182,29 @@ TEST_F(SetupTest, OddFolderNamesWorkOrAreRefused) {
 TEST_F(SetupTest, RemoveTakesOnlyWhatSetUpMade) {
   const struct {
     const char* what;
-    std::function<void(const fs::path& folder, const fs::path& home)> change;
+    Change change;
     std::vector<std::string> left;  // below the home
     const char* said;
   } rows[] = {
-      {"nothing changed", [](const fs::path&, const fs::path&) {}, {}, ""},
-      {"a picture the user added",
-       [](const fs::path& folder, const fs::path&) { WriteText(folder / "Zorvani2026" / "holiday.jpg", "mine"); },
+      {"nothing changed", [](auto&, auto&) {}, {}, ""},
+      {"a picture the user added", [](auto& folder, auto&) { WriteText(folder / "Zorvani2026" / "holiday.jpg", "mine"); },
        {"data/zorvani-wallpaper/Zorvani2026/holiday.jpg"}, "kept with the pictures you added"},
       {"the year folder replaced by a link to the user's pictures",
-       [](const fs::path& folder, const fs::path& home) {
+       [](auto& folder, auto& home) {
          fs::remove_all(folder / "Zorvani2026");
          for (const char* name : {"1.jpg", "2.jpg", "3.jpg"}) WriteText(home / "Pictures" / name, "mine");
          fs::create_symlink(home / "Pictures", folder / "Zorvani2026");
        },
        {"Pictures/1.jpg", "Pictures/2.jpg", "Pictures/3.jpg", "data/zorvani-wallpaper/Zorvani2026"}, "Kept:"},
       {"the calendar folder replaced by a link",
-       [](const fs::path& folder, const fs::path& home) {
-         fs::rename(folder, home / "Calendar");
-         fs::create_symlink(home / "Calendar", folder);
-       },
+       [](auto& folder, auto& home) { fs::rename(folder, home / "Calendar"), fs::create_symlink(home / "Calendar", folder); },
        {"Calendar/.zorvani-setup", "Calendar/WP.ini", "Calendar/Zorvani2026/1.jpg", "Calendar/Zorvani2026/2.jpg",
-        "Calendar/wp.bmp", "Calendar/zorvani-wallpaper", "data/zorvani-wallpaper"},
-       "Kept:"},
+        "Calendar/wp.bmp", "Calendar/zorvani-wallpaper", "data/zorvani-wallpaper"}, "Kept:"},
       {"a listed file now a folder with files in it",
-       [](const fs::path& folder, const fs::path&) {
-         fs::remove(folder / "WP.ini");
-         WriteText(folder / "WP.ini" / "notes.txt", "mine");
-       },
+       [](auto& folder, auto&) { fs::remove(folder / "WP.ini"), WriteText(folder / "WP.ini" / "notes.txt", "mine"); },
        {"data/zorvani-wallpaper/WP.ini/notes.txt"}, "Kept:"},
       {"a list doctored to name what is outside",
-       [](const fs::path& folder, const fs::path& home) {
+       [](auto& folder, auto& home) {
          WriteText(home / "victim", "mine");
          std::ofstream(folder / ".zorvani-setup", std::ios::app) << "../../victim\n";
        },
@@ -297,13 +280,10 @@ TEST_F(SetupTest, CommandStartsTheProgramInsideASession) {
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
     const fs::path home = FreshHome();
-    std::vector<std::string> args{ZORVANI_SETUP_COMMAND, "--pictures", pictures_.string(), "--program",
-                                  program_.string()};
+    std::vector<std::string> args{ZORVANI_SETUP_COMMAND, "--pictures", pictures_.string(), "--program", program_.string()};
     args.insert(args.end(), row.options.begin(), row.options.end());
     if (row.asUser && geteuid() == 0) args.insert(args.begin(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
-    std::vector<std::string> env = UserEnvironment(home);
-    env.insert(env.end(), row.env.begin(), row.env.end());
-    const CommandRun run = RunCommand(args, env);
+    const CommandRun run = RunCommand(args, UserEnvironment(home, row.env));
     EXPECT_EQ(run.status, row.status);
     EXPECT_NE(run.said.find(row.said), std::string::npos) << run.said;
     if (!row.started) {
@@ -318,8 +298,7 @@ TEST_F(SetupTest, CommandStartsTheProgramInsideASession) {
     EXPECT_NE(parent, run.pid);
     EXPECT_NE(session, getsid(0));
     EXPECT_NE(session, run.pid);
-    EXPECT_EQ(std::vector<std::string>(started.begin() + 2, started.end()),
-              std::vector<std::string>(3, "/dev/null"));
+    EXPECT_EQ(std::vector<std::string>(started.begin() + 2, started.end()), std::vector<std::string>(3, "/dev/null"));
   }
 }
 
@@ -333,13 +312,13 @@ TEST_F(SetupTest, LogOnKeepsTheSampleCalendarAYearAhead) {
   const struct {
     const char* what;
     bool sample;
-    std::function<void(const fs::path& folder, const fs::path& home)> change;
+    Change change;
     bool grows;
   } rows[] = {
-      {"set-up's sample calendar", true, [](const fs::path&, const fs::path&) {}, true},
-      {"the user's own pictures", false, [](const fs::path&, const fs::path&) {}, false},
+      {"set-up's sample calendar", true, [](auto&, auto&) {}, true},
+      {"the user's own pictures", false, [](auto&, auto&) {}, false},
       {"a sample year the user replaced by a link to their own pictures", true,
-       [&](const fs::path& folder, const fs::path& home) {
+       [&](auto& folder, auto& home) {
          fs::rename(folder / ("Zorvani" + next), home / "Pictures");
          fs::create_symlink(home / "Pictures", folder / ("Zorvani" + next));
        },
@@ -350,16 +329,13 @@ TEST_F(SetupTest, LogOnKeepsTheSampleCalendarAYearAhead) {
     const fs::path home = FreshHome();
     const Places places = PlacesIn(home);
     Request request = PicturesFrom(row.sample ? fs::path() : pictures_);
-    request.width = 640;
-    request.height = 400;
+    request.width = 640, request.height = 400;
     ASSERT_EQ(Set(places, request), 0);
     row.change(places.folder, home);
     const auto before = Tree(home);
-    std::vector<std::string> env = UserEnvironment(home);
-    env.insert(env.end(), {"LD_PRELOAD=/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1",
-                           "FAKETIME=@" + next + "-01-01 08:00:00", "FAKETIME_DONT_FAKE_MONOTONIC=1",
-                           // faketime comes first in a sanitizer build's library list
-                           "ASAN_OPTIONS=verify_asan_link_order=0"});
+    // faketime comes first in a sanitizer build's library list
+    const std::vector<std::string> env = UserEnvironment(home, {"LD_PRELOAD=/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1",
+        "FAKETIME=@" + next + "-01-01 08:00:00", "FAKETIME_DONT_FAKE_MONOTONIC=1", "ASAN_OPTIONS=verify_asan_link_order=0"});
     const CommandRun run = RunCommand({ZORVANI_SETUP_COMMAND, "--logon", places.link().string()}, env);
     EXPECT_EQ(run.status, 0) << run.said;
     const std::vector<std::string> started = Started();
