@@ -270,12 +270,19 @@ TEST_F(Refresh, AnEndDuringTheFirstRefreshStopsItAtItsNextStep) {
   } else {
     fs::create_directories(base + "/Zorvani2004");
     zorvani::tools::WriteMonthPicture({2004, 8, 8192, 8192, grid}, 90, Picture(2004, 8));  // seconds of work
-    program = StartAt("2004-08-31 12:00:00");
-    // taskkill finds the hidden window as soon as it exists; the first refresh runs then.
-    bool closed = false;
-    for (int i = 0; i < 40 && !closed && program->Wait(Millis{0}) == -1; ++i)
-      closed = sandbox.Run({"wine", "taskkill", "/im", "zorvani-wallpaper.exe"}, Millis{10000}) == 0;
-    ASSERT_TRUE(closed) << "taskkill never reached the program's window";
+    // A close that a loaded machine delivers only after the refresh has ended proves
+    // nothing either way: three tries, so that only a refresh that never stops fails.
+    for (int attempt = 0; attempt < 3 && (attempt == 0 || fs::exists(Bitmap())); ++attempt) {
+      fs::remove(Bitmap());
+      program = StartAt("2004-08-31 12:00:00");
+      // taskkill finds the hidden window as soon as it exists; the first refresh runs then.
+      bool closed = false;
+      for (int i = 0; i < 40 && !closed && program->Wait(Millis{0}) == -1; ++i)
+        closed = sandbox.Run({"wine", "taskkill", "/im", "zorvani-wallpaper.exe"}, Millis{10000}) == 0;
+      ASSERT_TRUE(closed) << "taskkill never reached the program's window";
+      // Showing an 8192 x 8192 wallpaper takes Wine's desktop a while.
+      ASSERT_EQ(program->Wait(Millis{60000}), 0) << program->StandardError();
+    }
   }
   EXPECT_EQ(program->Wait(Millis{10000}), 0) << program->StandardError();
   EXPECT_FALSE(fs::exists(Bitmap())) << "the refresh ran to its end";
