@@ -66,21 +66,6 @@ struct Placements {
   }
 };
 
-// A code point below U+10000 as UTF-8.
-void AppendUtf8(unsigned long code, std::string* text) {
-  if (code < 0x80) {
-    *text += static_cast<char>(code);
-    return;
-  }
-  if (code < 0x800) {
-    *text += static_cast<char>(0xC0 | code >> 6);
-  } else {
-    *text += static_cast<char>(0xE0 | code >> 12);
-    *text += static_cast<char>(0x80 | (code >> 6 & 0x3F));
-  }
-  *text += static_cast<char>(0x80 | (code & 0x3F));
-}
-
 // The text of a GVariant string as gsettings prints it ('…' or "…", with backslash
 // escapes); false for anything else.
 bool GVariantText(std::string printed, std::string* text) {
@@ -98,7 +83,7 @@ bool GVariantText(std::string printed, std::string* text) {
       else if (c == 'u' && at + 4 < printed.size()) {  // a code point below U+10000, as UTF-8
         const unsigned long code = std::strtoul(printed.substr(at + 1, 4).c_str(), nullptr, 16);
         at += 4;
-        AppendUtf8(code, text);
+        AppendUtf8(*text, static_cast<std::uint32_t>(code));
         continue;
       } else if (c != '\\' && c != '\'' && c != '"') return false;
     }
@@ -156,7 +141,7 @@ bool IniValue(const std::string& file, const std::regex& group, const std::strin
         std::size_t digits = 0;
         while (digits < 4 && at + 1 + digits < line.size() && std::isxdigit(static_cast<unsigned char>(line[at + 1 + digits]))) ++digits;
         if (digits == 0) return false;
-        AppendUtf8(std::stoul(line.substr(at + 1, digits), nullptr, 16), value);
+        AppendUtf8(*value, static_cast<std::uint32_t>(std::stoul(line.substr(at + 1, digits), nullptr, 16)));
         at += digits;
       }
     }

@@ -15,6 +15,7 @@ constexpr std::uint32_t kRegDwordType = 4;
 constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
 
 using posix::AsciiLower;
+using posix::AppendUtf8;
 using posix::EqualNoCase;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
@@ -41,24 +42,6 @@ int HexDigit(char c) {
 // --- UTF-16LE files ------------------------------------------------------------------------
 // Unpaired surrogates are carried through as three-byte sequences of their own, so that a
 // file comes back unchanged whatever it holds.
-
-void AppendUtf8(std::string& out, std::uint32_t code) {
-  if (code < 0x80) {
-    out += static_cast<char>(code);
-  } else if (code < 0x800) {
-    out += static_cast<char>(0xC0 | (code >> 6));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else if (code < 0x10000) {
-    out += static_cast<char>(0xE0 | (code >> 12));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (code >> 18));
-    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  }
-}
 
 std::string Utf16ToUtf8(std::string_view bytes) {
   std::string out;
