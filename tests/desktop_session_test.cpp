@@ -9,6 +9,7 @@
 #include <fstream>
 #include <thread>
 
+#include "common/files.h"
 #include "platform/posix/desktop/desktop_session.h"
 
 namespace {
@@ -30,10 +31,11 @@ bool Ended(pid_t pid) {
 // A tool that hangs and a wallpaper client that is ended: the grandchild each started
 // (shell pipelines, D-Bus activation) ends with them.
 TEST(DesktopSession, AToolThatHangsOrIsEndedLeavesNoProcessOfItsGroup) {
-  const fs::path folder = fs::temp_directory_path() / ("zorvani-session-" + std::to_string(getpid()));
-  fs::create_directories(folder);
+  const testing_files::TempFolder folder;
   const std::string pidFile = (folder / "grandchild").string();
-  const std::string script = "/bin/sleep 60 & echo $! >'" + pidFile + "'; wait";
+  const auto script = [&](const std::string& before, const std::string& after) {
+    return before + "/bin/sleep 60 & echo $! >'" + pidFile + "'; " + after + "wait";
+  };
   const auto grandchild = [&] {
     for (int i = 0; i < 200 && !fs::exists(pidFile); ++i) std::this_thread::sleep_for(10ms);
     int pid = 0;
@@ -42,25 +44,27 @@ TEST(DesktopSession, AToolThatHangsOrIsEndedLeavesNoProcessOfItsGroup) {
     return pid;
   };
   const Session session({"PATH=/usr/bin:/bin"}, 500ms);
-  EXPECT_EQ(session.Run({"/bin/sh", "-c", script}), CommandResult::kTimedOut);
+  EXPECT_EQ(session.Run({"/bin/sh", "-c", script("", "")}), CommandResult::kTimedOut);
   pid_t left = grandchild();
   ASSERT_GT(left, 0);
   EXPECT_TRUE(Ended(left)) << "left running after the timeout";
   if (!Ended(left)) kill(left, SIGKILL);
 
-  const int started = session.Start({"/bin/sh", "-c", script});
-  ASSERT_GT(started, 0);
-  left = grandchild();
-  Session::End(started);
-  EXPECT_TRUE(Ended(left)) << "left running after the client was ended";
-  if (!Ended(left)) kill(left, SIGKILL);
-  fs::remove_all(folder);
+  // Ended as it is, one that ignores the end, or one that is stopped: killed, never awaited for ever.
+  for (const auto& [before, after] : {std::pair<const char*, const char*>{"", ""}, {"trap '' TERM; ", ""}, {"", "kill -STOP $$; "}}) {
+    const int started = session.Start({"/bin/sh", "-c", script(before, after)});
+    ASSERT_GT(started, 0);
+    left = grandchild();
+    Session::End(started);
+    EXPECT_TRUE(Ended(left) && Ended(started)) << "left running after the client was ended: " << before << after;
+    if (!Ended(left)) kill(left, SIGKILL);
+  }
 }
 
 // ":5" and ":5.0" are one display; another user's process on it is not this session's
 // (checked where the test may give a process folder away: as root).
 TEST(DesktopSession, OnlyThisUsersProcessesOnThisDisplayCount) {
-  const fs::path proc = fs::temp_directory_path() / ("zorvani-proc-" + std::to_string(getpid()));
+  const testing_files::TempFolder proc;
   const auto process = [&](int pid, const std::string& environ, const std::string& cmdline) {
     fs::create_directories(proc / std::to_string(pid));
     std::ofstream(proc / std::to_string(pid) / "environ") << environ;
@@ -71,12 +75,11 @@ TEST(DesktopSession, OnlyThisUsersProcessesOnThisDisplayCount) {
   process(102, std::string("DISPLAY=:5.0\0", 13), std::string("caja\0", 5));
   const bool root = geteuid() == 0;
   if (root) ASSERT_EQ(chown((proc / "102").c_str(), 65534, 65534), 0);
-  const Session session({"DISPLAY=:5.0"}, 500ms, nullptr, proc.string());
+  const Session session({"DISPLAY=:5.0"}, 500ms, nullptr, proc.path.string());
   EXPECT_TRUE(session.Runs("pcmanfm", "--desktop"));
   EXPECT_FALSE(session.Runs("pcmanfm", "--daemon"));
   EXPECT_FALSE(session.Runs("xfdesktop", "")) << "another display's";
   if (root) EXPECT_FALSE(session.Runs("caja", "")) << "another user's";
-  fs::remove_all(proc);
 }
 
 }  // namespace

@@ -6,13 +6,13 @@
 #include <array>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <vector>
 
 #ifndef _WIN32
 #include <sys/stat.h>
 #endif
 
+#include "common/files.h"
 #include "dib/cDIBSection.h"
 #include "platform/gdi.h"
 #include "platform/picture.h"
@@ -53,8 +53,6 @@ const char kWidePng[] =
 
 class PictureLoader : public testing::Test {
  protected:
-  PictureLoader() { fs::create_directories(folder_); }
-  ~PictureLoader() override { fs::remove_all(folder_); }
   std::string Write(const std::string& bytes) const {
     std::ofstream(file_, std::ios::binary) << bytes;
     return file_;
@@ -70,7 +68,7 @@ class PictureLoader : public testing::Test {
   } catch (const zorvani::RuntimeError& error) {
     return error.number();
   }
-  const fs::path folder_ = fs::temp_directory_path() / ("zorvani-picture-" + std::to_string(std::random_device()()));
+  const testing_files::TempFolder folder_;
   const std::string file_ = (folder_ / "5.jpg").string();
 };
 
@@ -98,7 +96,7 @@ TEST_F(PictureLoader, RefusesBadFilesWithTheirErrors) {
   EXPECT_EQ(Error((folder_ / "Zorvani2005" / "1.jpg").string()), zorvani::kErrFileNotFound);
   EXPECT_EQ(Error(Write(kJpeg) + "/1.jpg"), zorvani::kErrFileNotFound) << "a file in the folder's place";
   EXPECT_EQ(Error(""), zorvani::kErrFileNotFound);
-  EXPECT_EQ(Error(folder_.string()), zorvani::kErrFileAccess);
+  EXPECT_EQ(Error(folder_.path.string()), zorvani::kErrFileAccess);
   for (const std::string bad : {std::string(), std::string("no jpeg"), std::string("\xff\xd8"), kJpeg.substr(0, 20),
                                 kJpeg.substr(0, 160), std::string("\x89PNG\r\n\x1a\n")}) {
     EXPECT_EQ(Error(Write(bad)), zorvani::kErrInvalidPicture) << bad.size() << " bytes";

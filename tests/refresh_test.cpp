@@ -7,13 +7,12 @@
 #include <cstring>
 #include <optional>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include "general/general.h"
 #include "platform/process.h"
 #include "platform/services.h"
 #include "runtime/runtime_error.h"
+#include "common/files.h"
 #include "fakes/faulty_files.h"
 #include "fakes/services.h"
 
@@ -21,7 +20,6 @@ namespace zorvani {
 namespace {
 
 namespace fs = std::filesystem;
-using Bytes = std::vector<unsigned char>;
 
 // A 100 x 100 mid-grey picture in a DIB section of the real GDI.
 struct GreyPicture : platform::Picture {
@@ -87,18 +85,10 @@ class FakeWorld : public platform::PictureLoader,
   int refusals = 0;  // wallpaper changes the desktop refuses before it takes one
 };
 
-Bytes ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
 class RefreshTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder_ = fs::temp_directory_path() / ("zorvani-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(folder_);
-    fs::create_directories(folder_);
-    BaseDir = folder_.string() + platform::PathSeparator();
+    BaseDir = folder_.path.string() + platform::PathSeparator();
     platform::Current() = {&clock_, &platform::SystemGdi(), &platform::SystemFiles(), &world_, &world_, &world_, &world_};
     // Cells 0.09 x 0.08, columns 0.12 apart from 0.06, rows 0.10 apart from 0.30, lines 0.01 thick.
     Config = ConfigRecord{0.09, 0.08, 0.12, 0.10, 0.06, 0.30, 0.01, 255, 0, 0};
@@ -107,21 +97,18 @@ class RefreshTest : public ::testing::Test {
     BaseDir.clear();
     Config = ConfigRecord{};
     LastDay = LastMonth = LastYear = 0, PendingDesktop = {};
-    fs::remove_all(folder_);
   }
   std::string Bitmap() const { return BaseDir + "wp.bmp"; }
   std::string Picture(const char* year, const char* month) const {
     return BaseDir + "Zorvani" + year + platform::PathSeparator() + month + ".jpg";
   }
   // Blue, green and red of column x, picture line y (from the top) of wp.bmp.
-  Bytes PixelOfBitmap(int x, int y) const {
-    const Bytes bytes = ReadAll(Bitmap());
-    const std::size_t at = 58 + static_cast<std::size_t>(99 - y) * 300 + 3 * static_cast<std::size_t>(x);
-    return {bytes.at(at), bytes.at(at + 1), bytes.at(at + 2)};
+  std::string PixelOfBitmap(int x, int y) const {
+    return testing_files::ReadFile(Bitmap()).substr(58 + static_cast<std::size_t>(99 - y) * 300 + 3 * static_cast<std::size_t>(x), 3);
   }
 
   testing::ServicesGuard guard_;
-  fs::path folder_;
+  testing_files::TempFolder folder_;
   testing::ScriptedClock clock_{{testing::At(2004, 8, 31)}};
   FakeWorld world_;
 };
@@ -129,12 +116,12 @@ class RefreshTest : public ::testing::Test {
 TEST_F(RefreshTest, FramesTodayThenWritesTheDesktopValuesThenSetsTheWallpaper) {
   ASSERT_EQ(RefreshWallpaper(), 0);
   EXPECT_EQ(world_.pictures, std::vector<std::string>{Picture("2004", "8")});
-  EXPECT_EQ(ReadAll(Bitmap()).size(), 58u + 300u * 100u);
+  EXPECT_EQ(testing_files::ReadFile(Bitmap()).size(), 58u + 300u * 100u);
   // 31 August 2004 is row 5, column 1: left 0.18 and top 0.80 give column 18, picture line 79.
-  const Bytes red{0, 0, 255}, grey{0x80, 0x80, 0x80};
-  EXPECT_EQ((std::vector<Bytes>{PixelOfBitmap(18, 79), PixelOfBitmap(27, 87), PixelOfBitmap(17, 79), PixelOfBitmap(18, 78),
+  const std::string red("\0\0\xFF", 3), grey(3, '\x80');
+  EXPECT_EQ((std::vector<std::string>{PixelOfBitmap(18, 79), PixelOfBitmap(27, 87), PixelOfBitmap(17, 79), PixelOfBitmap(18, 78),
                                 PixelOfBitmap(22, 82)}),
-            (std::vector<Bytes>{red, red, grey, grey, grey}));
+            (std::vector<std::string>{red, red, grey, grey, grey}));
 
   const std::string open = "open " + std::to_string(0x80000001u) + " CONTROL PANEL\\DESKTOP " + std::to_string(0x20006);
   const std::vector<std::string> expected = {open, "set TileWallpaper=0" + std::string(1, '\0') + "1",
@@ -145,7 +132,7 @@ TEST_F(RefreshTest, FramesTodayThenWritesTheDesktopValuesThenSetsTheWallpaper) {
 
   Config.R_COMP = 256;  // the drawing stops silently at the first red byte; the frame is still saved and applied
   EXPECT_EQ(RefreshWallpaper(), 0);
-  EXPECT_EQ(PixelOfBitmap(18, 79), (Bytes{0, 0, 0x80}));
+  EXPECT_EQ(PixelOfBitmap(18, 79), std::string("\0\0\x80", 3));
   EXPECT_EQ(world_.log.size(), 10u);
 }
 
@@ -164,8 +151,7 @@ TEST_F(RefreshTest, PathsComeFromSeparateClockReadingsAndBaseDir) {
 }
 
 TEST_F(RefreshTest, FailuresLeaveWallpaperRegistryAndDesktopAsTheyWere) {
-  std::ofstream(Bitmap(), std::ios::binary) << "previous wallpaper";
-  const Bytes previous = ReadAll(Bitmap());
+  testing_files::WriteFile(Bitmap(), "previous wallpaper");
 
   world_.missing = true;  // the month picture is missing: said once in the system log, not at every check
   EXPECT_EQ(RefreshWallpaper(), -1);
@@ -185,9 +171,9 @@ TEST_F(RefreshTest, FailuresLeaveWallpaperRegistryAndDesktopAsTheyWere) {
 
   BaseDir = (folder_ / "no such folder").string() + platform::PathSeparator();  // wp.bmp cannot be created
   EXPECT_EQ(RefreshWallpaper(), -1);
-  BaseDir = folder_.string() + platform::PathSeparator();
+  BaseDir = folder_.path.string() + platform::PathSeparator();
 
-  EXPECT_EQ(ReadAll(Bitmap()), previous);
+  EXPECT_EQ(testing_files::ReadFile(Bitmap()), "previous wallpaper");
   EXPECT_TRUE(world_.log.empty());
   EXPECT_EQ(CalendarImage, nullptr);
 }

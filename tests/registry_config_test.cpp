@@ -8,12 +8,12 @@
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
-#include <iterator>
 #include <new>
 #include <sstream>
 #include <string_view>
 #include <tuple>
 
+#include "common/files.h"
 #include "general/general.h"
 #include "platform/locale.h"
 #include "platform/profile.h"
@@ -31,6 +31,7 @@ namespace zorvani {
 namespace {
 
 namespace fs = std::filesystem;
+using testing_files::WriteFile;
 
 const std::string kStamp = std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
 
@@ -77,11 +78,7 @@ class ScratchKey : public ::testing::Test {
   }
   const fs::path home_ = fs::temp_directory_path() / ("zorvani-reg-" + kStamp);
   const fs::path hive_ = home_ / "zorvani-wallpaper" / "HKEY_CURRENT_USER.reg";
-  static void WriteFile(const fs::path& path, const std::string& text) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << text;
-  }
-  std::string Hive() const { return std::string(std::istreambuf_iterator<char>(std::ifstream(hive_, std::ios::binary).rdbuf()), {}); }
+  std::string Hive() const { return testing_files::ReadFile(hive_); }
 #endif
 };
 

@@ -8,10 +8,10 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <random>
 #include <set>
 
+#include "common/files.h"
 #include "fakes/faulty_files.h"
 #include "platform/replace_file.h"
 
@@ -28,9 +28,7 @@ namespace fs = std::filesystem;
 
 // Read only from a regular file: a FIFO would wait for a writer.
 std::string Contents(const fs::path& file) {
-  if (!fs::is_regular_file(fs::symlink_status(file))) return "<not a file>";
-  std::ifstream in(file, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
+  return fs::is_regular_file(fs::symlink_status(file)) ? testing_files::ReadFile(file) : "<not a file>";
 }
 
 std::set<std::string> Names(const fs::path& folder) {

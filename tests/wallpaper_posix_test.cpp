@@ -12,13 +12,12 @@
 
 #include <filesystem>
 #include <fstream>
-#include <future>
-#include <iterator>
 #include <map>
 #include <optional>
 #include <sstream>
 #include <thread>
 
+#include "common/files.h"
 #include "platform/posix/desktop/desktop_backends.h"
 #include "platform/posix/desktop/png_copy.h"
 #include "platform/posix/reg_files/ascii_text.h"
@@ -149,7 +148,7 @@ class WallpaperPosix : public testing::Test {
     fs::create_directories(folder_ / "zorvani-wallpaper");
     fs::create_directory(folder_ / "run");
     fs::permissions(folder_ / "run", fs::perms::owner_all);
-    setenv("XDG_CONFIG_HOME", folder_.c_str(), 1);
+    setenv("XDG_CONFIG_HOME", folder_.path.c_str(), 1);
     Pictures();
     // The first pcmanfm's socket on display :0, in the runtime folder.
     sockaddr_un address{};
@@ -162,7 +161,6 @@ class WallpaperPosix : public testing::Test {
     platform::posix::EndOwnedWallpaperClient();
     unsetenv("XDG_CONFIG_HOME");
     close(socket_);
-    fs::remove_all(folder_);
   }
   void Style(const std::string& style) const {
     std::ofstream(folder_ / "zorvani-wallpaper" / "HKEY_CURRENT_USER.reg")
@@ -210,14 +208,14 @@ class WallpaperPosix : public testing::Test {
   template <typename Step>
   std::uint64_t Written(Step step) const {
     const auto wchar = [] {
-      const std::string io(std::istreambuf_iterator<char>(std::ifstream("/proc/self/io").rdbuf()), {});
+      const std::string io = testing_files::ReadFile("/proc/self/io");
       return std::stoull(io.substr(io.find("wchar: ") + 7));
     };
     const std::uint64_t before = wchar();
     step();
     return wchar() - before - Calls().size();
   }
-  std::string Calls() const { return std::string(std::istreambuf_iterator<char>(std::ifstream(folder_ / "calls.log").rdbuf()), {}); }
+  std::string Calls() const { return testing_files::ReadFile(folder_ / "calls.log"); }
   // The calls of a table row for the current calendar folder.
   std::string Expected(const std::string& calls) const {
     const std::string uri = platform::posix::FileUri(pictures_.string()).substr(7);
@@ -254,7 +252,7 @@ class WallpaperPosix : public testing::Test {
     return names;
   }
 
-  const fs::path folder_ = fs::temp_directory_path() / ("zorvani-wallpaper-" + std::to_string(getpid()));
+  const testing_files::TempFolder folder_;
   fs::path pictures_;
   std::vector<std::string> environment_;
   std::optional<platform::posix::LinuxDesktop> desktop_;
@@ -293,7 +291,7 @@ TEST_F(WallpaperPosix, CachingDesktopsAlternateTwoNamesAndRetriesWriteNothing) {
   fs::create_symlink(folder_ / "victim", pictures_ / "wp-a.png.tmp");
   EXPECT_TRUE(Apply(hyprland));
   EXPECT_EQ(Files(), files({"wp-a.png"}));
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(std::ifstream(folder_ / "victim").rdbuf()), {}), "victim");
+  EXPECT_EQ(testing_files::ReadFile(folder_ / "victim"), "victim");
   EXPECT_TRUE(Apply(hyprland));
   EXPECT_EQ(Files(), files({"wp-b.png"}));
   EXPECT_EQ(Calls(), Expected("hyprctl hyprpaper listloaded\nhyprctl hyprpaper preload $R/wp-b.png\n"
@@ -317,25 +315,6 @@ TEST_F(WallpaperPosix, CachingDesktopsAlternateTwoNamesAndRetriesWriteNothing) {
     Stubs({});
     EXPECT_EQ(Written([&] { EXPECT_FALSE(Apply(desktop)); }), 0u) << desktop[0];
     EXPECT_EQ(Files(), files({"wp-a.png"}));
-  }
-}
-
-TEST_F(WallpaperPosix, AnOwnedSwaybgThatWillNotEndIsKilledInsteadOfAwaitedForEver) {
-  const std::pair<const char*, const char*> kStubborn[] = {
-      {"ignores SIGTERM", "trap '' TERM; echo $$ >\"${0%/bin/*}/pid\"; exec /bin/sleep 600"},
-      {"stopped", "echo $$ >\"${0%/bin/*}/pid\"; kill -STOP $$; exec /bin/sleep 600"}};
-  for (const auto& [what, stub] : kStubborn) {
-    SCOPED_TRACE(what);
-    Stubs({{"swaybg", stub}});
-    ASSERT_TRUE(Apply({"XDG_CURRENT_DESKTOP=river", "WAYLAND_DISPLAY=wayland-1"}));
-    const pid_t client = std::stoi(std::string(std::istreambuf_iterator<char>(std::ifstream(folder_ / "pid").rdbuf()), {}));
-    auto ended = std::async(std::launch::async, platform::posix::EndOwnedWallpaperClient);
-    if (ended.wait_for(10s) != std::future_status::ready) {
-      kill(-client, SIGKILL);
-      ADD_FAILURE() << "still waiting for the client after 10 s";
-    }
-    ended.wait();
-    EXPECT_NE(kill(client, 0), 0) << "the client still runs";
   }
 }
 
@@ -401,7 +380,7 @@ TEST_F(WallpaperPosix, TheWallpaperBeforeTheFirstChangeIsGivenBackAtRemovalUnles
   const fs::path home = folder_ / "home";
   const std::vector<std::string> user{"HOME=" + home.string(), "XDG_CONFIG_HOME=" + (home / ".config").string(),
                                       "XDG_RUNTIME_DIR=" + (folder_ / "run").string(), "PATH=" + (folder_ / "bin").string() + ":/usr/bin:/bin",
-                                      "LANG=C.UTF-8", "ZORVANI_TEST_BUS=" + folder_.string()};
+                                      "LANG=C.UTF-8", "ZORVANI_TEST_BUS=" + folder_.path.string()};
   std::string bus;
   std::vector<std::string> launch{"/usr/bin/env"};
   launch.insert(launch.end(), user.begin(), user.end());
@@ -450,7 +429,7 @@ TEST_F(WallpaperPosix, TheWallpaperBeforeTheFirstChangeIsGivenBackAtRemovalUnles
   for (bool left = true; left;) {
     left = false;
     for (const auto& process : fs::directory_iterator("/proc")) {
-      const std::string environ(std::istreambuf_iterator<char>(std::ifstream(process.path() / "environ").rdbuf()), {});
+      const std::string environ = testing_files::ReadFile(process.path() / "environ");
       if (environ.find(user.back()) == std::string::npos || kill(std::stoi(process.path().filename()), SIGTERM) != 0) continue;
       left = true;
       std::this_thread::sleep_for(20ms);
@@ -471,7 +450,7 @@ TEST_F(WallpaperPosix, AtRemovalTheMachineCalendarsLinksGoAndTheUsersOwnPictures
     for (const std::string name : {"WP.ini", "Zorvani2026", "zorvani-wallpaper"})
       if (name != own) fs::create_symlink(folder_ / "gone" / name, pictures_ / name);
     if (!own.empty() && own.find('/') == std::string::npos) std::ofstream(pictures_ / own) << "a picture";
-    environment_ = {"HOME=" + folder_.string()};
+    environment_ = {"HOME=" + folder_.path.string()};
     Desktop().RestorePreviousWallpaper(Bitmap());
     EXPECT_EQ(fs::exists(pictures_) ? Files() : std::vector<std::string>{}, left);
   }

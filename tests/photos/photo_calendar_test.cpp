@@ -22,6 +22,7 @@
 #include "tools/calendar/photo_calendar.h"
 #include "tools/calendar/photo_files.h"
 
+#include "common/files.h"
 #include "setup/command.h"
 
 namespace {
@@ -31,10 +32,7 @@ using zorvani::tools::RgbImage;
 
 constexpr int kWidth = 960, kHeight = 600;
 
-struct Folder {
-  std::string path = [] { char name[] = "/tmp/zorvani-photos-XXXXXX"; return std::string(mkdtemp(name)); }();
-  ~Folder() { fs::remove_all(path); }
-};
+using Folder = testing_files::TempFolder;
 
 struct Box {
   double left, top, right, bottom;  // fractions of the picture
@@ -113,7 +111,7 @@ TEST_P(PhotoCalendar, PrintsAReadableCalendarWhereTheFrameFindsIt) {
   Folder photos, calendar;
   for (int i = 0; i < c.photos; ++i) {
     const RgbImage photo = NoisyPhoto(2 * c.width, 2 * c.height, c.calm ? &c.region : nullptr, i);
-    const std::string name = photos.path + "/" + static_cast<char>('a' + i);
+    const std::string name = photos.path.string() + "/" + static_cast<char>('a' + i);
     const auto jpeg = zorvani::tools::EncodeJpeg(photo, 90);
     zorvani::tools::WriteTextFile(name + (i % 2 ? ".JPG" : ".png"), i % 2 ? std::string(jpeg.begin(), jpeg.end()) : Png(photo));
   }
@@ -128,11 +126,11 @@ TEST_P(PhotoCalendar, PrintsAReadableCalendarWhereTheFrameFindsIt) {
   const Box calm{c.region.left * c.width, c.region.top * c.height, c.region.right * c.width, c.region.bottom * c.height};
   EXPECT_EQ(report.titles[2], c.march);
 
-  zorvani::LoadConfigFrom(calendar.path + "/WP.ini");
+  zorvani::LoadConfigFrom(calendar.path.string() + "/WP.ini");
   for (int month = 1; month <= 12; ++month) {
     SCOPED_TRACE("month " + std::to_string(month));
     EXPECT_TRUE(c.calm || report.panelAlpha[static_cast<std::size_t>(month - 1)] >= 0.45) << "a panel behind it";
-    const RgbImage picture = zorvani::tools::ReadPhoto(calendar.path + "/Zorvani2027/" + std::to_string(month) + ".jpg");
+    const RgbImage picture = zorvani::tools::ReadPhoto((calendar / "Zorvani2027" / (std::to_string(month) + ".jpg")).string());
     ASSERT_EQ(std::make_pair(picture.width, picture.height), std::make_pair(c.width, c.height));
     const auto& printed = report.printed[static_cast<std::size_t>(month - 1)];
     std::array<std::vector<int>, 2> heights;  // of weekday and weekend numbers: the weekend's are underlined
@@ -215,7 +213,7 @@ TEST(PhotoCalendarInput, BadInputWritesNothing) {
               {"a.png", "", "", 101, "quality"}};
   for (const auto& row : rows) {
     Folder photos, calendar;
-    zorvani::tools::WriteTextFile(photos.path + "/" + row.file, row.bytes ? row.bytes : Png(NoisyPhoto(64, 40, nullptr, 1)));
+    zorvani::tools::WriteTextFile(photos.path.string() + "/" + row.file, row.bytes ? row.bytes : Png(NoisyPhoto(64, 40, nullptr, 1)));
     const zorvani::tools::PhotoCalendarSettings settings{2004, 640, 400, row.quality, row.locale, {}};
     std::string error;
     try {
@@ -233,7 +231,7 @@ TEST(PhotoCalendarInput, BadInputWritesNothing) {
 TEST(PhotoInput, NameOrderAndOrientation) {
   Folder folder;
   for (const char* name : {"10.jpg", "2.PNG", "1.jpeg", "notes.txt", "b.jpg", "a10.png", "a9.png"})
-    zorvani::tools::WriteTextFile(folder.path + "/" + name, "");
+    zorvani::tools::WriteTextFile((folder / name).string(), "");
   std::vector<std::string> names;
   for (const std::string& path : zorvani::tools::PhotoFiles(folder.path)) names.push_back(fs::path(path).filename().string());
   EXPECT_EQ(names, (std::vector<std::string>{"1.jpeg", "2.PNG", "10.jpg", "a9.png", "a10.png", "b.jpg"}));
@@ -248,10 +246,10 @@ TEST(PhotoInput, NameOrderAndOrientation) {
     const std::string exif = std::string("\xFF\xE1\x00\x22" "Exif\0\0" "MM\x00\x2A\x00\x00\x00\x08" "\x00\x01", 20) +
                              std::string("\x01\x12\x00\x03\x00\x00\x00\x01", 8) + static_cast<char>(0) +
                              static_cast<char>(orientation) + std::string(6, '\0');
-    zorvani::tools::WriteTextFile(folder.path + "/turned.jpg",
+    zorvani::tools::WriteTextFile(folder.path.string() + "/turned.jpg",
                                   std::string(jpeg.begin(), jpeg.begin() + 2) + exif + std::string(jpeg.begin() + 2, jpeg.end()));
     // Asked for the upright width: a turned photo is not decoded smaller than that.
-    const RgbImage upright = zorvani::tools::ReadPhoto(folder.path + "/turned.jpg", width, height / 4);
+    const RgbImage upright = zorvani::tools::ReadPhoto(folder.path.string() + "/turned.jpg", width, height / 4);
     ASSERT_EQ(upright.width, width) << orientation;
     ASSERT_EQ(upright.height, height) << orientation;
     EXPECT_LT(upright.pixels[(static_cast<std::size_t>(darkY) * width + darkX) * 3], 64) << orientation;
@@ -359,14 +357,14 @@ class HostilePhotos : public ::testing::TestWithParam<HostilePhoto> {};
 TEST_P(HostilePhotos, AreRefusedOrReadWithinTheMemoryCeiling) {
   const HostilePhoto& row = GetParam();
   Folder photos, calendar;
-  const std::string photo = photos.path + "/" + row.file;
+  const std::string photo = photos.path.string() + "/" + row.file;
   zorvani::tools::WriteTextFile(photo, row.bytes());
   const zorvani::tools::PhotoHeader header = zorvani::tools::ReadPhotoHeader(photo);
   EXPECT_EQ(zorvani::tools::PhotoSizeAllowed(header.width, header.height) && header.complete, row.headerAccepts)
       << header.width << "x" << header.height << (header.complete ? " complete" : " cut short");
 
   const CommandRun run = RunCommand(
-      {ZORVANI_MONTH_PICTURE, "--photos", photos.path, "--calendar", calendar.path, "--year", "2027", "--size", row.size});
+      {ZORVANI_MONTH_PICTURE, "--photos", photos.path.string(), "--calendar", calendar.path.string(), "--year", "2027", "--size", row.size});
   EXPECT_LT(run.peakKiB, 512 * 1024);
   if (row.refusal != nullptr) {
     EXPECT_NE(run.status, 0);
@@ -374,7 +372,7 @@ TEST_P(HostilePhotos, AreRefusedOrReadWithinTheMemoryCeiling) {
     EXPECT_TRUE(fs::is_empty(calendar.path));
   } else {
     EXPECT_EQ(run.status, 0) << run.said;
-    EXPECT_TRUE(fs::exists(calendar.path + "/Zorvani2027/12.jpg") && fs::exists(calendar.path + "/WP.ini"));
+    EXPECT_TRUE(fs::exists(calendar / "Zorvani2027/12.jpg") && fs::exists(calendar / "WP.ini"));
   }
 }
 

@@ -8,17 +8,15 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "common/files.h"
+
 extern char** environ;
 
-inline std::string ReadText(const std::filesystem::path& path) {
-  return std::string(std::istreambuf_iterator<char>(std::ifstream(path, std::ios::binary).rdbuf()), {});
-}
+using testing_files::ReadFile;
 
 struct CommandRun {
   int status = -1;  // -1 when it did not end by itself within two minutes
@@ -52,7 +50,7 @@ inline CommandRun RunCommand(const std::vector<std::string>& args, const std::ve
   }
   if (run.pid > 0 && WIFEXITED(status)) run.status = WEXITSTATUS(status);
   run.peakKiB = usage.ru_maxrss;
-  run.said = ReadText(out);
+  run.said = ReadFile(out);
   std::filesystem::remove(out);
   return run;
 }

@@ -29,12 +29,8 @@ namespace fs = std::filesystem;
 using zorvani::setup::Places;
 using zorvani::setup::Request;
 using Clock = std::chrono::steady_clock;
+using testing_files::WriteFile;
 using Change = std::function<void(const fs::path& folder, const fs::path& home)>;  // what a user did since set-up
-
-void WriteText(const fs::path& path, const std::string& text) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << text;
-}
 
 // Every file, link and folder below root with its inode and change times: a rewrite shows.
 std::map<std::string, std::string> Tree(const fs::path& root) {
@@ -65,12 +61,10 @@ std::vector<std::string> Files(const fs::path& root) {
 class SetupTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char name[] = "/tmp/zorvani-setup-test.XXXXXX";
-    root_ = mkdtemp(name);
     // The program records the path it was started by, as the entry's Exec names it, its
     // parent and session, and where its standard streams go.
     program_ = root_ / "bin" / "zorvani-wallpaper";
-    WriteText(program_,
+    WriteFile(program_,
               "#!/bin/sh\n"
               "fds=$(readlink /proc/$$/fd/0 /proc/$$/fd/1 /proc/$$/fd/2)\n"
               "printf '%s\\n%s\\n%s\\n' \"$0\" \"$(cut -d' ' -f4,6 /proc/$$/stat)\" \"$fds\" "
@@ -79,12 +73,10 @@ class SetupTest : public ::testing::Test {
     fs::permissions(program_, fs::perms::owner_all);
     setenv("ZORVANI_SETUP_STARTED", (root_ / "started").c_str(), 1);
     pictures_ = root_ / "pictures";
-    WriteText(pictures_ / "Zorvani2026" / "1.jpg", "one");
-    WriteText(pictures_ / "Zorvani2026" / "2.jpg", "two");
-    WriteText(pictures_ / "WP.ini", "[config]\n");
+    WriteFile(pictures_ / "Zorvani2026" / "1.jpg", "one");
+    WriteFile(pictures_ / "Zorvani2026" / "2.jpg", "two");
+    WriteFile(pictures_ / "WP.ini", "[config]\n");
   }
-  void TearDown() override { fs::remove_all(root_); }
-
   Places PlacesIn(const fs::path& home) const {
     const fs::path config = home / "config" / "zorvani-wallpaper";
     Places places;
@@ -111,7 +103,7 @@ class SetupTest : public ::testing::Test {
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     std::vector<std::string> lines;
-    std::istringstream in(ReadText(root_ / "started"));
+    std::istringstream in(ReadFile(root_ / "started"));
     for (std::string line; std::getline(in, line);) lines.push_back(line);
     return lines;
   }
@@ -135,7 +127,8 @@ class SetupTest : public ::testing::Test {
     return Quietly([&] { return zorvani::setup::Remove(at); }, said);
   }
 
-  fs::path root_, program_, pictures_;
+  const testing_files::TempFolder root_;
+  fs::path program_, pictures_;
 };
 
 // Folder names that each text set-up writes must carry exactly, or refuse with nothing
@@ -166,7 +159,7 @@ TEST_F(SetupTest, OddFolderNamesWorkOrAreRefused) {
     ASSERT_FALSE(started.empty());
     EXPECT_EQ(started[0], places.link().string());
 
-    const auto value = platform::RegFile(ReadText(places.runHive)).FindValue(
+    const auto value = platform::RegFile(ReadFile(places.runHive)).FindValue(
         "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Run", "ZorvaniWallPaper");
     ASSERT_TRUE(value.has_value());
     const std::string commandLine(value->data.begin(), value->data.end() - 1);
@@ -187,12 +180,12 @@ TEST_F(SetupTest, RemoveTakesOnlyWhatSetUpMade) {
     const char* said;
   } rows[] = {
       {"nothing changed", [](auto&, auto&) {}, {}, ""},
-      {"a picture the user added", [](auto& folder, auto&) { WriteText(folder / "Zorvani2026" / "holiday.jpg", "mine"); },
+      {"a picture the user added", [](auto& folder, auto&) { WriteFile(folder / "Zorvani2026" / "holiday.jpg", "mine"); },
        {"data/zorvani-wallpaper/Zorvani2026/holiday.jpg"}, "kept with the pictures you added"},
       {"the year folder replaced by a link to the user's pictures",
        [](auto& folder, auto& home) {
          fs::remove_all(folder / "Zorvani2026");
-         for (const char* name : {"1.jpg", "2.jpg", "3.jpg"}) WriteText(home / "Pictures" / name, "mine");
+         for (const char* name : {"1.jpg", "2.jpg", "3.jpg"}) WriteFile(home / "Pictures" / name, "mine");
          fs::create_symlink(home / "Pictures", folder / "Zorvani2026");
        },
        {"Pictures/1.jpg", "Pictures/2.jpg", "Pictures/3.jpg", "data/zorvani-wallpaper/Zorvani2026"}, "Kept:"},
@@ -201,11 +194,11 @@ TEST_F(SetupTest, RemoveTakesOnlyWhatSetUpMade) {
        {"Calendar/.zorvani-setup", "Calendar/WP.ini", "Calendar/Zorvani2026/1.jpg", "Calendar/Zorvani2026/2.jpg",
         "Calendar/wp.bmp", "Calendar/zorvani-wallpaper", "data/zorvani-wallpaper"}, "Kept:"},
       {"a listed file now a folder with files in it",
-       [](auto& folder, auto&) { fs::remove(folder / "WP.ini"), WriteText(folder / "WP.ini" / "notes.txt", "mine"); },
+       [](auto& folder, auto&) { fs::remove(folder / "WP.ini"), WriteFile(folder / "WP.ini" / "notes.txt", "mine"); },
        {"data/zorvani-wallpaper/WP.ini/notes.txt"}, "Kept:"},
       {"a list doctored to name what is outside",
        [](auto& folder, auto& home) {
-         WriteText(home / "victim", "mine");
+         WriteFile(home / "victim", "mine");
          std::ofstream(folder / ".zorvani-setup", std::ios::app) << "../../victim\n";
        },
        {"victim"}, ""},
@@ -215,7 +208,7 @@ TEST_F(SetupTest, RemoveTakesOnlyWhatSetUpMade) {
     const fs::path home = FreshHome();
     const Places places = PlacesIn(home);
     ASSERT_EQ(Set(places, PicturesFrom(pictures_)), 0);
-    WriteText(places.folder / "wp.bmp", "the program's output");
+    WriteFile(places.folder / "wp.bmp", "the program's output");
     row.change(places.folder, home);
     std::string said;
     EXPECT_EQ(Remove(places, &said), 0);
@@ -229,11 +222,11 @@ TEST_F(SetupTest, RemoveTakesOnlyWhatSetUpMade) {
 // pictures in real year folders are copied, never what a link points at.
 TEST_F(SetupTest, PicturesCopiedAreOnlyPlainMonthPictures) {
   const fs::path secret = root_ / "secret";
-  WriteText(secret / "1.jpg", "secret");
-  WriteText(secret / "WP.ini", "secret");
+  WriteFile(secret / "1.jpg", "secret");
+  WriteFile(secret / "WP.ini", "secret");
   const fs::path planted = root_ / "planted";
-  WriteText(planted / "Zorvani2026" / "2.jpg", "two");
-  WriteText(planted / "Zorvani2026" / "notes.txt", "not a month");
+  WriteFile(planted / "Zorvani2026" / "2.jpg", "two");
+  WriteFile(planted / "Zorvani2026" / "notes.txt", "not a month");
   ASSERT_EQ(mkfifo((planted / "Zorvani2026" / "3.jpg").c_str(), 0600), 0);
   fs::create_symlink(secret / "1.jpg", planted / "Zorvani2026" / "1.jpg");
   fs::create_symlink(secret, planted / "Zorvani2027");
@@ -243,21 +236,21 @@ TEST_F(SetupTest, PicturesCopiedAreOnlyPlainMonthPictures) {
   ASSERT_EQ(Set(places, PicturesFrom(planted)), 0);
   EXPECT_EQ(Files(places.folder),
             (std::vector<std::string>{".zorvani-setup", "WP.ini", "Zorvani2026/2.jpg", "zorvani-wallpaper"}));
-  EXPECT_NE(ReadText(places.folder / "WP.ini"), "secret");
-  EXPECT_EQ(ReadText(places.folder / ".zorvani-setup"), "WP.ini\nZorvani2026/2.jpg\nzorvani-wallpaper\n");
+  EXPECT_NE(ReadFile(places.folder / "WP.ini"), "secret");
+  EXPECT_EQ(ReadFile(places.folder / ".zorvani-setup"), "WP.ini\nZorvani2026/2.jpg\nzorvani-wallpaper\n");
 }
 
 // A second run rewrites nothing, and a WP.ini the user had is neither replaced nor listed.
 TEST_F(SetupTest, SecondRunRewritesNothing) {
   const Places places = PlacesIn(root_ / "home");
-  WriteText(places.folder / "WP.ini", "[config]\nR_COMP=1\n");
+  WriteFile(places.folder / "WP.ini", "[config]\nR_COMP=1\n");
   ASSERT_EQ(Set(places, PicturesFrom(pictures_)), 0);
   const auto first = Tree(root_ / "home");
   std::this_thread::sleep_for(std::chrono::milliseconds(10));
   ASSERT_EQ(Set(places, PicturesFrom(pictures_)), 0);
   EXPECT_EQ(Tree(root_ / "home"), first);
-  EXPECT_EQ(ReadText(places.folder / "WP.ini"), "[config]\nR_COMP=1\n");
-  EXPECT_EQ(ReadText(places.folder / ".zorvani-setup"), "Zorvani2026/1.jpg\nZorvani2026/2.jpg\nzorvani-wallpaper\n");
+  EXPECT_EQ(ReadFile(places.folder / "WP.ini"), "[config]\nR_COMP=1\n");
+  EXPECT_EQ(ReadFile(places.folder / ".zorvani-setup"), "Zorvani2026/1.jpg\nZorvani2026/2.jpg\nzorvani-wallpaper\n");
 }
 
 // Run by a user: inside a graphical session the program starts at once, apart from the
@@ -291,7 +284,7 @@ TEST_F(SetupTest, CommandStartsTheProgramInsideASession) {
       continue;
     }
     const std::vector<std::string> started = Started();
-    ASSERT_EQ(started.size(), 5u) << ReadText(root_ / "started");
+    ASSERT_EQ(started.size(), 5u) << ReadFile(root_ / "started");
     EXPECT_EQ(started[0], (home / "data" / "zorvani-wallpaper" / "zorvani-wallpaper").string());
     pid_t parent = 0, session = 0;
     std::istringstream(started[1]) >> parent >> session;
@@ -347,7 +340,7 @@ TEST_F(SetupTest, LogOnKeepsTheSampleCalendarAYearAhead) {
     }
     EXPECT_TRUE(fs::exists(places.folder / ("Zorvani" + after) / "12.jpg"));
     EXPECT_NE(run.said.find("1920x1080"), std::string::npos) << run.said;
-    EXPECT_NE(ReadText(places.folder / ".zorvani-setup").find("Zorvani" + after + "/12.jpg\n"), std::string::npos);
+    EXPECT_NE(ReadFile(places.folder / ".zorvani-setup").find("Zorvani" + after + "/12.jpg\n"), std::string::npos);
     EXPECT_EQ(Remove(places), 0);
     EXPECT_EQ(Files(home), std::vector<std::string>());
   }
@@ -361,11 +354,11 @@ TEST_F(SetupTest, SessionLinksTheMachinesCalendarUntilTheUserRemovesIt) {
   ASSERT_EQ(Remove(places), 0);
   EXPECT_FALSE(zorvani::setup::MachineCalendarDeclined(places)) << "no machine calendar: nothing to decline";
   places.machineFolder = pictures_;
-  WriteText(places.folder / "WP.ini", "[config]\nR_COMP=1\n");
+  WriteFile(places.folder / "WP.ini", "[config]\nR_COMP=1\n");
   Request session = PicturesFrom({});
   session.session = true;
   ASSERT_EQ(Set(places, session), 0);
-  EXPECT_EQ(ReadText(places.folder / "WP.ini"), "[config]\nR_COMP=1\n");
+  EXPECT_EQ(ReadFile(places.folder / "WP.ini"), "[config]\nR_COMP=1\n");
   EXPECT_EQ(fs::read_symlink(places.folder / "Zorvani2026"), pictures_ / "Zorvani2026");
   for (int again = 0; again < 2; ++again) {
     ASSERT_EQ(Remove(places), 0);

@@ -1,0 +1,42 @@
+#pragma once
+// Whole files and a folder of the test's own, for every suite.
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <system_error>
+
+namespace testing_files {
+
+namespace fs = std::filesystem;
+
+// The file's bytes; empty when it cannot be read.
+inline std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The file holds text and nothing else; its folders are made.
+inline void WriteFile(const fs::path& path, const std::string& text) {
+  fs::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
+// A new empty folder in the temporary folder, gone with all it holds at the end of its scope.
+struct TempFolder {
+  const fs::path path = [] {
+    const fs::path made = fs::temp_directory_path() / ("zorvani-test-" + std::to_string(std::random_device()()));
+    fs::create_directories(made);
+    return made;
+  }();
+  TempFolder() = default;
+  TempFolder(const TempFolder&) = delete;
+  ~TempFolder() {
+    std::error_code ignored;
+    fs::remove_all(path, ignored);
+  }
+  fs::path operator/(const fs::path& name) const { return path / name; }
+};
+
+}  // namespace testing_files
