@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/wait.h>
@@ -36,42 +35,6 @@ std::string ProgramUnderTest() {
   const std::string exe = EnvOr("ZORVANI_E2E_EXE", "");
   if (exe.empty() || !fs::exists(exe)) Fail("set ZORVANI_E2E_EXE to the program to test, not '" + exe + "'");
   return fs::absolute(exe).string();
-}
-
-// One Xvfb for the whole test binary when Wine needs a display and none is set.
-void EnsureDisplay(const std::string& logDir) {
-  static std::unique_ptr<Program> xvfb;  // ended at exit
-  if (!EnvOr("DISPLAY", "").empty()) return;
-  int fds[2];  // Xvfb writes its display number into fds[1]
-  if (pipe(fds) != 0 || fcntl(fds[0], F_SETFD, FD_CLOEXEC) != 0) Fail("pipe for Xvfb");
-  xvfb = std::make_unique<Program>(std::vector<std::string>{"Xvfb", "-displayfd", std::to_string(fds[1]), "-nolisten",
-                                                            "tcp", "-screen", "0", "1024x768x24"},
-                                   Env{}, logDir + "/xvfb");
-  close(fds[1]);
-  std::string number;
-  pollfd p{fds[0], POLLIN, 0};
-  for (char c = 0; poll(&p, 1, 10000) > 0 && read(fds[0], &c, 1) == 1 && c != '\n';) number += c;
-  close(fds[0]);
-  if (number.empty()) Fail("Xvfb did not start within 10 s");
-  setenv("DISPLAY", (":" + number).c_str(), 1);
-}
-
-// The wine server runs outside faketime and stays up; the prefix's helpers start here, once.
-// Helpers started without a display (by wineboot or a unit-test run) leave no process of the
-// prefix able to make a window, so a prefix of our own (not ~/.wine) gets a fresh server.
-void EnsureWineReady(const std::string& logDir) {
-  static bool ready = false;
-  if (ready) return;
-  EnsureDisplay(logDir);
-  auto run = [&](std::vector<std::string> argv, Millis timeout = Millis{30000}) {
-    return Program(argv, {}, logDir + "/" + argv[0] + argv[1]).Wait(timeout);
-  };
-  const std::string prefix = EnvOr("WINEPREFIX", "");
-  if (!prefix.empty() && fs::weakly_canonical(prefix) != fs::weakly_canonical(EnvOr("HOME", "/") + "/.wine"))
-    run({"wineserver", "-k"}), run({"wineserver", "-w"});
-  run({"wineserver", "-p"});
-  if (run({"wine", "cmd", "/c", "exit"}, Millis{120000}) != 0) Fail("wine does not run; see " + logDir + "/winecmd.err");
-  ready = true;
 }
 
 }  // namespace
@@ -171,7 +134,7 @@ Sandbox::Sandbox() {
   program_ = Path(fs::path(exe).filename());
   fs::copy_file(exe, program_);
   fs::permissions(program_, fs::perms::owner_all, fs::perm_options::add);
-  if (UnderWine()) EnsureWineReady(folder_);
+  if (UnderWine() && EnvOr("DISPLAY", "").empty()) Fail("Wine makes no window without a display: see tests/run-suite --display");
   for (const char* sub : {"run", "home", "config", "config-dirs", "data", "cache"}) fs::create_directories(Path(sub));
   fs::permissions(Path("run"), fs::perms::owner_all, fs::perm_options::replace);
   if (!UnderWine())

@@ -3,9 +3,10 @@
 // under libfaketime, and ends it from outside. Chosen by the environment:
 //   ZORVANI_E2E_TARGET  "linux" (default) or "wine"
 //   ZORVANI_E2E_EXE     build/linux/zorvani-wallpaper or build/windows/zorvani-wallpaper.exe
-//   WINEPREFIX          (wine) one of the tests' own, whose server is restarted once per run:
+//   WINEPREFIX          (wine) a prefix of the tests' own whose server runs, started
+//                       with the display (tests/run-suite --display --fresh-wine-prefix):
 //                       runs in a shared prefix share the instance mutex, Run key and taskkill
-//   DISPLAY             (wine) used when set; otherwise one Xvfb serves the whole test binary
+//   DISPLAY             (wine) open to every local user, as the shared-machine run needs
 // Every wait is bounded. Output goes to files, never to pipes, which Wine's helpers outlive.
 #include <sys/types.h>
 

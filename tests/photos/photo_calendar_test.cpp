@@ -17,8 +17,8 @@
 #include <jpeglib.h>
 #include <zlib.h>
 
-#include "dib/cDIBSection.h"
 #include "general/general.h"
+#include "tools/calibrate/calibrate.h"
 #include "tools/calendar/photo_calendar.h"
 #include "tools/calendar/photo_files.h"
 
@@ -70,26 +70,6 @@ std::string Png(const RgbImage& image) {
   return bytes.substr(0, size);
 }
 
-// The frame the program draws for a date, as the box of frame-coloured pixels of a
-// DIB that was black before.
-Box FrameOf(int width, int height, int year, int month, int day) {
-  using zorvani::Config;
-  zorvani::cDIBSection dib;
-  EXPECT_EQ(dib.Create(width, height), zorvani::kTrue);
-  const zorvani::CalendarCell cell = zorvani::CalendarCellOf(year, month, day);
-  dib.drawRectPerc(cell.column * Config.SPACING_X + Config.CORNER_X, cell.row * Config.SPACING_Y + Config.CORNER_Y,
-                   Config.CELL_X, Config.CELL_Y, Config.RECT_THICKNESS, Config.R_COMP, Config.G_COMP, Config.B_COMP);
-  Box frame{1e9, 1e9, -1, -1};
-  for (int row = 0; row < height; ++row)
-    for (int x = 0; x < width; ++x) {
-      const std::uint8_t* p = dib.DIBSectionBitsPtr() + row * dib.BytesPerScanLine() + 3 * x;
-      const double y = height - 1 - row;
-      if (p[2] == Config.R_COMP && p[1] == Config.G_COMP && p[0] == Config.B_COMP)
-        frame = {std::min(frame.left, 1.0 * x), std::min(frame.top, y), std::max(frame.right, x + 1.0), std::max(frame.bottom, y + 1)};
-    }
-  return frame;
-}
-
 struct Case {
   const char* name;
   bool calm;
@@ -139,7 +119,8 @@ TEST_P(PhotoCalendar, PrintsAReadableCalendarWhereTheFrameFindsIt) {
       heights[zorvani::CalendarCellOf(2027, month, text.day).column >= 5].push_back(text.bottom - text.top);
       EXPECT_GE(text.contrast, 4.5) << "day " << text.day;  // measured on the written JPEG
       // The frame encloses this day's number, clear of its lines, and no other number.
-      const Box f = FrameOf(c.width, c.height, 2027, month, text.day);
+      // As the program draws it, with the written WP.ini.
+      const auto f = zorvani::calibrate::FrameProbe(c.width, c.height).Draw(zorvani::CalendarCellOf(2027, month, text.day)).box;
       const double t = zorvani::Config.RECT_THICKNESS * c.width;
       if (c.calm) {
         EXPECT_TRUE(f.left >= calm.left && f.top >= calm.top && f.right <= calm.right && f.bottom <= calm.bottom)
