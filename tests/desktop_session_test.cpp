@@ -7,7 +7,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <thread>
 
 #include "common/files.h"
 #include "platform/posix/desktop/desktop_session.h"
@@ -37,7 +36,7 @@ TEST(DesktopSession, AToolThatHangsOrIsEndedLeavesNoProcessOfItsGroup) {
     return before + "/bin/sleep 60 & echo $! >'" + pidFile + "'; " + after + "wait";
   };
   const auto grandchild = [&] {
-    for (int i = 0; i < 200 && !fs::exists(pidFile); ++i) std::this_thread::sleep_for(10ms);
+    testing_files::WaitForFile(pidFile, 2s);
     int pid = 0;
     std::ifstream(pidFile) >> pid;
     fs::remove(pidFile);

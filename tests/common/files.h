@@ -1,11 +1,13 @@
 #pragma once
 // Whole files and a folder of the test's own, for every suite.
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
 #include <string>
 #include <system_error>
+#include <thread>
 
 namespace testing_files {
 
@@ -21,6 +23,15 @@ inline std::string ReadFile(const fs::path& path) {
 inline void WriteFile(const fs::path& path, const std::string& text) {
   fs::create_directories(path.parent_path());
   std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
+// Whether the file is there within the timeout, looked for every 10 ms.
+inline bool WaitForFile(const fs::path& path, std::chrono::milliseconds timeout) {
+  for (const auto deadline = std::chrono::steady_clock::now() + timeout; !fs::exists(path);) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
 }
 
 // A new empty folder in the temporary folder, gone with all it holds at the end of its scope.

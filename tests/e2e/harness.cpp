@@ -10,8 +10,6 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <thread>
 #include <utility>
@@ -47,24 +45,6 @@ bool UnderWine() {
 
 Millis ExitTimeout() { return UnderWine() ? Millis{30000} : Millis{5000}; }
 Millis SettleTime() { return UnderWine() ? Millis{3000} : Millis{500}; }
-
-void WriteTextFile(const std::string& path, const std::string& text) {
-  fs::create_directories(fs::path(path).parent_path());
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!(out << text)) Fail("cannot write " + path);
-}
-
-std::string ReadTextFile(const std::string& path) {
-  std::ostringstream text;
-  text << std::ifstream(path, std::ios::binary).rdbuf();
-  return text.str();
-}
-
-bool WaitForFile(const std::string& path, Millis timeout) {
-  const auto deadline = Clock::now() + timeout;
-  while (!fs::exists(path) && Clock::now() < deadline) std::this_thread::sleep_for(Millis{10});
-  return fs::exists(path);
-}
 
 Program::Program(const std::vector<std::string>& argv, const Env& env, std::string log, const std::string& workDir)
     : log_(std::move(log)) {
@@ -138,20 +118,18 @@ Sandbox::Sandbox() {
   for (const char* sub : {"run", "home", "config", "config-dirs", "data", "cache"}) fs::create_directories(Path(sub));
   fs::permissions(Path("run"), fs::perms::owner_all, fs::perm_options::replace);
   if (!UnderWine())
-    WriteTextFile(Path("config/zorvani-wallpaper/HKEY_CURRENT_USER.reg"),
+    WriteFile(Path("config/zorvani-wallpaper/HKEY_CURRENT_USER.reg"),
                   "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Control Panel\\Desktop]\r\n");
 }
 
 Env Sandbox::StubGnome() const {
-  WriteTextFile(Path("bin/gsettings"), "#!/bin/sh\necho \"$@\" >>\"" + Path("gsettings.log") + "\"\n");
+  WriteFile(Path("bin/gsettings"), "#!/bin/sh\necho \"$@\" >>\"" + Path("gsettings.log") + "\"\n");
   fs::permissions(Path("bin/gsettings"), fs::perms::owner_all);
   return {{"PATH", Path("bin") + ":" + EnvOr("PATH", "")}, {"XDG_CURRENT_DESKTOP", "GNOME"},
           {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + Path("no-bus")}};
 }
 
 Sandbox::~Sandbox() {
-  if (runKeySaved_) Run({"wine", "reg", "delete", kRunKey, "/f"});
-  if (runKeyExisted_) Run({"wine", "reg", "import", SystemPath(Path("run-key.reg"))});
   std::error_code ignored;
   fs::remove_all(folder_, ignored);
 }
@@ -168,11 +146,9 @@ void Sandbox::SetAutoStart(const std::optional<std::string>& commandLine) {
     const std::string file = Path("config-dirs/zorvani-wallpaper/HKEY_LOCAL_MACHINE.reg");
     if (!commandLine) return void(fs::remove(file));
     // The sandbox's Linux paths hold no quote or backslash to escape.
-    return WriteTextFile(file, "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows"
+    return WriteFile(file, "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows"
                                "\\CurrentVersion\\Run]\n\"ZorvaniWallPaper\"=\"" + *commandLine + "\"\n");
   }
-  if (!std::exchange(runKeySaved_, true))
-    runKeyExisted_ = Run({"wine", "reg", "export", kRunKey, SystemPath(Path("run-key.reg")), "/y"}) == 0;
   if (!commandLine) return void(Run({"wine", "reg", "delete", kRunKey, "/f"}));
   // Wine quotes each argument for the Windows command line, so the text arrives as is.
   if (Run({"wine", "reg", "add", kRunKey, "/v", "ZorvaniWallPaper", "/t", "REG_SZ", "/d", *commandLine, "/f"}) != 0)

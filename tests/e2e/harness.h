@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "common/files.h"
+
 namespace e2e {
 
 using Millis = std::chrono::milliseconds;
@@ -27,9 +29,9 @@ bool UnderWine();
 Millis ExitTimeout();  // for one start-up or one end of the program on this target
 Millis SettleTime();   // for a fresh program to claim its instance and load its form
 
-void WriteTextFile(const std::string& path, const std::string& text);  // makes its folders
-std::string ReadTextFile(const std::string& path);                     // empty when missing
-bool WaitForFile(const std::string& path, Millis timeout);             // false: still missing
+using testing_files::ReadFile;
+using testing_files::WaitForFile;
+using testing_files::WriteFile;
 
 // One started process: standard input from /dev/null, output to LOG.out and LOG.err.
 class Program {
@@ -44,8 +46,8 @@ class Program {
   // Ends it as the system does: SIGTERM natively, `wine taskkill /im NAME` (WM_CLOSE to its
   // windows, repeated until it has gone or ExitTimeout() has passed) under Wine.
   void Stop();
-  std::string StandardOutput() const { return ReadTextFile(log_ + ".out"); }
-  std::string StandardError() const { return ReadTextFile(log_ + ".err"); }
+  std::string StandardOutput() const { return ReadFile(log_ + ".out"); }
+  std::string StandardError() const { return ReadFile(log_ + ".err"); }
 
  private:
   pid_t pid_;
@@ -58,8 +60,8 @@ void ExpectCleanEnd(Program& program);
 
 // One test's world: a temporary folder with a copy of the program (whose folder holds its
 // WP.ini) and, natively, the stand-in registry with the desktop key (written into, never
-// made), the instance lock's runtime folder, HOME and the XDG folders. Under Wine the
-// prefix is shared, so the Run key is saved before the first change and put back at the end.
+// made), the instance lock's runtime folder, HOME and the XDG folders. Under Wine each
+// test sets the Run key of the suite's own prefix for itself.
 class Sandbox {
  public:
   Sandbox();
@@ -90,7 +92,6 @@ class Sandbox {
 
  private:
   std::string folder_, program_;
-  bool runKeySaved_ = false, runKeyExisted_ = false;
 };
 
 }  // namespace e2e

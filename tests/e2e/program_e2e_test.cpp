@@ -39,7 +39,7 @@ class StartUp : public ::testing::Test {
 // The first runs under a moving fake clock past a tick of its timer: its loop keeps its
 // rhythm on the real monotonic clock and still ends cleanly when closed from outside.
 TEST_F(StartUp, ASecondInstanceEndsAtOnceWhileTheFirstGoesOn) {
-  WriteTextFile(sandbox.Path("faketime"), "-86400\n");
+  WriteFile(sandbox.Path("faketime"), "-86400\n");
   auto first = sandbox.Start({{"FAKETIME_TIMESTAMP_FILE", sandbox.Path("faketime")}});
   ASSERT_TRUE(first->StaysRunningFor(SettleTime())) << first->StandardError();
   auto second = sandbox.Start();
@@ -122,7 +122,7 @@ TEST_F(StartUp, RunsThatEndAtOnce) {
   for (const auto& run : runs) {
     SCOPED_TRACE(testing::PrintToString(run.arguments) + " " + run.ini);
     sandbox.SetAutoStart(run.autoStart ? std::optional(sandbox.SystemPath(sandbox.ProgramPath())) : std::nullopt);
-    if (*run.ini != '\0') WriteTextFile(sandbox.Path("WP.ini"), run.ini);
+    if (*run.ini != '\0') WriteFile(sandbox.Path("WP.ini"), run.ini);
     auto program = sandbox.Start({}, {}, run.arguments);
     EXPECT_EQ(program->Wait(), run.status);
     EXPECT_NE(program->StandardOutput().find(run.out), std::string::npos) << program->StandardOutput();
@@ -141,7 +141,7 @@ class Refresh : public ::testing::Test {
  protected:
   void SetUp() override {
     sandbox.SetAutoStart(sandbox.SystemPath(sandbox.ProgramPath()));
-    WriteTextFile(sandbox.Path("WP.ini"), zorvani::tools::WpIniText(grid, frame));
+    WriteFile(sandbox.Path("WP.ini"), zorvani::tools::WpIniText(grid, frame));
     if (UnderWine()) {
       // The prefix is shared by the tests: start from a desktop without our values.
       for (const char* name : {"TileWallpaper", "WallpaperStyle", "Wallpaper"})
@@ -166,9 +166,9 @@ class Refresh : public ::testing::Test {
 
   // The desktop value as the registry holds it now.
   std::string DesktopValue(const std::string& name) const {
-    std::string text = ReadTextFile(sandbox.Path(kDesktopReg)), key = "\"" + name + "\"=\"";
+    std::string text = ReadFile(sandbox.Path(kDesktopReg)), key = "\"" + name + "\"=\"";
     if (UnderWine())
-      sandbox.Run({"wine", "reg", "query", kDesktopKey, "/v", name}), text = ReadTextFile(sandbox.Path("command.out")), key = "REG_SZ";
+      sandbox.Run({"wine", "reg", "query", kDesktopKey, "/v", name}), text = ReadFile(sandbox.Path("command.out")), key = "REG_SZ";
     auto at = text.find(key);
     if (at == std::string::npos) return "<missing>";
     at = UnderWine() ? text.find_first_not_of(' ', at + key.size()) : at + key.size();
@@ -178,7 +178,7 @@ class Refresh : public ::testing::Test {
   // wp.bmp against the month picture as libjpeg-turbo decodes it: the frame pixels hold the
   // frame colour exactly, every other pixel the picture's within a small tolerance.
   void ExpectFramedBitmap(int year, int month, int day, const std::string& path = "") const {
-    const std::string bmp = ReadTextFile(path.empty() ? Bitmap() : path), jpeg = ReadTextFile(Picture(year, month));
+    const std::string bmp = ReadFile(path.empty() ? Bitmap() : path), jpeg = ReadFile(Picture(year, month));
     const std::size_t stride = (kWidth * 3 + 3) & ~3u;  // the header's bytes are checked by the unit suite
     ASSERT_EQ(bmp.size(), 58 + stride * kHeight);
     const auto picture = zorvani::tools::DecodeJpeg({jpeg.begin(), jpeg.end()});
@@ -217,7 +217,7 @@ class Refresh : public ::testing::Test {
     if (UnderWine()) {
       EXPECT_EQ(DesktopValue("Wallpaper"), sandbox.SystemPath(Bitmap()));
     } else {
-      const std::string log = ReadTextFile(sandbox.Path("gsettings.log"));
+      const std::string log = ReadFile(sandbox.Path("gsettings.log"));
       for (const std::string set : {"picture-uri 'file://" + Bitmap() + "'", std::string("picture-options 'stretched'")})
         EXPECT_NE(log.find("set org.gnome.desktop.background " + set), std::string::npos) << log;
     }
@@ -244,7 +244,7 @@ TEST_F(Refresh, FramesTodayAndMakesItTheWallpaper) {
     auto program = StartAt(at);
     if (late) {
       ASSERT_TRUE(program->StaysRunningFor(SettleTime() + Millis{1000})) << program->StandardError();
-      WriteTextFile(Picture(year, month), std::string("\xFF\xD8\xFF\xE0 this is no picture", 24));
+      WriteFile(Picture(year, month), std::string("\xFF\xD8\xFF\xE0 this is no picture", 24));
       ASSERT_TRUE(program->StaysRunningFor(kTick + Millis{1000})) << program->StandardError();
       EXPECT_FALSE(fs::exists(Bitmap()));
       MakePicture(year, month);
@@ -305,12 +305,12 @@ TEST_F(Refresh, AUserWhoMayNotReplaceTheSharedBitmapGetsTheirOwn) {
   fs::copy_file(sandbox.ProgramPath(), base + "/zorvani-wallpaper.exe");
   fs::copy_file(sandbox.Path("WP.ini"), base + "/WP.ini");
   MakePicture(2004, 8);
-  WriteTextFile(Bitmap(), "BM the first user's wallpaper");
+  WriteFile(Bitmap(), "BM the first user's wallpaper");
   fs::permissions(sandbox.folder(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                                         fs::perms::others_read | fs::perms::others_exec);
   fs::permissions(base, fs::perms::all | fs::perms::sticky_bit);
   ASSERT_EQ(sandbox.Run({"chmod", "-R", "go+rX", base + "/Zorvani2004", base + "/WP.ini", base + "/zorvani-wallpaper.exe"}), 0);
-  ASSERT_EQ(sandbox.Run({"useradd", "-M", "-d", home, "-s", "/bin/sh", user}), 0) << ReadTextFile(sandbox.Path("command.err"));
+  ASSERT_EQ(sandbox.Run({"useradd", "-M", "-d", home, "-s", "/bin/sh", user}), 0) << ReadFile(sandbox.Path("command.err"));
   struct UserGone {
     const Sandbox& sandbox;
     std::string user, prefix;
@@ -330,7 +330,7 @@ TEST_F(Refresh, AUserWhoMayNotReplaceTheSharedBitmapGetsTheirOwn) {
     line.insert(line.end(), argv.begin(), argv.end());
     return line;
   };
-  ASSERT_EQ(sandbox.Run(asUser({"wineboot", "-i"}), Millis{180000}), 0) << ReadTextFile(sandbox.Path("command.err"));
+  ASSERT_EQ(sandbox.Run(asUser({"wineboot", "-i"}), Millis{180000}), 0) << ReadFile(sandbox.Path("command.err"));
   sandbox.Run(asUser({"wineserver", "-w"}));  // then one that stays up, outside the faked clock
   ASSERT_EQ(sandbox.Run(asUser({"wineserver", "-p"})), 0);
   const std::string program = sandbox.SystemPath(base + "/zorvani-wallpaper.exe");
@@ -345,10 +345,10 @@ TEST_F(Refresh, AUserWhoMayNotReplaceTheSharedBitmapGetsTheirOwn) {
   ASSERT_TRUE(WaitForFile(own, ExitTimeout())) << running.StandardError();
   ASSERT_TRUE(running.StaysRunningFor(SettleTime())) << running.StandardError();
   ExpectFramedBitmap(2004, 8, 31, own);
-  EXPECT_EQ(ReadTextFile(Bitmap()), "BM the first user's wallpaper");
+  EXPECT_EQ(ReadFile(Bitmap()), "BM the first user's wallpaper");
   sandbox.Run(asUser({"wine", "reg", "query", kDesktopKey, "/v", "Wallpaper"}));
-  EXPECT_NE(ReadTextFile(sandbox.Path("command.out")).find("C:\\users\\" + user + "\\AppData\\Local\\ZorvaniWallpaper\\wp.bmp"),
-            std::string::npos) << ReadTextFile(sandbox.Path("command.out"));
+  EXPECT_NE(ReadFile(sandbox.Path("command.out")).find("C:\\users\\" + user + "\\AppData\\Local\\ZorvaniWallpaper\\wp.bmp"),
+            std::string::npos) << ReadFile(sandbox.Path("command.out"));
   sandbox.Run(asUser({"wine", "taskkill", "/im", "zorvani-wallpaper.exe"}));
   EXPECT_EQ(running.Wait(), 0);
 }

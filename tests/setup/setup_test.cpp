@@ -28,7 +28,6 @@ namespace {
 namespace fs = std::filesystem;
 using zorvani::setup::Places;
 using zorvani::setup::Request;
-using Clock = std::chrono::steady_clock;
 using testing_files::WriteFile;
 using Change = std::function<void(const fs::path& folder, const fs::path& home)>;  // what a user did since set-up
 
@@ -98,10 +97,7 @@ class SetupTest : public ::testing::Test {
   }
   // The started program's record, line by line; empty when nothing started within 10 s.
   std::vector<std::string> Started() const {
-    for (const auto deadline = Clock::now() + std::chrono::seconds(10);
-         !fs::exists(root_ / "started") && Clock::now() < deadline;) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    testing_files::WaitForFile(root_ / "started", std::chrono::seconds(10));
     std::vector<std::string> lines;
     std::istringstream in(ReadFile(root_ / "started"));
     for (std::string line; std::getline(in, line);) lines.push_back(line);
