@@ -18,18 +18,7 @@ constexpr Boolean kFalse = 0;
 // BITMAPINFOHEADER followed by one colour entry, byte for byte as the platform and
 // the bitmap file expect it.
 #pragma pack(push, 1)
-struct tBitmapInfo {
-  std::uint32_t biSize;
-  std::int32_t biWidth;
-  std::int32_t biHeight;
-  std::uint16_t biPlanes;
-  std::uint16_t biBitCount;
-  std::uint32_t biCompression;
-  std::uint32_t biSizeImage;
-  std::int32_t biXPelsPerMeter;
-  std::int32_t biYPelsPerMeter;
-  std::uint32_t biClrUsed;
-  std::uint32_t biClrImportant;
+struct tBitmapInfo : platform::BitmapInfoHeader {
   std::uint8_t bmiColors[4];
 };
 #pragma pack(pop)

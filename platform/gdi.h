@@ -20,6 +20,24 @@ struct BitmapRecord {
   std::uint16_t bmBitsPixel = 0;
 };
 
+// BITMAPINFOHEADER, byte for byte: the 40 bytes that describe a DIB's layout.
+#pragma pack(push, 1)
+struct BitmapInfoHeader {
+  std::uint32_t biSize;
+  std::int32_t biWidth;
+  std::int32_t biHeight;
+  std::uint16_t biPlanes;
+  std::uint16_t biBitCount;
+  std::uint32_t biCompression;
+  std::uint32_t biSizeImage;
+  std::int32_t biXPelsPerMeter;
+  std::int32_t biYPelsPerMeter;
+  std::uint32_t biClrUsed;
+  std::uint32_t biClrImportant;
+};
+#pragma pack(pop)
+static_assert(sizeof(BitmapInfoHeader) == 40, "BitmapInfoHeader must be 40 bytes");
+
 // Raster operations (the source-only ones).
 enum RasterOp : std::uint32_t {
   kSrcCopy = 0x00CC0020,

@@ -62,16 +62,6 @@ constexpr Handle kDesktopWindow = 0x10010;
 constexpr std::int32_t kScreenWidth = 1920;
 constexpr std::int32_t kScreenHeight = 1080;
 
-// The fields of a BITMAPINFOHEADER that decide the layout.
-struct InfoHeader {
-  std::uint32_t biSize;
-  std::int32_t biWidth;
-  std::int32_t biHeight;
-  std::uint16_t biPlanes;
-  std::uint16_t biBitCount;
-  std::uint32_t biCompression;
-};
-
 std::uint8_t ApplyRop(std::uint32_t rop, std::uint8_t s, std::uint8_t d) {
   switch (rop) {
     case kSrcCopy: return s;
@@ -121,7 +111,7 @@ class StandInGdi : public Gdi {
   Handle CreateDIBSection(Handle, const void* bitmapInfo, std::uint32_t usage, void** bits) override {
     if (bits != nullptr) *bits = nullptr;
     if (bitmapInfo == nullptr || usage != 0) return 0;
-    InfoHeader h;
+    BitmapInfoHeader h;
     std::memcpy(&h, bitmapInfo, sizeof h);
     // Only the layout the image class uses: 24 bits, uncompressed, bottom-up.
     if (h.biSize < 40 || h.biPlanes != 1 || h.biBitCount != 24 || h.biCompression != 0) return 0;
@@ -257,7 +247,7 @@ class StandInGdi : public Gdi {
                    const void* bitmapInfo, const void* bits, int srcX, int srcY, int srcWidth, int srcHeight,
                    std::uint32_t) override {
     if (bitmapInfo == nullptr || bits == nullptr) return false;
-    InfoHeader h;
+    BitmapInfoHeader h;
     std::memcpy(&h, bitmapInfo, sizeof h);
     if (h.biBitCount != 24 || h.biCompression != 0 || h.biWidth <= 0 || h.biHeight <= 0) return false;
     std::lock_guard<std::mutex> lock(mutex_);
