@@ -4,9 +4,9 @@
 // driven by an injected clock.
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <functional>
 #include <limits>
-#include <vector>
 
 #include "app/instance_checker.h"
 #include "fakes/services.h"
@@ -107,22 +107,24 @@ TEST(DailyCheck, RefreshesOncePerNewDateAndRetriesAFailureAtEveryTick) {
   LastDay = LastMonth = LastYear = 0;
 }
 
-TEST(CalendarCell, MatchesPrintedCalendars) {
-  const struct { int year, month, day, row, column; } cases[] = {
-      // March 2004 begins on a Monday, February 2004 (29 days) on a Sunday, January 2004 on a Thursday.
-      {2004, 3, 1, 0, 0}, {2004, 3, 2, 0, 1}, {2004, 3, 7, 0, 6}, {2004, 3, 8, 1, 0}, {2004, 3, 14, 1, 6}, {2004, 3, 15, 2, 0},
-      {2004, 3, 31, 4, 2}, {2004, 2, 1, 0, 6}, {2004, 2, 2, 1, 0}, {2004, 2, 7, 1, 5}, {2004, 2, 8, 1, 6}, {2004, 2, 9, 2, 0},
-      {2004, 2, 29, 4, 6}, {2004, 1, 1, 0, 3}, {2004, 1, 4, 0, 6}, {2004, 1, 5, 1, 0}, {2004, 1, 31, 4, 5},
-      {2010, 2, 28, 3, 6},  // February 2010 fills exactly four rows
-      // The sixth row: August 2004 and September 2002 begin on a Sunday, January 2000 on a Saturday.
-      {2004, 8, 30, 5, 0}, {2004, 8, 31, 5, 1}, {2002, 9, 30, 5, 0}, {2000, 1, 30, 4, 6}, {2000, 1, 31, 5, 0},
-      // Sundays close the week; century years leap only every 400 years.
-      {2026, 12, 6, 0, 6}, {2026, 12, 7, 1, 0}, {2004, 8, 29, 4, 6}, {2100, 3, 1, 0, 0},
+// Every day from 1970 to 2100 against the C library's calendar (noon, clear of daylight
+// saving): the first's weekday and the day give the cell of a Monday-first grid.
+TEST(CalendarCell, MatchesTheCLibrarysCalendar) {
+  const auto noon = [](int year, int month, int day) {
+    std::tm t{};
+    t.tm_year = year - 1900, t.tm_mon = month - 1, t.tm_mday = day, t.tm_hour = 12, t.tm_isdst = -1;
+    return std::mktime(&t), t;
   };
-  EXPECT_EQ((std::vector<int>{DaysInMonth(2100, 2), DaysInMonth(2000, 2), DaysInMonth(2004, 2)}), (std::vector<int>{28, 29, 29}));
-  for (const auto& c : cases) {
-    const CalendarCell cell = CalendarCellOf(c.year, c.month, c.day);
-    EXPECT_EQ(cell.row * 10 + cell.column, c.row * 10 + c.column) << c.year << "-" << c.month << "-" << c.day;
+  for (int year = 1970; year <= 2100; ++year) {
+    for (int month = 1; month <= 12; ++month) {
+      const std::tm first = noon(year, month, 1), last = noon(year, month + 1, 0);  // day 0: the month's last
+      ASSERT_EQ(DaysInMonth(year, month), last.tm_mday) << year << "-" << month;
+      for (int day = 1; day <= last.tm_mday; ++day) {
+        const CalendarCell cell = CalendarCellOf(year, month, day);
+        ASSERT_EQ(cell.row * 7 + cell.column, (first.tm_wday + 6) % 7 + day - 1) << year << "-" << month << "-" << day;
+        ASSERT_LT(cell.column, 7);
+      }
+    }
   }
 }
 

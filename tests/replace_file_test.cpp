@@ -25,16 +25,11 @@
 namespace {
 
 namespace fs = std::filesystem;
+using testing_files::Names;
 
 // Read only from a regular file: a FIFO would wait for a writer.
 std::string Contents(const fs::path& file) {
   return fs::is_regular_file(fs::symlink_status(file)) ? testing_files::ReadFile(file) : "<not a file>";
-}
-
-std::set<std::string> Names(const fs::path& folder) {
-  std::set<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename().string());
-  return names;
 }
 
 // The calls that change files, each run of equal ones as one.

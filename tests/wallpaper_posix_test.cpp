@@ -171,10 +171,8 @@ class WallpaperPosix : public testing::Test {
   void Stubs(const std::map<std::string, std::string>& stubs) {
     fs::remove_all(folder_ / "bin");
     fs::create_directories(folder_ / "bin");
-    for (const auto& [name, then] : stubs) {
-      std::ofstream(folder_ / "bin" / name) << "#!/bin/sh\nprintf '%s\\n' \"${0##*/} $*\" >>\"${0%/bin/*}/calls.log\"\n" << then << "\n";
-      fs::permissions(folder_ / "bin" / name, fs::perms::owner_all);
-    }
+    for (const auto& [name, then] : stubs)
+      testing_files::WriteProgram(folder_ / "bin" / name, "printf '%s\\n' \"${0##*/} $*\" >>\"${0%/bin/*}/calls.log\"\n" + then + "\n");
   }
   // One program's desktop per calendar folder, as SystemDesktop() is one per process.
   bool Apply(std::vector<std::string> environment, const std::vector<std::string>& processes = {}) {
@@ -245,12 +243,7 @@ class WallpaperPosix : public testing::Test {
     fs::rename(Bitmap() + ".new", Bitmap());
   }
   std::string Private() const { return (folder_ / "run" / "zorvani-wallpaper").string(); }
-  std::vector<std::string> Files() const {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(pictures_)) names.push_back(entry.path().filename());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
+  std::set<std::string> Files() const { return testing_files::Names(pictures_); }
 
   const testing_files::TempFolder folder_;
   fs::path pictures_;
@@ -285,7 +278,7 @@ TEST_F(WallpaperPosix, EachDesktopGetsItsOwnCommandsPlacementAndFileWhateverTheF
 TEST_F(WallpaperPosix, CachingDesktopsAlternateTwoNamesAndRetriesWriteNothing) {
   Stubs({{"hyprctl", "[ -e \"${0%/bin/*}/refuse\" ] && exit 1; exit 0"}});
   const std::vector<std::string> hyprland{"XDG_CURRENT_DESKTOP=Hyprland", "WAYLAND_DISPLAY=w"};
-  const auto files = [](std::vector<std::string> copies) { return copies.push_back("wp.bmp"), copies; };
+  const auto files = [](std::set<std::string> copies) { return copies.insert("wp.bmp"), copies; };
   // A link planted where an earlier version put its temporary is removed, not written through.
   std::ofstream(folder_ / "victim") << "victim";
   fs::create_symlink(folder_ / "victim", pictures_ / "wp-a.png.tmp");
@@ -414,7 +407,7 @@ TEST_F(WallpaperPosix, TheWallpaperBeforeTheFirstChangeIsGivenBackAtRemovalUnles
     Desktop().RestorePreviousWallpaper(Bitmap());
     EXPECT_EQ(shell(store.get), before);
     EXPECT_FALSE(fs::exists(home / ".local/state/zorvani-wallpaper"));
-    EXPECT_EQ(Files(), std::vector<std::string>{"wp.bmp"});
+    EXPECT_EQ(Files(), std::set<std::string>{"wp.bmp"});
 
     desktop_.reset();
     Desktop().RecordPreviousWallpaper(Bitmap());
@@ -440,7 +433,7 @@ TEST_F(WallpaperPosix, TheWallpaperBeforeTheFirstChangeIsGivenBackAtRemovalUnles
 // A calendar folder of links alone (set-up's --session) goes with the program; one with
 // a picture the user added keeps it; a calendar of the user's own stays whole.
 TEST_F(WallpaperPosix, AtRemovalTheMachineCalendarsLinksGoAndTheUsersOwnPicturesStay) {
-  const std::pair<std::string, std::vector<std::string>> kFolders[] = {
+  const std::pair<std::string, std::set<std::string>> kFolders[] = {
       {"", {}}, {"mine.jpg", {"mine.jpg"}}, {"Zorvani2026/1.jpg", {".zorvani-setup", "WP.ini", "Zorvani2026", "wp.bmp", "zorvani-wallpaper"}},
       {"WP.ini", {".zorvani-setup", "WP.ini", "Zorvani2026", "wp.bmp", "zorvani-wallpaper"}}};  // set-up's own file
   for (const auto& [own, left] : kFolders) {
@@ -452,7 +445,7 @@ TEST_F(WallpaperPosix, AtRemovalTheMachineCalendarsLinksGoAndTheUsersOwnPictures
     if (!own.empty() && own.find('/') == std::string::npos) std::ofstream(pictures_ / own) << "a picture";
     environment_ = {"HOME=" + folder_.path.string()};
     Desktop().RestorePreviousWallpaper(Bitmap());
-    EXPECT_EQ(fs::exists(pictures_) ? Files() : std::vector<std::string>{}, left);
+    EXPECT_EQ(Files(), left);
   }
 }
 

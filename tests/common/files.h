@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <set>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -23,6 +24,20 @@ inline std::string ReadFile(const fs::path& path) {
 inline void WriteFile(const fs::path& path, const std::string& text) {
   fs::create_directories(path.parent_path());
   std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
+// A program that runs the shell script.
+inline void WriteProgram(const fs::path& path, const std::string& script) {
+  WriteFile(path, "#!/bin/sh\n" + script);
+  fs::permissions(path, fs::perms::owner_all);
+}
+
+// The names in the folder; none when it cannot be read.
+inline std::set<std::string> Names(const fs::path& folder) {
+  std::set<std::string> names;
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator(folder, error)) names.insert(entry.path().filename().string());
+  return names;
 }
 
 // Whether the file is there within the timeout, looked for every 10 ms.

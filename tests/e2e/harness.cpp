@@ -123,8 +123,7 @@ Sandbox::Sandbox() {
 }
 
 Env Sandbox::StubGnome() const {
-  WriteFile(Path("bin/gsettings"), "#!/bin/sh\necho \"$@\" >>\"" + Path("gsettings.log") + "\"\n");
-  fs::permissions(Path("bin/gsettings"), fs::perms::owner_all);
+  testing_files::WriteProgram(Path("bin/gsettings"), "echo \"$@\" >>\"" + Path("gsettings.log") + "\"\n");
   return {{"PATH", Path("bin") + ":" + EnvOr("PATH", "")}, {"XDG_CURRENT_DESKTOP", "GNOME"},
           {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + Path("no-bus")}};
 }

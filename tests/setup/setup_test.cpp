@@ -63,13 +63,11 @@ class SetupTest : public ::testing::Test {
     // The program records the path it was started by, as the entry's Exec names it, its
     // parent and session, and where its standard streams go.
     program_ = root_ / "bin" / "zorvani-wallpaper";
-    WriteFile(program_,
-              "#!/bin/sh\n"
+    testing_files::WriteProgram(program_,
               "fds=$(readlink /proc/$$/fd/0 /proc/$$/fd/1 /proc/$$/fd/2)\n"
               "printf '%s\\n%s\\n%s\\n' \"$0\" \"$(cut -d' ' -f4,6 /proc/$$/stat)\" \"$fds\" "
               ">\"$ZORVANI_SETUP_STARTED.part\"\n"
               "mv \"$ZORVANI_SETUP_STARTED.part\" \"$ZORVANI_SETUP_STARTED\"\n");
-    fs::permissions(program_, fs::perms::owner_all);
     setenv("ZORVANI_SETUP_STARTED", (root_ / "started").c_str(), 1);
     pictures_ = root_ / "pictures";
     WriteFile(pictures_ / "Zorvani2026" / "1.jpg", "one");
