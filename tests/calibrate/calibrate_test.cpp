@@ -6,8 +6,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdlib>
-#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>

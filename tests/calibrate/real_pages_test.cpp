@@ -16,7 +16,6 @@
 #include <map>
 #include <random>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
