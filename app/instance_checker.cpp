@@ -47,8 +47,9 @@ int UninstallStep() {
   constexpr unsigned kCloseDeadlineMs = 20000;
   try {
     ReadAutoStart();
-    // A copy that did not end gives the desktop back itself once it notices the removal.
-    if (platform::CloseRunningCopies(kCloseDeadlineMs)) GiveBackDesktop();
+    // A copy that did not end, or one where copies are not closed from outside (Linux),
+    // gives the desktop back itself once it notices the removal; with none, this does.
+    if (platform::CloseRunningCopies(kCloseDeadlineMs) || !platform::PreviousInstanceRunning()) GiveBackDesktop();
   } catch (...) {
     // Nothing here may fail the uninstall or put up a message in its way.
   }

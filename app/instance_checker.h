@@ -14,10 +14,11 @@ std::string BaseDirFromCommandLine(const std::string& commandLine, char separato
 // hidden form, whose load handler has run to its end when this returns.
 void Main(platform::HiddenForm& form);
 
-// "--uninstall": the Windows uninstaller runs it as the user who removes the program,
-// before the files go. It closes the copies that this user's desktops run, so that the
-// program file can go too, then gives this user's wallpaper from before the calendar
-// back. It always ends with status 0 and shows nothing.
+// "--uninstall": the Windows uninstaller and set-up's --remove run it as the user who
+// removes the program, before the files go. It closes the copies that this user's
+// desktops run (Windows), so that the program file can go too, then gives this user's
+// wallpaper from before the calendar back, unless a copy still runs in this session and
+// will do so itself. It always ends with status 0 and shows nothing.
 int UninstallStep();
 
 }  // namespace zorvani

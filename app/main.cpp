@@ -1,6 +1,6 @@
 // The process entry: start-up, then the hidden form's message loop. A run-time error
 // that escapes either ends the program with its report and status 1. "--help" and
-// "--version" print and end; "--uninstall" is the Windows uninstaller's step; any other
+// "--version" print and end; "--uninstall" is the removal's step; any other
 // command line is left alone, as it always was.
 #include <cstring>
 #include <new>
@@ -18,8 +18,9 @@ const char kHelp[] =
     "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Run, value ZorvaniWallPaper,\n"
     "with today's day framed, and checks every 5 seconds for a new day. It runs without a window\n"
     "until the session ends; a second copy ends at once.\n"
-    "On Windows the uninstaller runs it with --uninstall, which closes the running copies and\n"
-    "gives the wallpaper from before the calendar back.\n";
+    "The uninstaller (and on Linux zorvani-wallpaper-setup --remove) runs it with --uninstall,\n"
+    "which closes the running copies on Windows and gives the wallpaper from before the\n"
+    "calendar back.\n";
 
 int EndWithReport(const zorvani::RuntimeError& error) {
   platform::ReportFatalError("ZorvaniWallpaper", zorvani::RunTimeErrorReport(error));

@@ -8,6 +8,7 @@
 #include <optional>
 #include <filesystem>
 
+#include "app/instance_checker.h"
 #include "general/general.h"
 #include "platform/process.h"
 #include "platform/services.h"
@@ -75,6 +76,7 @@ class FakeWorld : public platform::PictureLoader,
     return refusals-- <= 0;
   }
 
+  void RestorePreviousWallpaper(const std::string& bitmap) override { log.push_back("give back " + bitmap); }
   void Warning(const std::string& line) override { systemLog.push_back(line); }
   std::string UserBitmapFolder() override { return userFolder; }
 
@@ -242,6 +244,22 @@ TEST_F(RefreshTest, ARemovedOrChangedAutoStartValueMeansRemoval) {
     EXPECT_EQ(ProgramRemoved(), c.removed) << c.atStart << " now " << c.now.value_or("<none>");
   }
   AutoStartCommandLine.clear();
+}
+
+// --uninstall with no other copy running in this session (its lock in a private folder
+// of the test's own) gives the wallpaper back for the calendar the auto-start value names.
+TEST_F(RefreshTest, UninstallGivesTheWallpaperBackWhereNoCopyRuns) {
+  world_.runValue = "\"" + BaseDir + "zorvani-wallpaper.exe\" --x";
+#ifndef _WIN32
+  fs::create_directories(folder_ / "run");
+  fs::permissions(folder_ / "run", fs::perms::owner_all);
+  setenv("XDG_RUNTIME_DIR", (folder_ / "run").c_str(), 1);
+#endif
+  EXPECT_EQ(UninstallStep(), 0);
+  EXPECT_EQ(world_.log.empty() ? "" : world_.log.back(), "give back " + BaseDir + "wp.bmp");
+#ifndef _WIN32
+  unsetenv("XDG_RUNTIME_DIR");
+#endif
 }
 
 }  // namespace

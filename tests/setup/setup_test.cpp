@@ -60,12 +60,12 @@ std::vector<std::string> Files(const fs::path& root) {
 class SetupTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    // The program records the path it was started by, as the entry's Exec names it, its
-    // parent and session, and where its standard streams go.
+    // The program records the path it was started by, as the entry's Exec names it, and
+    // its arguments, its parent and session, and where its standard streams go.
     program_ = root_ / "bin" / "zorvani-wallpaper";
     testing_files::WriteProgram(program_,
               "fds=$(readlink /proc/$$/fd/0 /proc/$$/fd/1 /proc/$$/fd/2)\n"
-              "printf '%s\\n%s\\n%s\\n' \"$0\" \"$(cut -d' ' -f4,6 /proc/$$/stat)\" \"$fds\" "
+              "printf '%s\\n%s\\n%s\\n' \"$0${1:+ $*}\" \"$(cut -d' ' -f4,6 /proc/$$/stat)\" \"$fds\" "
               ">\"$ZORVANI_SETUP_STARTED.part\"\n"
               "mv \"$ZORVANI_SETUP_STARTED.part\" \"$ZORVANI_SETUP_STARTED\"\n");
     setenv("ZORVANI_SETUP_STARTED", (root_ / "started").c_str(), 1);
@@ -287,6 +287,19 @@ TEST_F(SetupTest, CommandStartsTheProgramInsideASession) {
     EXPECT_NE(session, run.pid);
     EXPECT_EQ(std::vector<std::string>(started.begin() + 2, started.end()), std::vector<std::string>(3, "/dev/null"));
   }
+}
+
+// --remove inside a session first has the program give the wallpaper from before back
+// (--uninstall), while the auto-start value still names the calendar.
+TEST_F(SetupTest, RemoveInASessionHasTheProgramGiveTheWallpaperBack) {
+  const fs::path home = FreshHome();
+  ASSERT_EQ(Set(PlacesIn(home), PicturesFrom(pictures_)), 0);
+  const CommandRun run = RunCommand({ZORVANI_SETUP_COMMAND, "--remove"}, UserEnvironment(home, {"WAYLAND_DISPLAY=w"}));
+  EXPECT_EQ(run.status, 0) << run.said;
+  const std::vector<std::string> started = Started();
+  ASSERT_FALSE(started.empty());
+  EXPECT_EQ(started[0], PlacesIn(home).link().string() + " --uninstall");
+  EXPECT_EQ(Files(home), std::vector<std::string>());
 }
 
 // The user's log-on entry runs set-up --logon: at the first log-on of a new year the

@@ -7,6 +7,7 @@
 // folder of their own whose year folders and WP.ini link to the machine's.
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -16,6 +17,7 @@
 #include <tuple>
 #include <utility>
 
+#include "platform/posix/desktop/desktop_session.h"
 #include "platform/screen.h"
 #include "tools/common/command_line.h"
 #include "tools/setup/setup.h"
@@ -119,6 +121,11 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "%s: --session takes no other option and needs the machine's calendar\n", kProgram);
       return 2;
     }
+    // The wallpaper from before the calendar comes back while the auto-start value still
+    // names the calendar: a copy that runs in this session gives it back when it sees the
+    // removal, and without one the program's --uninstall step does.
+    if (remove && !system && InGraphicalSession() && access(places.link().c_str(), X_OK) == 0)
+      platform::posix::Session::OfThisProcess(std::chrono::seconds(30)).Run({places.link().string(), "--uninstall"});
     if (remove) return zorvani::setup::Remove(places);
     if (request.session && zorvani::setup::MachineCalendarDeclined(places)) {
       std::printf("%-18s %s  (%s)\n", "Declined:", places.declined.c_str(),

@@ -162,10 +162,10 @@ Session::Session(std::vector<std::string> environment, std::chrono::milliseconds
     : environment_(std::move(environment)), commandTimeout_(commandTimeout), runner_(std::move(runner)),
       processFolder_(std::move(processFolder)) {}
 
-Session Session::OfThisProcess() {
+Session Session::OfThisProcess(std::chrono::milliseconds commandTimeout) {
   std::vector<std::string> environment;
   for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) environment.emplace_back(*entry);
-  return Session(std::move(environment), std::chrono::seconds(3));
+  return Session(std::move(environment), commandTimeout);
 }
 
 std::string Session::Variable(const std::string& name) const { return ValueIn(environment_, name); }

@@ -24,8 +24,8 @@ class Session {
   // processFolder: where the running processes are listed (/proc).
   Session(std::vector<std::string> environment, std::chrono::milliseconds commandTimeout, Runner runner = nullptr,
           std::string processFolder = "/proc");
-  // The environment of this process, with a timeout of a few seconds.
-  static Session OfThisProcess();
+  // The environment of this process, with a timeout of a few seconds unless given.
+  static Session OfThisProcess(std::chrono::milliseconds commandTimeout = std::chrono::seconds(3));
 
   // The value of a variable, empty when it is not set.
   std::string Variable(const std::string& name) const;

@@ -5,7 +5,7 @@
 namespace platform {
 
 Desktop& SystemDesktop() {
-  static posix::LinuxDesktop desktop(SystemRegistry(), &posix::Session::OfThisProcess);
+  static posix::LinuxDesktop desktop(SystemRegistry(), [] { return posix::Session::OfThisProcess(); });
   return desktop;
 }
 
