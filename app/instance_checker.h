@@ -20,5 +20,7 @@ void Main(platform::HiddenForm& form);
 // wallpaper from before the calendar back, unless a copy still runs in this session and
 // will do so itself. It always ends with status 0 and shows nothing.
 int UninstallStep();
+// The argument that runs it, for the tools that run the program's step.
+constexpr char kUninstallArgument[] = "--uninstall";
 
 }  // namespace zorvani

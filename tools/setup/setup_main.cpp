@@ -17,6 +17,7 @@
 #include <tuple>
 #include <utility>
 
+#include "app/instance_checker.h"
 #include "platform/posix/desktop/desktop_session.h"
 #include "platform/screen.h"
 #include "tools/common/command_line.h"
@@ -125,7 +126,7 @@ int main(int argc, char** argv) {
     // names the calendar: a copy that runs in this session gives it back when it sees the
     // removal, and without one the program's --uninstall step does.
     if (remove && !system && InGraphicalSession() && access(places.link().c_str(), X_OK) == 0)
-      platform::posix::Session::OfThisProcess(std::chrono::seconds(30)).Run({places.link().string(), "--uninstall"});
+      platform::posix::Session::OfThisProcess(std::chrono::seconds(30)).Run({places.link().string(), zorvani::kUninstallArgument});
     if (remove) return zorvani::setup::Remove(places);
     if (request.session && zorvani::setup::MachineCalendarDeclined(places)) {
       std::printf("%-18s %s  (%s)\n", "Declined:", places.declined.c_str(),
