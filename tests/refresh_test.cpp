@@ -122,7 +122,7 @@ TEST_F(RefreshTest, FramesTodayThenWritesTheDesktopValuesThenSetsTheWallpaper) {
   // 31 August 2004 is row 5, column 1: left 0.18 and top 0.80 give column 18, picture line 79.
   const std::string red("\0\0\xFF", 3), grey(3, '\x80');
   EXPECT_EQ((std::vector<std::string>{PixelOfBitmap(18, 79), PixelOfBitmap(27, 87), PixelOfBitmap(17, 79), PixelOfBitmap(18, 78),
-                                PixelOfBitmap(22, 82)}),
+                                      PixelOfBitmap(22, 82)}),
             (std::vector<std::string>{red, red, grey, grey, grey}));
 
   const std::string open = "open " + std::to_string(0x80000001u) + " CONTROL PANEL\\DESKTOP " + std::to_string(0x20006);

@@ -6,6 +6,7 @@
 #include <iterator>
 #include <random>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -20,10 +21,12 @@ inline std::string ReadFile(const fs::path& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// The file holds text and nothing else; its folders are made.
+// The file holds text and nothing else; its folders are made. A write that fails throws,
+// so that a test does not go on against a file that is not there.
 inline void WriteFile(const fs::path& path, const std::string& text) {
   fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!(out << text).flush()) throw std::runtime_error("cannot write " + path.string());
 }
 
 // A program that runs the shell script.

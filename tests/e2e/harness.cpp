@@ -119,7 +119,7 @@ Sandbox::Sandbox() {
   fs::permissions(Path("run"), fs::perms::owner_all, fs::perm_options::replace);
   if (!UnderWine())
     WriteFile(Path("config/zorvani-wallpaper/HKEY_CURRENT_USER.reg"),
-                  "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Control Panel\\Desktop]\r\n");
+              "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Control Panel\\Desktop]\r\n");
 }
 
 Env Sandbox::StubGnome() const {
@@ -146,7 +146,7 @@ void Sandbox::SetAutoStart(const std::optional<std::string>& commandLine) {
     if (!commandLine) return void(fs::remove(file));
     // The sandbox's Linux paths hold no quote or backslash to escape.
     return WriteFile(file, "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows"
-                               "\\CurrentVersion\\Run]\n\"ZorvaniWallPaper\"=\"" + *commandLine + "\"\n");
+                           "\\CurrentVersion\\Run]\n\"ZorvaniWallPaper\"=\"" + *commandLine + "\"\n");
   }
   if (!commandLine) return void(Run({"wine", "reg", "delete", kRunKey, "/f"}));
   // Wine quotes each argument for the Windows command line, so the text arrives as is.
