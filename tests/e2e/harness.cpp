@@ -1,18 +1,14 @@
 #include "e2e/harness.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <stdexcept>
-#include <thread>
-#include <utility>
 
 namespace e2e {
 namespace fs = std::filesystem;
@@ -46,57 +42,12 @@ bool UnderWine() {
 Millis ExitTimeout() { return UnderWine() ? Millis{30000} : Millis{5000}; }
 Millis SettleTime() { return UnderWine() ? Millis{3000} : Millis{500}; }
 
-Program::Program(const std::vector<std::string>& argv, const Env& env, std::string log, const std::string& workDir)
-    : log_(std::move(log)) {
-  // Everything the child needs is made before fork, so it only calls what is safe there.
-  std::vector<std::string> vars;
-  for (char** entry = environ; *entry != nullptr; ++entry) {
-    const std::string var = *entry;
-    if (env.count(var.substr(0, var.find('='))) == 0) vars.push_back(var);
-  }
-  for (const auto& [name, value] : env)
-    if (!value.empty()) vars.push_back(name + "=" + value);
-  std::vector<char*> args, envp;
-  for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-  for (auto& var : vars) envp.push_back(var.data());
-  args.push_back(nullptr), envp.push_back(nullptr);
-  const std::string out = log_ + ".out", err = log_ + ".err";
-
-  pid_ = fork();
-  if (pid_ < 0) Fail(std::string("fork: ") + std::strerror(errno));
-  if (pid_ > 0) return;
-  sigset_t none;
-  sigemptyset(&none), sigprocmask(SIG_SETMASK, &none, nullptr);
-  const int fds[] = {open("/dev/null", O_RDONLY), open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644),
-                     open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644)};
-  for (int fd = 0; fd < 3; ++fd)
-    if (fds[fd] < 0 || dup2(fds[fd], fd) < 0) _exit(126);
-  if (!workDir.empty() && chdir(workDir.c_str()) != 0) _exit(126);
-  execvpe(args[0], args.data(), envp.data());
-  _exit(127);
-}
-
-Program::~Program() {
-  if (Wait(Millis{0}) == -1) kill(pid_, SIGTERM);  // lets Xvfb clean up its socket
-  if (Wait(Millis{5000}) == -1) kill(pid_, SIGKILL), Wait(Millis{5000});
-}
-
-int Program::Wait(Millis timeout) {
-  for (const auto deadline = Clock::now() + timeout; status_ == -1; std::this_thread::sleep_for(Millis{10})) {
-    int raw = 0;
-    const pid_t done = waitpid(pid_, &raw, WNOHANG);
-    if (done == pid_) status_ = WIFSIGNALED(raw) ? 128 + WTERMSIG(raw) : WEXITSTATUS(raw);
-    else if (done < 0 || Clock::now() >= deadline) break;
-  }
-  return status_;
-}
-
 void Program::Stop() {
-  if (!UnderWine()) return void(kill(pid_, SIGTERM));
+  if (!UnderWine()) return void(kill(pid(), SIGTERM));
   // A program still making its window (seconds on a fresh prefix) misses a single close.
   const auto deadline = Clock::now() + ExitTimeout();
   do {
-    Program({"wine", "taskkill", "/im", fs::path(ProgramUnderTest()).filename()}, {}, log_ + "-taskkill")
+    Program({"wine", "taskkill", "/im", fs::path(ProgramUnderTest()).filename()}, {}, log() + "-taskkill")
         .Wait(Millis{60000});
   } while (Wait(Millis{3000}) == -1 && Clock::now() < deadline);
 }

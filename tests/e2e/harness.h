@@ -6,24 +6,20 @@
 //   WINEPREFIX          (wine) a prefix of the tests' own whose server runs, started
 //                       with the display (tests/run-suite --display --fresh-wine-prefix):
 //                       runs in a shared prefix share the instance mutex, Run key and taskkill
-//   DISPLAY             (wine) open to every local user, as the shared-machine run needs
+//   DISPLAY             (wine) the display the prefix was made on
 // Every wait is bounded. Output goes to files, never to pipes, which Wine's helpers outlive.
-#include <sys/types.h>
-
 #include <chrono>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "common/files.h"
+#include "common/process.h"
 
 namespace e2e {
 
 using Millis = std::chrono::milliseconds;
-// Variables for a started process, over the test binary's own; an empty value removes one.
-using Env = std::map<std::string, std::string>;
+using testing_files::Env;
 
 bool UnderWine();
 Millis ExitTimeout();  // for one start-up or one end of the program on this target
@@ -33,26 +29,15 @@ using testing_files::ReadFile;
 using testing_files::WaitForFile;
 using testing_files::WriteFile;
 
-// One started process: standard input from /dev/null, output to LOG.out and LOG.err.
-class Program {
+// The program or a command of the run, waited on for ExitTimeout() unless told otherwise.
+class Program : public testing_files::Process {
  public:
-  Program(const std::vector<std::string>& argv, const Env& env, std::string log, const std::string& workDir = "");
-  ~Program();  // ends it if it still runs
-  Program(const Program&) = delete;
-
-  // The exit status (128 + signal for a signal), or -1 while it still runs after the timeout.
-  int Wait(Millis timeout = ExitTimeout());
+  using Process::Process;
+  int Wait(Millis timeout = ExitTimeout()) { return Process::Wait(timeout); }
   bool StaysRunningFor(Millis time) { return Wait(time) == -1; }
   // Ends it as the system does: SIGTERM natively, `wine taskkill /im NAME` (WM_CLOSE to its
   // windows, repeated until it has gone or ExitTimeout() has passed) under Wine.
   void Stop();
-  std::string StandardOutput() const { return ReadFile(log_ + ".out"); }
-  std::string StandardError() const { return ReadFile(log_ + ".err"); }
-
- private:
-  pid_t pid_;
-  int status_ = -1;
-  std::string log_;
 };
 
 // Stop(), then an end within ExitTimeout() with status 0 and nothing on standard error.
