@@ -213,25 +213,4 @@ TEST(MonthPicture, DrawsUpTo16384PixelsASide) {
   }
 }
 
-// Saturday's and Sunday's numbers in the weekend's red, the others in slate, whichever
-// day starts the week.
-TEST(MonthPicture, PrintsWeekendNumbersInTheirInk) {
-  for (const bool sundayFirst : {false, true}) {
-    MonthPictureSettings settings{2026, 3, 1280, 800, kTop, Style(false, false)};
-    settings.style.sundayFirst = sundayFirst;
-    const zorvani::tools::RgbImage image = zorvani::tools::DrawMonthPicture(settings);
-    const auto numbers = zorvani::tools::DayNumberBoxes(settings);
-    for (int day = 1; day <= 31; ++day) {
-      const auto& n = numbers[static_cast<std::size_t>(day - 1)];
-      bool red = false;
-      for (int y = n.top; y < n.bottom; ++y)
-        for (int x = n.left; x < n.right; ++x) {
-          const std::uint8_t* p = &image.pixels[(static_cast<std::size_t>(y) * image.width + x) * 3];
-          red = red || p[0] > p[2] + 60;
-        }
-      EXPECT_EQ(red, zorvani::CalendarCellOf(2026, 3, day).column >= 5) << "day " << day << (sundayFirst ? ", from Sunday" : "");
-    }
-  }
-}
-
 }  // namespace
