@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -81,8 +82,6 @@ struct Case {
   int width = kWidth, height = kHeight;
   double smallest = 1, largest = 1;  // the block's scale
 };
-
-void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
 
 class PhotoCalendar : public ::testing::TestWithParam<Case> {};
 
@@ -180,33 +179,6 @@ TEST(PhotoPlacement, AFlatPhotoPlacesTheBlockTopLeft) {
   EXPECT_LE(p.top, kHeight / 16);
 }
 
-// Files that are no photos, a language that is not installed, a quality JPEG has not
-// (told before any photo is read): an error naming the fault, and nothing written.
-TEST(PhotoCalendarInput, BadInputWritesNothing) {
-  const struct {
-    const char* file;
-    const char* bytes;  // nullptr: a good photo
-    const char* locale;
-    int quality;
-    const char* error;
-  } rows[] = {{"a.jpg", "\xFF\xD8\xFF\xE0 no picture", "", 92, "/a.jpg"}, {"a.png", "\x89PNG\r\n\x1A\n", "", 92, "/a.png"},
-              {"a.jpeg", "", "", 92, "/a.jpeg"}, {"a.png", nullptr, "xx_NOWHERE.UTF-8", 92, "xx_NOWHERE"},
-              {"a.png", "", "", 101, "quality"}};
-  for (const auto& row : rows) {
-    Folder photos, calendar;
-    zorvani::tools::WriteTextFile(photos.path.string() + "/" + row.file, row.bytes ? row.bytes : Png(NoisyPhoto(64, 40, nullptr, 1)));
-    const zorvani::tools::PhotoCalendarSettings settings{2004, 640, 400, row.quality, row.locale, {}};
-    std::string error;
-    try {
-      zorvani::tools::WritePhotoCalendar(zorvani::tools::PhotoFiles(photos.path), calendar.path, settings);
-    } catch (const std::exception& e) {
-      error = e.what();
-    }
-    EXPECT_NE(error.find(row.error), std::string::npos) << row.error << ": " << error;
-    EXPECT_TRUE(fs::is_empty(calendar.path)) << row.file;
-  }
-}
-
 // Photos in the order people number them, other files left out; and a camera's
 // orientation tag turns the picture upright.
 TEST(PhotoInput, NameOrderAndOrientation) {
@@ -269,13 +241,6 @@ std::string StreamedJpeg(int width, int height, bool progressive, bool noise, bo
 
 std::string NoiseJpeg() { return StreamedJpeg(320, 200, false, true); }
 
-// 32 bytes in the middle of its scan data replaced by a repeated pair.
-std::string NoiseJpegMidScan(const std::string& pair) {
-  std::string jpeg = NoiseJpeg(), fill;
-  for (int i = 0; i < 16; ++i) fill += pair;
-  return jpeg.replace(jpeg.size() / 2, fill.size(), fill);
-}
-
 // A tiny progressive file whose frame header claims another height and width.
 std::string Claiming(const std::string& heightWidth, bool cmyk) {
   std::string jpeg = StreamedJpeg(16, 16, true, true, cmyk);
@@ -297,7 +262,7 @@ struct HostilePhoto {
   const char* name;
   const char* file;
   std::string (*bytes)();
-  const char* size;
+  const char* options;   // after --size: the size, then any others
   const char* refusal;   // in the message, after the folder; nullptr: the calendar is made
   bool headerAccepts;    // by the header walk that the Windows reader relies on
 };
@@ -312,7 +277,9 @@ const HostilePhoto kHostilePhotos[] = {
     {"JpegCutToAThird", "a.jpg", [] { const std::string j = NoiseJpeg(); return j.substr(0, j.size() / 3); },
      "640x400", "/a.jpg: damaged", false},
     // Stuffed 0xFF bytes mid-scan are no code at all.
-    {"BadCodesMidScan", "a.jpg", [] { return NoiseJpegMidScan(std::string("\xFF\0", 2)); }, "640x400", "/a.jpg: damaged", true},
+    {"BadCodesMidScan", "a.jpg",
+     [] { std::string j = NoiseJpeg(); for (int i = 0; i < 32; i += 2) j.replace(j.size() / 2 + i, 2, "\xFF\0", 2); return j; },
+     "640x400", "/a.jpg: damaged", true},
     {"StrayBytesBeforeMarkers", "a.jpg",
      [] {
        const std::string j = NoiseJpeg();
@@ -323,13 +290,15 @@ const HostilePhoto kHostilePhotos[] = {
      "640x400", nullptr, true},
     {"Camera108Megapixels", "a.jpg", [] { return StreamedJpeg(12000, 9000, false, false); }, "1920x1080", nullptr, true},
     {"SizeBeyondThePictureLimit", "a.png", NoisePng, "20000x1000", "20000x1000 is larger than the wallpaper program shows", true},
+    {"PngSignatureAlone", "a.png", [] { return std::string("\x89PNG\r\n\x1A\n"); }, "640x400", "/a.png", false},
+    // Told before any photo is read.
+    {"LanguageNotInstalled", "a.png", NoisePng, "640x400 --locale xx_NOWHERE.UTF-8", "xx_NOWHERE", true},
+    {"QualityJpegHasNot", "a.jpeg", [] { return std::string(); }, "640x400 --quality 101", "quality", false},
 };
-
-void PrintTo(const HostilePhoto& row, std::ostream* out) { *out << row.name; }
 
 class HostilePhotos : public ::testing::TestWithParam<HostilePhoto> {};
 
-// Refused naming the file and nothing written, or made. Any photo peaks under 1 GiB;
+// Refused naming the file (or the option at fault) and nothing written, or made. Any photo peaks under 1 GiB;
 // these, decoded at a reduced scale where they are read at all, stay under half that
 // (a 108-megapixel photo decoded whole takes 640 MiB).
 TEST_P(HostilePhotos, AreRefusedOrReadWithinTheMemoryCeiling) {
@@ -341,8 +310,11 @@ TEST_P(HostilePhotos, AreRefusedOrReadWithinTheMemoryCeiling) {
   EXPECT_EQ(zorvani::tools::PhotoSizeAllowed(header.width, header.height) && header.complete, row.headerAccepts)
       << header.width << "x" << header.height << (header.complete ? " complete" : " cut short");
 
-  const CommandRun run = RunCommand(
-      {ZORVANI_MONTH_PICTURE, "--photos", photos.path.string(), "--calendar", calendar.path.string(), "--year", "2027", "--size", row.size});
+  std::vector<std::string> command{ZORVANI_MONTH_PICTURE, "--photos", photos.path.string(), "--calendar", calendar.path.string(),
+                                   "--year", "2027", "--size"};
+  std::istringstream options(row.options);
+  for (std::string option; options >> option;) command.push_back(option);
+  const CommandRun run = RunCommand(command);
   EXPECT_LT(run.peakKiB, 512 * 1024);
   if (row.refusal != nullptr) {
     EXPECT_NE(run.status, 0);
