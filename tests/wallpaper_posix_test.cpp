@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "common/files.h"
+#include "dib/cDIBSection.h"
 #include "platform/posix/desktop/desktop_backends.h"
 #include "platform/posix/desktop/png_copy.h"
 #include "platform/posix/reg_files/ascii_text.h"
@@ -27,18 +28,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-// A 3 x 2 bottom-up BMP whose six pixels all differ, rows padded to 12 bytes.
-std::string TinyBitmap() {
-  std::string b = "BM";
-  const auto u32 = [&](std::uint32_t v) { for (int i = 0; i < 4; ++i) b += static_cast<char>(v >> (8 * i)); };
-  u32(54 + 24), u32(0), u32(54), u32(40), u32(3), u32(2), u32(1 | 24 << 16), u32(0), u32(24), u32(0), u32(0), u32(0), u32(0);
-  for (int row = 0; row < 2; ++row) {
-    for (int x = 0; x < 3; ++x) b += {static_cast<char>(10 * x), static_cast<char>(100 + row), static_cast<char>(200 + x)};
-    b += std::string(3, '\0');
-  }
-  return b;
-}
 
 const char kXfceListing[] =
     "case \"$*\" in *-l) printf '%s\\n' /backdrop/screen0/monitorVGA-1/workspace0/image-style "
@@ -77,7 +66,7 @@ struct Case {
   std::string calls;
   // The store holds the path as text, which must be UTF-8: other names change nothing.
   bool textStore = false;
-  // Running processes, each "NAME=value... program argument...".
+  // Running processes, each "NAME=value... program argument..."; owner=UID: another user's.
   std::vector<std::string> processes = {};
 };
 
@@ -93,6 +82,8 @@ const Case kCases[] = {
      Xfce("xrandr --listmonitors\n", 3, {"monitorDP-2/workspace0"}), true, {"DISPLAY=:0 xfdesktop"}},
     {"unnamed XFCE by its session manager: no call before xfdesktop runs", {"DISPLAY=:0"},
      {{"xfconf-query", ""}, {"feh", ""}}, "2", false, "", false, {"DISPLAY=:0 xfce4-session", "DISPLAY=:1 xfdesktop"}},
+    {"unnamed XFCE: another user's xfdesktop is not this session's", {"DISPLAY=:0"}, {{"xfconf-query", ""}, {"feh", ""}}, "2", false,
+     "", false, {"DISPLAY=:0 xfce4-session", "owner=65534 DISPLAY=:0 xfdesktop"}},
     {"unnamed XFCE by xfdesktop on this display", {"DISPLAY=:0.0"}, {{"xfconf-query", ""}, {"feh", ""}}, "2", true,
      Xfce("", 3, {"monitor0/workspace0"}), true, {"HOME=/x DISPLAY=:0 /usr/bin/xfdesktop --sm-client-id 2a"}},
     {"unnamed GNOME by the shell's bus name, where no process shows", {"DISPLAY=:0", "DBUS_SESSION_BUS_ADDRESS=x"},
@@ -190,6 +181,7 @@ class WallpaperPosix : public testing::Test {
       std::ofstream environ(process / "environ"), cmdline(process / "cmdline");
       std::istringstream words(processes[i]);
       for (std::string word; words >> word;) (word.find('=') != std::string::npos ? environ : cmdline) << word << '\0';
+      if (processes[i].rfind("owner=", 0) == 0) EXPECT_EQ(chown(process.c_str(), std::stoi(processes[i].substr(6)), 0), 0);
     }
     return Desktop().SystemParametersInfoA(20, 0, Bitmap(), 3);
   }
@@ -234,13 +226,15 @@ class WallpaperPosix : public testing::Test {
     fs::remove_all(Private());
     pictures_ = folder_ / name;
     fs::create_directories(pictures_);
-    std::ofstream(Bitmap(), std::ios::binary) << TinyBitmap();
+    NextDay();
   }
   std::string Bitmap() const { return (pictures_ / "wp.bmp").string(); }
-  // A new wp.bmp put in place as the program does, by rename.
+  // A new wp.bmp, 3 x 2 with six pixels that differ, written as the program writes it.
   void NextDay() const {
-    std::ofstream(Bitmap() + ".new", std::ios::binary) << TinyBitmap();
-    fs::rename(Bitmap() + ".new", Bitmap());
+    zorvani::cDIBSection dib;
+    ASSERT_EQ(dib.Create(3, 2), zorvani::kTrue);
+    for (int i = 0; i < 24; ++i) dib.DIBSectionBitsPtr()[i] = static_cast<std::uint8_t>(40 * i + 7);
+    ASSERT_EQ(dib.SavePicture(Bitmap()), zorvani::kTrue);
   }
   std::string Private() const { return (folder_ / "run" / "zorvani-wallpaper").string(); }
   std::set<std::string> Files() const { return testing_files::Names(pictures_); }
@@ -255,8 +249,9 @@ class WallpaperPosix : public testing::Test {
 TEST_F(WallpaperPosix, EachDesktopGetsItsOwnCommandsPlacementAndFileWhateverTheFolderIsNamed) {
   for (const char* name : kFolderNames) {
     for (const Case& c : kCases) {
-      // A row that hands over no path has nothing to show for other names.
+      // A row that hands over no path has nothing to show for other names; only root makes another user's process.
       if (name != kFolderNames[0] && std::string(c.calls).find("$") == std::string::npos) continue;
+      if (geteuid() != 0 && std::string(c.what).find("another user") != std::string::npos) continue;
       SCOPED_TRACE(std::string(c.what) + " in " + name);
       Pictures(name);
       Stubs(c.stubs);
@@ -453,7 +448,7 @@ TEST_F(WallpaperPosix, AtRemovalTheMachineCalendarsLinksGoAndTheUsersOwnPictures
 TEST_F(WallpaperPosix, BitmapsThatAreNoUncompressed24BitBmpGiveNoPngCopy) {
   const std::string png = (folder_ / "wp.png").string();
   ASSERT_TRUE(platform::posix::WritePngCopy(Bitmap(), png));
-  std::string bitmap = TinyBitmap();
+  const std::string bitmap = testing_files::ReadFile(Bitmap());
   for (const auto& [at, byte] : std::vector<std::pair<std::size_t, char>>{{28, 32}, {18, 0}, {22, '\x7f'}, {10, '\xff'}}) {
     std::string bad = bitmap;
     bad[at] = byte;
