@@ -14,7 +14,6 @@
 
 #include "common/files.h"
 #include "general/general.h"
-#include "platform/locale.h"
 #include "platform/profile.h"
 #include "platform/registry.h"
 #include "runtime/runtime_error.h"
@@ -227,21 +226,6 @@ TEST(LoadConfig, EntriesSetTheRecordUntilTheFirstFaultyOne) {
   };
   for (const auto& [entries, outcome] : cases) EXPECT_EQ(LoadSection(entries), outcome) << entries;
   EXPECT_EQ(Load(kIni), "") << "a missing file";
-}
-
-// Natively the locale is read at each conversion; Wine takes it from LC_ALL when it starts.
-TEST(LoadConfig, DecimalCommaOfTheUserLocale) {
-#ifndef _WIN32
-  const std::string saved = std::getenv("LC_ALL") ? std::getenv("LC_ALL") : "";
-  setenv("LC_ALL", "de_DE.UTF-8", 1);
-#endif
-  const bool comma = platform::UserDecimalSeparator() == ",";
-  const std::string outcome = comma ? LoadSection("CELL_X=1,5E11\nR_COMP=2,5\nG_COMP=1.5") : "";
-#ifndef _WIN32
-  saved.empty() ? unsetenv("LC_ALL") : setenv("LC_ALL", saved.c_str(), 1);
-#endif
-  if (!comma) GTEST_SKIP() << "no locale with a decimal comma (de_DE.UTF-8)";
-  EXPECT_EQ(outcome, "error 13: CELL_X=1.5 R_COMP=2 ");
 }
 
 // The entries arrive as Wine's GetPrivateProfileSectionA hands them over; a cut section gives size - 2.
