@@ -166,7 +166,8 @@ TEST_F(RefreshTest, FailuresLeaveWallpaperRegistryAndDesktopAsTheyWere) {
   EXPECT_EQ(RefreshWallpaper(), -1);
   Config.CELL_X = 0.09;
 
-  fakes::FaultyFiles failingThirdWrite(3);  // the pixel rows cannot be written
+  fakes::FaultyFiles failingThirdWrite;  // the pixel rows cannot be written
+  failingThirdWrite.failingWrite = 3;
   platform::Current().files = &failingThirdWrite;
   EXPECT_EQ(RefreshWallpaper(), -1);
   platform::Current().files = &platform::SystemFiles();

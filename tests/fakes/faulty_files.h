@@ -13,8 +13,6 @@ namespace fakes {
 
 class FaultyFiles : public platform::Files {
  public:
-  FaultyFiles() = default;
-  explicit FaultyFiles(int failing) : failingWrite(failing) {}
   int failingWrite = 0;
   int writes = 0;  // made so far, the failed one included
   bool shortWrite = false;

@@ -30,15 +30,9 @@ class ScriptedClock : public platform::Clock {
   int readings_ = 0;
 };
 
-class ServicesGuard {
- public:
-  ServicesGuard() : saved_(platform::Current()) {}
-  ~ServicesGuard() { platform::Current() = saved_; }
-  ServicesGuard(const ServicesGuard&) = delete;
-  ServicesGuard& operator=(const ServicesGuard&) = delete;
-
- private:
-  platform::Services saved_;
+struct ServicesGuard {
+  const platform::Services saved = platform::Current();
+  ~ServicesGuard() { platform::Current() = saved; }
 };
 
 }  // namespace zorvani::testing

@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -105,9 +104,6 @@ TEST(Soak, ThreeYearsOfDaysLeaveHandlesMemoryAndRegistryFlat) {
     years[year - firstYear] = Measure();
   }
 
-  for (const Usage& u : years)
-    std::printf("year %d: handles %lld, GDI %lld, USER %lld, resident %lld KiB, registry %lld bytes\n",
-                static_cast<int>(&u - years) + 1, u.handles, u.gdi, u.user, u.residentKiB, u.registryBytes);
   EXPECT_EQ(failures, 0);
   EXPECT_TRUE(fs::exists(calendar + "/wp.bmp"));
   // A handle lost a day would be 730 more; the slack absorbs the GDI slot's jitter under Wine.
