@@ -57,7 +57,7 @@ class Process {
     execvpe(args[0], args.data(), envp.data());
     _exit(127);
   }
-  // Ends it if it still runs: SIGTERM first, which lets Xvfb clean up its socket.
+  // Ends it if it still runs: SIGTERM first, so that it can clean up, then SIGKILL.
   ~Process() {
     if (Wait(std::chrono::milliseconds(0)) == -1) kill(pid_, SIGTERM);
     if (Wait(std::chrono::milliseconds(5000)) == -1) kill(pid_, SIGKILL), Wait(std::chrono::milliseconds(5000));

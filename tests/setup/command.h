@@ -23,13 +23,11 @@ inline CommandRun RunCommand(const std::vector<std::string>& args, const std::ve
   const std::string log = (std::filesystem::temp_directory_path() / ("zorvani-command-" + std::to_string(getpid()))).string();
   testing_files::Env variables;
   for (const std::string& pair : env) variables[pair.substr(0, pair.find('='))] = pair.substr(pair.find('=') + 1);
+  testing_files::Process command(args, variables, log, "", !env.empty());
   CommandRun run;
-  {
-    testing_files::Process command(args, variables, log, "", !env.empty());
-    run.status = command.Wait(std::chrono::minutes(2));
-    run.pid = command.pid(), run.peakKiB = command.peakKiB();
-    run.said = command.StandardOutput() + command.StandardError();
-  }
+  run.status = command.Wait(std::chrono::minutes(2));
+  run.pid = command.pid(), run.peakKiB = command.peakKiB();
+  run.said = command.StandardOutput() + command.StandardError();
   std::filesystem::remove(log + ".out"), std::filesystem::remove(log + ".err");
   return run;
 }
