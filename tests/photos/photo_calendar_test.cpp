@@ -82,6 +82,8 @@ struct Case {
   double smallest = 1, largest = 1;  // the block's scale
 };
 
+void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }  // names the row in CTest's list
+
 class PhotoCalendar : public ::testing::TestWithParam<Case> {};
 
 TEST_P(PhotoCalendar, PrintsAReadableCalendarWhereTheFrameFindsIt) {
@@ -294,6 +296,8 @@ const HostilePhoto kHostilePhotos[] = {
     {"LanguageNotInstalled", "a.png", NoisePng, {"640x400", "--locale", "xx_NOWHERE.UTF-8"}, "xx_NOWHERE", true},
     {"QualityJpegHasNot", "a.jpeg", [] { return std::string(); }, {"640x400", "--quality", "101"}, "quality", false},
 };
+
+void PrintTo(const HostilePhoto& row, std::ostream* out) { *out << row.name; }
 
 class HostilePhotos : public ::testing::TestWithParam<HostilePhoto> {};
 
