@@ -1,0 +1,69 @@
+#include "platform/posix/desktop/backend_parts.h"
+
+#include <errno.h>
+
+#include "platform/replace_file.h"
+
+namespace platform {
+namespace posix {
+namespace {
+
+// A plain X11 session: one of the root-window painters.
+class RootWindowBackend : public DesktopBackend {
+ public:
+  // Without an own file (feh's .fehbg), nothing can be read back.
+  explicit RootWindowBackend(RootWindowTool tool) : t_(tool) {}
+  const char* Name() const override { return t_.tool; }
+  bool Claims(const std::string&) const override { return false; }
+  bool Detect(const Session& session) const override {
+    return !session.Variable("DISPLAY").empty() && !session.FindProgram(t_.tool).empty();
+  }
+  bool ReadsBitmap() const override { return t_.readsBitmap; }
+  std::vector<const char*> Tools() const override { return {t_.tool}; }
+
+  CommandResult Apply(const Session& session, const WallpaperRequest& request) const override {
+    std::vector<std::string> command{session.FindProgram(t_.tool)};
+    if (t_.noXinerama && request.style == WallpaperStyle::kSpanned) command.push_back("--no-xinerama");
+    command.push_back(t_.options(request));
+    command.push_back(request.path);
+    return session.Run(command);
+  }
+
+  // The file's bytes, given back as they were; the first picture and its option as far
+  // as the file is in feh's own form ("feh --no-fehbg --bg-… '…'", a quote inside the
+  // path written '"'"'). Nothing in it is run.
+  bool Shown(const Session& session, ShownWallpaper* shown) const override {
+    if (t_.ownFile == nullptr || session.Variable("HOME").empty()) return false;
+    shown->toolFile = session.Variable("HOME") + "/" + t_.ownFile;
+    std::string bytes;
+    if (!ReadRegularFile(shown->toolFile, &bytes)) return errno == ENOENT;
+    shown->toolFileBytes = bytes;
+    const std::size_t start = bytes.find("\nfeh --no-fehbg ");
+    if (start == std::string::npos) return true;
+    std::size_t at = start + 16;
+    for (std::size_t end; at < bytes.size() && bytes[at] == '-'; at = end + 1) {
+      end = bytes.find(' ', at);
+      if (end == std::string::npos) return true;
+      if (bytes.compare(at, 5, "--bg-") == 0) shown->placement = bytes.substr(at, end - at);
+    }
+    std::string path;
+    while (at < bytes.size() && (bytes[at] == '\'' || bytes[at] == '"')) {
+      const std::size_t end = bytes.find(bytes[at], at + 1);
+      if (end == std::string::npos) return true;
+      path += bytes.substr(at + 1, end - at - 1);
+      at = end + 1;
+    }
+    if (!path.empty() && path[0] == '/' && (at == bytes.size() || bytes[at] == ' ' || bytes[at] == '\n')) shown->path = path;
+    return true;
+  }
+
+ private:
+  RootWindowTool t_;
+};
+
+}  // namespace
+
+std::unique_ptr<DesktopBackend> MakeRootWindowBackend(RootWindowTool tool) { return std::make_unique<RootWindowBackend>(tool); }
+
+}  // namespace posix
+}  // namespace platform
