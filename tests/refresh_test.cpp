@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <filesystem>
@@ -232,19 +233,34 @@ TEST_F(RefreshTest, ABitmapThisUserMayNotReplaceGoesToTheirOwnFolder) {
 }
 
 // The auto-start value as it was at start keeps the program; gone or changed, it has been
-// removed. Started without one, nothing counts as a removal.
+// removed. Started without one, or while its hive cannot be read, nothing counts as a removal.
 TEST_F(RefreshTest, ARemovedOrChangedAutoStartValueMeansRemoval) {
   const std::string cal = "\"C:\\Cal\\zorvani-wallpaper.exe\"";
-  const struct { std::string atStart; std::optional<std::string> now; bool keyMissing, removed; } cases[] = {
-      {cal, cal, false, false}, {cal, std::nullopt, false, true}, {cal, "\"D:\\Other\\zorvani-wallpaper.exe\"", false, true},
-      {cal, std::nullopt, true, true}, {"", std::nullopt, true, false}};
+  const struct { std::string atStart; std::optional<std::string> now; bool keyMissing, removed, readError; } cases[] = {
+      {cal, cal, false, false, false}, {cal, std::nullopt, false, true, false},
+      {cal, "\"D:\\Other\\zorvani-wallpaper.exe\"", false, true, false}, {cal, std::nullopt, true, true, false},
+      {"", std::nullopt, true, false, false}, {cal, std::nullopt, false, false, true}};
   for (const auto& c : cases) {
+    if (c.readError) {
+#ifdef _WIN32
+      continue;
+#else
+      // The real hive, every read of it failing with EIO as a network home's hiccup does.
+      fs::create_directories(folder_ / "zorvani-wallpaper");
+      fs::create_symlink("/proc/self/mem", folder_ / "zorvani-wallpaper" / "HKEY_LOCAL_MACHINE.reg");
+      setenv("XDG_CONFIG_HOME", folder_.path.c_str(), 1);
+      platform::Current().registry = &platform::SystemRegistry();
+#endif
+    }
     AutoStartCommandLine = c.atStart;
     world_.runValue = c.now;
     world_.runKeyMissing = c.keyMissing;
-    EXPECT_EQ(ProgramRemoved(), c.removed) << c.atStart << " now " << c.now.value_or("<none>");
+    EXPECT_EQ(ProgramRemoved(), c.removed) << c.atStart << " now " << c.now.value_or("<none>") << " " << c.readError;
   }
   AutoStartCommandLine.clear();
+#ifndef _WIN32
+  unsetenv("XDG_CONFIG_HOME");
+#endif
 }
 
 // --uninstall with no other copy running in this session (its lock in a private folder

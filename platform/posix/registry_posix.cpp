@@ -22,6 +22,7 @@ namespace platform {
 namespace {
 
 constexpr long kErrorInvalidParameter = 87;
+constexpr long kErrorRegistryIoFailed = 1016;
 constexpr long kErrorKeyDeleted = 1018;
 constexpr std::uint32_t kKeySetValue = 0x2;
 
@@ -35,13 +36,21 @@ const char* RootName(std::uint32_t root) {
 // Far beyond any exported hive; a larger file is refused rather than read into memory.
 constexpr off_t kLargestHive = off_t{1} << 30;
 
+// Only a file that is not there is a missing key. Anything else (EIO from a network home
+// that hiccups, a FIFO in the hive's place) is a hive that cannot be read now, which no
+// caller may take for a removal.
+long OpenError(int error) {
+  if (error == ENOENT || error == ENOTDIR) return kErrorFileNotFound;
+  return error == EACCES ? kErrorAccessDenied : kErrorRegistryIoFailed;
+}
+
 // 0 on success, otherwise the registry error that stands for the failure.
 long ReadHive(const std::string& path, std::string& text) {
   // A FIFO or a device in the hive's place is refused, not waited on.
   const int fd = OpenRegularFile(path);
-  if (fd < 0) return errno == EACCES ? kErrorAccessDenied : kErrorFileNotFound;
+  if (fd < 0) return OpenError(errno);
   struct stat info {};
-  long result = fstat(fd, &info) == 0 && info.st_size <= kLargestHive ? kErrorSuccess : kErrorFileNotFound;
+  long result = fstat(fd, &info) == 0 && info.st_size <= kLargestHive ? kErrorSuccess : kErrorRegistryIoFailed;
   text.clear();
   if (result == kErrorSuccess) text.reserve(static_cast<std::size_t>(info.st_size));
   char chunk[65536];
@@ -49,7 +58,7 @@ long ReadHive(const std::string& path, std::string& text) {
     const ssize_t n = read(fd, chunk, sizeof chunk);
     if (n < 0 && errno == EINTR) continue;
     // A file that grows while it is read is held to the same bound.
-    if (n < 0 || text.size() + static_cast<std::size_t>(n) > kLargestHive) result = kErrorFileNotFound;
+    if (n < 0 || text.size() + static_cast<std::size_t>(n) > kLargestHive) result = kErrorRegistryIoFailed;
     if (n <= 0 || result != kErrorSuccess) break;
     text.append(chunk, static_cast<std::size_t>(n));
   }
@@ -92,7 +101,8 @@ class FileRegistry : public Registry {
     if ((it->second.access & kKeyQueryValue) == 0) return kErrorAccessDenied;
     if (data != nullptr && size == nullptr) return kErrorInvalidParameter;
     std::string text;
-    if (ReadHive(it->second.file, text) != kErrorSuccess) return kErrorKeyDeleted;
+    if (const long read = ReadHive(it->second.file, text); read != kErrorSuccess)
+      return read == kErrorFileNotFound ? kErrorKeyDeleted : read;
     const RegFile hive(std::move(text));
     if (!it->second.isRoot && !hive.HasKey(it->second.keyPath)) return kErrorKeyDeleted;
     const auto value = hive.FindValue(it->second.keyPath, valueName);
@@ -116,7 +126,8 @@ class FileRegistry : public Registry {
     if ((it->second.access & kKeySetValue) == 0) return kErrorAccessDenied;
     if (data == nullptr && size != 0) return kErrorInvalidParameter;
     std::string text;
-    if (ReadHive(it->second.file, text) != kErrorSuccess) return kErrorKeyDeleted;
+    if (const long read = ReadHive(it->second.file, text); read != kErrorSuccess)
+      return read == kErrorFileNotFound ? kErrorKeyDeleted : read;
     RegFile hive(std::move(text));
     RegValue value;
     value.type = type;

@@ -1,5 +1,6 @@
 #include "platform/posix/reg_files/hive_location.h"
 
+#include <errno.h>
 #include <sys/stat.h>
 
 #include <cstdlib>
@@ -28,8 +29,10 @@ std::string MachineHiveFile(const std::string& rootName) {
 std::string HiveFile(const std::string& rootName) {
   if (rootName != "HKEY_LOCAL_MACHINE") return UserHiveFile(rootName);
   const std::string user = UserHiveFile(rootName);
+  // Only a user's file that is not there gives way to the machine's: one that cannot be
+  // looked at now (EIO on a network home) is still the user's.
   struct stat info {};
-  return stat(user.c_str(), &info) == 0 ? user : MachineHiveFile(rootName);
+  return stat(user.c_str(), &info) == 0 || (errno != ENOENT && errno != ENOTDIR) ? user : MachineHiveFile(rootName);
 }
 
 }  // namespace platform
