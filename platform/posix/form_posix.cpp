@@ -109,7 +109,7 @@ void HiddenForm::Load(const std::string&, unsigned intervalMs, FormHandlers hand
   period.it_interval.tv_nsec = static_cast<long>(intervalMs % 1000) * 1000000L;
   period.it_value = period.it_interval;
   if (timerfd_settime(state_->timer, 0, &period, nullptr) != 0) RaiseSystemError("timerfd_settime");
-  state_->session = std::make_unique<posix::SessionWatch>();
+  state_->session = std::make_unique<posix::SessionWatch>(state_->signals);
 
   if (state_->handlers.load) state_->handlers.load();
 }

@@ -6,10 +6,13 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -67,8 +70,9 @@ class PrivateLock : public StartUp {
 };
 
 // One copy per graphical session; whatever another local user left (the lock's folder
-// or file made first and the lock held, or links planted in their place), the program
-// starts and never writes through a link.
+// or file made first and the lock held, links planted in their place, a socket bound for
+// the session's display number), the program starts, never writes through a link and
+// ends when asked.
 TEST_F(PrivateLock, OneCopyPerSessionWhateverAnotherUserLeftInTheTemporaryFolder) {
   const std::string elsewhere = sandbox.Path("elsewhere");
   std::vector<int> held;
@@ -85,7 +89,13 @@ TEST_F(PrivateLock, OneCopyPerSessionWhateverAnotherUserLeftInTheTemporaryFolder
          hold(folder + "/instance-:57.lock"), hold(oldLock);
          ASSERT_EQ(chown(folder.c_str(), 65534, 65534), 0);
        }},
-      {"links", [&] { fs::create_symlink(elsewhere, folder), fs::create_symlink(elsewhere + "/planted", oldLock); }}};
+      {"links", [&] { fs::create_symlink(elsewhere, folder), fs::create_symlink(elsewhere + "/planted", oldLock); }},
+      {"a display socket that accepts and never answers", [&] {
+         held.push_back(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+         const sockaddr_un address{AF_UNIX, "\0/tmp/.X11-unix/X57"};  // abstract, as X servers bind it
+         ASSERT_EQ(bind(held.back(), reinterpret_cast<const sockaddr*>(&address), offsetof(sockaddr_un, sun_path) + 19), 0);
+         ASSERT_EQ(listen(held.back(), 8), 0);
+       }}};
   for (const auto& [what, plant] : kPlanted) {
     SCOPED_TRACE(what);
     fs::remove_all(elsewhere);
