@@ -64,7 +64,8 @@ class SetupTest : public ::testing::Test {
     // its arguments, its parent and session, and where its standard streams go.
     program_ = root_ / "bin" / "zorvani-wallpaper";
     testing_files::WriteProgram(program_,
-              "fds=$(readlink /proc/$$/fd/0 /proc/$$/fd/1 /proc/$$/fd/2)\n"
+              "[ -e /proc/$$/fd/3 ] && more=/proc/$$/fd/3\n"
+              "fds=$(readlink /proc/$$/fd/0 /proc/$$/fd/1 /proc/$$/fd/2 $more)\n"
               "printf '%s\\n%s\\n%s\\n' \"$0${1:+ $*}\" \"$(cut -d' ' -f4,6 /proc/$$/stat)\" \"$fds\" "
               ">\"$ZORVANI_SETUP_STARTED.part\"\n"
               "mv \"$ZORVANI_SETUP_STARTED.part\" \"$ZORVANI_SETUP_STARTED\"\n");
@@ -248,8 +249,9 @@ TEST_F(SetupTest, SecondRunRewritesNothing) {
 }
 
 // Run by a user: inside a graphical session the program starts at once, apart from the
-// terminal (its own session, not set-up's child, streams on /dev/null); elsewhere it waits
-// for the log-on. --system asks for root before it touches anything.
+// terminal (its own session, not set-up's child, streams on /dev/null and no other
+// descriptor of set-up's caller); elsewhere it waits for the log-on. --system asks for
+// root before it touches anything.
 TEST_F(SetupTest, CommandStartsTheProgramInsideASession) {
   const struct {
     const char* what;
@@ -257,12 +259,13 @@ TEST_F(SetupTest, CommandStartsTheProgramInsideASession) {
     bool asUser;
     int status;
     const char* said;
-    bool started;
+    bool started, lockOn3;
   } rows[] = {
-      {"in a Wayland session", {}, {"WAYLAND_DISPLAY=wayland-zorvani-none"}, false, 0, "Started:", true},
-      {"on a console", {}, {}, false, 0, "at every log-on", false},
-      {"without autostart", {"--no-autostart"}, {"WAYLAND_DISPLAY=wayland-zorvani-none"}, false, 0, "whenever", false},
-      {"--system by a user", {"--system"}, {}, true, 1, "--system needs root", false},
+      {"in a Wayland session", {}, {"WAYLAND_DISPLAY=wayland-zorvani-none"}, false, 0, "Started:", true, false},
+      {"on a console", {}, {}, false, 0, "at every log-on", false, false},
+      {"without autostart", {"--no-autostart"}, {"WAYLAND_DISPLAY=wayland-zorvani-none"}, false, 0, "whenever", false, false},
+      {"--system by a user", {"--system"}, {}, true, 1, "--system needs root", false, false},
+      {"by a caller holding a lock on descriptor 3", {}, {"WAYLAND_DISPLAY=wayland-zorvani-none"}, false, 0, "Started:", true, true},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
@@ -270,6 +273,7 @@ TEST_F(SetupTest, CommandStartsTheProgramInsideASession) {
     std::vector<std::string> args{ZORVANI_SETUP_COMMAND, "--pictures", pictures_.string(), "--program", program_.string()};
     args.insert(args.end(), row.options.begin(), row.options.end());
     if (row.asUser && geteuid() == 0) args.insert(args.begin(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+    if (row.lockOn3) args.insert(args.begin(), {"/bin/sh", "-c", "exec 3>>\"$0\" && flock 3 && exec \"$@\"", (root_ / "lock").string()});
     const CommandRun run = RunCommand(args, UserEnvironment(home, row.env));
     EXPECT_EQ(run.status, row.status);
     EXPECT_NE(run.said.find(row.said), std::string::npos) << run.said;

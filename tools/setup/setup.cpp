@@ -596,10 +596,15 @@ bool StartDetached(const fs::path& program, std::string* problem) {
       dup2(null, 2);
       if (null > 2) close(null);
     }
+    // Only the standard streams go on: a descriptor that set-up's caller left open (a lock
+    // it holds) would stay with the program for the whole session. The report pipe moves
+    // to descriptor 3 and closes at the exec.
+    const int reportEnd = report[1] == 3 ? 3 : dup3(report[1], 3, O_CLOEXEC);
+    closefrom(reportEnd == 3 ? 4 : 3);
     if (chdir("/") != 0) _exit(1);
     execl(path.c_str(), path.c_str(), static_cast<char*>(nullptr));
     const int error = errno;
-    if (write(report[1], &error, sizeof error) < 0) _exit(1);
+    if (write(reportEnd, &error, sizeof error) < 0) _exit(1);
     _exit(1);
   }
   close(report[1]);

@@ -69,6 +69,8 @@ bool InGraphicalSession() {
 
 int Become(const fs::path& program) {
   std::fflush(stdout);
+  // The program keeps the standard streams of the session's log-on and nothing else.
+  closefrom(3);
   const std::string path = program.string();
   execl(path.c_str(), path.c_str(), static_cast<char*>(nullptr));
   std::fprintf(stderr, "%s: cannot start %s\n", kProgram, path.c_str());

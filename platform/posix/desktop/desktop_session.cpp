@@ -37,6 +37,8 @@ class SpawnSetup {
       posix_spawn_file_actions_addopen(&actions_, 1, "/dev/null", O_WRONLY, 0);
       posix_spawn_file_actions_adddup2(&actions_, 1, 2);
     }
+    // Nothing else of ours: whatever the program was handed by its own starter goes no further.
+    posix_spawn_file_actions_addclosefrom_np(&actions_, 3);
 
     posix_spawnattr_init(&attributes_);
     // Its own process group, so that a timeout also ends whatever it started; and
