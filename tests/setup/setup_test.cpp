@@ -357,26 +357,32 @@ TEST_F(SetupTest, LogOnKeepsTheSampleCalendarAYearAhead) {
   }
 }
 
-// --session links the machine's pictures beside what the user keeps under the same names.
-// A user who removed it stays out of it at later log-ons (--session asks
-// MachineCalendarDeclined) until they set up a calendar again.
-TEST_F(SetupTest, SessionLinksTheMachinesCalendarUntilTheUserRemovesIt) {
-  Places places = PlacesIn(root_ / "home");
-  ASSERT_EQ(Remove(places), 0);
-  EXPECT_FALSE(zorvani::setup::MachineCalendarDeclined(places)) << "no machine calendar: nothing to decline";
-  places.machineFolder = pictures_;
-  WriteFile(places.folder / "WP.ini", "[config]\nR_COMP=1\n");
-  Request session = PicturesFrom({});
-  session.session = true;
-  ASSERT_EQ(Set(places, session), 0);
-  EXPECT_EQ(ReadFile(places.folder / "WP.ini"), "[config]\nR_COMP=1\n");
-  EXPECT_EQ(fs::read_symlink(places.folder / "Zorvani2026"), pictures_ / "Zorvani2026");
-  for (int again = 0; again < 2; ++again) {
+// --session links the machine's pictures beside what the user keeps under the same names,
+// unless the user declined them (main asks MachineCalendarDeclined): by a removal, until
+// they set up again, or by a calendar of their own set-up, started at log-on or not.
+TEST_F(SetupTest, SessionLinksTheMachinesCalendarOnlyWhereTheUserDidNotDeclineIt) {
+  Request session = PicturesFrom({}), own = PicturesFrom(pictures_), ownQuiet = own;
+  session.session = true, ownQuiet.autostart = false;
+  const struct { const char* what; std::function<void(const Places&)> before; bool declined; } rows[] = {
+      {"a user who keeps their own WP.ini", [](auto& at) { WriteFile(at.folder / "WP.ini", "[config]\nR_COMP=1\n"); }, false},
+      {"one who removed it, twice", [&](auto& at) { Set(at, session), Remove(at), Remove(at); }, true},
+      {"one who removed their own calendar", [&](auto& at) { Set(at, own), Remove(at); }, true},
+      {"one who set up their own calendar since", [&](auto& at) { Remove(at), Set(at, own); }, true},
+      {"one whose own calendar does not start at log-on", [&](auto& at) { Set(at, ownQuiet); }, true},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    Places places = PlacesIn(FreshHome());
     ASSERT_EQ(Remove(places), 0);
-    EXPECT_TRUE(zorvani::setup::MachineCalendarDeclined(places));
+    EXPECT_FALSE(zorvani::setup::MachineCalendarDeclined(places)) << "no machine calendar: nothing to decline";
+    places.machineFolder = pictures_;
+    row.before(places);
+    ASSERT_EQ(zorvani::setup::MachineCalendarDeclined(places), row.declined);
+    if (row.declined) continue;
+    ASSERT_EQ(Set(places, session), 0);
+    EXPECT_EQ(ReadFile(places.folder / "WP.ini"), "[config]\nR_COMP=1\n");
+    EXPECT_EQ(fs::read_symlink(places.folder / "Zorvani2026"), pictures_ / "Zorvani2026");
   }
-  ASSERT_EQ(Set(places, PicturesFrom(pictures_)), 0);
-  EXPECT_FALSE(zorvani::setup::MachineCalendarDeclined(places));
 }
 
 }  // namespace

@@ -362,8 +362,12 @@ Places PlacesFor(bool system) {
   return places;
 }
 
-bool MachineCalendarDeclined(const Places& places) {
+bool MachineCalendarRefused(const Places& places) {
   return !places.declined.empty() && fs::exists(fs::symlink_status(places.declined));
+}
+
+bool MachineCalendarDeclined(const Places& places) {
+  return MachineCalendarRefused(places) || (!places.declined.empty() && MadeList(places.folder).PlacedPictures());
 }
 
 std::string RunValueOf(const fs::path& program) {
@@ -416,6 +420,11 @@ MadeList::MadeList(const fs::path& folder) : file_(folder / kMadeList) {
   }
 }
 
+bool MadeList::PlacedPictures() const {
+  return !samples_.empty() ||
+         std::any_of(names_.begin(), names_.end(), [](const std::string& name) { return name.find('/') != std::string::npos; });
+}
+
 void MadeList::Save() const {
   if (!changed_) return;
   std::string text;
@@ -453,7 +462,7 @@ int SetUp(const Places& places, const Request& request) {
     std::fprintf(stderr, "zorvani-wallpaper-setup: nothing set up: %s\n", problem.what());
     return 1;
   }
-  if (!request.session && MachineCalendarDeclined(places)) {
+  if (!request.session && MachineCalendarRefused(places)) {
     fs::remove(places.declined);
     Say("Declined:", places.declined, "removed: set up again");
   }
@@ -490,7 +499,7 @@ int SetUp(const Places& places, const Request& request) {
 
 int Remove(const Places& places) {
   // Without this the machine's log-on entry would make the calendar again at the next log-on.
-  if (!places.declined.empty() && fs::is_directory(places.machineFolder) && !MachineCalendarDeclined(places)) {
+  if (!places.declined.empty() && fs::is_directory(places.machineFolder) && !MachineCalendarRefused(places)) {
     ReplaceFile(places.declined, "This user declined the machine's calendar (zorvani-wallpaper-setup --remove).\n"
                                  "zorvani-wallpaper-setup without --remove takes it back.\n");
     Say("Declined:", places.declined, "the machine's calendar stays off at log-on");

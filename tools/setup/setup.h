@@ -72,6 +72,8 @@ class MadeList {
   void AddSample(const std::string& year) { changed_ = samples_.insert(year).second || changed_; }
   const std::set<std::string>& names() const { return names_; }
   bool IsSample(const std::string& year) const { return samples_.count(year) != 0; }
+  // Set-up placed pictures of its own here (samples or copies): --session only links.
+  bool PlacedPictures() const;
   void Save() const;
 
  private:
@@ -85,8 +87,12 @@ class MadeList {
 // machine's calendar, records one.
 int SetUp(const Places& places, const Request& request);
 int Remove(const Places& places);
-// True when this user's --remove declined the machine's calendar.
+// True when this user declined the machine's calendar: their --remove refused it, or their
+// own set-up made a calendar of their own, which takes precedence whether it starts at
+// log-on or not.
 bool MachineCalendarDeclined(const Places& places);
+// True when only the first: their --remove refused it.
+bool MachineCalendarRefused(const Places& places);
 
 // At log-on: when every year folder in the folder is set-up's own sample calendar and the
 // user may write there, makes the sample years among this year and the next that are

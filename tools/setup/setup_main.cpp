@@ -131,8 +131,12 @@ int main(int argc, char** argv) {
       platform::posix::Session::OfThisProcess(std::chrono::seconds(30)).Run({places.link().string(), zorvani::kUninstallArgument});
     if (remove) return zorvani::setup::Remove(places);
     if (request.session && zorvani::setup::MachineCalendarDeclined(places)) {
-      std::printf("%-18s %s  (%s)\n", "Declined:", places.declined.c_str(),
-                  "this user removed the machine's calendar; zorvani-wallpaper-setup takes it back");
+      if (zorvani::setup::MachineCalendarRefused(places))
+        std::printf("%-18s %s  (%s)\n", "Declined:", places.declined.c_str(),
+                    "this user removed the machine's calendar; zorvani-wallpaper-setup takes it back");
+      else
+        std::printf("%-18s %s  (%s)\n", "Own calendar:", places.folder.c_str(),
+                    "this user's own set-up takes precedence over the machine's calendar");
       return 0;
     }
     if (request.session) places.entry.clear();
