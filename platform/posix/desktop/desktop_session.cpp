@@ -13,6 +13,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "platform/form.h"
+
 extern char** environ;
 
 namespace platform {
@@ -281,7 +283,9 @@ CommandResult Session::Run(const std::vector<std::string>& argv, std::string* ou
   const long steps = static_cast<long>(commandTimeout_ / kPollInterval) + 1;
   const timespec interval{0, static_cast<long>(std::chrono::nanoseconds(kPollInterval).count())};
   int status = 0;
-  for (long step = 0; step < steps; ++step) {
+  // An end asked of the program also ends the wait: a tool that hangs on a display that
+  // does not answer would otherwise hold the end for the whole timeout.
+  for (long step = 0; step < steps && !EndPending(); ++step) {
     if (output != nullptr) drain();
     const pid_t done = waitpid(child, &status, WNOHANG);
     if (done == child) {
