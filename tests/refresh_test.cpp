@@ -245,7 +245,8 @@ TEST_F(RefreshTest, ARemovedOrChangedAutoStartValueMeansRemoval) {
 #ifdef _WIN32
       continue;
 #else
-      // The real hive, every read of it failing with EIO as a network home's hiccup does.
+      // The real hive as a link to /proc/self/mem, whose first page no process maps: every
+      // read fails with EIO, as on a network home that hiccups.
       fs::create_directories(folder_ / "zorvani-wallpaper");
       fs::create_symlink("/proc/self/mem", folder_ / "zorvani-wallpaper" / "HKEY_LOCAL_MACHINE.reg");
       setenv("XDG_CONFIG_HOME", folder_.path.c_str(), 1);
