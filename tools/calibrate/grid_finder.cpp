@@ -115,6 +115,19 @@ std::vector<std::uint8_t> WithoutLines(std::vector<std::uint8_t> ink, int w, int
     int length;
   };
   std::vector<Run> lines;
+  // How thick the ink is across a run at `at`: a rule is thin all along, a large glyph's
+  // stem (a "1" a tenth of the picture tall) is as thick as its strokes.
+  const auto across = [&](std::size_t at, bool down, int enough) {
+    const int x = static_cast<int>(at % static_cast<std::size_t>(w)), y = static_cast<int>(at / static_cast<std::size_t>(w));
+    int thick = 1;
+    for (const int side : {-1, 1}) {
+      for (int k = 1; thick < enough; ++k, ++thick) {
+        const int nx = down ? x + side * k : x, ny = down ? y : y + side * k;
+        if (nx < 0 || nx >= w || ny < 0 || ny >= h || !ink[static_cast<std::size_t>(ny) * w + nx]) break;
+      }
+    }
+    return thick;
+  };
   const auto clear = [&](std::size_t start, std::size_t stride, int count) {
     int run = 0;
     for (int k = 0; k <= count; ++k) {
@@ -123,7 +136,11 @@ std::vector<std::uint8_t> WithoutLines(std::vector<std::uint8_t> ink, int w, int
         ++run;
         continue;
       }
-      if (run > longest) {
+      int thinnest = run;
+      for (int sample = 1; sample <= 5 && run > longest; ++sample) {
+        thinnest = std::min(thinnest, across(start + static_cast<std::size_t>(k - run + run * sample / 6) * stride, stride != 1, run / 8 + 1));
+      }
+      if (run > longest && run > 8 * thinnest) {
         for (int j = k - run; j < k; ++j) ink[start + j * stride] = 2;  // marked, cleared below
         lines.push_back({start + (k - run) * stride, stride, run});
       }
@@ -318,7 +335,7 @@ std::vector<Mark> TextMarks(const std::vector<std::uint8_t>& ink, int w, int h) 
   }
   std::vector<Mark> marks;
   for (const auto& [id, m] : joined) {
-    if (m.Height() >= std::max(5.0, h * 0.006)) marks.push_back(m);
+    if (m.Height() >= std::max(5.0, h * 0.0045)) marks.push_back(m);
   }
   std::sort(marks.begin(), marks.end(), [](const Mark& a, const Mark& b) {
     return std::make_pair(a.box.left, a.box.top) < std::make_pair(b.box.left, b.box.top);
@@ -740,7 +757,13 @@ FoundGrid FindGrid(const cDIBSection& image, int year, int month, int thickness)
       widest = std::max(widest, n.right - n.left);
       tallest = std::max(tallest, n.bottom - n.top);
     }
-    const int room = 2 * thickness + 2 * std::max(2, thickness);
+    const auto roomFor = [](int t) { return 2 * t + 2 * std::max(2, t); };
+    // A frame round the numbers keeps within a step of the grid: a thinner one where
+    // the rows (columns) lie close for their numbers' size.
+    while (ownThickness && thickness > 1 && (tallest + roomFor(thickness) > month_.dy || widest + roomFor(thickness) > month_.dx)) {
+      --thickness;
+    }
+    const int room = roomFor(thickness);
     grid.width = static_cast<int>(std::lround(std::max(0.9 * month_.dx, static_cast<double>(widest + room))));
     grid.height = static_cast<int>(std::lround(std::max(0.9 * month_.dy, static_cast<double>(tallest + room))));
     grid.x = x00 - grid.width / 2.0;
