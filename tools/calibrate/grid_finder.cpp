@@ -115,6 +115,19 @@ std::vector<std::uint8_t> WithoutLines(std::vector<std::uint8_t> ink, int w, int
     int length;
   };
   std::vector<Run> lines;
+  // How thick the ink is across a run at `at`: a rule is thin all along, a large glyph's
+  // stem (a "1" a tenth of the picture tall) is as thick as its strokes.
+  const auto across = [&](std::size_t at, bool down, int enough) {
+    const int x = static_cast<int>(at % static_cast<std::size_t>(w)), y = static_cast<int>(at / static_cast<std::size_t>(w));
+    int thick = 1;
+    for (const int side : {-1, 1}) {
+      for (int k = 1; thick < enough; ++k, ++thick) {
+        const int nx = down ? x + side * k : x, ny = down ? y : y + side * k;
+        if (nx < 0 || nx >= w || ny < 0 || ny >= h || !ink[static_cast<std::size_t>(ny) * w + nx]) break;
+      }
+    }
+    return thick;
+  };
   const auto clear = [&](std::size_t start, std::size_t stride, int count) {
     int run = 0;
     for (int k = 0; k <= count; ++k) {
@@ -123,7 +136,11 @@ std::vector<std::uint8_t> WithoutLines(std::vector<std::uint8_t> ink, int w, int
         ++run;
         continue;
       }
-      if (run > longest) {
+      int thinnest = run;
+      for (int sample = 1; sample <= 5 && run > longest; ++sample) {
+        thinnest = std::min(thinnest, across(start + static_cast<std::size_t>(k - run + run * sample / 6) * stride, stride != 1, run / 8 + 1));
+      }
+      if (run > longest && run > 8 * thinnest) {
         for (int j = k - run; j < k; ++j) ink[start + j * stride] = 2;  // marked, cleared below
         lines.push_back({start + (k - run) * stride, stride, run});
       }
@@ -184,6 +201,78 @@ std::vector<Mark> Components(std::vector<std::uint8_t> ink, int w, int h) {
   return marks;
 }
 
+// Pieces filed by height, a class to each power of two, each class in square cells of
+// about twice its height: the pieces that may join one are looked for only near it, so a
+// page of specks costs in proportion to its ink rather than to the square of its pieces.
+class PieceIndex {
+ public:
+  PieceIndex(const std::vector<Mark>& pieces, int w, int h) : pieces_(pieces) {
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+      const std::size_t k = static_cast<std::size_t>(ClassOf(pieces[i].Height()));
+      if (k >= classes_.size()) classes_.resize(k + 1);
+      classes_[k].members.push_back(i);
+    }
+    for (std::size_t k = 0; k < classes_.size(); ++k) {
+      Class& c = classes_[k];
+      if (c.members.empty()) continue;
+      c.shift = std::max(3, static_cast<int>(k) + 1);
+      c.columns = (w >> c.shift) + 1, c.rows = (h >> c.shift) + 1;
+      c.start.assign(static_cast<std::size_t>(c.columns) * c.rows + 1, 0);
+      for (int pass = 0; pass < 2; ++pass) {
+        for (const std::size_t i : c.members) {
+          ForCells(c, pieces[i].box, [&](std::size_t cell) {
+            if (pass == 0) {
+              ++c.start[cell + 1];
+            } else {
+              c.items[c.fill[cell]++] = i;
+            }
+          });
+        }
+        if (pass == 0) {
+          std::partial_sum(c.start.begin(), c.start.end(), c.start.begin());
+          c.items.resize(c.start.back());
+          c.fill.assign(c.start.begin(), c.start.end() - 1);
+        }
+      }
+      c.members = std::vector<std::size_t>(), c.fill = std::vector<std::size_t>();
+    }
+  }
+
+  static int ClassOf(int height) { return height <= 1 ? 0 : 31 - __builtin_clz(static_cast<unsigned>(height)); }
+
+  // Every piece of height class k whose box meets `area`, perhaps more than once.
+  template <typename Visit>
+  void Each(int k, const PixelBox& area, const Visit& visit) const {
+    if (k < 0 || static_cast<std::size_t>(k) >= classes_.size() || classes_[static_cast<std::size_t>(k)].start.empty()) return;
+    const Class& c = classes_[static_cast<std::size_t>(k)];
+    ForCells(c, area, [&](std::size_t cell) {
+      for (std::size_t at = c.start[cell]; at < c.start[cell + 1]; ++at) {
+        if (area.Meets(pieces_[c.items[at]].box)) visit(c.items[at]);
+      }
+    });
+  }
+
+ private:
+  struct Class {
+    int shift = 0, columns = 0, rows = 0;
+    std::vector<std::size_t> members, start, fill, items;  // items of cell n: [start[n], start[n + 1])
+  };
+
+  template <typename Visit>
+  static void ForCells(const Class& c, const PixelBox& box, const Visit& visit) {
+    const int x0 = std::clamp(box.left, 0, c.columns << c.shift) >> c.shift;
+    const int x1 = std::clamp(box.right - 1, 0, (c.columns << c.shift) - 1) >> c.shift;
+    const int y0 = std::clamp(box.top, 0, c.rows << c.shift) >> c.shift;
+    const int y1 = std::clamp(box.bottom - 1, 0, (c.rows << c.shift) - 1) >> c.shift;
+    for (int y = std::min(y0, c.rows - 1); y <= y1; ++y) {
+      for (int x = std::min(x0, c.columns - 1); x <= x1; ++x) visit(static_cast<std::size_t>(y) * c.columns + x);
+    }
+  }
+
+  const std::vector<Mark>& pieces_;
+  std::vector<Class> classes_;
+};
+
 // Glyph-sized pieces of ink, joined into words and numbers ("12" is one mark).
 std::vector<Mark> TextMarks(const std::vector<std::uint8_t>& ink, int w, int h) {
   std::vector<Mark> pieces;
@@ -201,11 +290,16 @@ std::vector<Mark> TextMarks(const std::vector<std::uint8_t>& ink, int w, int h) 
     while (parent[static_cast<std::size_t>(i)] != i) i = parent[static_cast<std::size_t>(i)] = parent[static_cast<std::size_t>(parent[static_cast<std::size_t>(i)])];
     return i;
   };
-  const double widestGap = h * 0.12;
+  const PieceIndex index(pieces, w, h);
+  std::vector<std::size_t> seen(pieces.size(), pieces.size());
   for (std::size_t i = 0; i < pieces.size(); ++i) {
-    for (std::size_t j = i + 1; j < pieces.size() && pieces[j].box.left <= pieces[i].box.right + widestGap; ++j) {
-      const Mark& a = pieces[i];
+    const Mark& a = pieces[i];
+    const int tall = a.Height(), reach = tall * 8 / 10 + 1, above = tall * 3 / 10 + 1;
+    // Each pair once, from its taller piece: that one's height sets how far they may lie apart.
+    const auto consider = [&](std::size_t j) {
       const Mark& b = pieces[j];
+      if (seen[j] == i || b.Height() > tall || (b.Height() == tall && j <= i)) return;
+      seen[j] = i;
       const int overlap = std::min(a.box.bottom, b.box.bottom) - std::max(a.box.top, b.box.top);
       const int gap = std::max(a.box.left, b.box.left) - std::min(a.box.right, b.box.right);
       const int taller = std::max(a.Height(), b.Height());
@@ -221,6 +315,13 @@ std::vector<Mark> TextMarks(const std::vector<std::uint8_t>& ink, int w, int h) 
       if (beside || stacked) {
         parent[static_cast<std::size_t>(root(static_cast<int>(i)))] = root(static_cast<int>(j));
       }
+    };
+    // Beside: of a similar height, level with it. Stacked: any smaller piece over or under it.
+    for (int k = PieceIndex::ClassOf(tall * 3 / 5); k <= PieceIndex::ClassOf(tall); ++k) {
+      index.Each(k, {a.box.left - reach, a.box.top, a.box.right + reach, a.box.bottom}, consider);
+    }
+    for (int k = 0; k <= PieceIndex::ClassOf(tall); ++k) {
+      index.Each(k, {a.box.left, a.box.top - above, a.box.right, a.box.bottom + above}, consider);
     }
   }
   std::map<int, Mark> joined;
@@ -234,8 +335,11 @@ std::vector<Mark> TextMarks(const std::vector<std::uint8_t>& ink, int w, int h) 
   }
   std::vector<Mark> marks;
   for (const auto& [id, m] : joined) {
-    if (m.Height() >= std::max(5.0, h * 0.006)) marks.push_back(m);
+    if (m.Height() >= std::max(5.0, h * 0.0045)) marks.push_back(m);
   }
+  std::sort(marks.begin(), marks.end(), [](const Mark& a, const Mark& b) {
+    return std::make_pair(a.box.left, a.box.top) < std::make_pair(b.box.left, b.box.top);
+  });
   return marks;
 }
 
@@ -517,12 +621,18 @@ Reading Read(std::vector<Mark> marks, int year, int month) {
   for (const auto& [cell, k] : lattice.cells) {
     for (int column = 0; column < 7; ++column) windows.emplace_back(cell.first - column, cell.second);
   }
+  const auto marked = [&](int column, int row) { return lattice.cells.count({column, row}) != 0; };
   for (const auto& [c, r] : windows) {
     const std::uint64_t bits = CellsIn(lattice, c, r);
     const std::pair<int, int> run = RunIn(lattice, c, r);
+    // Day 1 on a Monday has the cell before it at the end of the row above. A mark there
+    // with nothing under Monday to Thursday is the 1st, 2nd or 3rd of a month that began
+    // days earlier, not a row of weekday names.
+    const bool earlierStart = mondayFirst == 0 && marked(c + 6, r - 1) && !marked(c, r - 1) && !marked(c + 1, r - 1) &&
+                              !marked(c + 2, r - 1) && !marked(c + 3, r - 1);
     if (HoldsRun(bits, sundayFirst, days)) {
       reading.sunday = {sundayFirst, days};
-    } else if (HoldsRun(bits, mondayFirst, days)) {
+    } else if (HoldsRun(bits, mondayFirst, days) && !earlierStart) {
       reading.match = {mondayFirst, days}, reading.c0 = c, reading.r0 = r;
     } else if (run.second >= 28 && run.second <= 31 && run.first < 7 && run.second > reading.other.second) {
       reading.other = run;
@@ -577,6 +687,7 @@ FoundGrid FindGrid(const cDIBSection& image, int year, int month, int thickness)
   std::vector<int> heights;
   for (const Mark& m : marks) heights.push_back(m.Height());
   std::sort(heights.begin(), heights.end(), std::greater<int>());
+  heights.erase(std::unique(heights.begin(), heights.end()), heights.end());
   Reading best;
   double tried = 1e9;
   for (const int height : heights) {
@@ -646,7 +757,13 @@ FoundGrid FindGrid(const cDIBSection& image, int year, int month, int thickness)
       widest = std::max(widest, n.right - n.left);
       tallest = std::max(tallest, n.bottom - n.top);
     }
-    const int room = 2 * thickness + 2 * std::max(2, thickness);
+    const auto roomFor = [](int t) { return 2 * t + 2 * std::max(2, t); };
+    // A frame round the numbers keeps within a step of the grid: a thinner one where
+    // the rows (columns) lie close for their numbers' size.
+    while (ownThickness && thickness > 1 && (tallest + roomFor(thickness) > month_.dy || widest + roomFor(thickness) > month_.dx)) {
+      --thickness;
+    }
+    const int room = roomFor(thickness);
     grid.width = static_cast<int>(std::lround(std::max(0.9 * month_.dx, static_cast<double>(widest + room))));
     grid.height = static_cast<int>(std::lround(std::max(0.9 * month_.dy, static_cast<double>(tallest + room))));
     grid.x = x00 - grid.width / 2.0;
