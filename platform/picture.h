@@ -23,6 +23,38 @@ inline bool PictureSizeAllowed(std::int64_t width, std::int64_t height) {
          width * height <= kMaxPicturePixels;
 }
 
+// What one refresh may hold for a picture: its bitmap and what the decoder keeps beside
+// it while it fills it, at most a quarter more than the largest picture's bitmap.
+constexpr std::int64_t kMaxPictureMemory = kMaxPicturePixels * 3 * 5 / 4;
+
+inline bool PictureMemoryAllowed(std::int64_t width, std::int64_t height, std::int64_t decoderBytes) {
+  return ((width * 3 + 3) & ~std::int64_t{3}) * height + decoderBytes <= kMaxPictureMemory;
+}
+
+// What a JPEG decoder keeps for a file of more than one scan (every progressive one) until
+// its last scan: the coefficients of the whole picture, 64 of 2 bytes for each 8 x 8 block
+// of each component, in whole MCUs, as libjpeg lays them out. Components as libjpeg's
+// jpeg_component_info, with h_samp_factor and v_samp_factor (1 to 4).
+template <typename Component>
+std::int64_t MultiScanJpegBytes(std::int64_t width, std::int64_t height, const Component* components, int count) {
+  const auto factor = [](int f) { return f < 1 ? 1 : f > 4 ? 4 : f; };
+  int maxH = 1, maxV = 1;
+  for (int i = 0; i < count; ++i) {
+    if (factor(components[i].h_samp_factor) > maxH) maxH = factor(components[i].h_samp_factor);
+    if (factor(components[i].v_samp_factor) > maxV) maxV = factor(components[i].v_samp_factor);
+  }
+  const auto blocks = [](std::int64_t size, int f, int maxF) {
+    const std::int64_t n = (size * f + maxF * 8 - 1) / (maxF * 8);
+    return (n + f - 1) / f * f;
+  };
+  std::int64_t bytes = 0;
+  for (int i = 0; i < count; ++i) {
+    bytes += blocks(width, factor(components[i].h_samp_factor), maxH) *
+             blocks(height, factor(components[i].v_samp_factor), maxV) * 128;
+  }
+  return bytes;
+}
+
 class Picture {
  public:
   virtual ~Picture() = default;

@@ -158,6 +158,14 @@ void ReadHeaderStep(Reader& r, Header* h) {
   }
   h->width = static_cast<int>(r.info.image_width);
   h->height = static_cast<int>(r.info.image_height);
+  // A progressive file keeps every coefficient of the picture beside the bitmap until its
+  // last scan: one whose two do not fit a refresh is refused here, before either is taken,
+  // and libjpeg is held to what is left.
+  if (!PictureSizeAllowed(h->width, h->height)) return;
+  const std::int64_t coefficients =
+      jpeg_has_multiple_scans(&r.info) ? MultiScanJpegBytes(h->width, h->height, r.info.comp_info, r.info.num_components) : 0;
+  if (!PictureMemoryAllowed(h->width, h->height, coefficients)) r.info.err->error_exit(reinterpret_cast<j_common_ptr>(&r.info));
+  r.info.mem->max_memory_to_use = static_cast<long>(kMaxPictureMemory - posix::Stride24(h->width) * h->height);
 }
 
 void DecodeStep(Reader& r, const Rows* out) {

@@ -105,11 +105,19 @@ std::uint32_t Big(const unsigned char* p, int bytes) {
   return value;
 }
 
+// A JPEG component's sampling factors, as MultiScanJpegBytes reads them.
+struct JpegComponent {
+  int h_samp_factor;
+  int v_samp_factor;
+};
+
 // Whether the size that the file's header claims may be decoded. OLE decodes the
 // whole picture in one call, so a bomb must be caught here. A JPEG needs a frame
-// header before its first scan; BMP, GIF and PNG (which Wine's OLE reads too) give
-// their size up front; the other formats OLE knows (icons, metafiles) never become a
-// large bitmap.
+// header before its first scan, and a progressive one (or one whose first scan holds
+// fewer components than the frame) keeps its coefficients beside the pixels, which must
+// fit a refresh with them; BMP, GIF and PNG (which Wine's OLE reads too) give their
+// size up front; the other formats OLE knows (icons, metafiles) never become a large
+// bitmap.
 bool ClaimedSizeAllowed(const unsigned char* p, std::size_t n) {
   if (n >= 24 && p[0] == 0x89 && p[1] == 'P' && p[2] == 'N' && p[3] == 'G') {
     return PictureSizeAllowed(Big(p + 16, 4), Big(p + 20, 4));
@@ -124,6 +132,14 @@ bool ClaimedSizeAllowed(const unsigned char* p, std::size_t n) {
     return PictureSizeAllowed(Little(p + 6, 2), Little(p + 8, 2));
   }
   if (n < 2 || p[0] != 0xFF || p[1] != 0xD8) return true;
+  std::int64_t width = 0, height = 0;
+  bool progressive = false;
+  JpegComponent components[4] = {};
+  int count = 0;  // of the frame's components, 0 before the frame
+  const auto allowed = [&](bool multiScan) {
+    return count > 0 && PictureSizeAllowed(width, height) &&
+           PictureMemoryAllowed(width, height, multiScan ? MultiScanJpegBytes(width, height, components, count) : 0);
+  };
   for (std::size_t i = 2; i + 4 <= n;) {
     const unsigned char marker = p[i + 1];
     if (p[i] != 0xFF) return false;
@@ -135,14 +151,27 @@ bool ClaimedSizeAllowed(const unsigned char* p, std::size_t n) {
       i += 2;
       continue;
     }
-    if (marker == 0xD9 || marker == 0xDA) return false;
+    if (marker == 0xD9) return false;
+    if (marker == 0xDA) return i + 5 <= n && allowed(progressive || p[i + 4] < count);
     const std::size_t length = Big(p + i + 2, 2);
     const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
-    if (frame) return i + 9 <= n && PictureSizeAllowed(Big(p + i + 7, 2), Big(p + i + 5, 2));  // after the precision
+    if (frame && count == 0) {
+      if (i + 10 > n) return false;
+      height = Big(p + i + 5, 2), width = Big(p + i + 7, 2);  // after the precision
+      progressive = (marker & 3) == 2;
+      // More than four components is no picture OLE shows.
+      count = p[i + 9] >= 1 && p[i + 9] <= 4 ? p[i + 9] : 0;
+      if (count == 0) return false;
+      for (int c = 0; c < count; ++c) {
+        const std::size_t at = i + 11 + 3 * static_cast<std::size_t>(c);
+        if (at >= n) return allowed(true);
+        components[c] = {p[at] >> 4, p[at] & 15};
+      }
+    }
     if (length < 2) return false;
     i += 2 + length;
   }
-  return false;
+  return allowed(progressive);
 }
 
 class OlePicture : public Picture {

@@ -29,8 +29,10 @@ using Env = std::map<std::string, std::string>;
 
 class Process {
  public:
+  // With memoryLimit, the child gets that much address space (not under AddressSanitizer,
+  // whose shadow memory alone is terabytes of it).
   Process(const std::vector<std::string>& argv, const Env& env, std::string log, const std::string& workDir = "",
-          bool only = false)
+          bool only = false, rlim_t memoryLimit = 0)
       : log_(std::move(log)) {
     std::vector<std::string> vars;
     for (char** entry = environ; !only && *entry != nullptr; ++entry) {
@@ -54,6 +56,10 @@ class Process {
     for (int fd = 0; fd < 3; ++fd)
       if (fds[fd] < 0 || dup2(fds[fd], fd) < 0) _exit(126);
     if (!workDir.empty() && chdir(workDir.c_str()) != 0) _exit(126);
+#ifndef __SANITIZE_ADDRESS__
+    const rlimit limit{memoryLimit, memoryLimit};
+    if (memoryLimit != 0 && setrlimit(RLIMIT_AS, &limit) != 0) _exit(126);
+#endif
     execvpe(args[0], args.data(), envp.data());
     _exit(127);
   }

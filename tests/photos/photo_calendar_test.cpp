@@ -275,6 +275,9 @@ const HostilePhoto kHostilePhotos[] = {
     {"Cmyk108MegapixelsProgressive", "a.jpg", [] { return Claiming("\x23\x28\x2E\xE0", true); },
      {"640x400"}, "/a.jpg: too large a progressive JPEG", true},
     {"PngClaims70000x1000", "a.png", PngWiderThanAnyCamera, {"640x400"}, "/a.png: 70000x1000 is too large", false},
+    // Scaled 1920 times: the whole height across the output's width would be 1.4 GiB.
+    {"PngOnePixelWide65500Tall", "a.png", [] { return Png(RgbImage{1, 65500, std::vector<std::uint8_t>(65500 * 3, 90)}); },
+     {"1920x1080"}, nullptr, true},
     {"JpegCutToAThird", "a.jpg", [] { const std::string j = NoiseJpeg(); return j.substr(0, j.size() / 3); },
      {"640x400"}, "/a.jpg: damaged", false},
     // Stuffed 0xFF bytes mid-scan are no code at all.
@@ -301,9 +304,9 @@ void PrintTo(const HostilePhoto& row, std::ostream* out) { *out << row.name; }
 
 class HostilePhotos : public ::testing::TestWithParam<HostilePhoto> {};
 
-// Refused naming the file (or the option at fault) and nothing written, or made. Any photo peaks under 1 GiB;
-// these, decoded at a reduced scale where they are read at all, stay under half that
-// (a 108-megapixel photo decoded whole takes 640 MiB).
+// Refused naming the file (or the option at fault) and nothing written, or made, in 1 GiB of
+// address space. Any photo peaks under 1 GiB; these, decoded at a reduced scale where they
+// are read at all, stay under half that (a 108-megapixel photo decoded whole takes 640 MiB).
 TEST_P(HostilePhotos, AreRefusedOrReadWithinTheMemoryCeiling) {
   const HostilePhoto& row = GetParam();
   Folder photos, calendar;
@@ -316,7 +319,7 @@ TEST_P(HostilePhotos, AreRefusedOrReadWithinTheMemoryCeiling) {
   std::vector<std::string> command{ZORVANI_MONTH_PICTURE, "--photos", photos.path.string(), "--calendar", calendar.path.string(),
                                    "--year", "2027", "--size"};
   command.insert(command.end(), row.options.begin(), row.options.end());
-  const CommandRun run = RunCommand(command);
+  const CommandRun run = RunCommand(command, {}, 1024);
   EXPECT_LT(run.peakKiB, 512 * 1024);
   if (row.refusal != nullptr) {
     EXPECT_NE(run.status, 0);

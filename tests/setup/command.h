@@ -18,12 +18,13 @@ struct CommandRun {
   long peakKiB = 0;  // its largest resident memory
 };
 
-// In exactly the given environment, the test's own when none.
-inline CommandRun RunCommand(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
+// In exactly the given environment, the test's own when none; with memoryLimitMiB, in that much address space.
+inline CommandRun RunCommand(const std::vector<std::string>& args, const std::vector<std::string>& env = {},
+                             rlim_t memoryLimitMiB = 0) {
   const std::string log = (std::filesystem::temp_directory_path() / ("zorvani-command-" + std::to_string(getpid()))).string();
   testing_files::Env variables;
   for (const std::string& pair : env) variables[pair.substr(0, pair.find('='))] = pair.substr(pair.find('=') + 1);
-  testing_files::Process command(args, variables, log, "", !env.empty());
+  testing_files::Process command(args, variables, log, "", !env.empty(), memoryLimitMiB << 20);
   CommandRun run;
   run.status = command.Wait(std::chrono::minutes(2));
   run.pid = command.pid(), run.peakKiB = command.peakKiB();

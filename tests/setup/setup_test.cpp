@@ -19,6 +19,7 @@
 
 #include "app/instance_checker.h"
 #include "platform/posix/reg_files/reg_file.h"
+#include "tools/calendar/month_picture.h"
 #include "tools/setup/setup.h"
 
 #include "command.h"
@@ -30,6 +31,12 @@ using zorvani::setup::Places;
 using zorvani::setup::Request;
 using testing_files::WriteFile;
 using Change = std::function<void(const fs::path& folder, const fs::path& home)>;  // what a user did since set-up
+
+// A month picture the program shows.
+std::string Jpeg() {
+  const auto bytes = zorvani::tools::EncodeJpeg({16, 8, std::vector<std::uint8_t>(16 * 8 * 3, 90)}, 90);
+  return std::string(bytes.begin(), bytes.end());
+}
 
 // Every file, link and folder below root with its inode and change times: a rewrite shows.
 std::map<std::string, std::string> Tree(const fs::path& root) {
@@ -71,8 +78,8 @@ class SetupTest : public ::testing::Test {
               "mv \"$ZORVANI_SETUP_STARTED.part\" \"$ZORVANI_SETUP_STARTED\"\n");
     setenv("ZORVANI_SETUP_STARTED", (root_ / "started").c_str(), 1);
     pictures_ = root_ / "pictures";
-    WriteFile(pictures_ / "Zorvani2026" / "1.jpg", "one");
-    WriteFile(pictures_ / "Zorvani2026" / "2.jpg", "two");
+    WriteFile(pictures_ / "Zorvani2026" / "1.jpg", Jpeg());
+    WriteFile(pictures_ / "Zorvani2026" / "2.jpg", Jpeg());
     WriteFile(pictures_ / "WP.ini", "[config]\n");
   }
   Places PlacesIn(const fs::path& home) const {
@@ -214,21 +221,34 @@ TEST_F(SetupTest, RemoveTakesOnlyWhatSetUpMade) {
 }
 
 // --pictures may name a folder a user made while set-up runs as root: only plain month
-// pictures in real year folders are copied, never what a link points at.
+// pictures in real year folders are copied, never what a link points at, and only those
+// the program can show, within the size their header allows, in 128 MiB of address space.
 TEST_F(SetupTest, PicturesCopiedAreOnlyPlainMonthPictures) {
   const fs::path secret = root_ / "secret";
-  WriteFile(secret / "1.jpg", "secret");
+  WriteFile(secret / "1.jpg", Jpeg());
   WriteFile(secret / "WP.ini", "secret");
-  const fs::path planted = root_ / "planted";
-  WriteFile(planted / "Zorvani2026" / "2.jpg", "two");
-  WriteFile(planted / "Zorvani2026" / "notes.txt", "not a month");
-  ASSERT_EQ(mkfifo((planted / "Zorvani2026" / "3.jpg").c_str(), 0600), 0);
-  fs::create_symlink(secret / "1.jpg", planted / "Zorvani2026" / "1.jpg");
+  const fs::path planted = root_ / "planted", year = planted / "Zorvani2026";
+  WriteFile(year / "2.jpg", Jpeg());
+  WriteFile(year / "notes.txt", "not a month");
+  ASSERT_EQ(mkfifo((year / "3.jpg").c_str(), 0600), 0);
+  fs::create_symlink(secret / "1.jpg", year / "1.jpg");
   fs::create_symlink(secret, planted / "Zorvani2027");
   fs::create_symlink(secret / "WP.ini", planted / "WP.ini");
+  WriteFile(year / "4.jpg", "not a picture");
+  fs::resize_file(year / "4.jpg", 200 << 20);  // sparse: no disk taken
+  WriteFile(year / "5.jpg", Jpeg());
+  fs::resize_file(year / "5.jpg", 64 << 20);
+  std::string huge = Jpeg();
+  WriteFile(year / "6.jpg", huge.replace(huge.find("\xFF\xC0") + 5, 4, "\x9C\x40\x9C\x40"));  // 40000 x 40000
 
-  const Places places = PlacesIn(root_ / "home");
-  ASSERT_EQ(Set(places, PicturesFrom(planted)), 0);
+  const fs::path home = FreshHome();
+  const Places places = PlacesIn(home);
+  const CommandRun run = RunCommand({ZORVANI_SETUP_COMMAND, "--pictures", planted.string(), "--program", program_.string()},
+                                    UserEnvironment(home, {}), 128);
+  ASSERT_EQ(run.status, 0) << run.said;
+  for (const char* refused : {"4.jpg  (not a JPEG picture the program can show", "5.jpg  (67108864 bytes, more than",
+                              "6.jpg  (not a JPEG picture"})
+    EXPECT_NE(run.said.find(refused), std::string::npos) << refused << "\n" << run.said;
   EXPECT_EQ(Files(places.folder),
             (std::vector<std::string>{".zorvani-setup", "WP.ini", "Zorvani2026/2.jpg", "zorvani-wallpaper"}));
   EXPECT_NE(ReadFile(places.folder / "WP.ini"), "secret");

@@ -366,22 +366,33 @@ RgbImage ScaleToCover(const RgbImage& image, int width, int height) {
   };
   const auto across = taps(width, image.width);
   const auto down = taps(height, image.height);
-  std::vector<float> rows(static_cast<std::size_t>(width) * image.height * 3);
-  for (int y = 0; y < image.height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      float* out = &rows[(static_cast<std::size_t>(y) * width + x) * 3];
-      for (const Tap& t : across[static_cast<std::size_t>(x)]) {
-        const std::uint8_t* p = At(image, t.index, y);
-        for (int c = 0; c < 3; ++c) out[c] += static_cast<float>(p[c] * t.weight);
+  // Only the source rows under one output row are kept, scaled across, in a ring: the
+  // rows an output row reads only move down, so a photo 65500 pixels tall costs no more
+  // than its output does.
+  std::size_t span = 1;
+  for (const auto& column : down) span = std::max(span, static_cast<std::size_t>(column.back().index - column.front().index + 1));
+  const std::size_t rowFloats = static_cast<std::size_t>(width) * 3;
+  std::vector<float> rows(span * rowFloats);
+  const auto ringRow = [&](int y) { return &rows[static_cast<std::size_t>(y) % span * rowFloats]; };
+  RgbImage result{width, height, std::vector<std::uint8_t>(static_cast<std::size_t>(width) * height * 3)};
+  for (int y = 0, next = 0; y < height; ++y) {
+    const std::vector<Tap>& column = down[static_cast<std::size_t>(y)];
+    for (int source = std::max(next, column.front().index); source <= column.back().index; ++source) {
+      float* const row = ringRow(source);
+      std::fill(row, row + rowFloats, 0.0f);
+      for (int x = 0; x < width; ++x) {
+        float* out = row + static_cast<std::size_t>(x) * 3;
+        for (const Tap& t : across[static_cast<std::size_t>(x)]) {
+          const std::uint8_t* p = At(image, t.index, source);
+          for (int c = 0; c < 3; ++c) out[c] += static_cast<float>(p[c] * t.weight);
+        }
       }
     }
-  }
-  RgbImage result{width, height, std::vector<std::uint8_t>(static_cast<std::size_t>(width) * height * 3)};
-  for (int y = 0; y < height; ++y) {
+    next = std::max(next, column.back().index + 1);
     for (int x = 0; x < width; ++x) {
       double sum[3] = {0, 0, 0};
-      for (const Tap& t : down[static_cast<std::size_t>(y)]) {
-        const float* p = &rows[(static_cast<std::size_t>(t.index) * width + x) * 3];
+      for (const Tap& t : column) {
+        const float* p = ringRow(t.index) + static_cast<std::size_t>(x) * 3;
         for (int c = 0; c < 3; ++c) sum[c] += p[c] * t.weight;
       }
       for (int c = 0; c < 3; ++c) At(result, x, y)[c] = Channel(sum[c]);

@@ -19,6 +19,7 @@
 #include <png.h>
 #include <turbojpeg.h>
 
+#include "platform/picture.h"
 #include "tools/calendar/photo_files.h"
 
 namespace zorvani {
@@ -138,14 +139,7 @@ bool Guarded(JpegReader& r, Step step) {
 // file has more than one scan (progressive files do).
 long long CoefficientMemory(const jpeg_decompress_struct& info) {
   if (!jpeg_has_multiple_scans(const_cast<j_decompress_ptr>(&info))) return 0;
-  long long bytes = 0;
-  for (int i = 0; i < info.num_components; ++i) {
-    const jpeg_component_info& c = info.comp_info[i];
-    const auto roundUp = [](long long n, long long m) { return (n + m - 1) / m * m; };
-    bytes += roundUp(c.width_in_blocks, c.h_samp_factor) * roundUp(c.height_in_blocks, c.v_samp_factor) *
-             static_cast<long long>(sizeof(JBLOCK));
-  }
-  return bytes;
+  return platform::MultiScanJpegBytes(info.image_width, info.image_height, info.comp_info, info.num_components);
 }
 
 // From a file when `file` is set, otherwise from `bytes`.

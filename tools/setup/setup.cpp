@@ -23,9 +23,11 @@
 #include <utility>
 #include <vector>
 
+#include "platform/picture.h"
 #include "platform/posix/reg_files/hive_location.h"
 #include "platform/posix/reg_files/reg_file.h"
 #include "platform/replace_file.h"
+#include "runtime/runtime_error.h"
 #include "tools/calendar/month_picture.h"
 
 namespace zorvani {
@@ -151,6 +153,64 @@ void Say(const char* what, const fs::path& where, const std::string& note) {
   std::printf("%-18s %s%s\n", what, where.c_str(), note.empty() ? "" : ("  (" + note + ")").c_str());
 }
 
+// No month picture set-up copies is larger than twice the largest picture's own pixels
+// (a noise picture saved at full quality takes 1.4 times its pixels), nor than twice its
+// own pixels and 16 MiB of camera and colour data.
+constexpr std::int64_t kMaxPictureFileBytes = platform::kMaxPicturePixels * 6;
+std::int64_t LargestFileFor(std::int64_t width, std::int64_t height) {
+  return std::min(kMaxPictureFileBytes, width * height * 6 + (std::int64_t{16} << 20));
+}
+
+// Copies one month picture when the program can show it: a plain file, opened without
+// following a link or waiting on a FIFO, whose header the program's own loader accepts,
+// copied a piece at a time up to the size that header allows. Otherwise says why not.
+bool CopyPicture(int year, const std::string& picture, const fs::path& source, const fs::path& target) {
+  const Fd file(openat(year, picture.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  struct stat status;
+  if (!file.ok() || fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
+    Say("Skipped:", source, "a link or no plain file");
+    return false;
+  }
+  std::int64_t largest = kMaxPictureFileBytes;
+  if (status.st_size <= largest) {
+    try {
+      // The loader takes a name: the descriptor's own keeps it to the file opened here.
+      const auto header = platform::SystemPictureLoader().LoadPicture("/proc/self/fd/" + std::to_string(file.get()));
+      largest = LargestFileFor(header->Width(), header->Height());
+    } catch (const zorvani::RuntimeError&) {
+      Say("Skipped:", source,
+          "not a JPEG picture the program can show: damaged, or beyond its picture size limits");
+      return false;
+    }
+  }
+  if (status.st_size > largest) {
+    Say("Skipped:", source, std::to_string(status.st_size) + " bytes, more than such a picture needs");
+    return false;
+  }
+  fs::create_directories(target.parent_path());
+  platform::FileReplacement copy(platform::SystemFiles(), target.string());
+  std::vector<char> buffer(64 * 1024);
+  std::int64_t copied = 0;
+  bool written = copy.Create();
+  for (ssize_t got = 1; written && got != 0;) {
+    got = pread(file.get(), buffer.data(), buffer.size(), copied);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) throw std::system_error(errno, std::generic_category(), "cannot read " + source.string());
+    copied += got;
+    // A file that grows while it is copied is cut off at what its header allows.
+    if (copied > largest) {
+      copy.Abandon();
+      Say("Skipped:", source, "grew beyond the size such a picture needs while it was copied");
+      return false;
+    }
+    written = copy.Write(buffer.data(), static_cast<std::size_t>(got));
+  }
+  if (!written || !copy.Commit()) {
+    throw std::system_error(static_cast<int>(copy.error()), std::generic_category(), "cannot write " + target.string());
+  }
+  return true;
+}
+
 // Copies the month pictures of the Zorvani<year> folders in the folder named on the
 // command line. Run as root, this reads a folder a user may have made, so only plain
 // files 1.jpg ... 12.jpg in year folders that are real folders count: a planted link to
@@ -176,12 +236,7 @@ void CopyPictures(const Places& places, const std::string& pictures, bool hadIni
       const fs::path target = places.folder / name / picture;
       struct stat status;
       if (fstatat(year.get(), picture.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 || Exists(target)) continue;
-      const std::optional<std::string> bytes = ReadPlainFile(year.get(), picture, source);
-      if (!bytes) {
-        Say("Skipped:", source, "a link or no plain file");
-        continue;
-      }
-      ReplaceFile(target, *bytes);
+      if (!CopyPicture(year.get(), picture, source, target)) continue;
       made.Add(name + "/" + picture);
       ++copied;
     }
