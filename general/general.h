@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "days/days.h"
 #include "dib/cDIBSection.h"
 #include "platform/handle.h"
 
@@ -57,6 +58,8 @@ struct CalendarCell {
 CalendarCell CalendarCellOf(int year, int month, int day);
 // Draws the frame of one cell with the configuration record: what a refresh draws for that day.
 void DrawCellFrame(cDIBSection& image, CalendarCell cell);
+// The marks of this month's holidays and events, in the same cells, under the frame.
+void DrawDayMarks(cDIBSection& image, int year, int month, const days::MonthMarks& marks);
 
 // --- Wallpaper refresh -------------------------------------------------------------
 Status RefreshWallpaper();

@@ -91,6 +91,9 @@ Status ComposeCalendarImage(const std::string& sPicturePath, const std::string& 
   StopIfEndPending();
   CalendarImage->CreateFromPicture(*picture);
   StopIfEndPending();
+  const days::MonthMarks marks = days::MarkedDays(now.year, now.month);
+  if (marks.any) DrawDayMarks(*CalendarImage, now.year, now.month, marks);
+  StopIfEndPending();
   DrawCellFrame(*CalendarImage, cell);
   StopIfEndPending();
   return SaveWallpaperBitmap(sBitmapPath);
