@@ -1,5 +1,6 @@
 // Today's cell in the month grid printed on every month picture: seven columns,
-// Monday first, day 1 in the first row under its weekday.
+// Monday first unless WP.ini names another first day, day 1 in the first row under
+// its weekday.
 #include "days/days.h"
 #include "general/calendar_days.h"
 #include "general/general.h"
@@ -7,8 +8,8 @@
 
 namespace zorvani {
 
-CalendarCell CalendarCellOf(int year, int month, int day) {
-  const int cellIndex = CellIndexOf(year, month, day);
+CalendarCell CalendarCellOf(int year, int month, int day, int firstDay) {
+  const int cellIndex = CellIndexOf(year, month, day, firstDay);
   return {static_cast<std::int16_t>(cellIndex / 7), static_cast<std::int16_t>(cellIndex % 7)};
 }
 
@@ -38,7 +39,7 @@ void DrawDayMarks(cDIBSection& image, int year, int month, const days::MonthMark
   for (int day = 1; day <= DaysInMonth(year, month); ++day) {
     const days::DayMark& mark = marks.day[static_cast<std::size_t>(day)];
     if (!mark.holiday && !mark.event) continue;
-    const CalendarCell cell = CalendarCellOf(year, month, day);
+    const CalendarCell cell = CalendarCellOf(year, month, day, Config.FIRST_DAY);
     const int left = RoundToInt16(W * (static_cast<double>(cell.column) * Config.SPACING_X + Config.CORNER_X));
     const int top = RoundToInt16(H * (static_cast<double>(cell.row) * Config.SPACING_Y + Config.CORNER_Y));
     const int width = RoundToInt16(W * Config.CELL_X), height = RoundToInt16(H * Config.CELL_Y);

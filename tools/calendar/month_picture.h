@@ -74,7 +74,8 @@ void WriteMonthPicture(const MonthPictureSettings& settings, int quality, const 
 void WriteTextFile(const std::string& path, const std::string& text);
 
 // folder/Zorvani<year>/1.jpg .. 12.jpg and folder/WP.ini, folders made as needed.
-void WriteCalendar(const std::string& folder, int year, int width, int height, int quality);
+// firstDay: the weeks' first day, Monday = 1 ... Sunday = 7.
+void WriteCalendar(const std::string& folder, int year, int width, int height, int quality, int firstDay = 1);
 
 }  // namespace tools
 }  // namespace zorvani
