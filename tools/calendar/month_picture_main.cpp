@@ -1,5 +1,7 @@
 // zorvani-month-picture: one month picture (and its WP.ini), or a whole year's
 // calendar folder as the wallpaper program expects it.
+#include <array>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -7,6 +9,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "days/days.h"
 #include "platform/picture.h"
 #include "platform/screen.h"
 #include "tools/common/command_line.h"
@@ -103,6 +106,18 @@ int FirstDay(std::map<std::string, std::string>& options) {
   return 0;
 }
 
+// The holidays of the user's and the machine's calendar sources, month by month.
+std::array<std::uint32_t, 12> Holidays(int year) {
+  std::array<std::uint32_t, 12> holidays{};
+  for (int month = 1; month <= 12; ++month) {
+    const zorvani::days::MonthMarks marks = zorvani::days::MarkedDays(year, month);
+    for (int day = 1; day <= 31; ++day) {
+      if (marks.day[static_cast<std::size_t>(day)].holiday) holidays[static_cast<std::size_t>(month - 1)] |= 1u << day;
+    }
+  }
+  return holidays;
+}
+
 int MakePhotoCalendar(std::map<std::string, std::string>& options, int year, int quality, int firstDay) {
   if (options.count("--month") || options.count("--out") || options.count("--ini")) {
     return Usage("--photos makes all twelve months and its own WP.ini");
@@ -113,6 +128,7 @@ int MakePhotoCalendar(std::map<std::string, std::string>& options, int year, int
   settings.quality = quality;
   settings.locale = options["--locale"];
   settings.firstDay = firstDay;
+  settings.holidays = Holidays(year);
   std::string problem;
   if (!ReadSize(options, &settings.width, &settings.height, &problem)) return Usage(problem);
   if (options.count("--colour")) {
@@ -174,7 +190,7 @@ int main(int argc, char** argv) {
         return Usage("--calendar makes all twelve months and its own WP.ini");
       }
       zorvani::tools::WriteCalendar(options["--calendar"], settings.year, settings.width, settings.height, quality,
-                                    firstDay);
+                                    firstDay, Holidays(settings.year));
       return 0;
     }
     if (!options.count("--month") || !options.count("--out")) return Usage("--month and --out are required");

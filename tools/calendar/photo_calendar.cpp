@@ -213,7 +213,7 @@ Item Centred(TextMask mask, double cx, double cy) {
 // Everything printed on one month's picture, in ink for light or dark ground.
 std::vector<Item> Layout(TextPainter& painter, const CalendarWords& words, const Placement& block,
                          const GridGeometry& grid, int year, int month, int width, int height, int firstDay,
-                         bool lightInk, std::string* title) {
+                         std::uint32_t holidays, bool lightInk, std::string* title) {
   const Rgb ink = lightInk ? kLightInk : kDarkInk;
   const Rgb weekendInk = lightInk ? kLightWeekendInk : kDarkWeekendInk;
   std::vector<Item> items;
@@ -245,7 +245,7 @@ std::vector<Item> Layout(TextPainter& painter, const CalendarWords& words, const
   for (int day = 1; day <= DaysInMonth(year, month); ++day) {
     const int index = CellIndexOf(year, month, day, firstDay);
     const CellRect cell = CellRectOf(grid, width, height, index / 7, index % 7);
-    const bool weekend = (index % 7 + firstDay - 1) % 7 >= 5;
+    const bool weekend = (index % 7 + firstDay - 1) % 7 >= 5 || (holidays >> day & 1u) != 0;
     TextMask mask = painter.Render(std::to_string(day), numberSize);
     if (weekend) AddUnderline(mask, numberSize);
     Item item = Centred(std::move(mask), (cell.left + cell.right) / 2.0, (cell.top + cell.bottom) / 2.0);
@@ -283,7 +283,7 @@ Month PrintMonth(const RgbImage& photo, TextPainter& painter, const CalendarWord
   const Rgb scrim = lightInk ? Rgb{0, 0, 0} : Rgb{255, 255, 255};
   std::vector<Item> items =
       Layout(painter, words, block, grid, settings.year, month, settings.width, settings.height, settings.firstDay,
-             lightInk, title);
+             settings.holidays[static_cast<std::size_t>(month - 1)], lightInk, title);
 
   double alpha = block.calm ? 0.0 : 0.45;
   for (; alpha < 0.95; alpha += 0.05) {
@@ -598,9 +598,11 @@ PhotoCalendarReport WritePhotoCalendar(const std::vector<std::string>& photos, c
   return report;
 }
 
-void WriteCalendar(const std::string& folder, int year, int width, int height, int quality, int firstDay) {
+void WriteCalendar(const std::string& folder, int year, int width, int height, int quality, int firstDay,
+                   const std::array<std::uint32_t, 12>& holidays) {
   PhotoCalendarSettings settings;
   settings.firstDay = firstDay;
+  settings.holidays = holidays;
   settings.year = year;
   settings.width = width;
   settings.height = height;

@@ -3,6 +3,7 @@
 // each photo scaled and cropped to the picture size, and a calendar of the month
 // printed with a real font in the part of the picture that is calmest across all
 // twelve, readable on what lies beneath it, with one WP.ini for the whole year.
+#include <array>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,8 @@ struct PhotoCalendarSettings {
   std::string locale;  // "" takes the environment's
   FrameStyle frame;
   int firstDay = 1;    // the weeks' first day, Monday = 1 ... Sunday = 7
+  // Per month, bit d for day d: a holiday, printed in the weekend's colour.
+  std::array<std::uint32_t, 12> holidays{};
 };
 
 // The block that holds the title, the weekday names and six rows of seven cells,
