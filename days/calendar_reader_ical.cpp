@@ -142,12 +142,21 @@ void ExpandEvent(icalcomponent* event, Expansion& expansion, const std::set<Over
   // A moved occurrence is its own component; the master skips the start it replaces.
   const bool isOverride = !icaltime_is_null_time(icalcomponent_get_recurrenceid(event));
 
+  // What starts after the month, or whose rule ends before it, costs no iterator (libical
+  // sets up an ICU calendar for each).
+  const long startDay = DayNumber(start.year, start.month, start.day);
+  if (startDay > expansion.last() + 1) return;
   icalproperty* rule = icalcomponent_get_first_property(event, ICAL_RRULE_PROPERTY);
   if (rule == nullptr || isOverride) {
     if (expansion.Step()) expansion.Mark(start, lengthDays, lengthSeconds);
     return;
   }
   icalrecurrencetype recurrence = DayRule(icalproperty_get_rrule(rule), start);
+  const long reach = icaltime_is_date(start) ? lengthDays : lengthSeconds / 86400 + 1;
+  if (!icaltime_is_null_time(recurrence.until) &&
+      DayNumber(recurrence.until.year, recurrence.until.month, recurrence.until.day) + reach < expansion.first() - 1) {
+    return;
+  }
   // libical walks a rule whose filters never match until the year 2582 before it gives
   // up; an UNTIL just past the window ends the walk there, COUNT or not.
   icaltimetype windowEnd = start;
@@ -161,8 +170,8 @@ void ExpandEvent(icalcomponent* event, Expansion& expansion, const std::set<Over
   // Occurrences are counted from DTSTART, so a rule without COUNT may start at the
   // window (less the event's length); one with COUNT is walked from its start, bounded.
   if (recurrence.count == 0) {
-    const long back = expansion.first() - 1 - (icaltime_is_date(start) ? lengthDays : lengthSeconds / 86400 + 1);
-    if (DayNumber(start.year, start.month, start.day) < back) {
+    const long back = expansion.first() - 1 - reach;
+    if (startDay < back) {
       icaltimetype from = start;
       from.year = 1970, from.month = 1, from.day = static_cast<int>(back + 1);
       icalrecur_iterator_set_start(it.get(), icaltime_normalize(from));
