@@ -9,7 +9,9 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
+#include "days/days.h"
 #include "dib/cDIBSection.h"
 #include "platform/picture.h"
 #include "tools/calendar/month_picture.h"
@@ -88,10 +90,36 @@ void SavePicture(benchmark::State& state) {
   SetPixels(state, width, height);
 }
 
+// What the calendar sources add to a refresh: range(0) files of 1,000 events each, a
+// third of them weekly rules, read and expanded for one month.
+void MarkedDays(benchmark::State& state) {
+  std::vector<zorvani::days::Source> sources;
+  for (int file = 0; file < state.range(0); ++file) {
+    std::string text = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//bench//EN\r\n";
+    for (int i = 0; i < 1000; ++i) {
+      char event[256];
+      std::snprintf(event, sizeof event,
+                    "BEGIN:VEVENT\r\nUID:%d-%d\r\nDTSTART;TZID=Europe/Berlin:2004%02d%02dT%02d3000\r\n"
+                    "DTEND;TZID=Europe/Berlin:2004%02d%02dT%02d4500\r\nSUMMARY:Event %d\r\n%sEND:VEVENT\r\n",
+                    file, i, i % 12 + 1, i % 28 + 1, i % 24, i % 12 + 1, i % 28 + 1, i % 24, i,
+                    i % 3 == 0 ? "RRULE:FREQ=WEEKLY;UNTIL=20041231T000000Z\r\n" : "");
+      text += event;
+    }
+    text += "END:VCALENDAR\r\n";
+    const std::string path = Files().Path(file, 1000, ".ics");
+    std::FILE* out = std::fopen(path.c_str(), "wb");
+    if (out == nullptr || std::fwrite(text.data(), 1, text.size(), out) != text.size()) state.SkipWithError("cannot write");
+    if (out != nullptr) std::fclose(out);
+    sources.push_back({zorvani::days::Kind::Event, std::nullopt, path});
+  }
+  for (auto _ : state) benchmark::DoNotOptimize(zorvani::days::MarkedDays(sources, 2004, 8));
+}
+
 #define SIZES ->Args({1920, 1080})->Args({3840, 2160})->Unit(benchmark::kMillisecond)
 BENCHMARK(DecodeAndBlit) SIZES;
 BENCHMARK(DrawRectPerc) SIZES->Unit(benchmark::kMicrosecond);
 BENCHMARK(SavePicture) SIZES;
+BENCHMARK(MarkedDays)->Arg(3)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

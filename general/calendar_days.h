@@ -19,7 +19,10 @@ constexpr int FirstWeekday(int year, int month) {
   return sunday0 == 0 ? 7 : sunday0;
 }
 
-// A day's place in a Monday-first grid of seven columns: row * 7 + column.
-constexpr int CellIndexOf(int year, int month, int day) { return day - 1 + FirstWeekday(year, month) - 1; }
+// A day's place in a grid of seven columns whose weeks start on firstDay (Monday = 1
+// ... Sunday = 7): row * 7 + column.
+constexpr int CellIndexOf(int year, int month, int day, int firstDay = 1) {
+  return day - 1 + (FirstWeekday(year, month) - firstDay + 7) % 7;
+}
 
 }  // namespace zorvani

@@ -58,6 +58,18 @@ void ApplyEntry(const std::string& entry) {
   static constexpr Colour kColours[] = {
       {"R_COMP", &ConfigRecord::R_COMP}, {"G_COMP", &ConfigRecord::G_COMP}, {"B_COMP", &ConfigRecord::B_COMP}};
 
+  if (key == "FIRST_DAY") {
+    // A weekday's English name, in any case; anything else keeps Monday, so that a
+    // WP.ini the program cannot read frames as before.
+    static const char* const kWeekdays[7] = {"monday", "tuesday", "wednesday", "thursday", "friday", "saturday", "sunday"};
+    std::string name;
+    for (const char c : value) name += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    Config.FIRST_DAY = 1;
+    for (std::int16_t day = 1; day <= 7; ++day) {
+      if (name == kWeekdays[day - 1]) Config.FIRST_DAY = day;
+    }
+    return;
+  }
   for (const Fraction& fraction : kFractions) {
     if (key == fraction.key) {
       Config.*fraction.field = TextToDouble(value, platform::UserDecimalSeparator()) / kFractionScale;

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "days/days.h"
 #include "dib/cDIBSection.h"
 #include "platform/handle.h"
 
@@ -28,6 +29,8 @@ struct ConfigRecord {
   double CELL_X = 0, CELL_Y = 0, SPACING_X = 0, SPACING_Y = 0, CORNER_X = 0, CORNER_Y = 0;
   double RECT_THICKNESS = 0;
   std::int16_t R_COMP = 0, G_COMP = 0, B_COMP = 0;
+  // The grid's first weekday, Monday = 1 ... Sunday = 7: WP.ini's optional FIRST_DAY.
+  std::int16_t FIRST_DAY = 1;
 };
 extern ConfigRecord Config;
 
@@ -53,10 +56,13 @@ struct CalendarCell {
   std::int16_t row;
   std::int16_t column;
 };
-// Row and column of a date in its month's Monday-first grid of seven columns.
-CalendarCell CalendarCellOf(int year, int month, int day);
+// Row and column of a date in its month's grid of seven columns, weeks from firstDay
+// (Monday = 1 ... Sunday = 7).
+CalendarCell CalendarCellOf(int year, int month, int day, int firstDay = 1);
 // Draws the frame of one cell with the configuration record: what a refresh draws for that day.
 void DrawCellFrame(cDIBSection& image, CalendarCell cell);
+// The marks of this month's holidays and events, in the same cells, under the frame.
+void DrawDayMarks(cDIBSection& image, int year, int month, const days::MonthMarks& marks);
 
 // --- Wallpaper refresh -------------------------------------------------------------
 Status RefreshWallpaper();

@@ -85,11 +85,14 @@ Status ApplyDesktopWallpaper(const std::string& sBitmapPath) {
 
 Status ComposeCalendarImage(const std::string& sPicturePath, const std::string& sBitmapPath) {
   const platform::LocalTime now = platform::Current().clock->Now();
-  const CalendarCell cell = CalendarCellOf(now.year, now.month, now.day);
+  const CalendarCell cell = CalendarCellOf(now.year, now.month, now.day, Config.FIRST_DAY);
 
   const std::unique_ptr<platform::Picture> picture = platform::Current().pictures->LoadPicture(sPicturePath);
   StopIfEndPending();
   CalendarImage->CreateFromPicture(*picture);
+  StopIfEndPending();
+  const days::MonthMarks marks = days::MarkedDays(now.year, now.month);
+  if (marks.any) DrawDayMarks(*CalendarImage, now.year, now.month, marks);
   StopIfEndPending();
   DrawCellFrame(*CalendarImage, cell);
   StopIfEndPending();

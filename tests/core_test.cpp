@@ -108,7 +108,8 @@ TEST(DailyCheck, RefreshesOncePerNewDateAndRetriesAFailureAtEveryTick) {
 }
 
 // Every day from 1970 to 2100 against the C library's calendar (noon, clear of daylight
-// saving): the first's weekday and the day give the cell of a Monday-first grid.
+// saving): the first's weekday and the day give the cell of a Monday-first grid, and of a
+// Sunday-first one.
 TEST(CalendarCell, MatchesTheCLibrarysCalendar) {
   const auto noon = [](int year, int month, int day) {
     std::tm t{};
@@ -123,6 +124,8 @@ TEST(CalendarCell, MatchesTheCLibrarysCalendar) {
         const CalendarCell cell = CalendarCellOf(year, month, day);
         ASSERT_EQ(cell.row * 7 + cell.column, (first.tm_wday + 6) % 7 + day - 1) << year << "-" << month << "-" << day;
         ASSERT_LT(cell.column, 7);
+        const CalendarCell sundayFirst = CalendarCellOf(year, month, day, 7);
+        ASSERT_EQ(sundayFirst.row * 7 + sundayFirst.column, first.tm_wday + day - 1) << year << "-" << month << "-" << day;
       }
     }
   }

@@ -51,13 +51,19 @@ class FakeWorld : public platform::PictureLoader,
   }
   long RegOpenKeyExA(std::uint32_t root, const std::string& subKey, std::uint32_t, std::uint32_t access,
                      platform::Handle* key) override {
+    if (subKey == days::kSourcesKey) return sources.empty() ? platform::kErrorFileNotFound : 0;
     log.push_back("open " + std::to_string(root) + " " + subKey + " " + std::to_string(access));
     *key = 42;
     return runKeyMissing && subKey.find("\\Run") != std::string::npos ? platform::kErrorFileNotFound : 0;
   }
   // Only the auto-start value is there, when set.
-  long RegQueryValueExA(platform::Handle, const std::string& name, std::uint32_t*, std::uint8_t* data,
+  long RegQueryValueExA(platform::Handle, const std::string& name, std::uint32_t* type, std::uint8_t* data,
                         std::uint32_t* size) override {
+    if (name == "1" && !sources.empty()) {
+      std::memcpy(data, sources.c_str(), sources.size() + 1);
+      *type = platform::kRegSz, *size = static_cast<std::uint32_t>(sources.size() + 1);
+      return 0;
+    }
     if (name != "ZorvaniWallPaper" || !runValue) return platform::kErrorFileNotFound;
     const bool fits = *size > runValue->size();
     if (fits) std::memcpy(data, runValue->c_str(), runValue->size() + 1);
@@ -83,6 +89,7 @@ class FakeWorld : public platform::PictureLoader,
 
   std::vector<std::string> pictures, log, systemLog;
   std::string userFolder;  // none
+  std::string sources;     // the one source of both calendar lists; none when empty
   std::optional<std::string> runValue;
   bool runKeyMissing = false, missing = false;
   int refusals = 0;  // wallpaper changes the desktop refuses before it takes one
@@ -137,6 +144,21 @@ TEST_F(RefreshTest, FramesTodayThenWritesTheDesktopValuesThenSetsTheWallpaper) {
   EXPECT_EQ(RefreshWallpaper(), 0);
   EXPECT_EQ(PixelOfBitmap(18, 79), std::string("\0\0\x80", 3));
   EXPECT_EQ(world_.log.size(), 10u);
+}
+
+TEST_F(RefreshTest, MarksThisMonthsHolidaysUnderTodaysFrame) {
+  if (!days::CalendarReaderBuilt()) GTEST_SKIP() << "no calendar reader in this build";
+  const std::string ics = BaseDir + "days.ics";
+  testing_files::WriteFile(ics, "BEGIN:VCALENDAR\r\nBEGIN:VEVENT\r\nUID:a\r\nDTSTART;VALUE=DATE:20040802\r\nEND:VEVENT\r\n"
+                                "BEGIN:VEVENT\r\nUID:b\r\nDTSTART;VALUE=DATE:20040831\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n");
+  world_.sources = "holidays #00FF00 " + ics;
+  ASSERT_EQ(RefreshWallpaper(), 0);
+  // 2 August: row 1, column 0, a bar over lines 43..45 inside the cell; 31 August the
+  // same under today's frame, which stays as it was drawn without marks.
+  const std::string red("\0\0\xFF", 3), green("\0\xFF\0", 3), grey(3, '\x80');
+  EXPECT_EQ((std::vector<std::string>{PixelOfBitmap(10, 44), PixelOfBitmap(22, 84), PixelOfBitmap(10, 41),
+                                      PixelOfBitmap(18, 79), PixelOfBitmap(27, 87)}),
+            (std::vector<std::string>{green, green, grey, red, red}));
 }
 
 TEST_F(RefreshTest, PathsComeFromSeparateClockReadingsAndBaseDir) {

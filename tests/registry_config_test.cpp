@@ -196,6 +196,7 @@ std::string Load(const fs::path& ini) {
       {"R_COMP", Config.R_COMP}, {"G_COMP", Config.G_COMP}, {"B_COMP", Config.B_COMP}};
   for (const auto& [name, value] : fields)
     if (value != 0) outcome << name << "=" << std::setprecision(15) << value << " ";
+  if (Config.FIRST_DAY != 1) outcome << "FIRST_DAY=" << Config.FIRST_DAY << " ";
   return outcome.str();
 }
 
@@ -222,6 +223,7 @@ TEST(LoadConfig, EntriesSetTheRecordUntilTheFirstFaultyOne) {
       {"B_COMP=40000", "error 6: "},
       {"B_COMP=1\nNOTES\nB_COMP=2", "error 9: B_COMP=1 "},
       {"RECT_THICKNESS=1\nRECT_THICKNESS=3", "RECT_THICKNESS=3e-11 "},
+      {"FIRST_DAY=Sun\nFIRST_DAY = sunday\nB_COMP=1", "B_COMP=1 FIRST_DAY=7 "},
       {longSection + "CELL_Y=12345678901234567890\nB_COMP=77", "CELL_Y=123456789.012346 B_COMP=77 "},
   };
   for (const auto& [entries, outcome] : cases) EXPECT_EQ(LoadSection(entries), outcome) << entries;

@@ -220,6 +220,32 @@ TEST_F(SetupTest, RemoveTakesOnlyWhatSetUpMade) {
   }
 }
 
+// A user's list may hold a calendar's secret address: its file is 0600 before the
+// address goes in, the address is printed only up to its host, and --remove keeps it.
+TEST_F(SetupTest, CalendarSourcesListedPrivatelyAndKeptByRemoval) {
+  const fs::path home = FreshHome();
+  const Places places = PlacesIn(home);
+  setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
+  WriteFile(home / "days.ics", "BEGIN:VCALENDAR\nEND:VCALENDAR\n");
+  ASSERT_EQ(Set(places, PicturesFrom(pictures_)), 0);
+  const auto add = [](const std::string& text) { return Quietly([&] { return zorvani::setup::AddSource(false, text); }); };
+  EXPECT_EQ(add("holidays #C02020 " + (home / "days.ics").string()), 0);
+  EXPECT_EQ(add("events https://calendar.example/private/abc123/basic.ics"), 0);
+  EXPECT_EQ(add("events " + (home / "days.ics").string()), 1) << "listed already";
+  EXPECT_EQ(add("events http://calendar.example/plain.ics"), 2) << "an address without TLS";
+  struct stat info {};
+  ASSERT_EQ(stat(places.desktopHive.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  std::string listed;
+  Quietly([] { return zorvani::setup::ListSources(false); }, &listed);
+  EXPECT_EQ(listed, "1 holidays #C02020 " + (home / "days.ics").string() + "\n2 events https://calendar.example/...\n");
+  EXPECT_EQ(Quietly([] { return zorvani::setup::RemoveSource(false, "1"); }), 0);
+  EXPECT_EQ(Remove(places), 0);
+  Quietly([] { return zorvani::setup::ListSources(false); }, &listed);
+  EXPECT_EQ(listed, "2 events https://calendar.example/...\n");
+  unsetenv("XDG_CONFIG_HOME");
+}
+
 // --pictures may name a folder a user made while set-up runs as root: only plain month
 // pictures in real year folders are copied, never what a link points at, and only those
 // the program can show, within the size their header allows, in 128 MiB of address space.

@@ -3,6 +3,7 @@
 // over a printed Monday-first grid of seven columns and six rows, and the WP.ini
 // section that tells the wallpaper program where that grid lies. Used for the
 // sample calendar and to make the pictures that the end-to-end tests load.
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -74,7 +75,10 @@ void WriteMonthPicture(const MonthPictureSettings& settings, int quality, const 
 void WriteTextFile(const std::string& path, const std::string& text);
 
 // folder/Zorvani<year>/1.jpg .. 12.jpg and folder/WP.ini, folders made as needed.
-void WriteCalendar(const std::string& folder, int year, int width, int height, int quality);
+// firstDay: the weeks' first day, Monday = 1 ... Sunday = 7; holidays: per month, bit d
+// for day d, printed in the weekend's colour.
+void WriteCalendar(const std::string& folder, int year, int width, int height, int quality, int firstDay = 1,
+                   const std::array<std::uint32_t, 12>& holidays = {});
 
 }  // namespace tools
 }  // namespace zorvani

@@ -1,5 +1,7 @@
 // zorvani-month-picture: one month picture (and its WP.ini), or a whole year's
 // calendar folder as the wallpaper program expects it.
+#include <array>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -7,6 +9,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "days/days.h"
 #include "platform/picture.h"
 #include "platform/screen.h"
 #include "tools/common/command_line.h"
@@ -18,12 +21,14 @@ namespace {
 
 const char kUsage[] =
     "usage: zorvani-month-picture --year Y --month M --out FILE.jpg [--size WxH] [--quality Q] [--ini WP.ini]\n"
-    "       zorvani-month-picture --calendar DIR --year Y [--size WxH] [--quality Q]\n"
+    "                             [--first-day monday|sunday]\n"
+    "       zorvani-month-picture --calendar DIR --year Y [--size WxH] [--quality Q] [--first-day DAY]\n"
     "       zorvani-month-picture --photos PHOTOS --calendar DIR --year Y [--size WxH] [--locale NAME]\n"
-    "                             [--colour R,G,B] [--quality Q]\n"
+    "                             [--colour R,G,B] [--quality Q] [--first-day DAY]\n"
     "The second form writes DIR/ZorvaniY/1.jpg .. 12.jpg and DIR/WP.ini. The third prints the calendar\n"
     "on the JPEG and PNG photos in PHOTOS, one a month in name order, in their calmest part; locale\n"
     "from the environment; --colour is the colour of the frame round today.\n"
+    "--first-day names the weekday the weeks start on (Monday when not given), also in WP.ini.\n"
     "The size is that of the primary screen, or 1920x1080 without a display; quality 92.\n"
     "(--width W and --height H still set the size of the first two forms.)\n";
 
@@ -89,7 +94,31 @@ bool ReadSize(std::map<std::string, std::string>& options, int* width, int* heig
   return true;
 }
 
-int MakePhotoCalendar(std::map<std::string, std::string>& options, int year, int quality) {
+// --first-day: a weekday's English name, Monday = 1 ... Sunday = 7; 0 when it is none.
+int FirstDay(std::map<std::string, std::string>& options) {
+  if (!options.count("--first-day")) return 1;
+  static const char* const kWeekdays[7] = {"monday", "tuesday", "wednesday", "thursday", "friday", "saturday", "sunday"};
+  std::string name;
+  for (const char c : options["--first-day"]) name += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  for (int day = 1; day <= 7; ++day) {
+    if (name == kWeekdays[day - 1]) return day;
+  }
+  return 0;
+}
+
+// The holidays of the user's and the machine's calendar sources, month by month.
+std::array<std::uint32_t, 12> Holidays(int year) {
+  std::array<std::uint32_t, 12> holidays{};
+  for (int month = 1; month <= 12; ++month) {
+    const zorvani::days::MonthMarks marks = zorvani::days::MarkedDays(year, month);
+    for (int day = 1; day <= 31; ++day) {
+      if (marks.day[static_cast<std::size_t>(day)].holiday) holidays[static_cast<std::size_t>(month - 1)] |= 1u << day;
+    }
+  }
+  return holidays;
+}
+
+int MakePhotoCalendar(std::map<std::string, std::string>& options, int year, int quality, int firstDay) {
   if (options.count("--month") || options.count("--out") || options.count("--ini")) {
     return Usage("--photos makes all twelve months and its own WP.ini");
   }
@@ -98,6 +127,8 @@ int MakePhotoCalendar(std::map<std::string, std::string>& options, int year, int
   settings.year = year;
   settings.quality = quality;
   settings.locale = options["--locale"];
+  settings.firstDay = firstDay;
+  settings.holidays = Holidays(year);
   std::string problem;
   if (!ReadSize(options, &settings.width, &settings.height, &problem)) return Usage(problem);
   if (options.count("--colour")) {
@@ -128,7 +159,7 @@ int MakePhotoCalendar(std::map<std::string, std::string>& options, int year, int
 
 int main(int argc, char** argv) {
   const zorvani::tools::OptionNames names{{"--year", "--month", "--out", "--width", "--height", "--quality", "--ini",
-                                            "--calendar", "--photos", "--size", "--locale", "--colour"},
+                                            "--calendar", "--photos", "--size", "--locale", "--colour", "--first-day"},
                                            {},
                                            true};
   std::map<std::string, std::string> options;
@@ -146,9 +177,11 @@ int main(int argc, char** argv) {
     if (found != options.end() && !ToInt(found->second, value)) return Usage(std::string(name) + " needs a number");
   }
   if (!options.count("--year")) return Usage("--year is required");
+  const int firstDay = FirstDay(options);
+  if (firstDay == 0) return Usage("--first-day needs a weekday's name, such as monday or sunday");
 
   try {
-    if (options.count("--photos")) return MakePhotoCalendar(options, settings.year, quality);
+    if (options.count("--photos")) return MakePhotoCalendar(options, settings.year, quality, firstDay);
     if (options.count("--locale") || options.count("--colour")) return Usage("--locale and --colour go with --photos");
     std::string problem;
     if (!ReadSize(options, &settings.width, &settings.height, &problem)) return Usage(problem);
@@ -156,12 +189,18 @@ int main(int argc, char** argv) {
       if (options.count("--month") || options.count("--out") || options.count("--ini")) {
         return Usage("--calendar makes all twelve months and its own WP.ini");
       }
-      zorvani::tools::WriteCalendar(options["--calendar"], settings.year, settings.width, settings.height, quality);
+      zorvani::tools::WriteCalendar(options["--calendar"], settings.year, settings.width, settings.height, quality,
+                                    firstDay, Holidays(settings.year));
       return 0;
     }
     if (!options.count("--month") || !options.count("--out")) return Usage("--month and --out are required");
+    // The single picture's weekday header is printed for these two starts only.
+    if (firstDay != 1 && firstDay != 7) return Usage("--first-day with --out is monday or sunday");
+    settings.style.sundayFirst = firstDay == 7;
     zorvani::tools::WriteMonthPicture(settings, quality, options["--out"]);
-    if (options.count("--ini")) zorvani::tools::WriteTextFile(options["--ini"], zorvani::tools::WpIniText(settings.grid));
+    if (options.count("--ini")) {
+      zorvani::tools::WriteTextFile(options["--ini"], zorvani::tools::WpIniText(settings.grid, {}, firstDay));
+    }
   } catch (const std::invalid_argument& error) {
     return Usage(error.what());
   } catch (const std::exception& error) {

@@ -212,8 +212,8 @@ Item Centred(TextMask mask, double cx, double cy) {
 
 // Everything printed on one month's picture, in ink for light or dark ground.
 std::vector<Item> Layout(TextPainter& painter, const CalendarWords& words, const Placement& block,
-                         const GridGeometry& grid, int year, int month, int width, int height, bool lightInk,
-                         std::string* title) {
+                         const GridGeometry& grid, int year, int month, int width, int height, int firstDay,
+                         std::uint32_t holidays, bool lightInk, std::string* title) {
   const Rgb ink = lightInk ? kLightInk : kDarkInk;
   const Rgb weekendInk = lightInk ? kLightWeekendInk : kDarkWeekendInk;
   std::vector<Item> items;
@@ -234,22 +234,23 @@ std::vector<Item> Layout(TextPainter& painter, const CalendarWords& words, const
   const double headerSize = std::min(block.height * kHeaderBand * 0.5, cellWidth * 0.3);
   for (int column = 0; column < 7; ++column) {
     const double cx = (grid.CORNER_X + column * grid.SPACING_X + grid.CELL_X / 2) * width;
-    Item item = Centred(painter.Render(words.weekdays[static_cast<std::size_t>(column)], headerSize), cx,
+    const int weekday = (column + firstDay - 1) % 7;  // Monday 0
+    Item item = Centred(painter.Render(words.weekdays[static_cast<std::size_t>(weekday)], headerSize), cx,
                         block.top + block.height * (kTitleBand + kHeaderBand / 2));
-    item.weekend = column >= 5;
+    item.weekend = weekday >= 5;
     items.push_back(std::move(item));
   }
 
   const double numberSize = std::min(cellHeight * 0.42, cellWidth * 0.34);
   for (int day = 1; day <= DaysInMonth(year, month); ++day) {
-    int row = 0, column = 0;
-    CellOf(year, month, day, &row, &column);
-    const CellRect cell = CellRectOf(grid, width, height, row, column);
+    const int index = CellIndexOf(year, month, day, firstDay);
+    const CellRect cell = CellRectOf(grid, width, height, index / 7, index % 7);
+    const bool weekend = (index % 7 + firstDay - 1) % 7 >= 5 || (holidays >> day & 1u) != 0;
     TextMask mask = painter.Render(std::to_string(day), numberSize);
-    if (column >= 5) AddUnderline(mask, numberSize);
+    if (weekend) AddUnderline(mask, numberSize);
     Item item = Centred(std::move(mask), (cell.left + cell.right) / 2.0, (cell.top + cell.bottom) / 2.0);
     item.day = day;
-    item.weekend = column >= 5;
+    item.weekend = weekend;
     items.push_back(std::move(item));
   }
   for (Item& item : items) {
@@ -281,7 +282,8 @@ Month PrintMonth(const RgbImage& photo, TextPainter& painter, const CalendarWord
   const bool lightInk = ContrastRatio(InkLuminance(kLightInk), meanGround) >= ContrastRatio(InkLuminance(kDarkInk), meanGround);
   const Rgb scrim = lightInk ? Rgb{0, 0, 0} : Rgb{255, 255, 255};
   std::vector<Item> items =
-      Layout(painter, words, block, grid, settings.year, month, settings.width, settings.height, lightInk, title);
+      Layout(painter, words, block, grid, settings.year, month, settings.width, settings.height, settings.firstDay,
+             settings.holidays[static_cast<std::size_t>(month - 1)], lightInk, title);
 
   double alpha = block.calm ? 0.0 : 0.45;
   for (; alpha < 0.95; alpha += 0.05) {
@@ -603,12 +605,15 @@ PhotoCalendarReport WritePhotoCalendar(const std::vector<std::string>& photos, c
   for (std::size_t m = 0; m < 12; ++m) {
     WriteWhole(yearFolder / (std::to_string(m + 1) + ".jpg"), std::string(months[m].jpeg.begin(), months[m].jpeg.end()));
   }
-  WriteWhole(fs::path(folder) / "WP.ini", WpIniText(report.grid, settings.frame));
+  WriteWhole(fs::path(folder) / "WP.ini", WpIniText(report.grid, settings.frame, settings.firstDay));
   return report;
 }
 
-void WriteCalendar(const std::string& folder, int year, int width, int height, int quality) {
+void WriteCalendar(const std::string& folder, int year, int width, int height, int quality, int firstDay,
+                   const std::array<std::uint32_t, 12>& holidays) {
   PhotoCalendarSettings settings;
+  settings.firstDay = firstDay;
+  settings.holidays = holidays;
   settings.year = year;
   settings.width = width;
   settings.height = height;

@@ -20,6 +20,9 @@ struct PhotoCalendarSettings {
   int quality = 92;
   std::string locale;  // "" takes the environment's
   FrameStyle frame;
+  int firstDay = 1;    // the weeks' first day, Monday = 1 ... Sunday = 7
+  // Per month, bit d for day d: a holiday, printed in the weekend's colour.
+  std::array<std::uint32_t, 12> holidays{};
 };
 
 // The block that holds the title, the weekday names and six rows of seven cells,

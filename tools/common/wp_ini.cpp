@@ -11,7 +11,8 @@ long long Scaled(double fraction) { return std::llround(fraction * 100000000000.
 
 }  // namespace
 
-std::string WpIniText(const GridGeometry& grid, const FrameStyle& frame) {
+std::string WpIniText(const GridGeometry& grid, const FrameStyle& frame, int firstDay) {
+  static const char* const kWeekdays[7] = {"Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday", "Sunday"};
   char text[512];
   std::snprintf(text, sizeof text,
                 "[config]\nCELL_X=%lld\nCELL_Y=%lld\nSPACING_X=%lld\nSPACING_Y=%lld\nCORNER_X=%lld\nCORNER_Y=%lld\n"
@@ -19,7 +20,9 @@ std::string WpIniText(const GridGeometry& grid, const FrameStyle& frame) {
                 Scaled(grid.CELL_X), Scaled(grid.CELL_Y), Scaled(grid.SPACING_X), Scaled(grid.SPACING_Y),
                 Scaled(grid.CORNER_X), Scaled(grid.CORNER_Y), Scaled(frame.RECT_THICKNESS), frame.R_COMP,
                 frame.G_COMP, frame.B_COMP);
-  return text;
+  std::string section = text;
+  if (firstDay >= 2 && firstDay <= 7) section += std::string("FIRST_DAY=") + kWeekdays[firstDay - 1] + "\n";
+  return section;
 }
 
 }  // namespace tools

@@ -24,8 +24,9 @@ struct FrameStyle {
   int B_COMP = 60;
 };
 
-// The [config] section: geometry scaled by 10^11, colour as plain integers.
-std::string WpIniText(const GridGeometry& grid, const FrameStyle& frame = FrameStyle());
+// The [config] section: geometry scaled by 10^11, colour as plain integers, and
+// FIRST_DAY for weeks that do not start on Monday (1; ... Sunday 7).
+std::string WpIniText(const GridGeometry& grid, const FrameStyle& frame = FrameStyle(), int firstDay = 1);
 
 }  // namespace tools
 }  // namespace zorvani

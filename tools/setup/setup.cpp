@@ -23,6 +23,7 @@
 #include <utility>
 #include <vector>
 
+#include "days/days.h"
 #include "platform/picture.h"
 #include "platform/posix/reg_files/hive_location.h"
 #include "platform/posix/reg_files/reg_file.h"
@@ -399,6 +400,128 @@ bool RemoveMade(int root, const fs::path& folder, const std::string& name) {
 }
 
 }  // namespace
+
+namespace {
+
+struct SourceHive {
+  fs::path file;
+  std::string key;
+  bool secret;
+};
+
+SourceHive SourceHiveFor(bool system) {
+  const char* root = system ? "HKEY_LOCAL_MACHINE" : "HKEY_CURRENT_USER";
+  return {system ? platform::MachineHiveFile(root) : platform::UserHiveFile(root),
+          std::string(root) + "\\" + days::kSourcesKey, !system};
+}
+
+std::optional<std::string> SourceValue(const platform::RegFile& hive, const std::string& key, int n) {
+  const std::optional<platform::RegValue> value = hive.FindValue(key, std::to_string(n));
+  if (!value || value->type != 1) return std::nullopt;
+  std::string text(value->data.begin(), value->data.end());
+  while (!text.empty() && text.back() == '\0') text.pop_back();
+  return text;
+}
+
+// An address is never printed whole: its path and query are what make it secret.
+std::string Shown(const days::Source& source) {
+  days::Source shown = source;
+  if (source.IsAddress()) {
+    const std::size_t host = source.location.find("://") + 3;
+    shown.location = source.location.substr(0, source.location.find('/', host)) + "/...";
+  }
+  return days::SourceText(shown);
+}
+
+void WriteSourceHive(const SourceHive& where, const std::string& text) {
+  fs::create_directories(where.file.parent_path());
+  if (where.secret) {
+    // 0600 before the secret goes in; the replacement keeps the file's mode.
+    const int fd = open(where.file.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0 || fchmod(fd, 0600) != 0) {
+      if (fd >= 0) close(fd);
+      throw std::runtime_error("cannot make " + where.file.string() + " private: " + std::strerror(errno));
+    }
+    close(fd);
+  }
+  ReplaceFile(where.file, text);
+}
+
+}  // namespace
+
+int AddSource(bool system, const std::string& text) {
+  std::optional<days::Source> source = days::ParseSource(text);
+  if (!source) {
+    std::fprintf(stderr, "not a calendar source: want \"holidays|events [#RRGGBB] FILE-OR-https://-ADDRESS\"\n");
+    return 2;
+  }
+  if (!source->IsAddress()) {
+    if (!fs::is_regular_file(source->location)) {
+      std::fprintf(stderr, "no calendar file %s\n", source->location.c_str());
+      return 2;
+    }
+    source->location = fs::absolute(source->location).lexically_normal().string();
+  }
+  CheckLine(source->location);
+  const SourceHive where = SourceHiveFor(system);
+  const std::string existing = ReadFile(where.file);
+  platform::RegFile hive(existing.empty() ? kHiveHeader : existing);
+  if (!hive.HasKey(where.key)) hive.AddSection(where.key);
+  int free = 0;
+  for (int n = days::kMaxSources; n >= 1; --n) {
+    const std::optional<std::string> listed = SourceValue(hive, where.key, n);
+    if (!listed) free = n;
+    if (listed && days::ParseSource(*listed) && days::ParseSource(*listed)->location == source->location) {
+      std::fprintf(stderr, "already listed as %d\n", n);
+      return 1;
+    }
+  }
+  if (free == 0) {
+    std::fprintf(stderr, "the list is full (%d sources)\n", days::kMaxSources);
+    return 1;
+  }
+  const std::string line = days::SourceText(*source);
+  platform::RegValue value;
+  value.type = 1;
+  value.data.assign(line.begin(), line.end());
+  value.data.push_back(0);
+  hive.SetValue(where.key, std::to_string(free), value);
+  WriteSourceHive(where, hive.Text());
+  Say("Calendar source:", where.file, std::to_string(free) + " " + Shown(*source));
+  return 0;
+}
+
+int ListSources(bool system) {
+  const SourceHive where = SourceHiveFor(system);
+  const platform::RegFile hive(ReadFile(where.file));
+  for (int n = 1; n <= days::kMaxSources; ++n) {
+    const std::optional<std::string> listed = SourceValue(hive, where.key, n);
+    const std::optional<days::Source> source = listed ? days::ParseSource(*listed) : std::nullopt;
+    if (source) std::printf("%d %s\n", n, Shown(*source).c_str());
+  }
+  return 0;
+}
+
+int RemoveSource(bool system, const std::string& which) {
+  const SourceHive where = SourceHiveFor(system);
+  const std::string existing = ReadFile(where.file);
+  if (existing.empty()) return 1;
+  platform::RegFile hive(existing);
+  for (int n = 1; n <= days::kMaxSources; ++n) {
+    const std::optional<std::string> listed = SourceValue(hive, where.key, n);
+    const std::optional<days::Source> source = listed ? days::ParseSource(*listed) : std::nullopt;
+    if (!listed || (which != std::to_string(n) && (!source || source->location != which))) continue;
+    // Emptied, not deleted: the .reg text has no deletion but in its own syntax.
+    platform::RegValue none;
+    none.type = 0;
+    hive.SetValue(where.key, std::to_string(n), none);
+    WriteSourceHive(where, hive.Text());
+    Say("Removed source:", where.file, std::to_string(n));
+    return 0;
+  }
+  std::fprintf(stderr, "no source %s in %s\n", which.c_str(), where.file.c_str());
+  return 1;
+}
 
 Places PlacesFor(bool system) {
   Places places;

@@ -99,6 +99,15 @@ bool MachineCalendarRefused(const Places& places);
 // missing, at the size size() gives. A calendar of the user's own is left as it is.
 void AtLogOn(const std::filesystem::path& folder, const std::function<std::pair<int, int>()>& size);
 
+// The calendar source lists (days/days.h): this user's, in their HKEY_CURRENT_USER.reg,
+// kept mode 0600 since a published calendar's address is a secret; with system, the
+// machine's, in the machine's HKEY_LOCAL_MACHINE.reg, which every user may read.
+// AddSource takes "holidays|events [#RRGGBB] FILE-OR-ADDRESS" (a file made absolute);
+// RemoveSource a number as ListSources prints it, or the location. Exit statuses.
+int AddSource(bool system, const std::string& text);
+int ListSources(bool system);
+int RemoveSource(bool system, const std::string& which);
+
 // Starts the program in a session of its own, standard streams on /dev/null and its
 // parent gone, so that it outlives the terminal set-up ran in. False, with the reason,
 // when it could not be started.

@@ -32,12 +32,16 @@ const char kUsage[] =
     "usage: zorvani-wallpaper-setup [--system] [--pictures DIR] [--program FILE] [--no-autostart]\n"
     "       zorvani-wallpaper-setup [--system] --remove\n"
     "       zorvani-wallpaper-setup --session | --logon LINK\n"
+    "       zorvani-wallpaper-setup [--system] --add-source 'holidays|events [#RRGGBB] FILE-OR-ADDRESS'\n"
+    "       zorvani-wallpaper-setup [--system] --list-sources | --remove-source NUMBER-OR-LOCATION\n"
     "Sets up a calendar folder with this and next year's sample pictures (or the Zorvani<year>\n"
     "folders and WP.ini of DIR), the registry values the program reads and a log-on entry,\n"
     "and, inside a graphical session, starts the program.\n"
     "--system sets up one calendar for every user of the machine (as root); at log-on the\n"
     "machine's entry runs --session, which links the user's folder to it and starts the program.\n"
-    "The user's entry runs --logon, which keeps the sample calendar a year ahead and starts it.\n";
+    "The user's entry runs --logon, which keeps the sample calendar a year ahead and starts it.\n"
+    "The calendar sources (.ics files; https:// and webcal:// addresses) mark their holidays and\n"
+    "events on the wallpaper; --system lists the machine's, which every user sees.\n";
 
 fs::path DefaultProgram() {
   std::error_code error;
@@ -81,8 +85,8 @@ int Become(const fs::path& program) {
 
 int main(int argc, char** argv) {
   zorvani::tools::OptionNames names;
-  names.withValue = {"--pictures", "--program", "--logon"};
-  names.flags = {"--system", "--remove", "--session", "--no-autostart"};
+  names.withValue = {"--pictures", "--program", "--logon", "--add-source", "--remove-source"};
+  names.flags = {"--system", "--remove", "--session", "--no-autostart", "--list-sources"};
   std::map<std::string, std::string> options;
   int status = 0;
   if (!zorvani::tools::ReadCommandLineOrAnswer(argc, argv, names, kProgram, kUsage, &options, &status)) return status;
@@ -102,9 +106,22 @@ int main(int argc, char** argv) {
     }
     return Become(link);
   }
-  if (system && geteuid() != 0) {
+  const bool sources = options.count("--add-source") + options.count("--remove-source") + options.count("--list-sources");
+  if (sources && options.size() != 1 + (system ? 1 : 0)) {
+    std::fprintf(stderr, "%s: --add-source, --list-sources and --remove-source take only --system\n", kProgram);
+    return 2;
+  }
+  if (system && geteuid() != 0 && !(sources && options.count("--list-sources") != 0)) {
     std::fprintf(stderr, "%s: --system needs root: only root may write the machine's calendar (sudo %s --system)\n",
                  kProgram, kProgram);
+    return 1;
+  }
+  try {
+    if (options.count("--add-source") != 0) return zorvani::setup::AddSource(system, options["--add-source"]);
+    if (options.count("--remove-source") != 0) return zorvani::setup::RemoveSource(system, options["--remove-source"]);
+    if (options.count("--list-sources") != 0) return zorvani::setup::ListSources(system);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "%s: %s\n", kProgram, error.what());
     return 1;
   }
   zorvani::setup::Request request;

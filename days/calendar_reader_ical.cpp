@@ -1,0 +1,231 @@
+// The calendar reader: libical parses the text and iterates each event's recurrence;
+// what remains here is the month window, the bounds and the local day of each time.
+#include <libical/ical.h>
+
+#include <ctime>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+
+#include "days/days.h"
+
+namespace zorvani {
+namespace days {
+namespace {
+
+struct ComponentFree {
+  void operator()(icalcomponent* c) const { icalcomponent_free(c); }
+};
+struct IteratorFree {
+  void operator()(icalrecur_iterator* i) const { icalrecur_iterator_free(i); }
+};
+
+// libical builds and frees components recursively, so a file of nested BEGIN lines is
+// refused before parsing; so is a NUL, which would cut the text short.
+bool Acceptable(const std::string& text) {
+  if (text.size() > kMaxCalendarBytes || text.find('\0') != std::string::npos) return false;
+  int depth = 0;
+  for (std::size_t at = 0; at < text.size();) {
+    std::size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    if (text.compare(at, 6, "BEGIN:") == 0 && ++depth > kMaxNesting) return false;
+    if (text.compare(at, 4, "END:") == 0 && depth > 0) --depth;
+    at = end + 1;
+  }
+  return true;
+}
+
+// A day as a count since 1970-01-01, for the month window.
+long DayNumber(int year, int month, int day) {
+  const int y = month <= 2 ? year - 1 : year;
+  const int era = (y >= 0 ? y : y - 399) / 400;
+  const int yoe = y - era * 400;
+  const int doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+  const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return long{era} * 146097 + doe - 719468;
+}
+
+// The local day of a time: a date as it stands, a floating time as written, a time in
+// UTC or a zone as this process's clock shows it.
+long LocalDay(icaltimetype t) {
+  if (icaltime_is_date(t) || (t.zone == nullptr && !icaltime_is_utc(t))) return DayNumber(t.year, t.month, t.day);
+  const std::time_t when = icaltime_as_timet_with_zone(t, t.zone != nullptr ? t.zone : icaltimezone_get_utc_timezone());
+  std::tm local{};
+  if (localtime_r(&when, &local) == nullptr) return DayNumber(t.year, t.month, t.day);
+  return DayNumber(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
+}
+
+class Expansion {
+ public:
+  Expansion(int year, int month, std::uint32_t* days)
+      : first_(DayNumber(year, month, 1)), last_(first_ + DaysInMonth(year, month) - 1), days_(days) {}
+
+  // One occurrence looked at, whether marked or not; false once the budget is gone.
+  bool Step() { return --left_ >= 0; }
+
+  // Marks each local day that an occurrence from start lasting lengthSeconds (or
+  // lengthDays for a date) touches; the end itself is exclusive.
+  void Mark(icaltimetype start, int lengthDays, long lengthSeconds) {
+    const long from = LocalDay(start);
+    long to = from;
+    if (icaltime_is_date(start)) {
+      to = from + (lengthDays > 0 ? lengthDays - 1 : 0);
+    } else if (lengthSeconds > 0) {
+      to = LocalDay(icaltime_add(start, icaldurationtype_from_int(static_cast<int>(lengthSeconds - 1))));
+    }
+    if (to - from > 366) to = from + 366;
+    for (long d = from < first_ ? first_ : from; d <= to && d <= last_; ++d) *days_ |= 1u << (d - first_ + 1);
+  }
+
+  long first() const { return first_; }
+  long last() const { return last_; }
+
+ private:
+  static int DaysInMonth(int year, int month) {
+    return static_cast<int>(DayNumber(month == 12 ? year + 1 : year, month == 12 ? 1 : month + 1, 1) -
+                            DayNumber(year, month, 1));
+  }
+  long first_, last_;
+  std::uint32_t* days_;
+  long left_ = kMaxIterations;
+};
+
+using OverrideKey = std::pair<std::string, long>;  // UID and the replaced start, as UTC seconds
+
+std::time_t Instant(icaltimetype t) {
+  return icaltime_as_timet_with_zone(t, t.zone != nullptr ? t.zone : icaltimezone_get_utc_timezone());
+}
+
+// A rule by the second, minute or hour is walked by libical one such step at a time,
+// filters and all, so one whose filters never match runs for centuries of seconds.
+// Days are all a mark needs: such a rule becomes a daily one over its day filters, a
+// COUNT becoming the last day its occurrences can reach.
+icalrecurrencetype DayRule(icalrecurrencetype rule, icaltimetype start) {
+  long unit = 0;
+  if (rule.freq == ICAL_SECONDLY_RECURRENCE) unit = 1;
+  if (rule.freq == ICAL_MINUTELY_RECURRENCE) unit = 60;
+  if (rule.freq == ICAL_HOURLY_RECURRENCE) unit = 3600;
+  if (unit == 0) return rule;
+  if (rule.count > 0) {
+    const double span = double{1} * rule.count * (rule.interval > 0 ? rule.interval : 1) * static_cast<double>(unit);
+    const long days = span / 86400 > 400 * 366 ? 400 * 366 : static_cast<long>(span / 86400) + 1;
+    icaltimetype until = start;
+    until.day += static_cast<int>(days);
+    rule.until = icaltime_normalize(until);
+    rule.count = 0;
+  }
+  rule.freq = ICAL_DAILY_RECURRENCE;
+  rule.interval = 1;
+  rule.by_second[0] = rule.by_minute[0] = rule.by_hour[0] = ICAL_RECURRENCE_ARRAY_MAX;
+  rule.by_set_pos[0] = ICAL_RECURRENCE_ARRAY_MAX;
+  return rule;
+}
+
+void ExpandEvent(icalcomponent* event, Expansion& expansion, const std::set<OverrideKey>& overrides) {
+  const icaltimetype start = icalcomponent_get_dtstart(event);
+  if (icaltime_is_null_time(start) || !icaltime_is_valid_time(start)) return;
+  const icaltimetype end = icalcomponent_get_dtend(event);
+  int lengthDays = 1;
+  long lengthSeconds = 0;
+  if (!icaltime_is_null_time(end)) {
+    if (icaltime_is_date(start)) {
+      lengthDays = static_cast<int>(DayNumber(end.year, end.month, end.day) - DayNumber(start.year, start.month, start.day));
+      if (lengthDays > 366) lengthDays = 366;
+    } else {
+      lengthSeconds = static_cast<long>(Instant(end) - Instant(start));
+      if (lengthSeconds > 366L * 86400) lengthSeconds = 366L * 86400;
+    }
+  }
+  const char* uidText = icalcomponent_get_uid(event);
+  const std::string uid = uidText != nullptr ? uidText : "";
+  // A moved occurrence is its own component; the master skips the start it replaces.
+  const bool isOverride = !icaltime_is_null_time(icalcomponent_get_recurrenceid(event));
+
+  // What starts after the month, or whose rule ends before it, costs no iterator (libical
+  // sets up an ICU calendar for each).
+  const long startDay = DayNumber(start.year, start.month, start.day);
+  if (startDay > expansion.last() + 1) return;
+  icalproperty* rule = icalcomponent_get_first_property(event, ICAL_RRULE_PROPERTY);
+  if (rule == nullptr || isOverride) {
+    if (expansion.Step()) expansion.Mark(start, lengthDays, lengthSeconds);
+    return;
+  }
+  icalrecurrencetype recurrence = DayRule(icalproperty_get_rrule(rule), start);
+  const long reach = icaltime_is_date(start) ? lengthDays : lengthSeconds / 86400 + 1;
+  if (!icaltime_is_null_time(recurrence.until) &&
+      DayNumber(recurrence.until.year, recurrence.until.month, recurrence.until.day) + reach < expansion.first() - 1) {
+    return;
+  }
+  // libical walks a rule whose filters never match until the year 2582 before it gives
+  // up; an UNTIL just past the window ends the walk there, COUNT or not.
+  icaltimetype windowEnd = start;
+  windowEnd.year = 1970, windowEnd.month = 1, windowEnd.day = static_cast<int>(expansion.last() + 3);
+  windowEnd = icaltime_normalize(windowEnd);
+  if (icaltime_is_null_time(recurrence.until) || icaltime_compare(recurrence.until, windowEnd) > 0) {
+    recurrence.until = windowEnd;
+  }
+  const std::unique_ptr<icalrecur_iterator, IteratorFree> it(icalrecur_iterator_new(recurrence, start));
+  if (!it) return;
+  // Occurrences are counted from DTSTART, so a rule without COUNT may start at the
+  // window (less the event's length); one with COUNT is walked from its start, bounded.
+  if (recurrence.count == 0) {
+    const long back = expansion.first() - 1 - reach;
+    if (startDay < back) {
+      icaltimetype from = start;
+      from.year = 1970, from.month = 1, from.day = static_cast<int>(back + 1);
+      icalrecur_iterator_set_start(it.get(), icaltime_normalize(from));
+    }
+  }
+  while (expansion.Step()) {
+    const icaltimetype next = icalrecur_iterator_next(it.get());
+    if (icaltime_is_null_time(next)) break;
+    if (DayNumber(next.year, next.month, next.day) > expansion.last() + 1) break;
+    icaltimetype occurrence = next;
+    occurrence.zone = start.zone;
+    if (icalproperty_recurrence_is_excluded(event, const_cast<icaltimetype*>(&start), &occurrence)) continue;
+    if (overrides.count({uid, static_cast<long>(Instant(occurrence))}) != 0) continue;
+    expansion.Mark(occurrence, lengthDays, lengthSeconds);
+  }
+}
+
+}  // namespace
+
+bool CalendarReaderBuilt() { return true; }
+
+bool CalendarDays(const std::string& icsText, int year, int month, std::uint32_t* days) {
+  *days = 0;
+  if (!Acceptable(icsText) || month < 1 || month > 12 || year < 1900 || year > 9999) return false;
+  icalerror_set_errors_are_fatal(0);
+  const std::unique_ptr<icalcomponent, ComponentFree> root(icalparser_parse_string(icsText.c_str()));
+  icalerror_clear_errno();
+  if (!root) return false;
+  Expansion expansion(year, month, days);
+
+  std::set<icalcomponent*> events;
+  const auto collect = [&events](icalcomponent* calendar) {
+    for (icalcomponent* c = icalcomponent_get_first_component(calendar, ICAL_VEVENT_COMPONENT); c != nullptr;
+         c = icalcomponent_get_next_component(calendar, ICAL_VEVENT_COMPONENT)) {
+      events.insert(c);
+    }
+  };
+  if (icalcomponent_isa(root.get()) == ICAL_VEVENT_COMPONENT) events.insert(root.get());
+  collect(root.get());
+  for (icalcomponent* c = icalcomponent_get_first_component(root.get(), ICAL_VCALENDAR_COMPONENT); c != nullptr;
+       c = icalcomponent_get_next_component(root.get(), ICAL_VCALENDAR_COMPONENT)) {
+    collect(c);
+  }
+
+  std::set<OverrideKey> overrides;
+  for (icalcomponent* event : events) {
+    const icaltimetype replaced = icalcomponent_get_recurrenceid(event);
+    const char* uid = icalcomponent_get_uid(event);
+    if (!icaltime_is_null_time(replaced) && uid != nullptr) overrides.insert({uid, static_cast<long>(Instant(replaced))});
+  }
+  for (icalcomponent* event : events) ExpandEvent(event, expansion, overrides);
+  *days &= ~1u;
+  return true;
+}
+
+}  // namespace days
+}  // namespace zorvani

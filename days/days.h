@@ -1,0 +1,79 @@
+#pragma once
+// The user's own days on the calendar: the list of calendar sources (local .ics files
+// now; published https:// and webcal:// addresses, read from a cached copy once a
+// fetcher keeps one) and their expansion into this month's marked days. The refresh
+// and the month-picture maker ask only MarkedDays.
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zorvani {
+namespace days {
+
+enum class Kind { Holiday, Event };
+
+struct Colour {
+  std::uint8_t red = 0, green = 0, blue = 0;
+  bool operator==(const Colour& other) const {
+    return red == other.red && green == other.green && blue == other.blue;
+  }
+};
+
+// One entry of a list, kept as one registry text: "holidays|events [#RRGGBB] LOCATION",
+// LOCATION a file path or an https:// or webcal:// address, spaces included.
+struct Source {
+  Kind kind = Kind::Event;
+  std::optional<Colour> colour;
+  std::string location;
+  bool IsAddress() const;
+  Colour ColourOrDefault() const;
+};
+std::optional<Source> ParseSource(const std::string& text);
+std::string SourceText(const Source& source);
+
+// Where the lists live: a key of their own beside the previous-wallpaper record
+// (HKEY_CURRENT_USER\Software\ZorvaniWallpaper), which removal deletes whole, so a
+// removal keeps them. Values "1" .. kMaxSources, each one source.
+constexpr char kSourcesKey[] = "Software\\ZorvaniWallpaper Calendars";
+constexpr int kMaxSources = 32;
+struct Listed {
+  std::string name;  // the value's name
+  Source source;
+};
+// The user's list (HKEY_CURRENT_USER), or the machine's: HKEY_LOCAL_MACHINE and, on
+// Linux, the machine's own file as well where the user has a HKEY_LOCAL_MACHINE.reg
+// of their own. Unreadable or malformed entries are left out.
+std::vector<Listed> UserSources();
+std::vector<Listed> MachineSources();
+
+// Day 1..31 of one month: whether a holiday and an event fall on it, in whose colour
+// (the first source listed that marks it).
+struct DayMark {
+  bool holiday = false, event = false;
+  Colour holidayColour, eventColour;
+};
+struct MonthMarks {
+  std::array<DayMark, 32> day{};  // [0] unused
+  bool any = false;
+};
+
+// Bounds on one calendar: what a source may cost a refresh.
+constexpr std::size_t kMaxCalendarBytes = 16u << 20;
+constexpr long kMaxIterations = 100000;  // occurrences looked at, over the whole calendar
+constexpr int kMaxNesting = 8;           // components inside components
+
+// The days of year/month (local time of the process's zone) on which the calendar text
+// has an occurrence; bit d set for day d. Never throws; a calendar it cannot read marks
+// nothing. False where the build has no calendar reader.
+bool CalendarDays(const std::string& icsText, int year, int month, std::uint32_t* days);
+bool CalendarReaderBuilt();
+
+// Every source of both lists, read and expanded for year/month.
+MonthMarks MarkedDays(int year, int month);
+// The same for given sources, in order (tests and the month-picture maker).
+MonthMarks MarkedDays(const std::vector<Source>& sources, int year, int month);
+
+}  // namespace days
+}  // namespace zorvani
