@@ -1,7 +1,5 @@
 #include "platform/posix/desktop/backend_parts.h"
 
-#include <regex>
-
 namespace platform {
 namespace posix {
 namespace {
@@ -44,7 +42,7 @@ class PlasmaBackend : public DesktopBackend {
   // The first desktop's image in Plasma's own file; its fill mode only as a number,
   // since it goes into the script.
   bool Shown(const Session& session, ShownWallpaper* shown) const override {
-    static const std::regex kGroup(R"(\[Containments\]\[[0-9]+\]\[Wallpaper\]\[org\.kde\.image\]\[General\])");
+    static constexpr char kGroup[] = "[Containments][#][Wallpaper][org.kde.image][General]";
     const std::string file = ConfigFolder(session) + "/plasma-org.kde.plasma.desktop-appletsrc";
     std::string image;
     if (!IniValue(file, kGroup, "Image", &image) || !PathOfUri(image, &shown->path)) return false;
