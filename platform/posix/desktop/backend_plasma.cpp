@@ -29,7 +29,10 @@ class PlasmaBackend : public DesktopBackend {
     const std::string apply = session.FindProgram("plasma-apply-wallpaperimage");
     // The URI is percent-encoded, so it holds no quote that could end the script's string.
     if (apply.empty()) script += " d.writeConfig('Image', '" + request.uri + "');";
-    script += " d.writeConfig('FillMode', " + kFill(request) + "); }";
+    // A placement read back goes into the script only as the number it must be.
+    std::string fill = kFill(request);
+    if (fill.empty() || fill.size() > 2 || fill.find_first_not_of("0123456789") != std::string::npos) fill = kFill(request.style);
+    script += " d.writeConfig('FillMode', " + fill + "); }";
 
     const std::vector<std::string> call = ScriptCall(session, script);
     if (apply.empty()) return call.empty() ? CommandResult::kFailed : session.Run(call);
