@@ -233,7 +233,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     environment.push_back("PATH=" + world.bins[d]);
     environment.push_back("XDG_RUNTIME_DIR=" + world.run);
     const bool hyprpaper = kDesktops[d].hyprpaper;
-    const auto runner = [&](const std::vector<std::string>& argv) {
+    const auto runner = [&](const std::vector<std::string>& argv, std::string*) {
       check(argv);
       const bool noHyprpaper = !hyprpaper && argv.size() > 2 && argv[2] == "listloaded";
       return noHyprpaper ? CommandResult::kFailed : CommandResult::kSucceeded;

@@ -63,7 +63,7 @@ struct Case {
   const char* style;                         // WallpaperStyle in the registry
   bool taken;
   // One line per call; $F is the calendar folder, $U the same in a file URI, $G inside
-  // a quoted GVariant string, $R the program's private folder.
+  // a quoted GVariant string, $R the program's private folder, $H the home folder.
   std::string calls;
   // The store holds the path as text, which must be UTF-8: other names change nothing.
   bool textStore = false;
@@ -212,7 +212,8 @@ class WallpaperPosix : public testing::Test {
     const std::string uri = platform::posix::FileUri(pictures_.string()).substr(7);
     std::string gvariant = platform::posix::BackslashQuoted(pictures_.string(), '\'');
     gvariant = gvariant.substr(1, gvariant.size() - 2);
-    const std::map<char, std::string> values{{'F', pictures_}, {'U', uri}, {'G', gvariant}, {'R', Private()}};
+    const std::map<char, std::string> values{{'F', pictures_}, {'U', uri}, {'G', gvariant}, {'R', Private()},
+                                             {'H', (folder_ / "home").string()}};
     std::string text;
     for (std::size_t at = 0; at < calls.size(); ++at) {
       if (calls[at] == '$' && at + 1 < calls.size() && values.count(calls[at + 1])) text += values.at(calls[++at]);
@@ -423,6 +424,102 @@ TEST_F(WallpaperPosix, TheWallpaperBeforeTheFirstChangeIsGivenBackAtRemovalUnles
       left = true;
       std::this_thread::sleep_for(20ms);
     }
+  }
+}
+
+// Hostile records and settings files: a previous wallpaper planted where another user
+// can write, values that would be code in the desktop's script or in ~/.fehbg, and
+// settings a regular expression would recurse through until the stack runs out. A
+// stand-in feh, as above: the real one needs a display (it writes through a link to
+// ~/.fehbg and adds u+x and g+x).
+struct Hostile {
+  const char* what;
+  std::vector<std::string> environment, processes;
+  std::map<std::string, std::string> stubs;
+  std::vector<std::pair<std::string, std::string>> files;  // under the home folder; "->x": a link to x
+  // Where a record is planted: "own" (the user's private folder), "open" (a state folder
+  // anyone may write), "others" (another user's state folder); none when empty.
+  const char* state;
+  std::string record;
+  std::string fehbg;        // ~/.fehbg after removal, executable (and still a link where it was one)
+  std::string seen, never;  // in the tools' calls or ~/.fehbg after removal
+};
+const std::map<std::string, std::string> kPlasmaStubs{
+    {"plasma-apply-wallpaperimage", "printf '[Containments][1][Wallpaper][org.kde.image][General]\\nImage=file://%s\\n' \"$1\" "
+                                    ">~/.config/plasma-org.kde.plasma.desktop-appletsrc"},
+    {"qdbus", ""}};
+const std::string kInjected = "backend=kde\npath=/usr/share/backgrounds/planted.jpg\nplacement=0); print('INJECTED'); d.writeConfig('x', 0\n";
+const std::string kPlantedFeh = "backend=feh\npath=/usr/share/it's.jpg\nplacement=--action=touch $H/PWNED\ntool-file=$H/.fehbg\n"
+                                "tool-file-bytes=#!/bin/sh\\ntouch $H/PWNED\\n\n";
+const std::string kLongMonitor = "/backdrop/screen0/monitor" + std::string(60000, 'x') + "/workspace0/last-image";
+const Hostile kHostile[] = {
+    {"a record in a state folder anyone may write", {"DISPLAY=:1"}, {}, {{"feh", kFeh}}, {}, "open", kPlantedFeh, {}, {}, "PWNED"},
+    {"a record in another user's state folder", {"DISPLAY=:1"}, {}, {{"feh", kFeh}}, {}, "others", kPlantedFeh, {}, {}, "PWNED"},
+    {"Plasma: a record in a state folder anyone may write", {"XDG_CURRENT_DESKTOP=KDE", "DISPLAY=:0"}, {}, kPlasmaStubs,
+     {{".config/x", ""}}, "open", kInjected, {}, {}, "INJECTED"},
+    {"Plasma: the user's own record holds a script", {"XDG_CURRENT_DESKTOP=KDE", "DISPLAY=:0"}, {}, kPlasmaStubs,
+     {{".config/x", ""}}, "own", kInjected, {}, "plasma-apply-wallpaperimage /usr/share/backgrounds/planted.jpg\n"
+     "qdbus org.kde.plasmashell /PlasmaShell org.kde.PlasmaShell.evaluateScript " + kPlasma + "d.writeConfig('FillMode', 1); }\n",
+     "INJECTED"},
+    {"feh: ~/.fehbg comes back in feh's form, never the record's bytes or options", {"DISPLAY=:1"}, {}, {{"feh", kFeh}}, {}, "own",
+     kPlantedFeh, "#!/bin/sh\nfeh --no-fehbg --bg-max '/usr/share/it'\"'\"'s.jpg' \n", "feh --bg-max /usr/share/it's.jpg\n", "PWNED"},
+    {"feh: ~/.fehbg is a link a dotfile manager keeps", {"DISPLAY=:1"}, {}, {{"feh", kFeh}},
+     {{"dots/fehbg", "#!/bin/sh\nfeh --no-fehbg --bg-fill '/usr/share/backgrounds/beach.jpg' \n"}, {".fehbg", "->dots/fehbg"}}, "", "",
+     "#!/bin/sh\nfeh --no-fehbg --bg-fill '/usr/share/backgrounds/beach.jpg' \n", "feh --bg-fill /usr/share/backgrounds/beach.jpg\n"},
+    {"Plasma: a group header of 200,000 digits", {"XDG_CURRENT_DESKTOP=KDE", "DISPLAY=:0"}, {}, kPlasmaStubs,
+     {{".config/plasma-org.kde.plasma.desktop-appletsrc", "[Containments][" + std::string(200000, '7') +
+                                                          "][Wallpaper][org.kde.image][General]\nImage=file:///usr/share/a%20b.jpg\n"}},
+     "", "", {}, "plasma-apply-wallpaperimage /usr/share/a b.jpg\n"},
+    {"XFCE: a monitor name of 60,000 characters", {"XDG_CURRENT_DESKTOP=XFCE", "DISPLAY=:0"}, {"DISPLAY=:0 xfdesktop"},
+     {{"xfconf-query", "case \"$*\" in *-l) echo " + kLongMonitor + ";; esac"}}, {}, "", "", {},
+     "xfconf-query -c xfce4-desktop -p " + kLongMonitor + " -n -t string -s $F/wp.bmp\n"},
+};
+
+TEST_F(WallpaperPosix, HostileRecordsAndSettingsAreDataAndNeverTakenFromAnotherUser) {
+  const fs::path home = folder_ / "home";
+  for (const Hostile& row : kHostile) {
+    const std::string where = row.state;
+    if (where == "others" && geteuid() != 0) continue;  // only root makes another user's folder
+    SCOPED_TRACE(row.what);
+    Pictures();
+    Stubs(row.stubs);
+    Style("6");
+    fs::remove_all(home);
+    fs::create_directories(home);
+    fs::remove_all(folder_ / "shared");
+    for (const auto& [name, bytes] : row.files) {
+      fs::create_directories((home / name).parent_path());
+      if (bytes.rfind("->", 0) == 0) fs::create_symlink(bytes.substr(2), home / name);
+      else testing_files::WriteFile(home / name, bytes);
+    }
+    std::vector<std::string> environment{"HOME=" + home.string(), "XDG_CONFIG_HOME=" + (home / ".config").string(),
+                                         "PATH=" + (folder_ / "bin").string() + ":/usr/bin:/bin", "LANG=C.UTF-8"};
+    environment.insert(environment.end(), row.environment.begin(), row.environment.end());
+    fs::path state = home / ".local/state";
+    if (where == "open" || where == "others") {
+      state = folder_ / "shared/me-state";
+      environment.push_back("XDG_STATE_HOME=" + state.string());
+    }
+    if (!row.record.empty()) {
+      testing_files::WriteFile(state / "zorvani-wallpaper/previous-wallpaper", Expected(row.record));
+      fs::permissions(state / "zorvani-wallpaper", fs::perms::owner_all);
+      if (where == "open") fs::permissions(state, fs::perms::all);
+      for (const fs::path& path : {state, state / "zorvani-wallpaper", state / "zorvani-wallpaper/previous-wallpaper"})
+        if (where == "others") EXPECT_EQ(chown(path.c_str(), 65534, 65534), 0);
+    }
+    desktop_.reset();
+    Desktop().RecordPreviousWallpaper(Bitmap());
+    EXPECT_TRUE(Apply(environment, row.processes));
+    Desktop().RestorePreviousWallpaper(Bitmap());
+
+    const std::string fehbg = testing_files::ReadFile(home / ".fehbg"), seen = Calls() + fehbg;
+    if (!row.fehbg.empty()) {
+      EXPECT_EQ(fehbg, Expected(row.fehbg));
+      EXPECT_NE(fs::status(home / ".fehbg").permissions() & fs::perms::owner_exec, fs::perms::none);
+      if (!row.files.empty()) EXPECT_TRUE(fs::is_symlink(home / ".fehbg"));
+    }
+    EXPECT_NE(seen.find(Expected(row.seen)), std::string::npos) << seen.substr(0, 2000);
+    if (!row.never.empty()) EXPECT_EQ(seen.find(row.never), std::string::npos) << seen.substr(0, 2000);
   }
 }
 

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
-#include <regex>
 
 #include "platform/posix/reg_files/ascii_text.h"
 #include "platform/replace_file.h"
@@ -66,7 +65,28 @@ bool PathOfUri(const std::string& uri, std::string* path) {
   return true;
 }
 
-bool IniValue(const std::string& file, const std::regex& group, const std::string& key, std::string* value,
+namespace {
+
+// Scanned, never matched by a regular expression: std::regex recurses once per character
+// and a long header overflows the stack.
+bool HeaderMatches(const std::string& line, const std::string& group) {
+  std::size_t at = 0;
+  for (const char c : group) {
+    if (c != '#') {
+      if (at == line.size() || line[at] != c) return false;
+      ++at;
+      continue;
+    }
+    const std::size_t digits = at;
+    while (at < line.size() && line[at] >= '0' && line[at] <= '9') ++at;
+    if (at == digits) return false;
+  }
+  return at == line.size();
+}
+
+}  // namespace
+
+bool IniValue(const std::string& file, const std::string& group, const std::string& key, std::string* value,
               bool codePoints) {
   std::string text;
   if (!ReadRegularFile(file, &text)) return false;
@@ -75,7 +95,7 @@ bool IniValue(const std::string& file, const std::regex& group, const std::strin
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (!line.empty() && line[0] == '[') {
       if (inGroup) return false;
-      inGroup = std::regex_match(line, group);
+      inGroup = HeaderMatches(line, group);
       continue;
     }
     if (!inGroup || line.rfind(key + "=", 0) != 0) continue;

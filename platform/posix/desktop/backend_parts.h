@@ -3,7 +3,6 @@
 // running session, and a maker per backend for the table in desktop_backends.cpp.
 #include <cstdint>
 #include <memory>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -51,9 +50,10 @@ bool PathOfUri(const std::string& uri, std::string* path);
 // The value of `key` in the group `group` of a desktop-entry style file (GKeyFile,
 // KConfig, QSettings' ini) as read here: \s, \n, \t and \\ escapes undone, and with
 // codePoints QSettings' "\x" and up to four hex digits for a character. The first group
-// whose name matches wins. False when the file, the group or the key is missing, or the
-// value holds another escape or quotes.
-bool IniValue(const std::string& file, const std::regex& group, const std::string& key, std::string* value,
+// whose header matches `group` ("[Desktop]"; a '#' in it stands for a run of digits) wins.
+// False when the file, the group or the key is missing, or the value holds another
+// escape or quotes.
+bool IniValue(const std::string& file, const std::string& group, const std::string& key, std::string* value,
               bool codePoints = false);
 // The user's configuration folder.
 std::string ConfigFolder(const Session& session);

@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
-#include <regex>
 
 namespace platform {
 namespace posix {
@@ -41,7 +40,7 @@ class PcmanfmBackend : public DesktopBackend {
     if (profile.empty() || profile.find('/') != std::string::npos || stat((folder + profile).c_str(), &info) != 0)
       profile = "default";
     const std::string file = folder + profile + "/" + d_.file;
-    const std::regex group(std::string("\\[") + d_.group + "\\]");
+    const std::string group = std::string("[") + d_.group + "]";
     return IniValue(file, group, d_.pathKey, &shown->path, d_.codePoints) &&
            (d_.modeKey == nullptr || IniValue(file, group, d_.modeKey, &shown->placement)) &&
            (shown->path.empty() || shown->path[0] == '/');

@@ -1,7 +1,5 @@
 #include "platform/posix/desktop/backend_parts.h"
 
-#include <regex>
-
 namespace platform {
 namespace posix {
 namespace {
@@ -31,7 +29,10 @@ class PlasmaBackend : public DesktopBackend {
     const std::string apply = session.FindProgram("plasma-apply-wallpaperimage");
     // The URI is percent-encoded, so it holds no quote that could end the script's string.
     if (apply.empty()) script += " d.writeConfig('Image', '" + request.uri + "');";
-    script += " d.writeConfig('FillMode', " + kFill(request) + "); }";
+    // A placement read back goes into the script only as the number it must be.
+    std::string fill = kFill(request);
+    if (fill.empty() || fill.size() > 2 || fill.find_first_not_of("0123456789") != std::string::npos) fill = kFill(request.style);
+    script += " d.writeConfig('FillMode', " + fill + "); }";
 
     const std::vector<std::string> call = ScriptCall(session, script);
     if (apply.empty()) return call.empty() ? CommandResult::kFailed : session.Run(call);
@@ -44,7 +45,7 @@ class PlasmaBackend : public DesktopBackend {
   // The first desktop's image in Plasma's own file; its fill mode only as a number,
   // since it goes into the script.
   bool Shown(const Session& session, ShownWallpaper* shown) const override {
-    static const std::regex kGroup(R"(\[Containments\]\[[0-9]+\]\[Wallpaper\]\[org\.kde\.image\]\[General\])");
+    static constexpr char kGroup[] = "[Containments][#][Wallpaper][org.kde.image][General]";
     const std::string file = ConfigFolder(session) + "/plasma-org.kde.plasma.desktop-appletsrc";
     std::string image;
     if (!IniValue(file, kGroup, "Image", &image) || !PathOfUri(image, &shown->path)) return false;

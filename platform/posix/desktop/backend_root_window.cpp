@@ -24,14 +24,23 @@ class RootWindowBackend : public DesktopBackend {
   CommandResult Apply(const Session& session, const WallpaperRequest& request) const override {
     std::vector<std::string> command{session.FindProgram(t_.tool)};
     if (t_.noXinerama && request.style == WallpaperStyle::kSpanned) command.push_back("--no-xinerama");
-    command.push_back(t_.options(request));
+    command.push_back(Option(request));
     command.push_back(request.path);
     return session.Run(command);
   }
 
-  // The file's bytes, given back as they were; the first picture and its option as far
-  // as the file is in feh's own form ("feh --no-fehbg --bg-… '…'", a quote inside the
-  // path written '"'"'). Nothing in it is run.
+  // feh's own form, the path quoted as feh quotes it.
+  std::string ToolFileText(const WallpaperRequest& request) const override {
+    if (t_.ownFile == nullptr) return {};
+    std::string quoted = "'";
+    for (const char c : request.path) quoted += c == '\'' ? std::string("'\"'\"'") : std::string(1, c);
+    return std::string("#!/bin/sh\n") + t_.tool + " --no-fehbg " + Option(request) + " " + quoted + "' \n";
+  }
+
+  // The first picture and its option as far as the file is in feh's own form ("feh
+  // --no-fehbg --bg-… '…'", a quote inside the path written '"'"'), which is how it is
+  // given back; its bytes, given back as they were only where it names no picture.
+  // Nothing in it is run.
   bool Shown(const Session& session, ShownWallpaper* shown) const override {
     if (t_.ownFile == nullptr || session.Variable("HOME").empty()) return false;
     shown->toolFile = session.Variable("HOME") + "/" + t_.ownFile;
@@ -58,6 +67,15 @@ class RootWindowBackend : public DesktopBackend {
   }
 
  private:
+  // A placement read back only as one of the tool's own words, never another option.
+  std::string Option(const WallpaperRequest& request) const {
+    for (const WallpaperStyle style : {WallpaperStyle::kStretched, WallpaperStyle::kCentered, WallpaperStyle::kTiled,
+                                       WallpaperStyle::kScaled, WallpaperStyle::kZoom}) {
+      if (request.placement == t_.options(style)) return request.placement;
+    }
+    return t_.options(request.style);
+  }
+
   RootWindowTool t_;
 };
 

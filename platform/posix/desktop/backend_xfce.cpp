@@ -1,6 +1,7 @@
 #include "platform/posix/desktop/backend_parts.h"
 
-#include <regex>
+#include <algorithm>
+#include <cctype>
 
 namespace platform {
 namespace posix {
@@ -62,13 +63,25 @@ class XfceBackend : public DesktopBackend {
 
  private:
   static constexpr Placements kStyles{"3", "1", "2", "4", "5", "6"};
+  // "/backdrop/screen0/monitorVGA-1/workspace0/last-image": a monitor name without '/' or
+  // blanks. Scanned by hand: a long name would overflow std::regex's recursion.
   static std::vector<std::string> Images(const std::string& listing) {
-    static const std::regex kImage(R"(/backdrop/screen[0-9]+/monitor[^/\s]+/workspace[0-9]+/last-image)");
     std::vector<std::string> images;
     for (const std::string& line : Split(listing, '\n')) {
-      if (std::regex_match(line, kImage)) images.push_back(line);
+      const std::vector<std::string> parts = Split(line, '/');
+      if (parts.size() == 6 && parts[0].empty() && parts[1] == "backdrop" && Numbered(parts[2], "screen") &&
+          parts[3].size() > 7 && StartsWith(parts[3], "monitor") && !HasBlank(parts[3]) &&
+          Numbered(parts[4], "workspace") && parts[5] == "last-image")
+        images.push_back(line);
     }
     return images;
+  }
+  static bool Numbered(const std::string& part, const std::string& word) {
+    return part.size() > word.size() && StartsWith(part, word.c_str()) &&
+           part.find_first_not_of("0123456789", word.size()) == std::string::npos;
+  }
+  static bool HasBlank(const std::string& text) {
+    return std::any_of(text.begin(), text.end(), [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; });
   }
   static std::string StyleOf(const std::string& image) {
     return image.substr(0, image.size() - std::string("last-image").size()) + "image-style";
@@ -78,12 +91,25 @@ class XfceBackend : public DesktopBackend {
     const std::string xrandr = session.FindProgram("xrandr");
     std::string listing;
     if (xrandr.empty() || session.Run({xrandr, "--listmonitors"}, &listing) != CommandResult::kSucceeded) return "0";
-    static const std::regex kMonitor(R"(^\s*[0-9]+: \+\*?\S+ .* (\S+)$)");
-    std::smatch match;
     for (const std::string& line : Split(listing, '\n')) {
-      if (std::regex_match(line, match, kMonitor)) return match[1];
+      const std::string name = MonitorName(line);
+      if (!name.empty()) return name;
     }
     return "0";
+  }
+  // " 0: +*DP-2 1920/527x1080/296+0+0  DP-2": the line's last word, after the number, the
+  // output and its geometry; empty for any other line.
+  static std::string MonitorName(const std::string& line) {
+    std::size_t at = 0;
+    while (at < line.size() && std::isspace(static_cast<unsigned char>(line[at]))) ++at;
+    const std::size_t number = at;
+    while (at < line.size() && line[at] >= '0' && line[at] <= '9') ++at;
+    if (at == number || line.compare(at, 3, ": +") != 0) return {};
+    const std::size_t output = at + 3, gap = line.find(' ', output);
+    const std::size_t last = line.rfind(' ');
+    if (gap == std::string::npos || gap == output || HasBlank(line.substr(output, gap - output)) || last <= gap) return {};
+    const std::string name = line.substr(last + 1);
+    return HasBlank(name) ? std::string() : name;
   }
 };
 

@@ -85,7 +85,7 @@ const std::vector<std::unique_ptr<DesktopBackend>>& DesktopBackends() {
     list.push_back(MakePcmanfmBackend({"lxqt", "pcmanfm-qt", "lxqt-session", {"stretch", "center", "tile", "fit", "zoom", "stretch"},
                                        true, false, "settings.conf", "Desktop", "Wallpaper", nullptr, true}));
     list.push_back(MakePcmanfmBackend({"lxde", "pcmanfm", "lxsession", {"stretch", "center", "tile", "fit", "crop", "screen"},
-                                       false, true, "desktop-items-0.conf", "\\*", "wallpaper", "wallpaper_mode", false}));
+                                       false, true, "desktop-items-0.conf", "*", "wallpaper", "wallpaper_mode", false}));
     list.push_back(MakeSwayBackend());
     list.push_back(MakeHyprlandBackend());
     list.push_back(MakeSwaybgBackend());

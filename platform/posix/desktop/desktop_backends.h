@@ -85,6 +85,9 @@ class DesktopBackend {
   // Reads back what the desktop shows now from where Apply writes it. False where that
   // cannot be read (now, or at all): nothing is given back there.
   virtual bool Shown(const Session&, ShownWallpaper*) const { return false; }
+  // The text of the tool's own file (ShownWallpaper::toolFile) as the tool writes it for
+  // this request; empty for a tool without one.
+  virtual std::string ToolFileText(const WallpaperRequest&) const { return {}; }
 };
 
 // In the order they are tried.

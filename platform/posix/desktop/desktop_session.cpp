@@ -236,7 +236,7 @@ CommandResult Session::Run(const std::vector<std::string>& argv, std::string* ou
   if (argv.empty()) return CommandResult::kFailed;
   if (runner_) {
     if (output != nullptr) output->clear();
-    return runner_(argv);
+    return runner_(argv, output);
   }
   int pipeEnds[2] = {-1, -1};
   if (output != nullptr) {
@@ -309,7 +309,7 @@ CommandResult Session::Run(const std::vector<std::string>& argv, std::string* ou
 int Session::Start(const std::vector<std::string>& argv) const {
   if (argv.empty()) return -1;
   if (runner_) {
-    runner_(argv);
+    runner_(argv, nullptr);
     return -1;
   }
   std::vector<std::string> arguments = argv;

@@ -17,8 +17,9 @@ enum class CommandResult { kSucceeded, kFailed, kTimedOut };
 
 class Session {
  public:
-  // Takes each command line instead of running it, for checks that watch what tools get.
-  using Runner = std::function<CommandResult(const std::vector<std::string>& argv)>;
+  // Takes each command line instead of running it, for checks that watch what tools get
+  // and make up what they print (output is null where nothing is read).
+  using Runner = std::function<CommandResult(const std::vector<std::string>& argv, std::string* output)>;
 
   // environment: "NAME=value" texts, handed on unchanged to every command.
   // processFolder: where the running processes are listed (/proc).

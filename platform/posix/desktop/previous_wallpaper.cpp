@@ -4,7 +4,10 @@
 // The record is a few "name=value" lines (a backslash before "\" and "n"), written
 // whole: the backend that read it, the picture's path, the placement in the backend's
 // own words and, for feh, the path and bytes of ~/.fehbg.
+#include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -48,6 +51,45 @@ std::map<std::string, std::string> Fields(const std::string& text) {
     }
   }
   return fields;
+}
+
+// The record, read as it is written: only from the user's own private folder (a state
+// folder that another user made first, in a shared folder, is no proof of anything),
+// and only a regular file of the user's that nobody else could have written.
+bool ReadKept(int folder, const std::string& name, std::string* text) {
+  constexpr std::size_t kLargest = 1 << 20;
+  const int fd = openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat info {};
+  bool read = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == geteuid() &&
+              (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+  char buffer[4096];
+  for (ssize_t n; read && (n = ::read(fd, buffer, sizeof buffer)) != 0;) {
+    if (n < 0 && errno == EINTR) continue;
+    read = n > 0 && text->size() + static_cast<std::size_t>(n) <= kLargest;
+    if (read) text->append(buffer, static_cast<std::size_t>(n));
+  }
+  close(fd);
+  return read;
+}
+
+// As feh writes ~/.fehbg: through a link to it (dotfile managers keep it so) when that
+// leads to a regular file of the user's, and left executable.
+void GiveBackToolFile(const std::string& file, const std::string& text) {
+  std::string target = file;
+  struct stat info {};
+  if (lstat(file.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
+    char resolved[PATH_MAX];
+    if (realpath(file.c_str(), resolved) == nullptr || stat(resolved, &info) != 0 || !S_ISREG(info.st_mode) ||
+        info.st_uid != geteuid())
+      return;
+    target = resolved;
+  }
+  if (!ReplaceFileWith(target, text)) return;
+  const int fd = open(target.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return;
+  if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) fchmod(fd, (info.st_mode & 07777) | S_IXUSR | S_IXGRP);
+  close(fd);
 }
 
 bool IsLink(int folder, const std::string& name) {
@@ -151,8 +193,10 @@ void LinuxDesktop::KeepShown(const Session& session, const DesktopBackend& backe
 void LinuxDesktop::RestorePreviousWallpaper(const std::string& calendarBitmap) {
   const Session session = session_();
   const std::string file = KeptWallpaperFile(session);
+  const std::string folderPath = file.substr(0, file.rfind('/')), name = file.substr(file.rfind('/') + 1);
+  const int folder = file.empty() ? -1 : OpenPrivateFolder(folderPath);
   std::string text;
-  const bool kept = !file.empty() && ReadRegularFile(file, &text);
+  const bool kept = folder >= 0 && ReadKept(folder, name, &text);
   const DesktopBackend* backend = ChooseDesktopBackend(session);
   ShownWallpaper now;
   const bool known = backend != nullptr && backend->Ready(session) && backend->Shown(session, &now);
@@ -163,19 +207,24 @@ void LinuxDesktop::RestorePreviousWallpaper(const std::string& calendarBitmap) {
     // Another desktop's placement means nothing to this one.
     if (previous["backend"] != backend->Name()) previous["placement"].clear();
     const std::string& path = previous["path"];
-    if (!path.empty() && path[0] == '/' && TextStoreTakes(*backend, path) && !backend->ReadsCommandLanguage()) {
-      const WallpaperRequest request{path, FileUri(path), {}, StoredWallpaperStyle(registry_), {}, {}, previous["placement"]};
+    const WallpaperRequest request{path, FileUri(path), {}, StoredWallpaperStyle(registry_), {}, {}, previous["placement"]};
+    const bool named = !path.empty() && path[0] == '/';
+    if (named && TextStoreTakes(*backend, path) && !backend->ReadsCommandLanguage()) {
       if (backend->Apply(session, request) == CommandResult::kSucceeded) showing.clear();
     }
+    // The tool's file in its own form where it named a picture; only a file of another
+    // form goes back as it was.
     const std::string& toolFile = previous["tool-file"];
     if (!toolFile.empty() && toolFile == now.toolFile) {
-      if (previous.count("tool-file-bytes") != 0) ReplaceFileWith(toolFile, previous["tool-file-bytes"]);
-      else unlink(toolFile.c_str());
+      const std::string own = named ? backend->ToolFileText(request) : std::string();
+      if (previous.count("tool-file-bytes") == 0) unlink(toolFile.c_str());
+      else GiveBackToolFile(toolFile, own.empty() ? previous["tool-file-bytes"] : own);
     }
   }
-  if (!file.empty()) {
-    unlink(file.c_str());
-    rmdir(file.substr(0, file.rfind('/')).c_str());
+  if (folder >= 0) {
+    unlinkat(folder, name.c_str(), 0);
+    close(folder);
+    rmdir(folderPath.c_str());
   }
   // The copies handed to desktops, and their plain links, unless the desktop may still
   // show one (it could not be read, or it kept the program's picture).
