@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "common/files.h"
 #include "platform/posix/desktop/desktop_session.h"
@@ -18,13 +19,17 @@ using namespace std::chrono_literals;
 using platform::posix::CommandResult;
 using platform::posix::Session;
 
-// Gone, or a zombie that nothing will run again (no init reaps orphans in a container).
+// Gone, or a zombie that nothing will run again (no init reaps orphans in a container),
+// within two seconds: a killed process dies only once it is next scheduled.
 bool Ended(pid_t pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string line;
-  if (!std::getline(stat, line)) return true;
-  const std::size_t close = line.rfind(')');
-  return close != std::string::npos && line.compare(close + 2, 1, "Z") == 0;
+  for (const auto deadline = std::chrono::steady_clock::now() + 2s;; std::this_thread::sleep_for(10ms)) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line)) return true;
+    const std::size_t close = line.rfind(')');
+    if (close != std::string::npos && line.compare(close + 2, 1, "Z") == 0) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+  }
 }
 
 // A tool that hangs and a wallpaper client that is ended: the grandchild each started

@@ -93,6 +93,8 @@ TEST(ReplaceFile, PlantedNamesFaultsAndLeftovers) {
   std::vector<Row> rows = {
       {"a new file", nullptr, true},
       {"short writes", [&](Scene& s) { old(s), s.files.longestWrite = 7; }, true},
+      {"a write that takes nothing and says no error",
+       [&](Scene& s) { old(s), s.files.longestWrite = 1, s.files.failingWrite = 2, s.files.shortWrite = true; }, false},
       {"the disk is full", [&](Scene& s) { old(s), s.files.failingWrite = 1, s.files.failureCode = kDiskFull; }, false,
        kDiskFull},
       {"the flush fails", [&](Scene& s) { old(s), s.files.failFlush = true, s.files.failureCode = kIoError; }, false,

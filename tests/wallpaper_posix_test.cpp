@@ -72,7 +72,8 @@ struct Case {
 };
 
 const Case kCases[] = {
-    {"GNOME family by its first name", {"XDG_CURRENT_DESKTOP=ubuntu:GNOME", "DISPLAY=:0"}, {{"gsettings", ""}, {"feh", ""}}, "2", true, Gnome()},
+    {"GNOME family by its first name; before 42 it refuses the dark key", {"XDG_CURRENT_DESKTOP=ubuntu:GNOME", "DISPLAY=:0"},
+     {{"gsettings", "case $* in *dark*) exit 1;; esac"}, {"feh", ""}}, "2", true, Gnome()},
     {"MATE by DESKTOP_SESSION, a plain path", {"DESKTOP_SESSION=/usr/share/xsessions/MATE", "DISPLAY=:0"}, {{"gsettings", ""}}, "6", true,
      "gsettings set org.mate.background picture-options 'scaled'\n"
      "gsettings set org.mate.background picture-filename '$G/wp.bmp'\n", true},
@@ -90,6 +91,9 @@ const Case kCases[] = {
     {"unnamed GNOME by the shell's bus name, where no process shows", {"DISPLAY=:0", "DBUS_SESSION_BUS_ADDRESS=x"},
      {{"gsettings", ""}, {"feh", ""}, {"dbus-send", "echo '   array [ string \":1.7\" string \"org.gnome.Shell\" ]'"}}, "2", true,
      "dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus org.freedesktop.DBus.ListNames\n" + Gnome()},
+    {"unnamed GNOME by the shell's bus name through gdbus", {"DISPLAY=:0", "DBUS_SESSION_BUS_ADDRESS=x"},
+     {{"gsettings", ""}, {"gdbus", "echo \"(['org.freedesktop.DBus', ':1.7', 'org.gnome.Shell'],)\""}}, "2", true,
+     "gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus --method org.freedesktop.DBus.ListNames\n" + Gnome()},
     {"Plasma with its tool, fill mode by script", {"XDG_CURRENT_DESKTOP=KDE", "WAYLAND_DISPLAY=wayland-0"},
      {{"plasma-apply-wallpaperimage", ""}, {"qdbus6", ""}, {"dbus-send", ""}}, "0", true,
      "plasma-apply-wallpaperimage $F/wp-a.bmp\n"
@@ -97,9 +101,9 @@ const Case kCases[] = {
     {"Plasma through dbus-send alone", {"DESKTOP_SESSION=plasmawayland", "WAYLAND_DISPLAY=wayland-0"}, {{"dbus-send", ""}}, "10", true,
      "dbus-send --session --type=method_call --print-reply --dest=org.kde.plasmashell /PlasmaShell org.kde.PlasmaShell.evaluateScript "
      "string:" + kPlasma + "d.writeConfig('Image', 'file://$U/wp-a.bmp'); d.writeConfig('FillMode', 2); }\n"},
-    {"unnamed LXDE once pcmanfm --desktop listens on its socket", {"DISPLAY=:0"}, {{"pcmanfm", ""}, {"feh", ""}}, "22", true,
-     "pcmanfm --set-wallpaper=$F/wp.bmp --wallpaper-mode=screen\n", false,
-     {"DISPLAY=:0 lxsession -s LXDE", "DISPLAY=:0 pcmanfm --desktop --profile LXDE"}},
+    {"unnamed LXDE once pcmanfm --desktop listens on its socket; a screen number", {"DISPLAY=:0.0"}, {{"pcmanfm", ""}, {"feh", ""}},
+     "22", true, "pcmanfm --set-wallpaper=$F/wp.bmp --wallpaper-mode=screen\n", false,
+     {"DISPLAY=:0 lxsession -s LXDE", "DISPLAY=:0.0 pcmanfm --desktop --profile LXDE"}},
     {"LXDE at log-on: no call while only a file manager window runs", {"DISPLAY=:0"},
      {{"pcmanfm", ""}, {"feh", ""}}, "2", false, "", false, {"DISPLAY=:0 lxsession -s LXDE", "DISPLAY=:0 pcmanfm"}},
     {"LXDE at log-on: no call before pcmanfm --desktop listens", {"XDG_CURRENT_DESKTOP=LXDE", "DISPLAY=:1"},
@@ -116,6 +120,7 @@ const Case kCases[] = {
      {{"swaybg", "exec /bin/sleep 30"}, {"feh", ""}}, "0", true, "swaybg -o * -i $F/wp.bmp -m center\n"},
     {"plain X11: feh", {"XDG_CURRENT_DESKTOP=i3", "DISPLAY=:1"}, {{"feh", ""}, {"hsetroot", ""}}, "22", true,
      "feh --no-xinerama --bg-scale $F/wp.bmp\n"},
+    {"plain X11: feh, one picture per screen unless spanned", {"DISPLAY=:1"}, {{"feh", ""}}, "10", true, "feh --bg-fill $F/wp.bmp\n"},
     {"plain X11: xwallpaper reads no BMP", {"DISPLAY=:1"}, {{"xwallpaper", ""}, {"hsetroot", ""}}, "10", true,
      "xwallpaper --zoom $F/wp.png\n"},
     {"plain X11: hsetroot", {"DISPLAY=:1"}, {{"hsetroot", ""}}, "2", true, "hsetroot -fill $F/wp.bmp\n"},
@@ -362,7 +367,7 @@ const Store kStores[] = {
      {{"plasma-apply-wallpaperimage", "printf '[Containments][1][Wallpaper][org.kde.image][General]\\nImage=file://%s\\n' \"$1\" "
                                       ">~/.config/plasma-org.kde.plasma.desktop-appletsrc"}},
      "mkdir -p ~/.config && plasma-apply-wallpaperimage \"$1\"", "cat ~/.config/plasma-org.kde.plasma.desktop-appletsrc"},
-    {"feh", {"DISPLAY=:1"}, {}, {{"feh", kFeh}}, "feh --bg-fill \"$1\"", "cat ~/.fehbg"},
+    {"feh, a backslash in the path", {"DISPLAY=:1"}, {}, {{"feh", kFeh}}, R"(feh --bg-fill "${1%.jpg}\\n.jpg")", "cat ~/.fehbg"},
     {"feh, no ~/.fehbg before", {"DISPLAY=:1"}, {}, {{"feh", kFeh}}, "rm -f ~/.fehbg", "cat ~/.fehbg 2>/dev/null || echo none"},
 };
 
@@ -523,15 +528,18 @@ TEST_F(WallpaperPosix, HostileRecordsAndSettingsAreDataAndNeverTakenFromAnotherU
   }
 }
 
-// A calendar folder of links alone (set-up's --session) goes with the program; one with
-// a picture the user added keeps it; a calendar of the user's own stays whole.
+// A calendar folder of links alone (set-up's --session) goes with the program, copies
+// handed to desktops included; one with a picture the user added keeps it; a calendar
+// of the user's own stays whole, and where no desktop says what it shows, so do the copies.
 TEST_F(WallpaperPosix, AtRemovalTheMachineCalendarsLinksGoAndTheUsersOwnPicturesStay) {
+  const std::set<std::string> whole = {".zorvani-setup", "WP.ini", "Zorvani2026", "wp.bmp", "zorvani-wallpaper", "wp-a.bmp",
+                                       "wp-b.bmp", "wp.png", "wp-a.png", "wp-b.png"};
   const std::pair<std::string, std::set<std::string>> kFolders[] = {
-      {"", {}}, {"mine.jpg", {"mine.jpg"}}, {"Zorvani2026/1.jpg", {".zorvani-setup", "WP.ini", "Zorvani2026", "wp.bmp", "zorvani-wallpaper"}},
-      {"WP.ini", {".zorvani-setup", "WP.ini", "Zorvani2026", "wp.bmp", "zorvani-wallpaper"}}};  // set-up's own file
+      {"", {}}, {"mine.jpg", {"mine.jpg"}}, {"Zorvani2026/1.jpg", whole}, {"WP.ini", whole}};  // set-up's own file
   for (const auto& [own, left] : kFolders) {
     SCOPED_TRACE(own);
     Pictures();
+    for (const char* copy : {"wp-a.bmp", "wp-b.bmp", "wp.png", "wp-a.png", "wp-b.png"}) std::ofstream(pictures_ / copy);
     std::ofstream(pictures_ / ".zorvani-setup") << "WP.ini\nZorvani2026\nzorvani-wallpaper\n" << (own.find('/') != std::string::npos ? own : "");
     for (const std::string name : {"WP.ini", "Zorvani2026", "zorvani-wallpaper"})
       if (name != own) fs::create_symlink(folder_ / "gone" / name, pictures_ / name);

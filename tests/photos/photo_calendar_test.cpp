@@ -39,7 +39,9 @@ struct Box {
 };
 
 // Coarse random colour blocks everywhere but in `calm`, which holds a soft gradient of
-// a colour of the photo's own: dark in some, light in others.
+// a colour of the photo's own (dark in some, light in others) with a faint grain, as a
+// sky has: summed over a year of photos the grain is more than one photo's busy detail.
+constexpr int kGrain = 8;
 RgbImage NoisyPhoto(int width, int height, const Box* calm, int seed) {
   std::mt19937 random(static_cast<unsigned>(seed));
   RgbImage image{width, height, std::vector<std::uint8_t>(static_cast<std::size_t>(width) * height * 3)};
@@ -52,8 +54,8 @@ RgbImage NoisyPhoto(int width, int height, const Box* calm, int seed) {
       const double u = static_cast<double>(x) / width, v = static_cast<double>(y) / height;
       const bool quiet = calm != nullptr && u >= calm->left && u < calm->right && v >= calm->top && v < calm->bottom;
       for (int c = 0; c < 3; ++c) {
-        p[c] = quiet ? static_cast<std::uint8_t>(base + 20 * v + 10 * c)
-                     : blocks[(static_cast<std::size_t>(y / 6) * (width / 6 + 1) + x / 6) * 3 + c];
+        const std::uint8_t block = blocks[(static_cast<std::size_t>(y / 6) * (width / 6 + 1) + x / 6) * 3 + c];
+        p[c] = quiet ? static_cast<std::uint8_t>(base + 20 * v + 10 * c + block % kGrain) : block;
       }
     }
   }
