@@ -39,6 +39,11 @@ class GsettingsBackend : public DesktopBackend {
                                                                             : CommandResult::kSucceeded;
   }
 
+  // An empty picture key: MATE's default, which draws its colours.
+  CommandResult ShowDefault(const Session& session, const WallpaperRequest& request) const override {
+    return Apply(session, request);
+  }
+
   // The light picture only: a GNOME whose dark one differed gets the light one for both.
   bool Shown(const Session& session, ShownWallpaper* shown) const override {
     const std::string gsettings = session.FindProgram("gsettings");

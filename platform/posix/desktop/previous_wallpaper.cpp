@@ -163,8 +163,11 @@ void LinuxDesktop::RestorePreviousWallpaper(const std::string& calendarBitmap) {
     // Another desktop's placement means nothing to this one.
     if (previous["backend"] != backend->Name()) previous["placement"].clear();
     const std::string& path = previous["path"];
-    if (!path.empty() && path[0] == '/' && TextStoreTakes(*backend, path) && !backend->ReadsCommandLanguage()) {
-      const WallpaperRequest request{path, FileUri(path), {}, StoredWallpaperStyle(registry_), {}, {}, previous["placement"]};
+    const WallpaperRequest request{path, path.empty() ? std::string() : FileUri(path), {}, StoredWallpaperStyle(registry_), {}, {},
+                                   previous["placement"]};
+    if (path.empty()) {
+      if (backend->ShowDefault(session, request) == CommandResult::kSucceeded) showing.clear();
+    } else if (path[0] == '/' && TextStoreTakes(*backend, path) && !backend->ReadsCommandLanguage()) {
       if (backend->Apply(session, request) == CommandResult::kSucceeded) showing.clear();
     }
     const std::string& toolFile = previous["tool-file"];
