@@ -372,8 +372,8 @@ const Store kStores[] = {
      "f=$XDG_CONFIG_DIRS/pcmanfm-qt/lxqt; mkdir -p $f; printf '[Desktop]\\nWallpaper=/usr/share/lxqt/wallpapers/waves-logo.png\\n' >$f/settings.conf; "
      "case $1 in *chosen*) pcmanfm-qt --set-wallpaper=\"$1\" --wallpaper-mode=stretch;; esac",
      "grep -h ^Wallpaper= ~/.config/pcmanfm-qt/lxqt/settings.conf $XDG_CONFIG_DIRS/pcmanfm-qt/lxqt/settings.conf 2>/dev/null | head -1"},
-    {"MATE, no picture (its colours)", {"XDG_CURRENT_DESKTOP=MATE", "DISPLAY=:0"}, {}, {},
-     "gsettings set org.mate.background picture-filename \"$(case $1 in *chosen*) echo \"$1\";; esac)\"",
+    {"MATE, a new user: its own default (its colours)", {"XDG_CURRENT_DESKTOP=MATE", "DISPLAY=:0"}, {}, {},
+     "k='org.mate.background picture-filename'; case $1 in *chosen*) gsettings set $k \"$1\";; *) gsettings reset $k;; esac",
      "gsettings get org.mate.background picture-filename; gsettings get org.mate.background picture-options"},
     {"KDE", {"XDG_CURRENT_DESKTOP=KDE", "DISPLAY=:0"}, {},
      {{"plasma-apply-wallpaperimage", "printf '[Containments][1][Wallpaper][org.kde.image][General]\\nImage=file://%s\\n' \"$1\" "
