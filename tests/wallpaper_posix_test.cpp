@@ -108,6 +108,14 @@ const Case kCases[] = {
      {{"pcmanfm", ""}, {"feh", ""}}, "2", false, "", false, {"DISPLAY=:0 lxsession -s LXDE", "DISPLAY=:0 pcmanfm"}},
     {"LXDE at log-on: no call before pcmanfm --desktop listens", {"XDG_CURRENT_DESKTOP=LXDE", "DISPLAY=:1"},
      {{"pcmanfm", ""}}, "2", false, "", false, {"DISPLAY=:1 pcmanfm --desktop"}},
+    {"LXQt at log-on: no call before pcmanfm-qt --desktop owns its bus name", {"XDG_CURRENT_DESKTOP=LXQt", "DISPLAY=:0", "DBUS_SESSION_BUS_ADDRESS=x"},
+     {{"pcmanfm-qt", ""}, {"dbus-send", "echo '   array [ string \"org.freedesktop.DBus\" ]'"}}, "2", false,
+     "dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus org.freedesktop.DBus.ListNames\n", false,
+     {"DISPLAY=:0 pcmanfm-qt --desktop --profile lxqt"}},
+    {"LXQt: a change its settings do not show is not taken", {"XDG_CURRENT_DESKTOP=LXQt", "DISPLAY=:0", "DBUS_SESSION_BUS_ADDRESS=x"},
+     {{"pcmanfm-qt", ""}, {"dbus-send", "echo '   array [ string \"org.pcmanfm.PCManFM\" ]'"}}, "2", false,
+     "dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus org.freedesktop.DBus.ListNames\n"
+     "pcmanfm-qt --set-wallpaper=$F/wp-a.bmp --wallpaper-mode=stretch\n", false, {"DISPLAY=:0 pcmanfm-qt --desktop --profile lxqt"}},
     {"sway by its socket", {"SWAYSOCK=/run/sway.sock", "WAYLAND_DISPLAY=wayland-1", "DISPLAY=:0"}, {{"swaymsg", ""}, {"feh", ""}}, "10", true,
      "swaymsg output * bg $R/wp.bmp fill\n"},
     {"Hyprland with hyprpaper: a PNG", {"XDG_CURRENT_DESKTOP=Hyprland", "WAYLAND_DISPLAY=wayland-1"}, {{"hyprctl", ""}}, "2", true,
@@ -343,6 +351,7 @@ struct Store {
 };
 const char kFeh[] = R"(for a; do o=$p; p=$a; done; q=$(printf %s "$p" | sed "s/'/'\"'\"'/g")
 printf "#!/bin/sh\nfeh --no-fehbg %s '%s' \n" "$o" "$q" >~/.fehbg)";
+const char kLxqt[] = R"x(f=~/.config/pcmanfm-qt/lxqt; mkdir -p $f; printf '[Desktop]\nWallpaperMode=%s\nWallpaper=%s\n' "${2#*=}" "$(printf %s "${1#*=}" | sed 's/\xc3\xa9/\\xe9/')" >$f/settings.conf)x";
 const Store kStores[] = {
     {"GNOME", {"XDG_CURRENT_DESKTOP=GNOME", "DISPLAY=:0"}, {}, {},
      "gsettings set org.gnome.desktop.background picture-options zoom && gsettings set org.gnome.desktop.background picture-uri \"file://$1\"",
@@ -361,8 +370,17 @@ const Store kStores[] = {
      {{"pcmanfm", R"(f=~/.config/pcmanfm/LXDE; mkdir -p $f; printf '[*]\nwallpaper_mode=%s\nwallpaper=%s\n' "${2#*=}" "${1#*=}" >$f/desktop-items-0.conf)"}},
      "pcmanfm --set-wallpaper=\"$1\" --wallpaper-mode=crop", "cat ~/.config/pcmanfm/LXDE/desktop-items-0.conf"},
     {"LXQt", {"XDG_CURRENT_DESKTOP=LXQt", "DESKTOP_SESSION=lxqt", "DISPLAY=:0"}, {"DISPLAY=:0 pcmanfm-qt --desktop"},
-     {{"pcmanfm-qt", R"x(f=~/.config/pcmanfm-qt/lxqt; mkdir -p $f; printf '[Desktop]\nWallpaperMode=%s\nWallpaper=%s\n' "${2#*=}" "$(printf %s "${1#*=}" | sed 's/\xc3\xa9/\\xe9/')" >$f/settings.conf)x"}},
+     {{"pcmanfm-qt", kLxqt}, {"dbus-send", "echo '\"org.pcmanfm.PCManFM\"'"}},
      "pcmanfm-qt --set-wallpaper=\"$1\" --wallpaper-mode=stretch", "cat ~/.config/pcmanfm-qt/lxqt/settings.conf"},
+    // A new user: no file of their own, the profile's default from the system's folders.
+    {"LXQt, a new user", {"XDG_CURRENT_DESKTOP=LXQt", "DISPLAY=:0"}, {"DISPLAY=:0 pcmanfm-qt --desktop --profile lxqt"},
+     {{"pcmanfm-qt", kLxqt}, {"dbus-send", "echo '\"org.pcmanfm.PCManFM\"'"}},
+     "f=$XDG_CONFIG_DIRS/pcmanfm-qt/lxqt; mkdir -p $f; printf '[Desktop]\\nWallpaper=/usr/share/lxqt/wallpapers/waves-logo.png\\n' >$f/settings.conf; "
+     "case $1 in *chosen*) pcmanfm-qt --set-wallpaper=\"$1\" --wallpaper-mode=stretch;; esac",
+     "grep -h ^Wallpaper= ~/.config/pcmanfm-qt/lxqt/settings.conf $XDG_CONFIG_DIRS/pcmanfm-qt/lxqt/settings.conf 2>/dev/null | head -1"},
+    {"MATE, a new user: its own default (its colours)", {"XDG_CURRENT_DESKTOP=MATE", "DISPLAY=:0"}, {}, {},
+     "k='org.mate.background picture-filename'; case $1 in *chosen*) gsettings set $k \"$1\";; *) gsettings reset $k;; esac",
+     "gsettings get org.mate.background picture-filename; gsettings get org.mate.background picture-options"},
     {"KDE", {"XDG_CURRENT_DESKTOP=KDE", "DISPLAY=:0"}, {},
      {{"plasma-apply-wallpaperimage", "printf '[Containments][1][Wallpaper][org.kde.image][General]\\nImage=file://%s\\n' \"$1\" "
                                       ">~/.config/plasma-org.kde.plasma.desktop-appletsrc"}},
@@ -375,7 +393,7 @@ TEST_F(WallpaperPosix, TheWallpaperBeforeTheFirstChangeIsGivenBackAtRemovalUnles
   const fs::path home = folder_ / "home";
   const std::vector<std::string> user{"HOME=" + home.string(), "XDG_CONFIG_HOME=" + (home / ".config").string(),
                                       "XDG_RUNTIME_DIR=" + (folder_ / "run").string(), "PATH=" + (folder_ / "bin").string() + ":/usr/bin:/bin",
-                                      "LANG=C.UTF-8", "ZORVANI_TEST_BUS=" + folder_.path.string()};
+                                      "LANG=C.UTF-8", "XDG_CONFIG_DIRS=" + (home / "xdg").string(), "ZORVANI_TEST_BUS=" + folder_.path.string()};
   std::string bus;
   std::vector<std::string> launch{"/usr/bin/env"};
   launch.insert(launch.end(), user.begin(), user.end());

@@ -8,6 +8,8 @@ namespace platform {
 namespace posix {
 namespace {
 
+constexpr Placements kOptions{"stretched", "centered", "wallpaper", "scaled", "zoom", "spanned"};
+
 class GsettingsBackend : public DesktopBackend {
  public:
   explicit GsettingsBackend(GsettingsDesktop desktop) : d_(std::move(desktop)) {}
@@ -29,7 +31,6 @@ class GsettingsBackend : public DesktopBackend {
       return session.Run({gsettings, "set", d_.schema, key, GVariantString(value)});
     };
     // Placement first, so the new picture never shows with the old placement.
-    static constexpr Placements kOptions{"stretched", "centered", "wallpaper", "scaled", "zoom", "spanned"};
     CommandResult result = set("picture-options", kOptions(request));
     if (result == CommandResult::kTimedOut) return result;
     result = set(d_.pictureKey, d_.plainPath ? request.path : request.uri);
@@ -37,6 +38,18 @@ class GsettingsBackend : public DesktopBackend {
     // Only GNOME 42 and later know the dark-style key; older ones refuse it.
     return set("picture-uri-dark", request.uri) == CommandResult::kTimedOut ? CommandResult::kTimedOut
                                                                             : CommandResult::kSucceeded;
+  }
+
+  // The picture key reset to the schema's own default (MATE's draws its colours).
+  CommandResult ShowDefault(const Session& session, const WallpaperRequest& request) const override {
+    const std::string gsettings = session.FindProgram("gsettings");
+    if (gsettings.empty()) return CommandResult::kFailed;
+    CommandResult result = session.Run({gsettings, "set", d_.schema, "picture-options", GVariantString(kOptions(request))});
+    if (result == CommandResult::kTimedOut) return result;
+    result = Worse(result, session.Run({gsettings, "reset", d_.schema, d_.pictureKey}));
+    if (result != CommandResult::kSucceeded || !d_.darkKey) return result;
+    return session.Run({gsettings, "reset", d_.schema, "picture-uri-dark"}) == CommandResult::kTimedOut ? CommandResult::kTimedOut
+                                                                                                          : CommandResult::kSucceeded;
   }
 
   // The light picture only: a GNOME whose dark one differed gets the light one for both.
@@ -47,7 +60,8 @@ class GsettingsBackend : public DesktopBackend {
            session.Run({gsettings, "get", d_.schema, d_.pictureKey}, &picture) == CommandResult::kSucceeded &&
            session.Run({gsettings, "get", d_.schema, "picture-options"}, &options) == CommandResult::kSucceeded &&
            GVariantText(picture, &picture) && GVariantText(options, &shown->placement) &&
-           (picture.empty() || PathOfUri(picture, &shown->path));
+           // MATE's own default, "${prefix}/share/…", names no file: it draws its colours.
+           (picture.empty() || picture[0] == '$' || PathOfUri(picture, &shown->path));
   }
 
  private:

@@ -100,6 +100,12 @@ struct PcmanfmDesktop {
   const char* pathKey;
   const char* modeKey;  // null: not read back
   bool codePoints;      // QSettings' escapes
+  // The profile its session runs (--profile), read where DESKTOP_SESSION names none.
+  const char* profile;
+  // The name its desktop instance owns on the session bus, or null. Such a desktop is
+  // ready once the name has an owner, and a change counts once read back from its file:
+  // a tool that finds no owner runs as an instance of its own and changes nothing shown.
+  const char* busName = nullptr;
 };
 std::unique_ptr<DesktopBackend> MakePcmanfmBackend(PcmanfmDesktop desktop);
 std::unique_ptr<DesktopBackend> MakeSwayBackend();

@@ -1,5 +1,11 @@
 #include "platform/posix/desktop/backend_parts.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
+
+#include "platform/replace_file.h"
+
 namespace platform {
 namespace posix {
 namespace {
@@ -29,10 +35,7 @@ class PlasmaBackend : public DesktopBackend {
     const std::string apply = session.FindProgram("plasma-apply-wallpaperimage");
     // The URI is percent-encoded, so it holds no quote that could end the script's string.
     if (apply.empty()) script += " d.writeConfig('Image', '" + request.uri + "');";
-    // A placement read back goes into the script only as the number it must be.
-    std::string fill = kFill(request);
-    if (fill.empty() || fill.size() > 2 || fill.find_first_not_of("0123456789") != std::string::npos) fill = kFill(request.style);
-    script += " d.writeConfig('FillMode', " + fill + "); }";
+    script += " d.writeConfig('FillMode', " + FillMode(request.placement, kFill(request.style)) + "); }";
 
     const std::vector<std::string> call = ScriptCall(session, script);
     if (apply.empty()) return call.empty() ? CommandResult::kFailed : session.Run(call);
@@ -42,12 +45,30 @@ class PlasmaBackend : public DesktopBackend {
     return session.Run(call) == CommandResult::kTimedOut ? CommandResult::kTimedOut : applied;
   }
 
+  // The look-and-feel's default package, by a script: the running shell ignores an
+  // empty Image, and the image plugin picks the package's size itself.
+  CommandResult ShowDefault(const Session& session, const WallpaperRequest& request) const override {
+    const std::string package = DefaultPackage(session);
+    const std::vector<std::string> call = ScriptCall(
+        session, std::string("var all = desktops(); for (var i = 0; i < all.length; ++i) { var d = all[i];"
+                             " d.wallpaperPlugin = 'org.kde.image';"
+                             " d.currentConfigGroup = ['Wallpaper', 'org.kde.image', 'General'];") +
+                     " d.writeConfig('Image', '" + FileUri(package) + "/'); d.writeConfig('FillMode', " +
+                     FillMode(request.placement, "2") + "); }");
+    return package.empty() || call.empty() ? CommandResult::kFailed : session.Run(call);
+  }
+
   // The first desktop's image in Plasma's own file; its fill mode only as a number,
-  // since it goes into the script.
+  // since it goes into the script. A file without any Image line (a new user's, or none
+  // yet): Plasma shows its default.
   bool Shown(const Session& session, ShownWallpaper* shown) const override {
     static constexpr char kGroup[] = "[Containments][#][Wallpaper][org.kde.image][General]";
     const std::string file = ConfigFolder(session) + "/plasma-org.kde.plasma.desktop-appletsrc";
-    std::string image;
+    std::string image, text;
+    if (!ReadRegularFile(file, &text) ? errno == ENOENT : text.rfind("Image=", 0) != 0 && text.find("\nImage=") == std::string::npos) {
+      shown->path.clear();
+      return true;
+    }
     if (!IniValue(file, kGroup, "Image", &image) || !PathOfUri(image, &shown->path)) return false;
     if (!IniValue(file, kGroup, "FillMode", &shown->placement) || shown->placement.empty() ||
         shown->placement.find_first_not_of("0123456789") != std::string::npos)
@@ -56,6 +77,35 @@ class PlasmaBackend : public DesktopBackend {
   }
 
  private:
+  // A placement read back goes into the script only as the number it must be.
+  static std::string FillMode(const std::string& placement, const char* otherwise) {
+    const bool number = !placement.empty() && placement.size() <= 2 && placement.find_first_not_of("0123456789") == std::string::npos;
+    return number ? placement : otherwise;
+  }
+
+  // The wallpaper package the look-and-feel (kdeglobals' LookAndFeelPackage, else
+  // Breeze) names as its default, in the user's or the system's data folders; empty for none.
+  static std::string DefaultPackage(const Session& session) {
+    std::string look, image;
+    static constexpr char kKde[] = "[KDE]", kWallpaper[] = "[Wallpaper]";
+    if (!IniValue(ConfigFolder(session) + "/kdeglobals", kKde, "LookAndFeelPackage", &look) || look.empty()) look = "org.kde.breeze.desktop";
+    if (look.find('/') != std::string::npos) return {};
+    const std::string home = session.Variable("XDG_DATA_HOME"), system = session.Variable("XDG_DATA_DIRS");
+    std::vector<std::string> folders = Split(system.empty() ? "/usr/local/share:/usr/share" : system, ':');
+    folders.insert(folders.begin(), !home.empty() && home[0] == '/' ? home : session.Variable("HOME") + "/.local/share");
+    for (const std::string& folder : folders) {
+      if (!image.empty() || folder.empty() || folder[0] != '/') continue;
+      IniValue(folder + "/plasma/look-and-feel/" + look + "/contents/defaults", kWallpaper, "Image", &image);
+    }
+    struct stat info {};
+    for (const std::string& folder : folders) {
+      const std::string package = folder + "/wallpapers/" + image;
+      if (!image.empty() && image.find('/') == std::string::npos && folder[0] == '/' && stat(package.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+        return package;
+    }
+    return {};
+  }
+
   static std::vector<std::string> ScriptCall(const Session& session, const std::string& script) {
     for (const char* qdbus : {"qdbus", "qdbus6"}) {
       const std::string tool = session.FindProgram(qdbus);

@@ -1,14 +1,76 @@
 #include "platform/posix/desktop/backend_parts.h"
 
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/types.h>
+#include <wayland-client.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
+
+#include "platform/replace_file.h"
+#include "platform/system_log.h"
 
 namespace platform {
 namespace posix {
 namespace {
 
 pid_t ownedClient = -1;
+
+// The compositor's global interfaces, asked on a connection of this process's own, with
+// a deadline; false when it cannot be reached or does not answer in time. Its program's
+// name comes with them, from the socket's peer.
+bool CompositorGlobals(const Session& session, std::vector<std::string>* globals, std::string* compositor) {
+  std::string socket = session.Variable("WAYLAND_DISPLAY");
+  if (!socket.empty() && socket[0] != '/') socket = session.Variable("XDG_RUNTIME_DIR") + "/" + socket;
+  if (socket.empty() || socket[0] != '/') return false;
+  wl_display* display = wl_display_connect(socket.c_str());
+  if (display == nullptr) return false;
+  ucred peer{};
+  socklen_t size = sizeof peer;
+  if (getsockopt(wl_display_get_fd(display), SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && peer.pid > 0 &&
+      ReadRegularFile("/proc/" + std::to_string(peer.pid) + "/comm", compositor)) {
+    while (!compositor->empty() && compositor->back() == '\n') compositor->pop_back();
+  }
+  static const wl_registry_listener kRegistry{
+      [](void* data, wl_registry*, std::uint32_t, const char* interface, std::uint32_t) {
+        static_cast<std::vector<std::string>*>(data)->push_back(interface);
+      },
+      [](void*, wl_registry*, std::uint32_t) {}};
+  static const wl_callback_listener kDone{[](void* data, wl_callback*, std::uint32_t) { *static_cast<bool*>(data) = true; }};
+  wl_registry* registry = wl_display_get_registry(display);
+  wl_registry_add_listener(registry, &kRegistry, globals);
+  wl_callback* done = wl_display_sync(display);
+  bool answered = false;
+  wl_callback_add_listener(done, &kDone, &answered);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  while (!answered) {
+    if (wl_display_prepare_read(display) != 0) {
+      if (wl_display_dispatch_pending(display) < 0) break;
+      continue;
+    }
+    wl_display_flush(display);
+    pollfd fd{wl_display_get_fd(display), POLLIN, 0};
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+    if (left <= 0 || poll(&fd, 1, static_cast<int>(left)) <= 0) {
+      wl_display_cancel_read(display);
+      break;
+    }
+    if (wl_display_read_events(display) < 0 || wl_display_dispatch_pending(display) < 0) break;
+  }
+  wl_callback_destroy(done);
+  wl_registry_destroy(registry);
+  wl_display_disconnect(display);
+  return answered;
+}
+
+// Once per process: the retries of every day would repeat it.
+void LogOnce(const std::string& line) {
+  static bool logged = false;
+  if (!logged) TheSystemLog().Warning(line);
+  logged = true;
+}
 
 // Other Wayland compositors: a swaybg of our own, replaced at each change.
 class SwaybgBackend : public DesktopBackend {
@@ -23,9 +85,23 @@ class SwaybgBackend : public DesktopBackend {
   CommandResult Apply(const Session& session, const WallpaperRequest& request) const override {
     const std::string swaybg = session.FindProgram("swaybg");
     if (swaybg.empty()) return CommandResult::kFailed;
+    // swaybg draws on a layer-shell surface; a compositor without one (Weston) cannot
+    // take a background from any other program.
+    std::vector<std::string> globals;
+    std::string compositor = session.Variable("XDG_CURRENT_DESKTOP");
+    const bool asked = CompositorGlobals(session, &globals, &compositor);
+    if (compositor.empty()) compositor = "the Wayland compositor";
+    if (asked && std::find(globals.begin(), globals.end(), "zwlr_layer_shell_v1") == globals.end()) {
+      LogOnce(compositor + " offers no layer-shell (zwlr_layer_shell_v1): no program can draw the calendar as its "
+                           "background; set " + request.path + " in its own settings");
+      return CommandResult::kFailed;
+    }
     static constexpr Placements kModes{"stretch", "center", "tile", "fit", "fill", "stretch"};
     const pid_t started = session.Start({swaybg, "-o", "*", "-i", request.path, "-m", kModes(request.style)});
-    if (started < 0) return CommandResult::kFailed;
+    if (started < 0) {
+      LogOnce("swaybg ended at once on " + compositor + ": the calendar is not shown");
+      return CommandResult::kFailed;
+    }
     // The new client draws over the old one before the old one goes: no bare moment.
     EndOwnedWallpaperClient();
     static const bool registered = std::atexit(EndOwnedWallpaperClient) == 0;

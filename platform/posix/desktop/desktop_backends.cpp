@@ -79,13 +79,15 @@ const std::vector<std::unique_ptr<DesktopBackend>>& DesktopBackends() {
     list.push_back(MakeXfceBackend());
     list.push_back(MakePlasmaBackend());
     // name, tool, session manager, modes, caches by path, socket in the runtime folder,
-    // then the settings file, its group, the path's and the mode's keys, QSettings' escapes.
+    // then the settings file, its group, the path's and the mode's keys, QSettings' escapes,
+    // the session's profile and the desktop instance's bus name.
     // pcmanfm-qt 1.2 left WallpaperMode=none in its file after --wallpaper-mode=fit: the
     // mode is not read back.
     list.push_back(MakePcmanfmBackend({"lxqt", "pcmanfm-qt", "lxqt-session", {"stretch", "center", "tile", "fit", "zoom", "stretch"},
-                                       true, false, "settings.conf", "Desktop", "Wallpaper", nullptr, true}));
+                                       true, false, "settings.conf", "Desktop", "Wallpaper", nullptr, true, "lxqt",
+                                       "org.pcmanfm.PCManFM"}));
     list.push_back(MakePcmanfmBackend({"lxde", "pcmanfm", "lxsession", {"stretch", "center", "tile", "fit", "crop", "screen"},
-                                       false, true, "desktop-items-0.conf", "*", "wallpaper", "wallpaper_mode", false}));
+                                       false, true, "desktop-items-0.conf", "*", "wallpaper", "wallpaper_mode", false, "LXDE"}));
     list.push_back(MakeSwayBackend());
     list.push_back(MakeHyprlandBackend());
     list.push_back(MakeSwaybgBackend());

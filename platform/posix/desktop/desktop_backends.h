@@ -83,11 +83,16 @@ class DesktopBackend {
   virtual bool StoresText() const { return false; }
   virtual CommandResult Apply(const Session& session, const WallpaperRequest& request) const = 0;
   // Reads back what the desktop shows now from where Apply writes it. False where that
-  // cannot be read (now, or at all): nothing is given back there.
+  // cannot be read (now, or at all): nothing is given back there. An empty path: the
+  // user holds no picture of their own (an absent or empty key), so the desktop shows
+  // its own default.
   virtual bool Shown(const Session&, ShownWallpaper*) const { return false; }
   // The text of the tool's own file (ShownWallpaper::toolFile) as the tool writes it for
   // this request; empty for a tool without one.
   virtual std::string ToolFileText(const WallpaperRequest&) const { return {}; }
+  // Makes the desktop show its own default again, through its own key or tool, with
+  // request.placement when not empty; request.path is empty.
+  virtual CommandResult ShowDefault(const Session&, const WallpaperRequest&) const { return CommandResult::kFailed; }
 };
 
 // In the order they are tried.

@@ -207,9 +207,12 @@ void LinuxDesktop::RestorePreviousWallpaper(const std::string& calendarBitmap) {
     // Another desktop's placement means nothing to this one.
     if (previous["backend"] != backend->Name()) previous["placement"].clear();
     const std::string& path = previous["path"];
-    const WallpaperRequest request{path, FileUri(path), {}, StoredWallpaperStyle(registry_), {}, {}, previous["placement"]};
+    const WallpaperRequest request{path, path.empty() ? std::string() : FileUri(path), {}, StoredWallpaperStyle(registry_), {}, {},
+                                   previous["placement"]};
     const bool named = !path.empty() && path[0] == '/';
-    if (named && TextStoreTakes(*backend, path) && !backend->ReadsCommandLanguage()) {
+    if (path.empty()) {
+      if (backend->ShowDefault(session, request) == CommandResult::kSucceeded) showing.clear();
+    } else if (named && TextStoreTakes(*backend, path) && !backend->ReadsCommandLanguage()) {
       if (backend->Apply(session, request) == CommandResult::kSucceeded) showing.clear();
     }
     // The tool's file in its own form where it named a picture; only a file of another
