@@ -258,19 +258,22 @@ TEST_F(RefreshTest, ABitmapThisUserMayNotReplaceGoesToTheirOwnFolder) {
 // removed. Started without one, or while its hive cannot be read, nothing counts as a removal.
 TEST_F(RefreshTest, ARemovedOrChangedAutoStartValueMeansRemoval) {
   const std::string cal = "\"C:\\Cal\\zorvani-wallpaper.exe\"";
-  const struct { std::string atStart; std::optional<std::string> now; bool keyMissing, removed, readError; } cases[] = {
-      {cal, cal, false, false, false}, {cal, std::nullopt, false, true, false},
-      {cal, "\"D:\\Other\\zorvani-wallpaper.exe\"", false, true, false}, {cal, std::nullopt, true, true, false},
-      {"", std::nullopt, true, false, false}, {cal, std::nullopt, false, false, true}};
+  // unreadable: the real hive as a link to there. /proc/self/mem's first page no process
+  // maps, so every read fails with EIO, as on a network home that hiccups; a link whose
+  // file is away for a moment (an unmounted share) is no removal either.
+  const struct { std::string atStart; std::optional<std::string> now; bool keyMissing, removed; const char* unreadable; } cases[] = {
+      {cal, cal, false, false, nullptr}, {cal, std::nullopt, false, true, nullptr},
+      {cal, "\"D:\\Other\\zorvani-wallpaper.exe\"", false, true, nullptr}, {cal, std::nullopt, true, true, nullptr},
+      {"", std::nullopt, true, false, nullptr}, {cal, std::nullopt, false, false, "/proc/self/mem"},
+      {cal, std::nullopt, false, false, "/nowhere/share/HKEY_LOCAL_MACHINE.reg"}};
   for (const auto& c : cases) {
-    if (c.readError) {
+    if (c.unreadable != nullptr) {
 #ifdef _WIN32
       continue;
 #else
-      // The real hive as a link to /proc/self/mem, whose first page no process maps: every
-      // read fails with EIO, as on a network home that hiccups.
       fs::create_directories(folder_ / "zorvani-wallpaper");
-      fs::create_symlink("/proc/self/mem", folder_ / "zorvani-wallpaper" / "HKEY_LOCAL_MACHINE.reg");
+      fs::remove(folder_ / "zorvani-wallpaper" / "HKEY_LOCAL_MACHINE.reg");
+      fs::create_symlink(c.unreadable, folder_ / "zorvani-wallpaper" / "HKEY_LOCAL_MACHINE.reg");
       setenv("XDG_CONFIG_HOME", folder_.path.c_str(), 1);
       platform::Current().registry = &platform::SystemRegistry();
 #endif
@@ -278,7 +281,7 @@ TEST_F(RefreshTest, ARemovedOrChangedAutoStartValueMeansRemoval) {
     AutoStartCommandLine = c.atStart;
     world_.runValue = c.now;
     world_.runKeyMissing = c.keyMissing;
-    EXPECT_EQ(ProgramRemoved(), c.removed) << c.atStart << " now " << c.now.value_or("<none>") << " " << c.readError;
+    EXPECT_EQ(ProgramRemoved(), c.removed) << c.atStart << " now " << c.now.value_or("<none>") << " " << (c.unreadable ? c.unreadable : "");
   }
   AutoStartCommandLine.clear();
 #ifndef _WIN32

@@ -37,10 +37,11 @@ const char* RootName(std::uint32_t root) {
 constexpr off_t kLargestHive = off_t{1} << 30;
 
 // Only a file that is not there is a missing key. Anything else (EIO from a network home
-// that hiccups, a FIFO in the hive's place) is a hive that cannot be read now, which no
-// caller may take for a removal.
-long OpenError(int error) {
-  if (error == ENOENT || error == ENOTDIR) return kErrorFileNotFound;
+// that hiccups, a FIFO in the hive's place, a link whose file is away for a moment) is a
+// hive that cannot be read now, which no caller may take for a removal.
+long OpenError(const std::string& path, int error) {
+  struct stat info {};
+  if ((error == ENOENT || error == ENOTDIR) && !(lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode))) return kErrorFileNotFound;
   return error == EACCES ? kErrorAccessDenied : kErrorRegistryIoFailed;
 }
 
@@ -48,7 +49,7 @@ long OpenError(int error) {
 long ReadHive(const std::string& path, std::string& text) {
   // A FIFO or a device in the hive's place is refused, not waited on.
   const int fd = OpenRegularFile(path);
-  if (fd < 0) return OpenError(errno);
+  if (fd < 0) return OpenError(path, errno);
   struct stat info {};
   long result = fstat(fd, &info) == 0 && info.st_size <= kLargestHive ? kErrorSuccess : kErrorRegistryIoFailed;
   text.clear();

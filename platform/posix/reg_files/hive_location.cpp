@@ -30,9 +30,9 @@ std::string HiveFile(const std::string& rootName) {
   if (rootName != "HKEY_LOCAL_MACHINE") return UserHiveFile(rootName);
   const std::string user = UserHiveFile(rootName);
   // Only a user's file that is not there gives way to the machine's: one that cannot be
-  // looked at now (EIO on a network home) is still the user's.
+  // looked at now (EIO on a network home, a link whose file is away) is still the user's.
   struct stat info {};
-  return stat(user.c_str(), &info) == 0 || (errno != ENOENT && errno != ENOTDIR) ? user : MachineHiveFile(rootName);
+  return lstat(user.c_str(), &info) == 0 || (errno != ENOENT && errno != ENOTDIR) ? user : MachineHiveFile(rootName);
 }
 
 }  // namespace platform
