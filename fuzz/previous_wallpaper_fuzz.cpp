@@ -34,28 +34,6 @@ const char* const kFehOptions[] = {"--bg-scale", "--bg-center", "--bg-tile", "--
   std::abort();
 }
 
-// The record as its format reads: "name=value" lines, a backslash before "\" and "n".
-std::map<std::string, std::string> Fields(const std::string& text) {
-  std::map<std::string, std::string> fields;
-  std::string name, value;
-  bool inName = true;
-  for (std::size_t at = 0; at < text.size(); ++at) {
-    const char c = text[at];
-    if (inName) {
-      if (c == '=') inName = false;
-      else name += c;
-    } else if (c == '\n') {
-      fields[name] = value;
-      name.clear(), value.clear(), inName = true;
-    } else if (c == '\\' && at + 1 < text.size()) {
-      value += text[++at] == 'n' ? '\n' : text[at];
-    } else {
-      value += c;
-    }
-  }
-  return fields;
-}
-
 bool FehOption(const std::string& option) {
   for (const char* known : kFehOptions) {
     if (option == known) return true;
@@ -151,7 +129,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const World& world = TheWorld();
   std::string record(reinterpret_cast<const char*>(data), size);
   for (std::size_t at; (at = record.find("$H")) != std::string::npos;) record.replace(at, 2, world.home);
-  const std::map<std::string, std::string> fields = Fields(record);
+  const std::map<std::string, std::string> fields = platform::posix::PreviousWallpaperFields(record);
   const auto field = [&](const char* name) { return fields.count(name) != 0 ? fields.at(name) : std::string(); };
   const std::string bitmap = world.calendar + "/wp.bmp", fehbg = world.home + "/.fehbg";
   const std::string ours = "#!/bin/sh\nfeh --no-fehbg --bg-scale '" + bitmap + "' \n";

@@ -387,6 +387,9 @@ const Store kStores[] = {
      "mkdir -p ~/.config && plasma-apply-wallpaperimage \"$1\"", "cat ~/.config/plasma-org.kde.plasma.desktop-appletsrc"},
     {"feh, a backslash in the path", {"DISPLAY=:1"}, {}, {{"feh", kFeh}}, R"(feh --bg-fill "${1%.jpg}\\n.jpg")", "cat ~/.fehbg"},
     {"feh, no ~/.fehbg before", {"DISPLAY=:1"}, {}, {{"feh", kFeh}}, "rm -f ~/.fehbg", "cat ~/.fehbg 2>/dev/null || echo none"},
+    // feh names itself in ~/.fehbg as it was run: by its full path, when the program runs it.
+    {"feh, run by its full path", {"DISPLAY=:1"}, {}, {{"feh", std::string(kFeh).replace(std::string(kFeh).find("\\nfeh"), 5, "\\n/usr/bin/feh")}},
+     "feh --bg-fill \"$1\"", "sed 's|^/usr/bin/feh |feh |' ~/.fehbg"},
 };
 
 TEST_F(WallpaperPosix, TheWallpaperBeforeTheFirstChangeIsGivenBackAtRemovalUnlessTheUserChoseAnother) {
@@ -400,6 +403,7 @@ TEST_F(WallpaperPosix, TheWallpaperBeforeTheFirstChangeIsGivenBackAtRemovalUnles
   launch.insert(launch.end(), {"dbus-daemon", "--session", "--fork", "--print-address=1", "--print-pid=1"});
   ASSERT_EQ(platform::posix::Session(user, 5000ms).Run(launch, &bus), platform::posix::CommandResult::kSucceeded);
   const pid_t daemon = std::stoi(bus.substr(bus.find('\n') + 1));
+  const mode_t umask = ::umask(002);  // as users of Debian and Fedora have it
   for (const Store& store : kStores) {
     SCOPED_TRACE(store.what);
     Pictures("it's \"x\" \xc3\xa9");
@@ -437,6 +441,7 @@ TEST_F(WallpaperPosix, TheWallpaperBeforeTheFirstChangeIsGivenBackAtRemovalUnles
     Desktop().RestorePreviousWallpaper(Bitmap());
     EXPECT_EQ(shell(store.get), chosen);
   }
+  ::umask(umask);
   // The bus and the stores it started, which write into the home folder as they end.
   kill(daemon, SIGTERM);
   for (bool left = true; left;) {

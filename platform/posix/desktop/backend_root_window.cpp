@@ -1,6 +1,9 @@
 #include "platform/posix/desktop/backend_parts.h"
 
 #include <errno.h>
+#include <sys/stat.h>
+
+#include <algorithm>
 
 #include "platform/replace_file.h"
 
@@ -45,11 +48,13 @@ class RootWindowBackend : public DesktopBackend {
     if (t_.ownFile == nullptr || session.Variable("HOME").empty()) return false;
     shown->toolFile = session.Variable("HOME") + "/" + t_.ownFile;
     std::string bytes;
+    struct stat info {};
+    // A few lines as feh writes it; a file far beyond that is not kept (nor read whole).
+    if (stat(shown->toolFile.c_str(), &info) == 0 && info.st_size > 256 * 1024) return false;
     if (!ReadRegularFile(shown->toolFile, &bytes)) return errno == ENOENT;
     shown->toolFileBytes = bytes;
-    const std::size_t start = bytes.find("\nfeh --no-fehbg ");
-    if (start == std::string::npos) return true;
-    std::size_t at = start + 16;
+    std::size_t at = FehArguments(bytes);
+    if (at == std::string::npos) return true;
     for (std::size_t end; at < bytes.size() && bytes[at] == '-'; at = end + 1) {
       end = bytes.find(' ', at);
       if (end == std::string::npos) return true;
@@ -67,6 +72,22 @@ class RootWindowBackend : public DesktopBackend {
   }
 
  private:
+  // Where the options start on the line that runs feh: "feh --no-fehbg …", or with feh
+  // by its full path, as feh writes its own name when it was run by one.
+  static std::size_t FehArguments(const std::string& bytes) {
+    static constexpr char kNoFehbg[] = " --no-fehbg ";
+    for (std::size_t line = 0; line < bytes.size();) {
+      const std::size_t end = std::min(bytes.find('\n', line), bytes.size()), space = bytes.find(' ', line);
+      if (space < end) {
+        const std::string word = bytes.substr(line, space - line);
+        const bool feh = word == "feh" || (word[0] == '/' && word.size() > 4 && word.compare(word.size() - 4, 4, "/feh") == 0);
+        if (feh && bytes.compare(space, sizeof kNoFehbg - 1, kNoFehbg) == 0) return space + sizeof kNoFehbg - 1;
+      }
+      line = end + 1;
+    }
+    return std::string::npos;
+  }
+
   // A placement read back only as one of the tool's own words, never another option.
   std::string Option(const WallpaperRequest& request) const {
     for (const WallpaperStyle style : {WallpaperStyle::kStretched, WallpaperStyle::kCentered, WallpaperStyle::kTiled,

@@ -3,6 +3,7 @@
 // it runs the user's session and, if so, applies a picture with its own mechanism.
 // A new desktop is one more backend in DesktopBackends().
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -158,6 +159,9 @@ class LinuxDesktop : public Desktop {
 
 // The kept wallpaper's file for this session's user.
 std::string KeptWallpaperFile(const Session& session);
+// The kept wallpaper's record read into its fields: "name=value" lines, a backslash
+// before "\" and "n".
+std::map<std::string, std::string> PreviousWallpaperFields(const std::string& text);
 
 // The program's output: the bitmap and the copies desktops are handed beside it.
 std::vector<std::string> OutputNames(const std::string& bitmap);

@@ -12,7 +12,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <map>
 
 #include "platform/posix/desktop/desktop_backends.h"
@@ -23,6 +22,9 @@ namespace platform {
 namespace posix {
 namespace {
 
+// Far beyond any record: the largest ~/.fehbg kept is a quarter of it.
+constexpr std::size_t kLargestRecord = 1 << 20;
+
 std::string Line(const std::string& name, const std::string& value) {
   std::string line = name + "=";
   for (const char c : value) {
@@ -32,41 +34,19 @@ std::string Line(const std::string& name, const std::string& value) {
   return line + "\n";
 }
 
-std::map<std::string, std::string> Fields(const std::string& text) {
-  std::map<std::string, std::string> fields;
-  std::string name, value;
-  bool inName = true;
-  for (std::size_t at = 0; at < text.size(); ++at) {
-    const char c = text[at];
-    if (inName) {
-      if (c == '=') inName = false;
-      else name += c;
-    } else if (c == '\n') {
-      fields[name] = value;
-      name.clear(), value.clear(), inName = true;
-    } else if (c == '\\' && at + 1 < text.size()) {
-      value += text[++at] == 'n' ? '\n' : text[at];
-    } else {
-      value += c;
-    }
-  }
-  return fields;
-}
-
 // The record, read as it is written: only from the user's own private folder (a state
 // folder that another user made first, in a shared folder, is no proof of anything),
-// and only a regular file of the user's that nobody else could have written.
+// and only a regular file of the user's. Nobody else reaches into that folder, so the
+// file's own mode (a umask of 002 leaves it group-writable) proves nothing either way.
 bool ReadKept(int folder, const std::string& name, std::string* text) {
-  constexpr std::size_t kLargest = 1 << 20;
   const int fd = openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return false;
   struct stat info {};
-  bool read = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == geteuid() &&
-              (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+  bool read = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == geteuid();
   char buffer[4096];
   for (ssize_t n; read && (n = ::read(fd, buffer, sizeof buffer)) != 0;) {
     if (n < 0 && errno == EINTR) continue;
-    read = n > 0 && text->size() + static_cast<std::size_t>(n) <= kLargest;
+    read = n > 0 && text->size() + static_cast<std::size_t>(n) <= kLargestRecord;
     if (read) text->append(buffer, static_cast<std::size_t>(n));
   }
   close(fd);
@@ -153,6 +133,27 @@ bool IsOurs(const Session& session, const std::string& calendarBitmap, const std
 
 }  // namespace
 
+std::map<std::string, std::string> PreviousWallpaperFields(const std::string& text) {
+  std::map<std::string, std::string> fields;
+  std::string name, value;
+  bool inName = true;
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    const char c = text[at];
+    if (inName) {
+      if (c == '=') inName = false;
+      else name += c;
+    } else if (c == '\n') {
+      fields[name] = value;
+      name.clear(), value.clear(), inName = true;
+    } else if (c == '\\' && at + 1 < text.size()) {
+      value += text[++at] == 'n' ? '\n' : text[at];
+    } else {
+      value += c;
+    }
+  }
+  return fields;
+}
+
 std::string KeptWallpaperFile(const Session& session) {
   std::string state = session.Variable("XDG_STATE_HOME");
   if (state.empty() || state[0] != '/') {
@@ -179,8 +180,11 @@ void LinuxDesktop::KeepShown(const Session& session, const DesktopBackend& backe
   if (!backend.Shown(session, &shown)) return;  // tried again at the next change
   if (IsOurs(session, calendarBitmap_, shown.path)) shown = {{}, {}, shown.toolFile, std::nullopt};
   const std::string folder = file.substr(0, file.rfind('/'));
-  std::error_code ignored;
-  std::filesystem::create_directories(folder.substr(0, folder.rfind('/')), ignored);
+  // The state folders the program makes are the user's alone (XDG's are), whatever the
+  // umask: a group-writable parent would make the record's folder no private one.
+  for (std::size_t slash = 1; (slash = folder.find('/', slash)) != std::string::npos; ++slash) {
+    mkdir(folder.substr(0, slash).c_str(), 0700);
+  }
   const int opened = OpenPrivateFolder(folder);
   if (opened < 0) return;
   close(opened);
@@ -203,7 +207,7 @@ void LinuxDesktop::RestorePreviousWallpaper(const std::string& calendarBitmap) {
   // The program's file the desktop still shows after this, if any.
   std::string showing = known && IsOurs(session, calendarBitmap, now.path) ? now.path : std::string();
   if (kept && !showing.empty()) {
-    std::map<std::string, std::string> previous = Fields(text);
+    std::map<std::string, std::string> previous = PreviousWallpaperFields(text);
     // Another desktop's placement means nothing to this one.
     if (previous["backend"] != backend->Name()) previous["placement"].clear();
     const std::string& path = previous["path"];
@@ -224,8 +228,9 @@ void LinuxDesktop::RestorePreviousWallpaper(const std::string& calendarBitmap) {
       else GiveBackToolFile(toolFile, own.empty() ? previous["tool-file-bytes"] : own);
     }
   }
+  // A record that could not be read stays: it may be the only copy of what was shown.
+  if (folder >= 0 && kept) unlinkat(folder, name.c_str(), 0);
   if (folder >= 0) {
-    unlinkat(folder, name.c_str(), 0);
     close(folder);
     rmdir(folderPath.c_str());
   }
