@@ -422,6 +422,11 @@ TEST_F(SetupTest, SessionLinksTheMachinesCalendarOnlyWhereTheUserDidNotDeclineIt
       {"one who removed their own calendar", [&](auto& at) { Set(at, own), Remove(at); }, true},
       {"one who set up their own calendar since", [&](auto& at) { Remove(at), Set(at, own); }, true},
       {"one whose own calendar does not start at log-on", [&](auto& at) { Set(at, ownQuiet); }, true},
+      {"one who registered a calendar of their own by hand", [](auto& at) {
+         fs::create_directories(at.runHive.parent_path());
+         WriteFile(at.runHive, "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Run]\n"
+                               "\"ZorvaniWallPaper\"=\"/home/me/MyCal/zorvani-wallpaper\"\n");
+       }, true},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);

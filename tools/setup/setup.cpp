@@ -544,8 +544,25 @@ bool MachineCalendarRefused(const Places& places) {
   return !places.declined.empty() && fs::exists(fs::symlink_status(places.declined));
 }
 
+// The user's own auto-start value names another program than this folder's link: a
+// calendar of their own, registered by hand or by an older set-up.
+bool RunsAnotherCalendar(const Places& places) {
+  std::error_code ignored;
+  if (places.system || !fs::is_regular_file(places.runHive, ignored)) return false;
+  const std::optional<platform::RegValue> value = platform::RegFile(ReadFile(places.runHive)).FindValue(kRunKey, kRunValue);
+  if (!value) return false;
+  std::string text(value->data.begin(), value->data.end());
+  text = text.substr(0, text.find('\0'));
+  try {
+    return !text.empty() && text != RunValueOf(places.link());
+  } catch (const std::exception&) {
+    return false;  // a link the value cannot name: none names it
+  }
+}
+
 bool MachineCalendarDeclined(const Places& places) {
-  return MachineCalendarRefused(places) || (!places.declined.empty() && MadeList(places.folder).PlacedPictures());
+  return MachineCalendarRefused(places) ||
+         (!places.declined.empty() && (MadeList(places.folder).PlacedPictures() || RunsAnotherCalendar(places)));
 }
 
 std::string RunValueOf(const fs::path& program) {
