@@ -59,6 +59,8 @@ class Process {
 #ifndef __SANITIZE_ADDRESS__
     const rlimit limit{memoryLimit, memoryLimit};
     if (memoryLimit != 0 && setrlimit(RLIMIT_AS, &limit) != 0) _exit(126);
+#else
+    (void)memoryLimit;
 #endif
     execvpe(args[0], args.data(), envp.data());
     _exit(127);
