@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/replace_file.h"
 #include "platform/system_log.h"
@@ -18,15 +19,18 @@ namespace {
 
 pid_t ownedClient = -1;
 
-// The compositor's global interfaces, asked on a connection of this process's own, with
-// a deadline; false when it cannot be reached or does not answer in time. Its program's
-// name comes with them, from the socket's peer.
-bool CompositorGlobals(const Session& session, std::vector<std::string>* globals, std::string* compositor) {
+enum class Compositor { kUnreachable, kSilent, kAnswered };
+
+// Whether the compositor offers layer-shell, asked on a connection of this process's own
+// with a deadline: a compositor that takes the connection and does not answer in time is
+// one no wallpaper client can be sure of either. Its program's name comes from the
+// socket's peer. Only the one name is looked for, so a flood of globals costs nothing.
+Compositor AskCompositor(const Session& session, bool* layerShell, std::string* compositor) {
   std::string socket = session.Variable("WAYLAND_DISPLAY");
   if (!socket.empty() && socket[0] != '/') socket = session.Variable("XDG_RUNTIME_DIR") + "/" + socket;
-  if (socket.empty() || socket[0] != '/') return false;
+  if (socket.empty() || socket[0] != '/') return Compositor::kUnreachable;
   wl_display* display = wl_display_connect(socket.c_str());
-  if (display == nullptr) return false;
+  if (display == nullptr) return Compositor::kUnreachable;
   ucred peer{};
   socklen_t size = sizeof peer;
   if (getsockopt(wl_display_get_fd(display), SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && peer.pid > 0 &&
@@ -35,12 +39,12 @@ bool CompositorGlobals(const Session& session, std::vector<std::string>* globals
   }
   static const wl_registry_listener kRegistry{
       [](void* data, wl_registry*, std::uint32_t, const char* interface, std::uint32_t) {
-        static_cast<std::vector<std::string>*>(data)->push_back(interface);
+        if (std::strcmp(interface, "zwlr_layer_shell_v1") == 0) *static_cast<bool*>(data) = true;
       },
       [](void*, wl_registry*, std::uint32_t) {}};
   static const wl_callback_listener kDone{[](void* data, wl_callback*, std::uint32_t) { *static_cast<bool*>(data) = true; }};
   wl_registry* registry = wl_display_get_registry(display);
-  wl_registry_add_listener(registry, &kRegistry, globals);
+  wl_registry_add_listener(registry, &kRegistry, layerShell);
   wl_callback* done = wl_display_sync(display);
   bool answered = false;
   wl_callback_add_listener(done, &kDone, &answered);
@@ -62,7 +66,7 @@ bool CompositorGlobals(const Session& session, std::vector<std::string>* globals
   wl_callback_destroy(done);
   wl_registry_destroy(registry);
   wl_display_disconnect(display);
-  return answered;
+  return answered ? Compositor::kAnswered : Compositor::kSilent;
 }
 
 // Once per process: the retries of every day would repeat it.
@@ -87,11 +91,12 @@ class SwaybgBackend : public DesktopBackend {
     if (swaybg.empty()) return CommandResult::kFailed;
     // swaybg draws on a layer-shell surface; a compositor without one (Weston) cannot
     // take a background from any other program.
-    std::vector<std::string> globals;
+    bool layerShell = false;
     std::string compositor = session.Variable("XDG_CURRENT_DESKTOP");
-    const bool asked = CompositorGlobals(session, &globals, &compositor);
+    const Compositor answer = AskCompositor(session, &layerShell, &compositor);
     if (compositor.empty()) compositor = "the Wayland compositor";
-    if (asked && std::find(globals.begin(), globals.end(), "zwlr_layer_shell_v1") == globals.end()) {
+    if (answer == Compositor::kSilent) return CommandResult::kFailed;  // tried again at the next tick
+    if (answer == Compositor::kAnswered && !layerShell) {
       LogOnce(compositor + " offers no layer-shell (zwlr_layer_shell_v1): no program can draw the calendar as its "
                            "background; set " + request.path + " in its own settings");
       return CommandResult::kFailed;
