@@ -351,7 +351,7 @@ struct Store {
 };
 const char kFeh[] = R"(for a; do o=$p; p=$a; done; q=$(printf %s "$p" | sed "s/'/'\"'\"'/g")
 printf "#!/bin/sh\nfeh --no-fehbg %s '%s' \n" "$o" "$q" >~/.fehbg)";
-const char kLxqt[] = R"x(f=~/.config/pcmanfm-qt/lxqt; mkdir -p $f; printf '[Desktop]\nWallpaperMode=%s\nWallpaper=%s\n' "${2#*=}" "$(printf %s "${1#*=}" | sed 's/\xc3\xa9/\\xe9/')" >$f/settings.conf)x";
+const char kLxqt[] = R"x(f=~/.config/pcmanfm-qt/lxqt; mkdir -p $f; printf '[Desktop]\nWallpaperMode=%s\nWallpaper=%s\n' "${2#*=}" "$(printf %s "${1#*=}" | sed 's/"/\\"/g; s/\xc3\xa9/\\xe9/')" >$f/settings.conf)x";
 const Store kStores[] = {
     {"GNOME", {"XDG_CURRENT_DESKTOP=GNOME", "DISPLAY=:0"}, {}, {},
      "gsettings set org.gnome.desktop.background picture-options zoom && gsettings set org.gnome.desktop.background picture-uri \"file://$1\"",

@@ -100,11 +100,17 @@ bool IniValue(const std::string& file, const std::string& group, const std::stri
     }
     if (!inGroup || line.rfind(key + "=", 0) != 0) continue;
     value->clear();
-    for (std::size_t at = key.size() + 1; at < line.size(); ++at) {
+    // QSettings quotes a value that holds ',', ';' or '=' (a path may), and writes a
+    // quote inside as \".
+    std::size_t at = key.size() + 1;
+    const bool quoted = codePoints && at < line.size() && line[at] == '"';
+    for (at += quoted ? 1 : 0; at < line.size(); ++at) {
+      if (quoted && line[at] == '"') return at + 1 == line.size();
       if (line[at] != '\\') { *value += line[at]; continue; }
       if (++at == line.size()) return false;
       const char escaped = line[at];
-      if (escaped == 's') *value += ' ';
+      if (escaped == '"' && codePoints) *value += '"';
+      else if (escaped == 's') *value += ' ';
       else if (escaped == 'n') *value += '\n';
       else if (escaped == 't') *value += '\t';
       else if (escaped == '\\') *value += '\\';
@@ -117,7 +123,7 @@ bool IniValue(const std::string& file, const std::string& group, const std::stri
         at += digits;
       }
     }
-    return value->empty() || (*value)[0] != '"';
+    return !quoted && (value->empty() || (*value)[0] != '"');
   }
   return false;
 }

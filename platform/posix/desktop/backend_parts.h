@@ -49,10 +49,10 @@ std::string GVariantString(const std::string& text);
 bool PathOfUri(const std::string& uri, std::string* path);
 // The value of `key` in the group `group` of a desktop-entry style file (GKeyFile,
 // KConfig, QSettings' ini) as read here: \s, \n, \t and \\ escapes undone, and with
-// codePoints QSettings' "\x" and up to four hex digits for a character. The first group
-// whose header matches `group` ("[Desktop]"; a '#' in it stands for a run of digits) wins.
-// False when the file, the group or the key is missing, or the value holds another
-// escape or quotes.
+// codePoints QSettings' "\x" and up to four hex digits for a character, its \" and its
+// value in quotes. The first group whose header matches `group` ("[Desktop]"; a '#' in
+// it stands for a run of digits) wins. False when the file, the group or the key is
+// missing, or the value holds another escape or quotes.
 bool IniValue(const std::string& file, const std::string& group, const std::string& key, std::string* value,
               bool codePoints = false);
 // The user's configuration folder.
