@@ -7,6 +7,9 @@
 // Their defaults do nothing; the POSIX desktops use them for now.
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "platform/screen.h"
 
 namespace platform {
 
@@ -33,6 +36,19 @@ class Desktop {
   // one of the program's bitmaps (a wallpaper the user chose since stays), forgets it,
   // and takes away this user's own folder and the bitmap in it.
   virtual void RestorePreviousWallpaper(const std::string& /*calendarBitmap*/) {}
+
+  // Several monitors, one of another shape than the month picture: how this desktop
+  // shows a picture per monitor. PerMonitor: one bitmap each (SetMonitorWallpapers);
+  // Spanned: one picture over the whole screen, each monitor's region its own
+  // (SetSpannedWallpaper); None: the one stretched wp.bmp stays.
+  enum class MonitorPictures { None, PerMonitor, Spanned };
+  virtual MonitorPictures MonitorPicturesTaken() { return MonitorPictures::None; }
+  struct MonitorBitmap {
+    Monitor monitor;
+    std::string path;
+  };
+  virtual bool SetMonitorWallpapers(const std::vector<MonitorBitmap>& /*bitmaps*/) { return false; }
+  virtual bool SetSpannedWallpaper(const std::string& /*path*/) { return false; }
 };
 
 Desktop& SystemDesktop();

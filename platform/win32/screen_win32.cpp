@@ -10,4 +10,7 @@ bool PrimaryScreenSize(int* width, int* height) {
   return *width > 0 && *height > 0;
 }
 
+// Not read yet: every monitor is handed the one wp.bmp.
+std::vector<Monitor> MonitorLayout() { return {}; }
+
 }  // namespace platform

@@ -40,4 +40,7 @@ bool PrimaryScreenSize(int* width, int* height) {
          posix::PrimaryMonitorOfXrandr(output, width, height);
 }
 
+// Not read yet: every monitor is handed the one wp.bmp.
+std::vector<Monitor> MonitorLayout() { return {}; }
+
 }  // namespace platform
