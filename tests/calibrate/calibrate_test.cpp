@@ -43,11 +43,16 @@ struct Layout {
   const char* refusal = nullptr;  // why it is no grid to take: a wrong WP.ini is worse than none
   int said = 0;                   // the month it is said to be, when not the one printed
   bool specks = false;            // a field of 3-pixel dots instead, through the command itself
+  int firstDay = 0;               // the weeks' first day as the user names it; 0: as the picture tells
 };
 
 PictureStyle Style(bool boxes, bool dark, double scale = 1, double aspect = 1, bool bold = false) {
   PictureStyle style;
   style.boxes = boxes, style.dark = dark, style.glyphScale = scale, style.glyphAspect = aspect, style.bold = bold;
+  return style;
+}
+PictureStyle Sunday(PictureStyle style) {
+  style.sundayFirst = true;
   return style;
 }
 PictureStyle WithPhoto(PictureStyle style, double left, double top, double right, double bottom) {
@@ -74,8 +79,15 @@ const Layout kLayouts[] = {
     {"4K corner under photo, boxes, dark, wide digits", 3840, 2160, 85, 2029, 7, kCorner, WithPhoto(Style(true, true, 1, 1.4), 0.02, 0.33, 0.52, 0.97)},
     {"2560x1080 corner, boxes, large digits: a thinner frame", 2560, 1080, 90, 2031, 8, kCorner, Style(true, true, 1.4)},
     {"1024x768 corner, boxes, digits 5 px off their lines", 1024, 768, 90, 2031, 8, kCorner, Style(true, false, 1.7), true},
-    {"weeks from Sunday", 1920, 1080, 75, 2004, 8, kTop, [] { PictureStyle s = Style(false, false); s.sundayFirst = true; return s; }(),
-     false, "Sunday-first"},
+    {"weeks from Sunday", 1920, 1080, 75, 2004, 8, kTop, Sunday(Style(false, false))},
+    {"weeks from Sunday, boxes, dark", 1600, 900, 80, 2026, 11, kBottom, Sunday(Style(true, true))},
+    // The same run of days as another month's from the other weekday: told by the
+    // printed weekend, or by the user.
+    {"Monday-first January 2026 said to be July", 1280, 720, 75, 2026, 1, kTop, Style(false, false), false, "another month", 7},
+    {"Sunday-first December 2026 said to be July", 1280, 720, 75, 2026, 12, kTop, Sunday(Style(true, false)), false,
+     "another month", 7},
+    {"Monday-first page said to start on Sunday", 1280, 720, 75, 2026, 5, kTop, Style(false, false), false, "another month", 0,
+     false, 7},
     {"a photo and no grid", 1280, 720, 75, 2004, 8, kTop,
      [] { PictureStyle s = WithPhoto(Style(false, false), 0.05, 0.3, 0.95, 0.95); s.printGrid = false; return s; }(), false,
      "no calendar grid"},
@@ -113,18 +125,20 @@ std::string Judge(const Layout& layout) {
   const int said = layout.said != 0 ? layout.said : layout.month;
   zorvani::tools::WriteMonthPicture(settings, layout.quality, Scratch("layout.jpg").string());
   const MonthPicture picture = LoadMonthPicture(Scratch("layout.jpg").string(), layout.year, said);
-  const FoundGrid found = FindGrid(*picture.image, layout.year, said, 0);
+  const FoundGrid found = FindGrid(*picture.image, layout.year, said, 0, layout.firstDay);
   if (!found.refusal.empty()) return "refused: " + found.refusal;
+  const int firstDay = layout.style.sundayFirst ? 7 : 1;
+  if (found.firstDay != firstDay) return "weeks read from the wrong day";
   if (found.boxes != (layout.style.boxes && !layout.cramped)) return found.boxes ? "framed on boxes" : "missed the boxes";
 
   const std::string ini = Scratch("WP.ini").string();
-  zorvani::tools::WriteTextFile(ini, WpIniFor(found.grid, layout.width, layout.height, Colour{}));
+  zorvani::tools::WriteTextFile(ini, WpIniFor(found.grid, layout.width, layout.height, Colour{}, found.firstDay));
   ReadWpIni(ini);
   std::vector<PixelBox> printed;
   for (const auto& n : zorvani::tools::DayNumberBoxes(settings)) printed.push_back({n.left, n.top, n.right, n.bottom});
-  const std::string problem = CheckDayFrames(layout.width, layout.height, layout.year, layout.month, printed);
+  const std::string problem = CheckDayFrames(layout.width, layout.height, layout.year, layout.month, firstDay, printed);
   for (int day = 1; day <= static_cast<int>(printed.size()) && problem.empty() && found.boxes; ++day) {
-    const zorvani::CalendarCell c = zorvani::CalendarCellOf(layout.year, layout.month, day);
+    const zorvani::CalendarCell c = zorvani::CalendarCellOf(layout.year, layout.month, day, firstDay);
     const auto box = zorvani::tools::CellRectOf(layout.grid, layout.width, layout.height, c.row, c.column);
     const PixelBox f = found.grid.CellBox(c.row, c.column), &n = printed[static_cast<std::size_t>(day - 1)];
     if (std::max({std::abs(f.left - box.left), std::abs(f.top - box.top), std::abs(f.right - box.right),
@@ -189,7 +203,7 @@ TEST(CheckDayFrames, RefusesAFrameOnePixelNearerThanItsRoom) {
     std::vector<PixelBox> moved = numbers;
     PixelBox& n = moved[static_cast<std::size_t>(c.day - 1)];
     n = {c.left, n.top, c.left + 20, n.bottom};
-    EXPECT_EQ(CheckDayFrames(1000, 1000, 2004, 3, moved).empty(), c.clear) << "day " << c.day << " at " << c.left;
+    EXPECT_EQ(CheckDayFrames(1000, 1000, 2004, 3, 1, moved).empty(), c.clear) << "day " << c.day << " at " << c.left;
   }
   zorvani::Config = zorvani::ConfigRecord{};
 }

@@ -96,14 +96,7 @@ bool ReadSize(std::map<std::string, std::string>& options, int* width, int* heig
 
 // --first-day: a weekday's English name, Monday = 1 ... Sunday = 7; 0 when it is none.
 int FirstDay(std::map<std::string, std::string>& options) {
-  if (!options.count("--first-day")) return 1;
-  static const char* const kWeekdays[7] = {"monday", "tuesday", "wednesday", "thursday", "friday", "saturday", "sunday"};
-  std::string name;
-  for (const char c : options["--first-day"]) name += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-  for (int day = 1; day <= 7; ++day) {
-    if (name == kWeekdays[day - 1]) return day;
-  }
-  return 0;
+  return options.count("--first-day") ? zorvani::tools::WeekdayNumber(options["--first-day"]) : 1;
 }
 
 // The holidays of the user's and the machine's calendar sources, month by month.

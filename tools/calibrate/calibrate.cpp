@@ -54,7 +54,7 @@ MonthPicture LoadMonthPicture(const std::string& path, int year, int month) {
   return result;
 }
 
-std::string WpIniFor(const PixelGrid& grid, int pictureWidth, int pictureHeight, const Colour& colour) {
+std::string WpIniFor(const PixelGrid& grid, int pictureWidth, int pictureHeight, const Colour& colour, int firstDay) {
   // drawRect outlines width + 1 columns from `left`, and its row coordinate y is picture line y - 1.
   const double w = pictureWidth, h = pictureHeight;
   tools::GridGeometry geometry;
@@ -65,7 +65,7 @@ std::string WpIniFor(const PixelGrid& grid, int pictureWidth, int pictureHeight,
   geometry.CORNER_X = grid.x / w;
   geometry.CORNER_Y = (grid.y + 1) / h;
   const tools::FrameStyle frame{grid.thickness / w, colour.r, colour.g, colour.b};
-  return tools::WpIniText(geometry, frame);
+  return tools::WpIniText(geometry, frame, firstDay);
 }
 
 void ReadWpIni(const std::string& path) {
@@ -172,7 +172,7 @@ void DrawMonthFrames(MonthPicture& picture) {
     return;
   }
   for (int day = 1; day <= DaysInMonth(picture.year, picture.month); ++day) {
-    DrawCellFrame(*picture.image, CalendarCellOf(picture.year, picture.month, day));
+    DrawCellFrame(*picture.image, CalendarCellOf(picture.year, picture.month, day, Config.FIRST_DAY));
   }
 }
 

@@ -49,8 +49,9 @@ MonthPicture LoadMonthPicture(const std::string& path, int year, int month);
 // Year and month from a path ending in Zorvani<year>/<month>.jpg; false otherwise.
 bool YearMonthFromPath(const std::string& path, int* year, int* month);
 
-// The WP.ini section for the grid on a picture of this size.
-std::string WpIniFor(const PixelGrid& grid, int pictureWidth, int pictureHeight, const Colour& colour);
+// The WP.ini section for the grid on a picture of this size, weeks from firstDay
+// (Monday 1 ... Sunday 7).
+std::string WpIniFor(const PixelGrid& grid, int pictureWidth, int pictureHeight, const Colour& colour, int firstDay = 1);
 
 // Reads a WP.ini with the program's reader into the configuration record, from a
 // clean record. Raises RuntimeError for a faulty entry.

@@ -14,6 +14,7 @@
 #include "tools/calibrate/calibrate.h"
 #include "tools/calibrate/calendar_grid.h"
 #include "tools/common/command_line.h"
+#include "tools/common/wp_ini.h"
 
 namespace {
 
@@ -22,14 +23,16 @@ using namespace zorvani::calibrate;
 const char kUsage[] =
     "usage: zorvani-calibrate --picture JPG --cell X,Y,W,H --step DX,DY [--thickness PX] [--colour R,G,B]\n"
     "                         [--output WP.ini]\n"
-    "       zorvani-calibrate --picture JPG --detect [--year Y --month M] [--thickness PX] [--colour R,G,B]\n"
-    "                         [--output WP.ini]\n"
-    "       zorvani-calibrate --calendar DIR --year Y --detect [--thickness PX] [--colour R,G,B] [--output WP.ini]\n"
+    "       zorvani-calibrate --picture JPG --detect [--year Y --month M] [--first-day monday|sunday]\n"
+    "                         [--thickness PX] [--colour R,G,B] [--output WP.ini]\n"
+    "       zorvani-calibrate --calendar DIR --year Y --detect [--first-day monday|sunday] [--thickness PX]\n"
+    "                         [--colour R,G,B] [--output WP.ini]\n"
     "       zorvani-calibrate --picture JPG --preview PNG [--config WP.ini] [--year Y --month M]\n"
     "X,Y,W,H is the pixel box of the grid's first cell (row 0, Monday of the first week), DX,DY the step\n"
     "to the next cell across and down. The frame covers exactly that box. WP.ini goes to standard output\n"
     "without --output. Year and month come from a path ending in Zorvani<year>/<month>.jpg unless given.\n"
-    "The preview's WP.ini is, unless given, the one in the calendar folder above Zorvani<year>.\n";
+    "The preview's WP.ini is, unless given, the one in the calendar folder above Zorvani<year>.\n"
+    "--detect reads weeks from Monday or from Sunday, as the printed weekend shows; --first-day says which.\n";
 
 int Usage(const std::string& problem) { return zorvani::tools::PrintUsage("zorvani-calibrate", kUsage, problem); }
 
@@ -53,11 +56,12 @@ bool Numbers(const std::string& text, std::size_t count, long low, long high, st
 }
 
 // WP.ini holds one grid for the whole year; every month's days must fit it.
-int DetectCalendar(const std::string& folder, int year, int thickness, const Colour& colour, const std::string& output) {
-  const CalendarGrid calendar = FindCalendarGrid(folder, year, thickness);
+int DetectCalendar(const std::string& folder, int year, int thickness, int firstDay, const Colour& colour,
+                   const std::string& output) {
+  const CalendarGrid calendar = FindCalendarGrid(folder, year, thickness, firstDay);
   if (calendar.width == 0) return Refuse("no month picture has a grid that can be used");
   std::vector<std::string> misfits;
-  const std::string problem = WriteChecked(WpIniFor(calendar.grid, calendar.width, calendar.height, colour), output,
+  const std::string problem = WriteChecked(WpIniFor(calendar.grid, calendar.width, calendar.height, colour, calendar.firstDay), output,
                                            [&](const std::string& written) {
                                              ReadWpIni(written);
                                              misfits = CalendarMisfits(calendar);
@@ -92,10 +96,15 @@ int Run(std::map<std::string, std::string>& options) {
     colour = {values[0], values[1], values[2]};
   }
   const std::string output = options.count("--output") ? options["--output"] : "";
+  int firstDay = 0;
+  if (options.count("--first-day")) {
+    firstDay = zorvani::tools::WeekdayNumber(options["--first-day"]);
+    if (firstDay != 1 && firstDay != 7) return Usage("--first-day needs monday or sunday");
+  }
 
   if (options.count("--calendar")) {
     if (!options.count("--detect") || year == 0) return Usage("--calendar goes with --detect and --year");
-    return DetectCalendar(options["--calendar"], year, thickness, colour, output);
+    return DetectCalendar(options["--calendar"], year, thickness, firstDay, colour, output);
   }
   if (!options.count("--picture")) return Usage("--picture is required");
   const std::string picturePath = options["--picture"];
@@ -116,13 +125,13 @@ int Run(std::map<std::string, std::string>& options) {
   }
 
   if (options.count("--detect")) {
-    const Detected d = DetectInPicture(picturePath, year, month, thickness);
+    const Detected d = DetectInPicture(picturePath, year, month, thickness, firstDay);
     if (!d.found.refusal.empty()) return Refuse(d.found.refusal);
     std::fprintf(stderr, "zorvani-calibrate: %s\n", d.Describe().c_str());
     const std::string problem =
-        WriteChecked(WpIniFor(d.found.grid, d.width, d.height, colour), output, [&](const std::string& written) {
+        WriteChecked(WpIniFor(d.found.grid, d.width, d.height, colour, d.found.firstDay), output, [&](const std::string& written) {
           ReadWpIni(written);
-          return CheckDayFrames(d.width, d.height, d.year, d.month, d.found.numbers);
+          return CheckDayFrames(d.width, d.height, d.year, d.month, d.found.firstDay, d.found.numbers);
         });
     return problem.empty() ? 0 : Refuse(problem);
   }
@@ -154,7 +163,7 @@ int Run(std::map<std::string, std::string>& options) {
 
 int main(int argc, char** argv) {
   const zorvani::tools::OptionNames names{{"--picture", "--cell", "--step", "--thickness", "--colour", "--output",
-                                            "--year", "--month", "--preview", "--config", "--calendar"},
+                                            "--year", "--month", "--preview", "--config", "--calendar", "--first-day"},
                                            {"--detect"},
                                            false};
   std::map<std::string, std::string> options;

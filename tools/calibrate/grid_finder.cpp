@@ -1,6 +1,7 @@
 #include "tools/calibrate/grid_finder.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <functional>
@@ -542,12 +543,12 @@ bool Bracket(const std::vector<std::pair<int, int>>& runs, const std::vector<std
 // either side of every column and row of numbers. When they lie on straight equally
 // spaced lines, the grid of the outlines' outer edges.
 bool FindBoxes(const std::vector<std::uint8_t>& ink, int w, int h, const Lattice& lattice, int year, int month,
-               const std::vector<PixelBox>& numbers, PixelGrid* grid) {
+               int firstDay, const std::vector<PixelBox>& numbers, PixelGrid* grid) {
   // The numbers' extent per column and per row of the grid.
   std::vector<std::pair<int, int>> columns(7, {1 << 30, -1}), rows(6, {1 << 30, -1});
   int lastRow = 0;
   for (std::size_t d = 0; d < numbers.size(); ++d) {
-    const CalendarCell cell = CalendarCellOf(year, month, static_cast<int>(d) + 1);
+    const CalendarCell cell = CalendarCellOf(year, month, static_cast<int>(d) + 1, firstDay);
     const PixelBox& n = numbers[d];
     auto& c = columns[static_cast<std::size_t>(cell.column)];
     auto& r = rows[static_cast<std::size_t>(cell.row)];
@@ -577,10 +578,10 @@ bool FindBoxes(const std::vector<std::uint8_t>& ink, int w, int h, const Lattice
 }
 
 // The room between each day's frame and its number: the least, over all days.
-int LeastRoom(const PixelGrid& grid, int year, int month, const std::vector<PixelBox>& numbers) {
+int LeastRoom(const PixelGrid& grid, int year, int month, int firstDay, const std::vector<PixelBox>& numbers) {
   int least = 1 << 30;
   for (std::size_t d = 0; d < numbers.size(); ++d) {
-    const CalendarCell cell = CalendarCellOf(year, month, static_cast<int>(d) + 1);
+    const CalendarCell cell = CalendarCellOf(year, month, static_cast<int>(d) + 1, firstDay);
     const PixelBox f = grid.CellBox(cell.row, cell.column), &n = numbers[d];
     least = std::min({least, n.left - f.left, f.right - n.right, n.top - f.top, f.bottom - n.bottom});
   }
@@ -595,13 +596,19 @@ int DefaultThickness(int pictureWidth) { return std::max(1, static_cast<int>(std
 
 namespace {
 
+// Where a month's run of days lies on the lattice: the column and row of its grid's
+// first cell; days 0 when it does not.
+struct Placement {
+  int days = 0, c0 = 0, r0 = 0;
+};
+
 // What one size of marks shows: the month's days laid out Monday-first, Sunday-first,
 // as another month, or not at all; with the lattice and where the month starts on it.
 struct Reading {
   Lattice lattice;
   std::vector<Mark> marks;
-  int c0 = 0, r0 = 0;
-  std::pair<int, int> match{0, 0}, other{0, 0}, sunday{0, 0};
+  Placement monday, sunday;
+  std::pair<int, int> other{0, 0};
   int found = 0;  // most of the month's days seen in one placement, when no run matched
   std::vector<int> missing;
 };
@@ -615,7 +622,7 @@ Reading Read(std::vector<Mark> marks, int year, int month) {
   // The month's days fill one unbroken run of cells from day 1's weekday.
   const int days = DaysInMonth(year, month);
   const int mondayFirst = CalendarCellOf(year, month, 1).column;
-  const int sundayFirst = (mondayFirst + 1) % 7;
+  const int sundayFirst = CalendarCellOf(year, month, 1, 7).column;
   // A run starts at a mark: try each mark as day 1 in each column of its row.
   std::vector<std::pair<int, int>> windows;
   for (const auto& [cell, k] : lattice.cells) {
@@ -625,15 +632,15 @@ Reading Read(std::vector<Mark> marks, int year, int month) {
   for (const auto& [c, r] : windows) {
     const std::uint64_t bits = CellsIn(lattice, c, r);
     const std::pair<int, int> run = RunIn(lattice, c, r);
-    // Day 1 on a Monday has the cell before it at the end of the row above. A mark there
-    // with nothing under Monday to Thursday is the 1st, 2nd or 3rd of a month that began
-    // days earlier, not a row of weekday names.
-    const bool earlierStart = mondayFirst == 0 && marked(c + 6, r - 1) && !marked(c, r - 1) && !marked(c + 1, r - 1) &&
+    // Day 1 in the first column has the cell before it at the end of the row above. A mark
+    // there with nothing under the first four columns is the 1st, 2nd or 3rd of a month
+    // that began days earlier, not a row of weekday names.
+    const bool earlierStart = marked(c + 6, r - 1) && !marked(c, r - 1) && !marked(c + 1, r - 1) &&
                               !marked(c + 2, r - 1) && !marked(c + 3, r - 1);
-    if (HoldsRun(bits, sundayFirst, days)) {
-      reading.sunday = {sundayFirst, days};
-    } else if (HoldsRun(bits, mondayFirst, days) && !earlierStart) {
-      reading.match = {mondayFirst, days}, reading.c0 = c, reading.r0 = r;
+    if (HoldsRun(bits, sundayFirst, days) && !(sundayFirst == 0 && earlierStart)) {
+      reading.sunday = {days, c, r};
+    } else if (HoldsRun(bits, mondayFirst, days) && !(mondayFirst == 0 && earlierStart)) {
+      reading.monday = {days, c, r};
     } else if (run.second >= 28 && run.second <= 31 && run.first < 7 && run.second > reading.other.second) {
       reading.other = run;
     }
@@ -651,6 +658,63 @@ Reading Read(std::vector<Mark> marks, int year, int month) {
   return reading;
 }
 
+// Which day the printed weeks start on, told by the colour of the numbers: weekend
+// numbers printed in a colour of their own stand in columns 5 and 6 of a Monday-first
+// grid, in column 0 (and 6) of a Sunday-first one. Columns 1 to 4 hold weekdays either
+// way. 1 (Monday), 7 (Sunday), or 0 when the colours do not tell.
+int WeekStartShown(const cDIBSection& image, const std::vector<std::uint8_t>& ink, int year, int month, int firstDay,
+                   const std::vector<PixelBox>& numbers) {
+  const int w = image.width(), h = image.height(), stride = image.BytesPerScanLine();
+  // Each number's mean ink colour, blue, green, red.
+  std::vector<std::array<double, 3>> colours;
+  std::vector<int> columns;
+  for (std::size_t d = 0; d < numbers.size(); ++d) {
+    const PixelBox& n = numbers[d];
+    std::array<double, 3> sum{};
+    long pixels = 0;
+    for (int y = std::max(0, n.top); y < std::min(h, n.bottom); ++y) {
+      const std::uint8_t* row = image.DIBSectionBitsPtr() + static_cast<std::size_t>(h - 1 - y) * stride;
+      for (int x = std::max(0, n.left); x < std::min(w, n.right); ++x) {
+        if (!ink[static_cast<std::size_t>(y) * w + x]) continue;
+        for (std::size_t k = 0; k < 3; ++k) sum[k] += row[3 * x + static_cast<int>(k)];
+        ++pixels;
+      }
+    }
+    if (pixels == 0) return 0;
+    for (double& v : sum) v /= static_cast<double>(pixels);
+    colours.push_back(sum);
+    columns.push_back(CalendarCellOf(year, month, static_cast<int>(d) + 1, firstDay).column);
+  }
+  const auto distance = [](const std::array<double, 3>& a, const std::array<double, 3>& b) {
+    return std::sqrt((a[0] - b[0]) * (a[0] - b[0]) + (a[1] - b[1]) * (a[1] - b[1]) + (a[2] - b[2]) * (a[2] - b[2]));
+  };
+  std::array<double, 3> weekday{};
+  int count = 0;
+  for (std::size_t d = 0; d < colours.size(); ++d) {
+    if (columns[d] < 1 || columns[d] > 4) continue;
+    for (std::size_t k = 0; k < 3; ++k) weekday[k] += colours[d][k];
+    ++count;
+  }
+  for (double& v : weekday) v /= count;
+  std::vector<double> spreads;
+  for (std::size_t d = 0; d < colours.size(); ++d) {
+    if (columns[d] >= 1 && columns[d] <= 4) spreads.push_back(distance(colours[d], weekday));
+  }
+  std::nth_element(spreads.begin(), spreads.begin() + static_cast<std::ptrdiff_t>(spreads.size() / 2), spreads.end());
+  const double own = std::max(36.0, 3 * spreads[spreads.size() / 2]);
+  // A column is in a colour of its own when most of its numbers are: one red holiday
+  // among a column's weekdays does not make it a weekend.
+  std::array<int, 7> coloured{}, all{};
+  for (std::size_t d = 0; d < colours.size(); ++d) {
+    ++all[static_cast<std::size_t>(columns[d])];
+    if (distance(colours[d], weekday) > own) ++coloured[static_cast<std::size_t>(columns[d])];
+  }
+  const auto weekend = [&](std::size_t c) { return 2 * coloured[c] > all[c]; };
+  if (weekend(0) && !weekend(5)) return 7;
+  if (!weekend(0) && (weekend(5) || weekend(6))) return 1;
+  return 0;
+}
+
 std::string DayList(const std::vector<int>& days) {
   std::string text;
   for (std::size_t k = 0; k < days.size() && k < 8; ++k) text += (k ? ", " : "") + std::to_string(days[k]);
@@ -663,7 +727,7 @@ const char kByHand[] =
 
 }  // namespace
 
-FoundGrid FindGrid(const cDIBSection& image, int year, int month, int thickness) {
+FoundGrid FindGrid(const cDIBSection& image, int year, int month, int thickness, int firstDay) {
   FoundGrid found;
   const int w = image.width(), h = image.height();
   const bool ownThickness = thickness <= 0;
@@ -701,18 +765,53 @@ FoundGrid FindGrid(const cDIBSection& image, int year, int month, int thickness)
     Reading reading = Read(std::move(alike), year, month);
     // For a refusal the largest size that shows most of a month speaks; a smaller one
     // (a small calendar of another month) does not.
-    const bool decided = reading.match.second != 0 || reading.sunday.second != 0;
+    const bool decided = reading.monday.days != 0 || reading.sunday.days != 0;
     const bool telling = best.other.second != 0 || best.found >= 14;
     if (decided || (!telling && (reading.other.second != 0 || reading.found > best.found))) best = std::move(reading);
     if (decided) break;
   }
   const Lattice& lattice = best.lattice;
   marks = best.marks;
-  if (best.match.second == 0 || best.sunday.second != 0) {
-    if (best.sunday.second != 0) {
-      found.refusal = "the days lie as in a Sunday-first grid of " + MonthText(year, month) +
-                      " (day 1 one column right of its Monday-first place); the program needs weeks from Monday";
-    } else if (best.other.second != 0) {
+  const int days = DaysInMonth(year, month);
+  // The week's first day: as given; else as the numbers lie, where the colours of the
+  // printed weekend agree. Numbers that lie as this month's from Sunday lie as well as
+  // another month's from Monday (a Monday-first January 2026 as a Sunday-first July),
+  // and the other way round: the printed weekend, or the user, tells which.
+  const auto numbersAt = [&](const Placement& at, int weeksFrom) {
+    std::vector<PixelBox> boxes;
+    for (int day = 1; day <= days; ++day) {
+      const CalendarCell cell = CalendarCellOf(year, month, day, weeksFrom);
+      boxes.push_back(marks[lattice.cells.at({at.c0 + cell.column, at.r0 + cell.row})].box);
+    }
+    return boxes;
+  };
+  const auto Name = [](int weekday) { return std::string(kWeekdayNames[weekday - 1]); };
+  int weeksFrom = 0;
+  std::string doubt;
+  for (const int candidate : {1, 7}) {
+    const Placement& at = candidate == 1 ? best.monday : best.sunday;
+    if (at.days == 0 || weeksFrom != 0) continue;
+    const int shown = WeekStartShown(image, ink, year, month, candidate, numbersAt(at, candidate));
+    const std::string lie = "the days lie as in a " + Name(candidate) + "-first grid of " + MonthText(year, month);
+    if (firstDay != 0 && candidate != firstDay) {
+      doubt = lie + ", not a " + Name(firstDay) + "-first one: a picture of another month?";
+    } else if (firstDay == 0 && shown != 0 && shown != candidate) {
+      doubt = lie + ", but the printed weekend stands where a " + Name(shown) +
+              "-first grid has it: a picture of another month? (--first-day " + Name(candidate) +
+              " says its weeks start on " + Name(candidate) + ")";
+    } else if (firstDay == 0 && candidate == 7 && shown == 0) {
+      doubt = lie + ", or as a Monday-first grid of another month, and the printed weekend does not tell which; "
+              "--first-day Sunday says its weeks start on Sunday";
+    } else {
+      weeksFrom = candidate;
+    }
+  }
+  if (weeksFrom == 0 && !doubt.empty()) {
+    found.refusal = doubt;
+    return found;
+  }
+  if (weeksFrom == 0) {
+    if (best.other.second != 0) {
       found.refusal = "the grid shows a month of " + std::to_string(best.other.second) + " days starting in column " +
                       std::to_string(best.other.first + 1) + " of 7, but " + MonthText(year, month) + " has " +
                       std::to_string(DaysInMonth(year, month)) + " days starting on a " +
@@ -729,17 +828,18 @@ FoundGrid FindGrid(const cDIBSection& image, int year, int month, int thickness)
     return found;
   }
 
+  found.firstDay = weeksFrom;
+  const Placement& placed = weeksFrom == 1 ? best.monday : best.sunday;
   // The lattice again from the days alone (marks elsewhere may sit on it by chance),
   // and each day's number.
-  const int days = DaysInMonth(year, month);
   Lattice month_{lattice.x0, lattice.y0, lattice.dx, lattice.dy, {}};
   for (int day = 1; day <= days; ++day) {
-    const CalendarCell cell = CalendarCellOf(year, month, day);
-    month_.cells[{cell.column, cell.row}] = lattice.cells.at({best.c0 + cell.column, best.r0 + cell.row});
+    const CalendarCell cell = CalendarCellOf(year, month, day, weeksFrom);
+    month_.cells[{cell.column, cell.row}] = lattice.cells.at({placed.c0 + cell.column, placed.r0 + cell.row});
   }
   Refit(month_, marks);
   for (int day = 1; day <= days; ++day) {
-    const CalendarCell cell = CalendarCellOf(year, month, day);
+    const CalendarCell cell = CalendarCellOf(year, month, day, weeksFrom);
     found.numbers.push_back(marks[month_.cells.at({cell.column, cell.row})].box);
   }
   PixelGrid& grid = found.grid;
@@ -747,10 +847,10 @@ FoundGrid FindGrid(const cDIBSection& image, int year, int month, int thickness)
   grid.dy = month_.dy;
   const double x00 = month_.x0, y00 = month_.y0;
   // Where outlines are printed the frame lies over them, outer edge on outer edge.
-  found.boxes = FindBoxes(ink, w, h, month_, year, month, found.numbers, &grid);
+  found.boxes = FindBoxes(ink, w, h, month_, year, month, weeksFrom, found.numbers, &grid);
   // A number against its box's line leaves no room for a frame on the line: the frame
   // goes round the numbers instead.
-  if (found.boxes && LeastRoom(grid, year, month, found.numbers) < kLeastRoom) found.boxes = false;
+  if (found.boxes && LeastRoom(grid, year, month, weeksFrom, found.numbers) < kLeastRoom) found.boxes = false;
   if (!found.boxes) {
     int widest = 0, tallest = 0;
     for (const PixelBox& n : found.numbers) {
@@ -772,17 +872,17 @@ FoundGrid FindGrid(const cDIBSection& image, int year, int month, int thickness)
   // Printed boxes often hold their number close to a line: the frame then keeps to the
   // room there is, unless the thickness was asked for.
   // Three pixels spare: a number's faint edge reaches further than the ink found here.
-  if (ownThickness) thickness = std::max(1, std::min(thickness, LeastRoom(grid, year, month, found.numbers) - 5));
+  if (ownThickness) thickness = std::max(1, std::min(thickness, LeastRoom(grid, year, month, weeksFrom, found.numbers) - 5));
   grid.thickness = thickness;
   return found;
 }
 
-std::string CheckDayFrames(int pictureWidth, int pictureHeight, int year, int month,
+std::string CheckDayFrames(int pictureWidth, int pictureHeight, int year, int month, int firstDay,
                            const std::vector<PixelBox>& numbers) {
   FrameProbe probe(pictureWidth, pictureHeight);
   const int thickness = RoundToInt16(pictureWidth * Config.RECT_THICKNESS);
   for (int day = 1; day <= static_cast<int>(numbers.size()); ++day) {
-    const FrameProbe::Drawn drawn = probe.Draw(CalendarCellOf(year, month, day));
+    const FrameProbe::Drawn drawn = probe.Draw(CalendarCellOf(year, month, day, firstDay));
     const std::string which = "the frame of day " + std::to_string(day);
     if (drawn.pixels == 0 || drawn.pixels != FramePixels(drawn.box, thickness)) {
       return which + " is not drawn whole (it reaches past the picture's edge)";

@@ -1,5 +1,6 @@
 #include "tools/common/wp_ini.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -9,10 +10,24 @@ namespace {
 
 long long Scaled(double fraction) { return std::llround(fraction * 100000000000.0); }
 
+const char* const kWeekdays[7] = {"Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday", "Sunday"};
+
 }  // namespace
 
+int WeekdayNumber(const std::string& name) {
+  for (int day = 1; day <= 7; ++day) {
+    const std::string weekday = kWeekdays[day - 1];
+    if (name.size() == weekday.size() &&
+        std::equal(name.begin(), name.end(), weekday.begin(), [](char a, char b) {
+          return (a >= 'A' && a <= 'Z' ? a - 'A' + 'a' : a) == (b >= 'A' && b <= 'Z' ? b - 'A' + 'a' : b);
+        })) {
+      return day;
+    }
+  }
+  return 0;
+}
+
 std::string WpIniText(const GridGeometry& grid, const FrameStyle& frame, int firstDay) {
-  static const char* const kWeekdays[7] = {"Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday", "Sunday"};
   char text[512];
   std::snprintf(text, sizeof text,
                 "[config]\nCELL_X=%lld\nCELL_Y=%lld\nSPACING_X=%lld\nSPACING_Y=%lld\nCORNER_X=%lld\nCORNER_Y=%lld\n"

@@ -28,5 +28,8 @@ struct FrameStyle {
 // FIRST_DAY for weeks that do not start on Monday (1; ... Sunday 7).
 std::string WpIniText(const GridGeometry& grid, const FrameStyle& frame = FrameStyle(), int firstDay = 1);
 
+// A weekday's English name in any case as Monday 1 ... Sunday 7; 0 when it is none.
+int WeekdayNumber(const std::string& name);
+
 }  // namespace tools
 }  // namespace zorvani
