@@ -163,22 +163,28 @@ TEST(Detect, FindsTheGridInEveryLayoutOrRefusesWithItsReason) {
 
 // One WP.ini serves the whole year: a month printed with its grid elsewhere is named,
 // and the others fit the shared grid.
+// Weeks from Sunday too: the WP.ini written says so, and every day of the year is
+// framed on its own number by the program reading it.
 TEST(Detect, NamesTheMonthsThatDoNotFitTheYearsGrid) {
-  const std::string folder = Scratch("calendar").string();
-  fs::create_directories(folder + "/Zorvani2026");
-  for (int month = 1; month <= 12; ++month) {
-    // July's grid lies elsewhere; March is as wide as the others but taller.
-    const MonthPictureSettings settings{2026, month, 960, month == 3 ? 600 : 540, month == 7 ? kBottom : kTop,
-                                        Style(month % 2 == 0, false)};
-    zorvani::tools::WriteMonthPicture(settings, 80, folder + "/Zorvani2026/" + std::to_string(month) + ".jpg");
+  for (const bool sunday : {false, true}) {
+    const std::string folder = Scratch(sunday ? "sunday" : "calendar").string();
+    fs::create_directories(folder + "/Zorvani2026");
+    for (int month = 1; month <= 12; ++month) {
+      // July's grid lies elsewhere; March is as wide as the others but taller.
+      PictureStyle style = Style(month % 2 == 0, false);
+      style.sundayFirst = sunday;
+      const MonthPictureSettings settings{2026, month, 960, month == 3 ? 600 : 540, month == 7 ? kBottom : kTop, style};
+      zorvani::tools::WriteMonthPicture(settings, 80, folder + "/Zorvani2026/" + std::to_string(month) + ".jpg");
+    }
+    const CalendarGrid calendar = FindCalendarGrid(folder, 2026, 0);
+    zorvani::tools::WriteTextFile(Scratch("year.ini").string(), WpIniFor(calendar.grid, 960, 540, Colour{}, calendar.firstDay));
+    ReadWpIni(Scratch("year.ini").string());
+    EXPECT_EQ(zorvani::Config.FIRST_DAY, sunday ? 7 : 1);
+    const std::vector<std::string> misfits = CalendarMisfits(calendar);
+    ASSERT_EQ(misfits.size(), 12u);
+    for (int month = 1; month <= 12; ++month)
+      EXPECT_EQ(misfits[month - 1].empty(), month != 7 && month != 3) << sunday << " " << month << ": " << misfits[month - 1];
   }
-  const CalendarGrid calendar = FindCalendarGrid(folder, 2026, 0);
-  zorvani::tools::WriteTextFile(Scratch("year.ini").string(), WpIniFor(calendar.grid, 960, 540, Colour{}));
-  ReadWpIni(Scratch("year.ini").string());
-  const std::vector<std::string> misfits = CalendarMisfits(calendar);
-  ASSERT_EQ(misfits.size(), 12u);
-  for (int month = 1; month <= 12; ++month)
-    EXPECT_EQ(misfits[month - 1].empty(), month != 7 && month != 3) << month << ": " << misfits[month - 1];
 }
 
 // A frame keeps two pixels of room round its own number and from every other day's:

@@ -79,7 +79,8 @@ std::vector<std::string> CalendarMisfits(const CalendarGrid& calendar) {
     } else if (d.width != calendar.width || d.height != calendar.height) {
       misfits.push_back("differs: the picture is " + std::to_string(d.width) + " x " + std::to_string(d.height));
     } else {
-      const std::string fit = CheckDayFrames(d.width, d.height, d.year, d.month, d.found.firstDay, d.found.numbers);
+      // The weeks' first day as the written WP.ini tells the program.
+      const std::string fit = CheckDayFrames(d.width, d.height, d.year, d.month, Config.FIRST_DAY, d.found.numbers);
       misfits.push_back(fit.empty() ? "" : "differs from the other months: with their grid " + fit);
     }
   }

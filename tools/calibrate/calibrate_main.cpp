@@ -131,7 +131,7 @@ int Run(std::map<std::string, std::string>& options) {
     const std::string problem =
         WriteChecked(WpIniFor(d.found.grid, d.width, d.height, colour, d.found.firstDay), output, [&](const std::string& written) {
           ReadWpIni(written);
-          return CheckDayFrames(d.width, d.height, d.year, d.month, d.found.firstDay, d.found.numbers);
+          return CheckDayFrames(d.width, d.height, d.year, d.month, zorvani::Config.FIRST_DAY, d.found.numbers);
         });
     return problem.empty() ? 0 : Refuse(problem);
   }
