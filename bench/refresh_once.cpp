@@ -7,9 +7,9 @@
 // CALENDAR_FOLDER must hold Zorvani<year>/<month>.jpg for today; wp.bmp is written there.
 // ZORVANI_BENCH_MONITORS ("3840x2160+0+0,2160x3840+3840+0") attaches monitors, which a
 // desktop takes a picture each of (ZORVANI_BENCH_TAKEN=per) or one spanned (span).
-// --scale-only prints the milliseconds of one plain scale of a picture of that size into
+// --scale-only prints the CPU milliseconds of one plain scale of a picture of that size into
 // each monitor's fitted size, no fill and no file: what the monitors' pictures cost at least.
-#include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -67,14 +67,14 @@ int ScaleOnly(const char* size, int repeat) {
   std::vector<std::uint8_t> picture(screens::DibRowBytes(width) * static_cast<std::size_t>(height), 0x80);
   const screens::ConstPixels source = screens::DibView(picture.data(), width, height);
   for (int i = 0; i < repeat; ++i) {
-    const auto start = std::chrono::steady_clock::now();
+    const std::clock_t start = std::clock();
     for (const platform::Monitor& m : monitors) {
       const screens::Placement place = screens::FitInside(width, height, m.width, m.height);
       std::vector<std::uint8_t> out(screens::DibRowBytes(place.width) * static_cast<std::size_t>(place.height));
       screens::Resample(source, screens::DibView(out.data(), place.width, place.height),
                         static_cast<double>(place.width) / width, static_cast<double>(place.height) / height, 0, 0);
     }
-    std::printf("%.1f\n", std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+    std::printf("%.1f\n", 1000.0 * static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC);
   }
   return 0;
 }
