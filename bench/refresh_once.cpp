@@ -2,15 +2,23 @@
 // JPEG decode of the same picture. Registry and desktop are left alone.
 //
 //   zorvani-refresh-once CALENDAR_FOLDER WP.ini [REPEAT]
+//   zorvani-refresh-once --scale-only WIDTHxHEIGHT [REPEAT]
 //
 // CALENDAR_FOLDER must hold Zorvani<year>/<month>.jpg for today; wp.bmp is written there.
+// ZORVANI_BENCH_MONITORS ("3840x2160+0+0,2160x3840+3840+0") attaches monitors, which a
+// desktop takes a picture each of (ZORVANI_BENCH_TAKEN=per) or one spanned (span).
+// --scale-only prints the CPU milliseconds of one plain scale of a picture of that size into
+// each monitor's fitted size, no fill and no file: what the monitors' pictures cost at least.
+#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "general/general.h"
 #include "platform/process.h"
 #include "platform/services.h"
+#include "screens/screens.h"
 
 namespace {
 
@@ -31,7 +39,45 @@ class QuietRegistry : public platform::Registry {
 class QuietDesktop : public platform::Desktop {
  public:
   bool SystemParametersInfoA(std::uint32_t, std::uint32_t, const std::string&, std::uint32_t) override { return true; }
+  MonitorPictures MonitorPicturesTaken() override { return taken; }
+  bool SetMonitorWallpapers(const std::vector<MonitorBitmap>&) override { return true; }
+  bool SetSpannedWallpaper(const std::string&) override { return true; }
+  MonitorPictures taken = MonitorPictures::None;
 };
+
+std::vector<platform::Monitor> monitors;
+std::vector<platform::Monitor> Monitors() { return monitors; }
+
+void ReadMonitors() {
+  const char* text = std::getenv("ZORVANI_BENCH_MONITORS");
+  for (const char* at = text; at != nullptr && *at != '\0';) {
+    platform::Monitor m;
+    int used = 0;
+    if (std::sscanf(at, "%dx%d%d%d%n", &m.width, &m.height, &m.x, &m.y, &used) != 4) break;
+    m.name = "M" + std::to_string(monitors.size() + 1);
+    monitors.push_back(m);
+    at += used;
+    if (*at == ',') ++at;
+  }
+}
+
+int ScaleOnly(const char* size, int repeat) {
+  int width = 0, height = 0;
+  if (std::sscanf(size, "%dx%d", &width, &height) != 2 || !platform::PictureSizeAllowed(width, height)) return 2;
+  std::vector<std::uint8_t> picture(screens::DibRowBytes(width) * static_cast<std::size_t>(height), 0x80);
+  const screens::ConstPixels source = screens::DibView(picture.data(), width, height);
+  for (int i = 0; i < repeat; ++i) {
+    const std::clock_t start = std::clock();
+    for (const platform::Monitor& m : monitors) {
+      const screens::Placement place = screens::FitInside(width, height, m.width, m.height);
+      std::vector<std::uint8_t> out(screens::DibRowBytes(place.width) * static_cast<std::size_t>(place.height));
+      screens::Resample(source, screens::DibView(out.data(), place.width, place.height),
+                        static_cast<double>(place.width) / width, static_cast<double>(place.height) / height, 0, 0);
+    }
+    std::printf("%.1f\n", 1000.0 * static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC);
+  }
+  return 0;
+}
 
 }  // namespace
 
@@ -40,10 +86,16 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: %s CALENDAR_FOLDER WP.ini [REPEAT]\n", argv[0]);
     return 2;
   }
+  ReadMonitors();
+  if (std::string(argv[1]) == "--scale-only") return ScaleOnly(argv[2], argc > 3 ? std::atoi(argv[3]) : 1);
   QuietRegistry registry;
   QuietDesktop desktop;
+  const char* taken = std::getenv("ZORVANI_BENCH_TAKEN");
+  if (taken != nullptr && std::string(taken) == "per") desktop.taken = platform::Desktop::MonitorPictures::PerMonitor;
+  if (taken != nullptr && std::string(taken) == "span") desktop.taken = platform::Desktop::MonitorPictures::Spanned;
   platform::Current().registry = &registry;
   platform::Current().desktop = &desktop;
+  platform::Current().monitorLayout = Monitors;
 
   zorvani::BaseDir = std::string(argv[1]) + platform::PathSeparator();
   zorvani::LoadConfigFrom(argv[2]);

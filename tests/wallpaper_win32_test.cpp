@@ -1,10 +1,13 @@
-// Each Windows user has a folder of their own for the bitmap. (That the wallpaper change
+// Each Windows user has a folder of their own for the bitmap; monitors of other shapes
+// get one picture spanned over the virtual screen. (That the wallpaper change
 // stores the path in the user's profile shows in the process-level suite under Wine.)
 #ifdef _WIN32
 #include <windows.h>
+#include <versionhelpers.h>
 
 #include <gtest/gtest.h>
 
+#include "platform/screen.h"
 #include "platform/wallpaper.h"
 
 namespace {
@@ -13,6 +16,47 @@ TEST(WallpaperWin32, EachUserHasABitmapFolderInTheirLocalApplicationData) {
   const std::string folder = platform::SystemDesktop().UserBitmapFolder();
   EXPECT_NE(folder.find("\\AppData\\Local\\ZorvaniWallpaper\\"), std::string::npos) << folder;
   EXPECT_NE(GetFileAttributesA(folder.c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u) << "not made";
+}
+
+// Windows 8 and later show one picture spanned over the virtual screen: style 22, not
+// tiled, and the spanned picture counts as the program's own when the wallpaper is kept
+// and given back.
+TEST(WallpaperWin32, ASpannedPictureIsShownWithStyle22AndCountsAsOurs) {
+  // The layout in the same pixels as the primary screen's size, the primary first.
+  int width = 0, height = 0;
+  if (platform::PrimaryScreenSize(&width, &height)) {
+    const std::vector<platform::Monitor> layout = platform::MonitorLayout();
+    ASSERT_FALSE(layout.empty());
+    EXPECT_TRUE(layout[0].primary && layout[0].x == 0 && layout[0].y == 0);
+    EXPECT_EQ(std::make_pair(layout[0].width, layout[0].height), std::make_pair(width, height));
+    EXPECT_EQ(layout[0].name.rfind("\\\\.\\DISPLAY", 0), 0u) << layout[0].name;
+  }
+  platform::Desktop& desktop = platform::SystemDesktop();
+  // Wine's prefixes say Windows 7 unless set to another version.
+  EXPECT_EQ(desktop.MonitorPicturesTaken(), IsWindows8OrGreater() ? platform::Desktop::MonitorPictures::Spanned
+                                                                  : platform::Desktop::MonitorPictures::None);
+  char temp[MAX_PATH] = {};
+  GetTempPathA(MAX_PATH, temp);
+  const std::string bitmap = std::string(temp) + "wp.bmp", span = std::string(temp) + "wp-span.bmp";
+  const auto value = [](const char* name) {
+    char data[16] = {};
+    DWORD size = sizeof data;
+    RegGetValueA(HKEY_CURRENT_USER, "Control Panel\\Desktop", name, RRF_RT_REG_SZ, nullptr, data, &size);
+    return std::string(data);
+  };
+  RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\ZorvaniWallpaper");
+  ASSERT_TRUE(desktop.SetSpannedWallpaper(span));
+  EXPECT_EQ(value("WallpaperStyle"), "22");
+  EXPECT_EQ(value("TileWallpaper"), "0");
+  char shown[MAX_PATH + 1] = {};
+  SystemParametersInfoA(SPI_GETDESKWALLPAPER, MAX_PATH, shown, 0);
+  EXPECT_EQ(std::string(shown), span);
+  desktop.RecordPreviousWallpaper(bitmap);
+  char kept[MAX_PATH] = "unset";
+  DWORD size = sizeof kept;
+  RegGetValueA(HKEY_CURRENT_USER, "Software\\ZorvaniWallpaper", "Wallpaper", RRF_RT_REG_SZ, nullptr, kept, &size);
+  EXPECT_EQ(std::string(kept), "") << "the spanned picture was kept as the user's own";
+  desktop.RestorePreviousWallpaper(bitmap);
 }
 
 }  // namespace

@@ -30,6 +30,7 @@ struct HiddenForm::State {
   bool unloaded = false;
   bool inHandler = false;
   bool endRequested = false;
+  bool displayChanged = false;
   // An exception may not unwind through the window procedure (a system frame): it is
   // kept here, the loop ends, and RunMessageLoop rethrows it.
   std::exception_ptr failure;
@@ -56,6 +57,12 @@ struct HiddenForm::State {
     Unload();
   }
 
+  void RunDisplayChange() {
+    if (!displayChanged || unloaded || endRequested) return;
+    displayChanged = false;
+    Run(handlers.displayChange);
+  }
+
   void Unload() {
     if (unloaded) return;
     unloaded = true;
@@ -71,8 +78,14 @@ struct HiddenForm::State {
       case WM_TIMER:
         if (wParam == kTimerId && !state->unloaded && !state->inHandler) {
           state->Run(state->handlers.tick);
+          state->RunDisplayChange();
           if (state->endRequested) state->Unload();
         }
+        return 0;
+      case WM_DISPLAYCHANGE:
+        // Sent, so it may come while a handler looks for an end: then after it.
+        state->displayChanged = true;
+        if (!state->inHandler && !state->unloaded) state->RunDisplayChange();
         return 0;
       case WM_CLOSE:
         state->RequestEnd();

@@ -6,8 +6,13 @@
 // TileWallpaper, the last two only when the desktop had them) until the program is
 // removed and gives it back. A user whose calendar folder's wp.bmp belongs to someone
 // else gets %LOCALAPPDATA%\ZorvaniWallpaper\wp.bmp.
+//
+// Monitors of different shapes: Windows 8 and later span one picture over the whole
+// virtual screen (style 22) with each monitor's region fitted to it, wp-span.bmp beside
+// wp.bmp; Windows 7 cannot place a picture per monitor and keeps the stretched wp.bmp.
 #include <windows.h>
 #include <shlobj.h>
+#include <versionhelpers.h>
 
 #include <optional>
 #include <vector>
@@ -73,6 +78,21 @@ class WindowsDesktop : public Desktop {
     return ::SystemParametersInfoA(action, param, text.data(), flags) != FALSE;
   }
 
+  MonitorPictures MonitorPicturesTaken() override {
+    return IsWindows8OrGreater() ? MonitorPictures::Spanned : MonitorPictures::None;
+  }
+
+  // The picture's top-left is the virtual screen's (SM_XVIRTUALSCREEN, SM_YVIRTUALSCREEN),
+  // the bounding box of the monitors, as the picture was composed.
+  bool SetSpannedWallpaper(const std::string& path) override {
+    HKEY desktop = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kDesktopKey, 0, KEY_SET_VALUE, &desktop) != ERROR_SUCCESS) return false;
+    WriteString(desktop, "WallpaperStyle", std::string("22"));
+    WriteString(desktop, "TileWallpaper", std::string("0"));
+    RegCloseKey(desktop);
+    return SystemParametersInfoA(SPI_SETDESKWALLPAPER, 0, path, SPIF_UPDATEINIFILE | SPIF_SENDWININICHANGE);
+  }
+
   std::string UserBitmapFolder() override {
     const std::string folder = OwnFolder();
     if (folder.empty()) return {};
@@ -117,15 +137,19 @@ class WindowsDesktop : public Desktop {
 
     const std::string folder = OwnFolder();
     if (folder.empty()) return;
-    RemoveLeftTemporaries(SystemFiles(), folder + "wp.bmp");
-    DeleteFileA((folder + "wp.bmp").c_str());
+    for (const char* name : {"wp.bmp", "wp-span.bmp"}) {
+      RemoveLeftTemporaries(SystemFiles(), folder + name);
+      DeleteFileA((folder + name).c_str());
+    }
     RemoveDirectoryA(folder.substr(0, folder.size() - 1).c_str());  // only when nothing else is in it
   }
 
  private:
   static bool IsOurs(const std::string& shown, const std::string& calendarBitmap) {
     const std::string own = OwnFolder();
-    return SamePath(shown, calendarBitmap) || (!own.empty() && SamePath(shown, own + "wp.bmp"));
+    const std::string calendarFolder = calendarBitmap.substr(0, calendarBitmap.find_last_of("\\/") + 1);
+    return SamePath(shown, calendarBitmap) || SamePath(shown, calendarFolder + "wp-span.bmp") ||
+           (!own.empty() && (SamePath(shown, own + "wp.bmp") || SamePath(shown, own + "wp-span.bmp")));
   }
 };
 

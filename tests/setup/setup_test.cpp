@@ -198,6 +198,11 @@ TEST_F(SetupTest, RemoveTakesOnlyWhatSetUpMade) {
        [](auto& folder, auto& home) { fs::rename(folder, home / "Calendar"), fs::create_symlink(home / "Calendar", folder); },
        {"Calendar/.zorvani-setup", "Calendar/WP.ini", "Calendar/Zorvani2026/1.jpg", "Calendar/Zorvani2026/2.jpg",
         "Calendar/wp.bmp", "Calendar/zorvani-wallpaper", "data/zorvani-wallpaper"}, "Kept:"},
+      {"the pictures made for each monitor or spanned over them",
+       [](auto& folder, auto&) {
+         for (const char* name : {"wp-HDMI-1.bmp", "wp-HDMI-1.png", "wp-span.bmp"}) WriteFile(folder / name, "output");
+       },
+       {}, ""},
       {"a listed file now a folder with files in it",
        [](auto& folder, auto&) { fs::remove(folder / "WP.ini"), WriteFile(folder / "WP.ini" / "notes.txt", "mine"); },
        {"data/zorvani-wallpaper/WP.ini/notes.txt"}, "Kept:"},

@@ -1,5 +1,6 @@
 #include "tools/setup/setup.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <iconv.h>
 #include <poll.h>
@@ -742,9 +743,23 @@ int Remove(const Places& places) {
     if (name.find('/') != std::string::npos) folders.insert(name.substr(0, name.rfind('/')));
   }
   // The program's output: wp.bmp and the copies some desktops are handed instead.
-  for (const char* name : {"wp.bmp", "wp-a.bmp", "wp-b.bmp", "wp.png", "wp-a.png", "wp-b.png"}) {
-    removed = RemoveMade(root.get(), places.folder, name) && removed;
+  std::vector<std::string> output = {"wp.bmp", "wp.png"};
+  // ...and the pictures made for each monitor or spanned over them ("wp-HDMI-1.bmp",
+  // "wp-span.bmp") with their copies.
+  const int listed = dup(root.get());
+  DIR* const listing = listed >= 0 ? fdopendir(listed) : nullptr;
+  if (listing == nullptr && listed >= 0) close(listed);
+  if (listing != nullptr) {
+    while (const dirent* found = readdir(listing)) {
+      const std::string name = found->d_name;
+      if (name.size() > 7 && name.compare(0, 3, "wp-") == 0 &&
+          (name.compare(name.size() - 4, 4, ".bmp") == 0 || name.compare(name.size() - 4, 4, ".png") == 0)) {
+        output.push_back(name);
+      }
+    }
+    closedir(listing);
   }
+  for (const std::string& name : output) removed = RemoveMade(root.get(), places.folder, name) && removed;
   if (removed) RemoveMade(root.get(), places.folder, kMadeList);
   // Folders go only when empty, so added pictures stay; deepest first.
   for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder) {
