@@ -237,8 +237,13 @@ Outcome FetchOne(const std::string& folder, const std::string& address, std::str
   const std::string url = FetchedUrl(address);
   curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
   // https only, redirects included: no http://, file:// or anything else libcurl knows.
-  curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "https");
-  curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "https");
+  // A libcurl older than 7.85 knows neither option: then nothing is fetched at all.
+  if (curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "https") != CURLE_OK ||
+      curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "https") != CURLE_OK) {
+    curl_easy_cleanup(curl);
+    curl_slist_free_all(headers);
+    return *why = "libcurl cannot be held to https (older than 7.85)", Outcome::Failed;
+  }
   curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);
   curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
