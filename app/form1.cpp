@@ -1,5 +1,6 @@
 #include "app/form1.h"
 
+#include "days/fetch.h"
 #include "general/general.h"
 #include "platform/process.h"
 
@@ -7,6 +8,7 @@ namespace zorvani {
 
 void Form1_Load() {
   LoadConfig();
+  days::PollFetching();
   CheckDayChange();
 }
 
@@ -15,12 +17,14 @@ void Timer1_Timer() {
   // as it would at log-off.
   if (ProgramRemoved()) {
     GiveBackDesktop();
+    days::StopFetching();
     platform::EndProgramNow(0);
   }
+  days::PollFetching();
   CheckDayChange();
 }
 
-void Form1_Unload() {}
+void Form1_Unload() { days::StopFetching(); }
 
 void Form1_DisplayChange() { MonitorsChanged(); }
 

@@ -1,11 +1,13 @@
 // The process entry: start-up, then the hidden form's message loop. A run-time error
 // that escapes either ends the program with its report and status 1. "--help" and
-// "--version" print and end; "--uninstall" is the removal's step; any other
+// "--version" print and end; "--uninstall" is the removal's step; "--fetch-calendar"
+// is the program's own child that fetches the published calendars; any other
 // command line is left alone, as it always was.
 #include <cstring>
 #include <new>
 
 #include "app/instance_checker.h"
+#include "days/fetch.h"
 #include "platform/form.h"
 #include "platform/process.h"
 #include "runtime/runtime_error.h"
@@ -39,6 +41,8 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (argc == 2 && std::strcmp(argv[1], "--uninstall") == 0) return zorvani::UninstallStep();
+  // The program's own child: one round of fetching the published calendars.
+  if (argc == 2 && std::strcmp(argv[1], "--fetch-calendar") == 0) return zorvani::days::FetchCalendarsNow();
   try {
     platform::HiddenForm form;
     zorvani::Main(form);

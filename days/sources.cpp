@@ -117,8 +117,8 @@ MonthMarks MarkedDays(const std::vector<Source>& sources, int year, int month) {
   MonthMarks marks;
   for (const Source& source : sources) {
     std::string text;
-    // An address is read from its cached copy, which a fetcher keeps; none yet.
-    if (source.IsAddress() || !ReadSourceFile(source.location, &text)) continue;
+    // An address is read from its cached copy, which the fetch rounds keep (days/fetch.h).
+    if (!(source.IsAddress() ? ReadCachedCopy(source.location, &text) : ReadSourceFile(source.location, &text))) continue;
     std::uint32_t bits = 0;
     if (!CalendarDays(text, year, month, &bits)) continue;
     for (int d = 1; d <= 31; ++d) {

@@ -1,5 +1,6 @@
 // The calendar reader: recurrence and time cases as libical expands them, and hostile
-// calendar files whose bounds (time, memory) are the behaviour. The Windows build has
+// calendar files whose bounds (time, memory) are the behaviour; published calendars
+// fetched by the program's own child from a real HTTPS server. The Windows build has
 // no reader yet.
 #ifndef _WIN32
 #include <gtest/gtest.h>
@@ -11,15 +12,23 @@
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "common/process.h"
 #include "days/days.h"
+#include "days/fetch.h"
+#include "fakes/services.h"
+#include "general/general.h"
 
 namespace zorvani::days {
 namespace {
+
+namespace fs = std::filesystem;
 
 std::string Calendar(const std::string& body) {
   return "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//test//EN\r\n" + body + "END:VCALENDAR\r\n";
@@ -145,6 +154,116 @@ TEST(CalendarDays, HostileFilesEndInTimeAndInBoundedMemory) {
   std::remove(path.c_str());
 }
 
+
+int refreshes = 0;
+Status CountRefresh() { return ++refreshes, 0; }
+
+// Rounds of the real program's --fetch-calendar child against tests/feed_server.py on
+// 127.0.0.1, trusted through SSL_CERT_FILE only, one round an hour by the scripted clock
+// as the 5-second check runs them. Every row ends with the last good copy cached and
+// marked, a redraw only when it changed, and the check never held up.
+TEST(CalendarFetch, EachRoundEndsWithTheLastGoodMarks) {
+  char made[] = "/tmp/zorvani-fetch-XXXXXX";
+  ASSERT_NE(mkdtemp(made), nullptr);
+  const std::string dir = made, cache = dir + "/cache/zorvani-wallpaper";
+  const auto feed = [](int day) {
+    return Calendar(Event("DTSTART;VALUE=DATE:202612" + std::to_string(day) + "\r\n"));
+  };
+  testing_files::WriteFile(dir + "/a.ics", feed(10));
+  testing_files::WriteFile(dir + "/b.ics", feed(20));
+  testing_files::WriteFile(dir + "/other.ics", feed(15));  // what a refused redirect leads to
+  std::unique_ptr<testing_files::Process> server;
+  std::string port = "0";
+  const auto serve = [&] {
+    std::remove((dir + "/port").c_str());
+    server = std::make_unique<testing_files::Process>(
+        std::vector<std::string>{"python3", ZORVANI_FEED_SERVER, dir, port}, testing_files::Env{}, dir + "/server");
+    for (int i = 0; i < 300 && testing_files::ReadFile(dir + "/port").empty(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    port = testing_files::ReadFile(dir + "/port");
+  };
+  testing_files::WriteFile(dir + "/mode", "feed a.ics");
+  serve();
+  ASSERT_NE(port, "") << testing_files::ReadFile(dir + "/server.err");
+  testing_files::WriteFile(dir + "/config/zorvani-wallpaper/HKEY_CURRENT_USER.reg",
+                           "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\ZorvaniWallpaper "
+                           "Calendars]\r\n\"1\"=\"events webcal://127.0.0.1:" + port + "/feed.ics?token=secret\"\r\n");
+  for (const auto& [name, value] : {std::pair<const char*, std::string>{"XDG_CONFIG_HOME", dir + "/config"},
+                                    {"XDG_CONFIG_DIRS", dir + "/none"}, {"XDG_CACHE_HOME", dir + "/cache"},
+                                    {"SSL_CERT_FILE", dir + "/ca.pem"}})
+    setenv(name, value.c_str(), 1);
+  const testing::ServicesGuard guard;
+  testing::ScriptedClock clock;
+  platform::Current().clock = &clock;
+  SetFetchProgram(ZORVANI_FETCH_PROGRAM);
+  LastDay = 7, LastMonth = 12, LastYear = 2026, LastMarks = ContentGeneration();
+
+  const struct Row {
+    const char* name;
+    const char* mode;
+    int minutes;        // on the clock since the first round
+    bool asked;         // a request reached the server
+    const char* kept;   // the cached copy after it
+    int redraws;
+  } rows[] = {
+      {"first fetch marks the day", "feed a.ics", 0, true, "a.ics", 1},
+      {"a 304 for the ETag keeps it", "feed a.ics", 60, true, "a.ics", 0},
+      {"a changed feed, within the hour: not asked", "feed b.ics", 90, false, "a.ics", 0},
+      {"a changed feed after the hour", "feed b.ics", 120, true, "b.ics", 1},
+      {"a feed that never answers", "hang", 180, true, "b.ics", 0},
+      {"the server gone", "gone", 240, false, "b.ics", 0},
+      {"an endless body", "endless", 300, true, "b.ics", 0},
+      {"1 GiB announced", "huge", 360, true, "b.ics", 0},
+      {"a redirect loop", "loop", 420, true, "b.ics", 0},
+      {"a redirect to http://", "tohttp", 480, true, "b.ics", 0},
+      {"a redirect to file://", "tofile", 540, true, "b.ics", 0},
+      {"a gzip bomb", "gzip", 600, true, "b.ics", 0},
+      {"an expired certificate", "expired", 660, false, "b.ics", 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    if (std::string(row.mode) != "gone" && server == nullptr) serve();
+    testing_files::WriteFile(dir + "/mode", row.mode);
+    const std::size_t asked = testing_files::ReadFile(dir + "/log").size();
+    clock.Set(testing::At(2026, 12, 7, 7 + row.minutes / 60, row.minutes % 60));
+    refreshes = 0;
+    auto slowest = std::chrono::nanoseconds(0);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    for (int check = 0; std::chrono::steady_clock::now() < end; ++check) {
+      const auto before = std::chrono::steady_clock::now();
+      PollFetching();
+      CheckDayChange(CountRefresh);
+      slowest = std::max(slowest, std::chrono::steady_clock::now() - before);
+      if (!Fetching()) break;
+      // The check goes on while the feed hangs; then the server goes, as a network would.
+      if (*row.mode == 'h' && check == 20) server.reset();
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_FALSE(Fetching()) << "the round has not ended";
+    EXPECT_LT(slowest, std::chrono::milliseconds(500)) << "a check was held up";
+    EXPECT_EQ(testing_files::ReadFile(dir + "/log").size() > asked, row.asked);
+    EXPECT_EQ(refreshes, row.redraws);
+    const std::vector<fs::path> names = [&] {
+      std::vector<fs::path> found;
+      for (const auto& entry : fs::directory_iterator(cache)) found.push_back(entry.path());
+      return std::sort(found.begin(), found.end()), found;
+    }();
+    ASSERT_EQ(names.size(), 2u) << "only the copy and its validators";
+    EXPECT_EQ(names[0].extension(), ".ics");
+    EXPECT_EQ(testing_files::ReadFile(names[0]), testing_files::ReadFile(dir + "/" + row.kept));
+    EXPECT_EQ(fs::status(names[0]).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(fs::status(cache).permissions(), fs::perms::owner_all);
+    EXPECT_EQ(names[0].string().find("127.0.0.1"), std::string::npos);
+    const MonthMarks marks = MarkedDays(2026, 12);
+    EXPECT_EQ(marks.day[10].event, *row.kept == 'a');
+    EXPECT_EQ(marks.day[20].event, *row.kept == 'b');
+    EXPECT_FALSE(marks.day[15].event);
+  }
+  server.reset();
+  for (const char* name : {"XDG_CONFIG_HOME", "XDG_CONFIG_DIRS", "XDG_CACHE_HOME", "SSL_CERT_FILE"}) unsetenv(name);
+  LastDay = 0, LastMonth = 0, LastYear = 0;
+  fs::remove_all(dir);
+}
 }  // namespace
 }  // namespace zorvani::days
 #endif

@@ -65,6 +65,8 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION x11)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# libcurl checks a published calendar's certificate against the system's authorities.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "ca-certificates")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "feh")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA "${linux}/conffiles;${linux}/postrm")
@@ -89,6 +91,7 @@ set(CPACK_PACKAGE_RELOCATABLE OFF)
 set(CPACK_RPM_SPEC_MORE_DEFINE "%define _build_id_links none
 %define packager ${ZORVANI_MAINTAINER}
 Suggests: feh")
+set(CPACK_RPM_PACKAGE_REQUIRES "ca-certificates")
 set(CPACK_RPM_CHANGELOG_FILE "${out}/rpm-changelog")
 # Folders other packages own; the package owns only its own.
 set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "days/days.h"
+#include "days/fetch.h"
 #include "platform/picture.h"
 #include "platform/posix/reg_files/hive_location.h"
 #include "platform/posix/reg_files/reg_file.h"
@@ -424,13 +425,10 @@ std::optional<std::string> SourceValue(const platform::RegFile& hive, const std:
   return text;
 }
 
-// An address is never printed whole: its path and query are what make it secret.
+// An address is never printed whole: its path, query and any password are what make it secret.
 std::string Shown(const days::Source& source) {
   days::Source shown = source;
-  if (source.IsAddress()) {
-    const std::size_t host = source.location.find("://") + 3;
-    shown.location = source.location.substr(0, source.location.find('/', host)) + "/...";
-  }
+  if (source.IsAddress()) shown.location = days::AddressHost(source.location) + "/...";
   return days::SourceText(shown);
 }
 

@@ -1,0 +1,150 @@
+#!/usr/bin/env python3
+"""A calendar feed over HTTPS on 127.0.0.1 for the fetch tests, with a certificate
+authority of its own. Usage: feed_server.py FOLDER PORT (0: any; the port it got is
+written to FOLDER/port, the plain-http one's to FOLDER/http-port).
+
+What it answers is read from FOLDER/mode at each request:
+  feed NAME  FOLDER/NAME, ETag "NAME"; 304 when If-None-Match names it
+  hang       reads the request and never answers
+  endless    a calendar's start, then lines without end
+  huge       a calendar announced as 1 GiB
+  loop       a redirect to itself
+  tohttp     a redirect to http:// (which serves FOLDER/other.ics)
+  tofile     a redirect to file://FOLDER/other.ics
+  gzip       Content-Encoding: gzip, 64 MiB of calendar in 64 KiB
+  expired    the handshake with a certificate that expired ten days ago
+Each request is counted in FOLDER/log."""
+import gzip
+import http.server
+import os
+import ssl
+import subprocess
+import sys
+import threading
+import time
+
+folder, port = sys.argv[1], int(sys.argv[2])
+
+
+def path(name):
+    return os.path.join(folder, name)
+
+
+def openssl(*args, faked=None):
+    command = ["openssl", *args]
+    if faked:
+        command = ["faketime", "-f", faked, *command]
+    subprocess.run(command, check=True, capture_output=True, cwd=folder)
+
+
+def make_authority():
+    if os.path.exists(path("ca.pem")):
+        return
+    key = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"]
+    openssl("req", "-x509", *key, "-keyout", "ca.key", "-out", "ca.pem", "-days", "3", "-subj", "/CN=Feed Test CA")
+    with open(path("ext"), "w") as ext:
+        ext.write("subjectAltName=IP:127.0.0.1\nbasicConstraints=CA:FALSE\n")
+    openssl("req", *key, "-keyout", "server.key", "-out", "server.csr", "-subj", "/CN=127.0.0.1")
+    for name, faked in (("server.pem", None), ("expired.pem", "-10d")):
+        openssl("x509", "-req", "-in", "server.csr", "-CA", "ca.pem", "-CAkey", "ca.key", "-CAcreateserial",
+                "-out", name, "-days", "2", "-extfile", "ext", faked=faked)
+
+
+def context(cert):
+    made = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    made.load_cert_chain(path(cert), path("server.key"))
+    return made
+
+
+def mode():
+    with open(path("mode")) as text:
+        return text.read().split()
+
+
+bomb = []
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    def log_message(self, *args):
+        pass
+
+    def answer(self, status, headers=(), body=b""):
+        self.send_response(status)
+        for name, value in headers:
+            self.send_header(name, value)
+        self.end_headers()
+        if body:
+            self.wfile.write(body)
+
+    def do_GET(self):
+        with open(path("log"), "a") as log:
+            log.write(self.path + "\n")
+        what = mode()
+        if self.server.plain:
+            with open(path("other.ics"), "rb") as other:
+                return self.answer(200, [("Content-Length", str(os.path.getsize(path("other.ics"))))], other.read())
+        if what[0] == "feed":
+            tag = '"%s"' % what[1]
+            if self.headers.get("If-None-Match") == tag:
+                return self.answer(304, [("ETag", tag)])
+            with open(path(what[1]), "rb") as feed:
+                body = feed.read()
+            return self.answer(200, [("ETag", tag), ("Last-Modified", "Mon, 07 Dec 2026 06:00:00 GMT"),
+                                     ("Content-Length", str(len(body)))], body)
+        if what[0] == "hang":
+            time.sleep(600)
+        start = b"BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//test//EN\r\n"
+        if what[0] == "endless":
+            self.answer(200)
+            line = b"COMMENT:" + b"x" * 65000 + b"\r\n"
+            self.wfile.write(start)
+            while True:
+                self.wfile.write(line)
+        if what[0] == "huge":
+            self.answer(200, [("Content-Length", str(1 << 30))])
+            line = b"COMMENT:" + b"x" * 65000 + b"\r\n"
+            self.wfile.write(start)
+            for _ in range((1 << 30) // len(line)):
+                self.wfile.write(line)
+        if what[0] == "loop":
+            return self.answer(302, [("Location", "/feed.ics")])
+        if what[0] == "tohttp":
+            with open(path("http-port")) as other:
+                return self.answer(302, [("Location", "http://127.0.0.1:%s/feed.ics" % other.read())])
+        if what[0] == "tofile":
+            return self.answer(302, [("Location", "file://" + path("other.ics"))])
+        if what[0] == "gzip":
+            if not bomb:
+                with open(path("other.ics"), "rb") as other:
+                    text = other.read().replace(b"END:VCALENDAR", b"COMMENT:" + b"x" * (64 << 20) + b"\r\nEND:VCALENDAR")
+                bomb.append(gzip.compress(text, 9))
+            return self.answer(200, [("Content-Encoding", "gzip"), ("Content-Length", str(len(bomb[0])))], bomb[0])
+
+
+class Server(http.server.ThreadingHTTPServer):
+    daemon_threads = True
+    plain = False
+
+    def get_request(self):
+        connection, address = self.socket.accept()
+        if self.plain:
+            return connection, address
+        connection.settimeout(10)
+        cert = "expired.pem" if mode()[0] == "expired" else "server.pem"
+        return context(cert).wrap_socket(connection, server_side=True), address
+
+    def handle_error(self, request, address):
+        pass
+
+
+make_authority()
+plain = Server(("127.0.0.1", 0), Handler)
+plain.plain = True
+with open(path("http-port"), "w") as out:
+    out.write(str(plain.server_address[1]))
+threading.Thread(target=plain.serve_forever, daemon=True).start()
+secure = Server(("127.0.0.1", port), Handler)
+with open(path("port.tmp"), "w") as out:
+    out.write(str(secure.server_address[1]))
+os.replace(path("port.tmp"), path("port"))
+secure.serve_forever()
