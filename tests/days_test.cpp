@@ -1,12 +1,12 @@
 // The calendar reader: recurrence and time cases as libical expands them, and hostile
-// calendar files whose bounds (time, memory) are the behaviour. The Windows build has
-// no reader yet.
-#ifndef _WIN32
+// calendar files whose bounds (time, memory) are the behaviour.
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <cstdlib>
@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "days/days.h"
+#include "days/windows_zones.h"
 
 namespace zorvani::days {
 namespace {
@@ -34,6 +35,13 @@ std::vector<int> Days(std::uint32_t bits) {
   return days;
 }
 
+#ifdef _WIN32
+// Wine takes the Windows zone from the host's TZ as a process starts: each zone's rows
+// run in a run of their own (tests/CMakeLists.txt).
+struct ZoneGuard {
+  explicit ZoneGuard(const char*) {}
+};
+#else
 // The zone this process's clock shows, for one row.
 struct ZoneGuard {
   explicit ZoneGuard(const char* zone) {
@@ -45,6 +53,7 @@ struct ZoneGuard {
     tzset();
   }
 };
+#endif
 
 struct Case {
   const char* name;
@@ -83,7 +92,19 @@ TEST(CalendarDays, RecurrenceAndTimesAsLibicalExpandsThem) {
       {"no end, a year on", Event("DTSTART:20250101T120000Z\r\nRRULE:FREQ=HOURLY;BYHOUR=12;BYMONTHDAY=3\r\n"), 2026,
        4, "UTC", {3}},
   };
+  // Windows' zone key names, as the user's zone reaches libical there; CLDR's old name
+  // for Buenos Aires is one libical files under its current name.
+  EXPECT_EQ(IanaZoneOfWindowsZone("W. Europe Standard Time"), "Europe/Berlin");
+  EXPECT_EQ(IanaZoneOfWindowsZone("Argentina Standard Time"), "America/Argentina/Buenos_Aires");
+  EXPECT_EQ(IanaZoneOfWindowsZone("Mars Standard Time"), "");
+#ifdef _WIN32
+  const char* only = std::getenv("TZ");
+  if (only == nullptr) only = "";
+#endif
   for (const Case& c : cases) {
+#ifdef _WIN32
+    if (std::string(c.zone) != only) continue;
+#endif
     const ZoneGuard zone(c.zone);
     std::uint32_t bits = 0;
     EXPECT_TRUE(CalendarDays(Calendar(c.body), c.year, c.month, &bits)) << c.name;
@@ -91,6 +112,7 @@ TEST(CalendarDays, RecurrenceAndTimesAsLibicalExpandsThem) {
   }
 }
 
+#ifndef _WIN32
 // Runs the reader on one file in a child with a deadline. Its exit status: the memory it
 // grew by, in MiB, plus 128 when it marked 2 January.
 int ReadInChild(const std::string& path, std::chrono::milliseconds deadline, int* status) {
@@ -144,7 +166,7 @@ TEST(CalendarDays, HostileFilesEndInTimeAndInBoundedMemory) {
   }
   std::remove(path.c_str());
 }
+#endif
 
 }  // namespace
 }  // namespace zorvani::days
-#endif
