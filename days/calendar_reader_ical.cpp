@@ -9,6 +9,7 @@
 #include <string>
 
 #include "days/days.h"
+#include "days/local_day.h"
 
 namespace zorvani {
 namespace days {
@@ -47,13 +48,13 @@ long DayNumber(int year, int month, int day) {
 }
 
 // The local day of a time: a date as it stands, a floating time as written, a time in
-// UTC or a zone as this process's clock shows it.
+// UTC or a zone as it falls in the user's zone.
 long LocalDay(icaltimetype t) {
   if (icaltime_is_date(t) || (t.zone == nullptr && !icaltime_is_utc(t))) return DayNumber(t.year, t.month, t.day);
   const std::time_t when = icaltime_as_timet_with_zone(t, t.zone != nullptr ? t.zone : icaltimezone_get_utc_timezone());
-  std::tm local{};
-  if (localtime_r(&when, &local) == nullptr) return DayNumber(t.year, t.month, t.day);
-  return DayNumber(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
+  int year = 0, month = 0, day = 0;
+  if (!LocalDate(when, &year, &month, &day)) return DayNumber(t.year, t.month, t.day);
+  return DayNumber(year, month, day);
 }
 
 class Expansion {
@@ -191,12 +192,11 @@ void ExpandEvent(icalcomponent* event, Expansion& expansion, const std::set<Over
 
 }  // namespace
 
-bool CalendarReaderBuilt() { return true; }
-
 bool CalendarDays(const std::string& icsText, int year, int month, std::uint32_t* days) {
   *days = 0;
   if (!Acceptable(icsText) || month < 1 || month > 12 || year < 1900 || year > 9999) return false;
   icalerror_set_errors_are_fatal(0);
+  PrepareZones();
   const std::unique_ptr<icalcomponent, ComponentFree> root(icalparser_parse_string(icsText.c_str()));
   icalerror_clear_errno();
   if (!root) return false;

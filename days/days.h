@@ -66,9 +66,8 @@ constexpr int kMaxNesting = 8;           // components inside components
 
 // The days of year/month (local time of the process's zone) on which the calendar text
 // has an occurrence; bit d set for day d. Never throws; a calendar it cannot read marks
-// nothing. False where the build has no calendar reader.
+// nothing and gives false.
 bool CalendarDays(const std::string& icsText, int year, int month, std::uint32_t* days);
-bool CalendarReaderBuilt();
 
 // Every source of both lists, read and expanded for year/month.
 MonthMarks MarkedDays(int year, int month);

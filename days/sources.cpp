@@ -135,7 +135,6 @@ MonthMarks MarkedDays(const std::vector<Source>& sources, int year, int month) {
 }
 
 MonthMarks MarkedDays(int year, int month) {
-  if (!CalendarReaderBuilt()) return {};
   std::vector<Source> sources;
   // The machine's first: a company's holidays take their colour before a user's own list.
   for (const std::vector<Listed>& list : {MachineSources(), UserSources()}) {

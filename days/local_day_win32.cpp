@@ -1,0 +1,74 @@
+// Windows: libical's own zone files lie in the zoneinfo folder beside the program, and
+// the user's zone is Windows' key name turned into the name libical files it under.
+#include <windows.h>
+
+#include <libical/ical.h>
+
+#include <mutex>
+#include <string>
+
+#include "days/local_day.h"
+#include "days/windows_zones.h"
+
+namespace zorvani {
+namespace days {
+
+void PrepareZones() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    wchar_t path[MAX_PATH + 1];
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH + 1);
+    if (length == 0 || length > MAX_PATH) return;
+    std::wstring folder(path, length);
+    folder.erase(folder.find_last_of(L"\\/") + 1);
+    folder += L"zoneinfo";
+    // libical opens its files by narrow name: the short form spells a folder that the
+    // ANSI code page cannot.
+    wchar_t shortPath[MAX_PATH + 1];
+    const DWORD shortLength = GetShortPathNameW(folder.c_str(), shortPath, MAX_PATH + 1);
+    const wchar_t* use = shortLength > 0 && shortLength <= MAX_PATH ? shortPath : folder.c_str();
+    char narrow[2 * MAX_PATH + 1];
+    BOOL lossy = FALSE;
+    if (WideCharToMultiByte(CP_ACP, 0, use, -1, narrow, static_cast<int>(sizeof narrow), nullptr, &lossy) == 0 ||
+        lossy) {
+      return;
+    }
+    set_zone_directory(narrow);
+  });
+}
+
+namespace {
+
+icaltimezone* UserZone() {
+  DYNAMIC_TIME_ZONE_INFORMATION info{};
+  // With automatic daylight saving turned off the clock keeps standard time all year,
+  // which the named zone does not.
+  if (GetDynamicTimeZoneInformation(&info) == TIME_ZONE_ID_INVALID || info.DynamicDaylightTimeDisabled) return nullptr;
+  std::string name;
+  for (const wchar_t c : info.TimeZoneKeyName) {
+    if (c == 0) break;
+    if (c > 0x7e) return nullptr;
+    name += static_cast<char>(c);
+  }
+  const std::string iana = IanaZoneOfWindowsZone(name);
+  return iana.empty() ? nullptr : icaltimezone_get_builtin_timezone(iana.c_str());
+}
+
+}  // namespace
+
+bool LocalDate(std::time_t when, int* year, int* month, int* day) {
+  if (icaltimezone* zone = UserZone()) {
+    const icaltimetype local = icaltime_from_timet_with_zone(when, 0, zone);
+    *year = local.year, *month = local.month, *day = local.day;
+    return true;
+  }
+  // A zone the table or the zone files do not know: the C runtime's view, which is
+  // Windows' bias and this year's daylight-saving rule.
+  std::tm local{};
+  if (localtime_s(&local, &when) != 0) return false;
+  *year = local.tm_year + 1900, *month = local.tm_mon + 1, *day = local.tm_mday;
+  return true;
+}
+
+}  // namespace days
+}  // namespace zorvani
