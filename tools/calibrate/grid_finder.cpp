@@ -238,6 +238,12 @@ struct Mark {
   int Height() const { return box.bottom - box.top; }
   double Cx() const { return (box.left + box.right) / 2.0; }
   double Cy() const { return (box.top + box.bottom) / 2.0; }
+  // Filled to `tenths` of its box and not a thin stem: the dark of a header band round
+  // its light names, closed over as if it were a stroke. A small bold "8" on a photo
+  // fills seven tenths of its box, no digit eight.
+  bool Block(int tenths) const {
+    return Height() >= 4 && 3 * Width() >= Height() && pixels * 10 >= static_cast<long long>(tenths) * Width() * Height();
+  }
 };
 
 std::vector<Mark> Components(std::vector<std::uint8_t> ink, int w, int h) {
@@ -379,7 +385,7 @@ std::vector<Mark> TextMarks(const std::vector<std::uint8_t>& ink, int w, int h) 
       // Digits of one number are of one size: a week number or a speck beside it stays apart.
       const bool beside = overlap * 2 >= std::min(a.Height(), b.Height()) && gap <= 0.8 * taller && joined <= 1.3 * taller &&
                           5 * std::min(a.Height(), b.Height()) >= 3 * taller;
-      const bool stacked = overlapX * 2 >= std::min(a.Width(), b.Width()) && gapY <= 0.3 * taller && joined <= 2.5 * taller &&
+      const bool stacked = !a.Block(7) && overlapX * 2 >= std::min(a.Width(), b.Width()) && gapY <= 0.3 * taller && joined <= 2.5 * taller &&
                            3 * std::min(a.Width(), b.Width()) >= std::max(a.Width(), b.Width());
       if (beside || stacked) {
         parent[static_cast<std::size_t>(root(static_cast<int>(i)))] = root(static_cast<int>(j));
@@ -404,7 +410,7 @@ std::vector<Mark> TextMarks(const std::vector<std::uint8_t>& ink, int w, int h) 
   }
   std::vector<Mark> marks;
   for (const auto& [id, m] : joined) {
-    if (m.Height() >= std::max(5.0, h * 0.0045)) marks.push_back(m);
+    if (m.Height() >= std::max(5.0, h * 0.0045) && !m.Block(8)) marks.push_back(m);
   }
   std::sort(marks.begin(), marks.end(), [](const Mark& a, const Mark& b) {
     return std::make_pair(a.box.left, a.box.top) < std::make_pair(b.box.left, b.box.top);
