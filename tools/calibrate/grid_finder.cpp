@@ -595,9 +595,9 @@ std::vector<std::pair<int, int>> LineRuns(int begin, int end, int from, int to, 
 
 // For each column (row) of days, the printed lines on either side: the nearest line
 // between its numbers and the next column's. Their outer edges, or false unless every
-// column has both.
+// column has both; the first may lack the line before it when `openFirst`.
 bool Bracket(const std::vector<std::pair<int, int>>& runs, const std::vector<std::pair<int, int>>& spans,
-             std::vector<std::pair<int, int>>* before, std::vector<std::pair<int, int>>* after) {
+             std::vector<std::pair<int, int>>* before, std::vector<std::pair<int, int>>* after, bool openFirst = false) {
   for (std::size_t k = 0; k < spans.size(); ++k) {
     const int low = k > 0 ? spans[k - 1].second : -1, high = k + 1 < spans.size() ? spans[k + 1].first : 1 << 30;
     const std::pair<int, int>* left = nullptr;
@@ -606,8 +606,8 @@ bool Bracket(const std::vector<std::pair<int, int>>& runs, const std::vector<std
       if (run.first > low && run.second < spans[k].first) left = &run;
       if (run.first > spans[k].second && run.second < high && right == nullptr) right = &run;
     }
-    if (left == nullptr || right == nullptr) return false;
-    before->emplace_back(static_cast<int>(k), left->first);
+    if (right == nullptr || (left == nullptr && !(openFirst && k == 0))) return false;
+    if (left != nullptr) before->emplace_back(static_cast<int>(k), left->first);
     after->emplace_back(static_cast<int>(k), right->second);
   }
   return true;
@@ -639,7 +639,9 @@ bool FindBoxes(const std::vector<std::uint8_t>& ink, int w, int h, const Lattice
   const auto across = LineRuns(std::max(0, static_cast<int>(top - lattice.dy)), std::min(h, static_cast<int>(bottom + lattice.dy)),
                                left, right + 1, [&](int y, int x) { return ink[static_cast<std::size_t>(y) * w + x] != 0; });
   std::vector<std::pair<int, int>> lefts, rights, tops, bottoms;  // (column or row, outer edge)
-  if (!Bracket(down, columns, &lefts, &rights) || !Bracket(across, rows, &tops, &bottoms)) return false;
+  // A dark header band right on the first row's line hides that line in the ink: the
+  // rows' other lines place it.
+  if (!Bracket(down, columns, &lefts, &rights) || !Bracket(across, rows, &tops, &bottoms, true)) return false;
   Line l, r, t, b;
   if (!FitLine(lefts, &l) || !FitLine(rights, &r) || !FitLine(tops, &t) || !FitLine(bottoms, &b)) return false;
   grid->x = l.at0;
