@@ -411,7 +411,7 @@ std::vector<Mark> TextMarks(const std::vector<std::uint8_t>& ink, int w, int h) 
   }
   std::vector<Mark> marks;
   for (const auto& [id, m] : joined) {
-    if (m.Height() >= std::max(5.0, h * 0.0045) && !m.Block(8)) marks.push_back(m);
+    if (m.Height() >= std::max(5.0, h * 0.004) && !m.Block(8)) marks.push_back(m);
   }
   std::sort(marks.begin(), marks.end(), [](const Mark& a, const Mark& b) {
     return std::make_pair(a.box.left, a.box.top) < std::make_pair(b.box.left, b.box.top);
