@@ -44,32 +44,96 @@ Grey GreyOf(const cDIBSection& image) {
   return grey;
 }
 
-// The brightest (or darkest) level within `radius` of each pixel along one axis, in
-// constant time per pixel (van Herk and Gil-Werman): `count` values `stride` apart.
-void RunningExtreme(std::uint8_t* values, std::size_t stride, int count, int radius, bool brightest,
-                    std::vector<std::uint8_t>& padded, std::vector<std::uint8_t>& prefix, std::vector<std::uint8_t>& suffix) {
-  const int size = 2 * radius + 1, n = count + 2 * radius;
-  const int blocks = (n + size - 1) / size;
-  const std::uint8_t neutral = brightest ? 0 : 255;
-  padded.assign(static_cast<std::size_t>(blocks) * size, neutral);
-  for (int k = 0; k < count; ++k) padded[static_cast<std::size_t>(k + radius)] = values[k * stride];
-  prefix.resize(padded.size());
-  suffix.resize(padded.size());
-  const auto pick = [brightest](std::uint8_t a, std::uint8_t b) { return brightest ? std::max(a, b) : std::min(a, b); };
-  for (std::size_t b = 0; b < padded.size(); b += static_cast<std::size_t>(size)) {
-    prefix[b] = padded[b];
-    for (std::size_t k = 1; k < static_cast<std::size_t>(size); ++k) prefix[b + k] = pick(prefix[b + k - 1], padded[b + k]);
-    suffix[b + size - 1] = padded[b + size - 1];
-    for (std::size_t k = static_cast<std::size_t>(size) - 1; k-- > 0;) suffix[b + k] = pick(suffix[b + k + 1], padded[b + k]);
+// The picture turned on its diagonal (h lines of w to w lines of h), in tiles that stay in cache.
+std::vector<std::uint8_t> Transposed(const std::vector<std::uint8_t>& level, int w, int h) {
+  std::vector<std::uint8_t> out(level.size());
+  constexpr int kTile = 64;
+  for (int y0 = 0; y0 < h; y0 += kTile) {
+    for (int x0 = 0; x0 < w; x0 += kTile) {
+      for (int y = y0; y < std::min(h, y0 + kTile); ++y) {
+        for (int x = x0; x < std::min(w, x0 + kTile); ++x) {
+          out[static_cast<std::size_t>(x) * h + y] = level[static_cast<std::size_t>(y) * w + x];
+        }
+      }
+    }
   }
-  for (int k = 0; k < count; ++k) values[k * stride] = pick(suffix[static_cast<std::size_t>(k)], prefix[static_cast<std::size_t>(k + 2 * radius)]);
+  return out;
+}
+
+// The brightest (or darkest) level within `radius` down each column, in constant time
+// per pixel (van Herk and Gil-Werman), whole lines at a time, as a column read alone
+// strides through the picture a line apart. Each block's extremes from its start and
+// from its end are worked out before the block before it is written over.
+void ColumnExtreme(std::vector<std::uint8_t>& level, int w, int h, int radius, bool brightest) {
+  const int size = 2 * radius + 1, n = h + 2 * radius;
+  const int blocks = (n + size - 1) / size;
+  const std::size_t line = static_cast<std::size_t>(w), block = static_cast<std::size_t>(size) * line;
+  const std::uint8_t neutral = brightest ? 0 : 255;
+  // The prefix and suffix extremes of this block and the next.
+  std::vector<std::uint8_t> prefix(2 * block), suffix(2 * block);
+  const auto fill = [&](int b, std::uint8_t* pre, std::uint8_t* suf) {
+    const auto source = [&](int p, std::uint8_t* out) {
+      const int y = b * size + p - radius;
+      if (y < 0 || y >= h) {
+        std::fill_n(out, line, neutral);
+      } else {
+        std::copy_n(&level[static_cast<std::size_t>(y) * line], line, out);
+      }
+    };
+    source(0, pre);
+    for (int p = 1; p < size; ++p) {
+      std::uint8_t* out = pre + static_cast<std::size_t>(p) * line;
+      source(p, out);
+      const std::uint8_t* before = out - line;
+      if (brightest) {
+        for (std::size_t x = 0; x < line; ++x) out[x] = std::max(out[x], before[x]);
+      } else {
+        for (std::size_t x = 0; x < line; ++x) out[x] = std::min(out[x], before[x]);
+      }
+    }
+    source(size - 1, suf + static_cast<std::size_t>(size - 1) * line);
+    for (int p = size - 1; p-- > 0;) {
+      std::uint8_t* out = suf + static_cast<std::size_t>(p) * line;
+      source(p, out);
+      const std::uint8_t* after = out + line;
+      if (brightest) {
+        for (std::size_t x = 0; x < line; ++x) out[x] = std::max(out[x], after[x]);
+      } else {
+        for (std::size_t x = 0; x < line; ++x) out[x] = std::min(out[x], after[x]);
+      }
+    }
+  };
+  fill(0, prefix.data(), suffix.data());
+  for (int b = 0; b < blocks; ++b) {
+    std::uint8_t* pre = prefix.data() + static_cast<std::size_t>(b % 2) * block;
+    std::uint8_t* suf = suffix.data() + static_cast<std::size_t>(b % 2) * block;
+    std::uint8_t* nextPre = prefix.data() + static_cast<std::size_t>((b + 1) % 2) * block;
+    std::uint8_t* nextSuf = suffix.data() + static_cast<std::size_t>((b + 1) % 2) * block;
+    if (b + 1 < blocks) fill(b + 1, nextPre, nextSuf);
+    // Line y's window is padded lines y .. y + 2 radius: the suffix of its own block and
+    // the prefix of the next (or of its own, for a block's first line).
+    for (int p = 0; p < size; ++p) {
+      const int y = b * size + p;
+      if (y >= h) break;
+      const int q = p + 2 * radius;
+      const std::uint8_t* s = suf + static_cast<std::size_t>(p) * line;
+      const std::uint8_t* t = q < size ? pre + static_cast<std::size_t>(q) * line : nextPre + static_cast<std::size_t>(q - size) * line;
+      std::uint8_t* out = &level[static_cast<std::size_t>(y) * line];
+      if (brightest) {
+        for (std::size_t x = 0; x < line; ++x) out[x] = std::max(s[x], t[x]);
+      } else {
+        for (std::size_t x = 0; x < line; ++x) out[x] = std::min(s[x], t[x]);
+      }
+    }
+  }
 }
 
 // The brightest (or darkest) level in the square of `radius` round each pixel.
 std::vector<std::uint8_t> Extreme(std::vector<std::uint8_t> level, int w, int h, int radius, bool brightest) {
-  std::vector<std::uint8_t> padded, prefix, suffix;
-  for (int y = 0; y < h; ++y) RunningExtreme(&level[static_cast<std::size_t>(y) * w], 1, w, radius, brightest, padded, prefix, suffix);
-  for (int x = 0; x < w; ++x) RunningExtreme(&level[static_cast<std::size_t>(x)], static_cast<std::size_t>(w), h, radius, brightest, padded, prefix, suffix);
+  level = Transposed(level, w, h);
+  ColumnExtreme(level, h, w, radius, brightest);
+  level = Transposed(level, h, w);
+  ColumnExtreme(level, w, h, radius, brightest);
   return level;
 }
 
@@ -81,25 +145,30 @@ std::vector<std::uint8_t> Extreme(std::vector<std::uint8_t> level, int w, int h,
 // on white stand out as black ones do; large shaded areas do not.
 std::vector<std::uint8_t> InkOf(const Grey& grey) {
   const int w = grey.width, h = grey.height, radius = std::max(8, h / 24), stroke = std::max(3, h / 110);
-  std::vector<std::uint32_t> sum(static_cast<std::size_t>(w + 1) * (h + 1), 0);
-  for (int y = 0; y < h; ++y) {
-    std::uint32_t run = 0;
-    for (int x = 0; x < w; ++x) {
-      run += grey.level[static_cast<std::size_t>(y) * w + x];
-      sum[static_cast<std::size_t>(y + 1) * (w + 1) + x + 1] = sum[static_cast<std::size_t>(y) * (w + 1) + x + 1] + run;
-    }
-  }
   const std::vector<std::uint8_t> high = Extreme(grey.level, w, h, radius, true), low = Extreme(grey.level, w, h, radius, false);
   const std::vector<std::uint8_t> closed = Extreme(Extreme(grey.level, w, h, stroke, true), w, h, stroke, false);
   const std::vector<std::uint8_t> opened = Extreme(Extreme(grey.level, w, h, stroke, false), w, h, stroke, true);
   std::vector<std::uint8_t> ink(grey.level.size(), 0);
+  // The mean over the square round each pixel from running sums down the columns and
+  // along the line, rather than a table of sums four times the picture's size.
+  std::vector<std::uint32_t> column(static_cast<std::size_t>(w), 0);
+  const auto add = [&](int y, int sign) {
+    const std::uint8_t* row = &grey.level[static_cast<std::size_t>(y) * w];
+    for (int x = 0; x < w; ++x) column[static_cast<std::size_t>(x)] += static_cast<std::uint32_t>(sign * row[x]);
+  };
+  for (int y = 0; y < std::min(h, radius); ++y) add(y, 1);
   for (int y = 0; y < h; ++y) {
-    const int y0 = std::max(0, y - radius), y1 = std::min(h, y + radius + 1);
+    if (y + radius < h) add(y + radius, 1);
+    if (y - radius - 1 >= 0) add(y - radius - 1, -1);
+    const int rows = std::min(h, y + radius + 1) - std::max(0, y - radius);
+    std::uint32_t run = 0;
+    for (int x = 0; x < std::min(w, radius); ++x) run += column[static_cast<std::size_t>(x)];
     for (int x = 0; x < w; ++x) {
-      const int x0 = std::max(0, x - radius), x1 = std::min(w, x + radius + 1);
-      const auto at = [&](int yy, int xx) { return sum[static_cast<std::size_t>(yy) * (w + 1) + xx]; };
+      if (x + radius < w) run += column[static_cast<std::size_t>(x + radius)];
+      if (x - radius - 1 >= 0) run -= column[static_cast<std::size_t>(x - radius - 1)];
+      const int columns = std::min(w, x + radius + 1) - std::max(0, x - radius);
       const std::size_t i = static_cast<std::size_t>(y) * w + x;
-      const double mean = static_cast<double>(at(y1, x1) - at(y0, x1) - at(y1, x0) + at(y0, x0)) / ((y1 - y0) * (x1 - x0));
+      const double mean = static_cast<double>(run) / (rows * columns);
       const bool lightGround = 2 * mean >= high[i] + low[i];
       ink[i] = (lightGround ? closed[i] - grey.level[i] : grey.level[i] - opened[i]) > kInkContrast;
     }
@@ -170,6 +239,12 @@ struct Mark {
   int Height() const { return box.bottom - box.top; }
   double Cx() const { return (box.left + box.right) / 2.0; }
   double Cy() const { return (box.top + box.bottom) / 2.0; }
+  // Filled to `tenths` of its box and not a thin stem: the dark of a header band round
+  // its light names, closed over as if it were a stroke. A small bold "8" on a photo
+  // fills seven tenths of its box, no digit eight.
+  bool Block(int tenths) const {
+    return Height() >= 4 && 3 * Width() >= Height() && pixels * 10 >= static_cast<long long>(tenths) * Width() * Height();
+  }
 };
 
 std::vector<Mark> Components(std::vector<std::uint8_t> ink, int w, int h) {
@@ -311,7 +386,8 @@ std::vector<Mark> TextMarks(const std::vector<std::uint8_t>& ink, int w, int h) 
       // Digits of one number are of one size: a week number or a speck beside it stays apart.
       const bool beside = overlap * 2 >= std::min(a.Height(), b.Height()) && gap <= 0.8 * taller && joined <= 1.3 * taller &&
                           5 * std::min(a.Height(), b.Height()) >= 3 * taller;
-      const bool stacked = overlapX * 2 >= std::min(a.Width(), b.Width()) && gapY <= 0.3 * taller && joined <= 2.5 * taller &&
+      const bool stacked = !a.Block(7) && overlapX * 2 >= std::min(a.Width(), b.Width()) && gapY <= 0.3 * taller && joined <= 2.5 * taller &&
+                           4 * std::min(a.Height(), b.Height()) < 3 * taller &&
                            3 * std::min(a.Width(), b.Width()) >= std::max(a.Width(), b.Width());
       if (beside || stacked) {
         parent[static_cast<std::size_t>(root(static_cast<int>(i)))] = root(static_cast<int>(j));
@@ -336,7 +412,7 @@ std::vector<Mark> TextMarks(const std::vector<std::uint8_t>& ink, int w, int h) 
   }
   std::vector<Mark> marks;
   for (const auto& [id, m] : joined) {
-    if (m.Height() >= std::max(5.0, h * 0.0045)) marks.push_back(m);
+    if (m.Height() >= std::max(5.0, h * 0.004) && !m.Block(8)) marks.push_back(m);
   }
   std::sort(marks.begin(), marks.end(), [](const Mark& a, const Mark& b) {
     return std::make_pair(a.box.left, a.box.top) < std::make_pair(b.box.left, b.box.top);
@@ -521,9 +597,9 @@ std::vector<std::pair<int, int>> LineRuns(int begin, int end, int from, int to, 
 
 // For each column (row) of days, the printed lines on either side: the nearest line
 // between its numbers and the next column's. Their outer edges, or false unless every
-// column has both.
+// column has both; the first may lack the line before it when `openFirst`.
 bool Bracket(const std::vector<std::pair<int, int>>& runs, const std::vector<std::pair<int, int>>& spans,
-             std::vector<std::pair<int, int>>* before, std::vector<std::pair<int, int>>* after) {
+             std::vector<std::pair<int, int>>* before, std::vector<std::pair<int, int>>* after, bool openFirst = false) {
   for (std::size_t k = 0; k < spans.size(); ++k) {
     const int low = k > 0 ? spans[k - 1].second : -1, high = k + 1 < spans.size() ? spans[k + 1].first : 1 << 30;
     const std::pair<int, int>* left = nullptr;
@@ -532,8 +608,8 @@ bool Bracket(const std::vector<std::pair<int, int>>& runs, const std::vector<std
       if (run.first > low && run.second < spans[k].first) left = &run;
       if (run.first > spans[k].second && run.second < high && right == nullptr) right = &run;
     }
-    if (left == nullptr || right == nullptr) return false;
-    before->emplace_back(static_cast<int>(k), left->first);
+    if (right == nullptr || (left == nullptr && !(openFirst && k == 0))) return false;
+    if (left != nullptr) before->emplace_back(static_cast<int>(k), left->first);
     after->emplace_back(static_cast<int>(k), right->second);
   }
   return true;
@@ -565,7 +641,9 @@ bool FindBoxes(const std::vector<std::uint8_t>& ink, int w, int h, const Lattice
   const auto across = LineRuns(std::max(0, static_cast<int>(top - lattice.dy)), std::min(h, static_cast<int>(bottom + lattice.dy)),
                                left, right + 1, [&](int y, int x) { return ink[static_cast<std::size_t>(y) * w + x] != 0; });
   std::vector<std::pair<int, int>> lefts, rights, tops, bottoms;  // (column or row, outer edge)
-  if (!Bracket(down, columns, &lefts, &rights) || !Bracket(across, rows, &tops, &bottoms)) return false;
+  // A dark header band right on the first row's line hides that line in the ink: the
+  // rows' other lines place it.
+  if (!Bracket(down, columns, &lefts, &rights) || !Bracket(across, rows, &tops, &bottoms, true)) return false;
   Line l, r, t, b;
   if (!FitLine(lefts, &l) || !FitLine(rights, &r) || !FitLine(tops, &t) || !FitLine(bottoms, &b)) return false;
   grid->x = l.at0;
