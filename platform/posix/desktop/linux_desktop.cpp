@@ -122,7 +122,11 @@ bool LinuxDesktop::SetMonitorWallpapers(const std::vector<MonitorBitmap>& bitmap
   bool done = false;
   const DesktopBackend* backend = ReadyBackend(session, &done);
   if (backend == nullptr) return done;
-  if (backend->MonitorPictures() != MonitorPictures::PerMonitor || bitmaps.empty()) return false;
+  // An output's name goes into commands and settings paths: a strange one changes nothing,
+  // rather than one monitor of several.
+  if (backend->MonitorPictures() != MonitorPictures::PerMonitor || bitmaps.empty() ||
+      std::any_of(bitmaps.begin(), bitmaps.end(), [](const MonitorBitmap& b) { return !PlainOutputName(b.monitor.name); }))
+    return false;
   const std::vector<const char*> tools = backend->Tools();
   if (std::none_of(tools.begin(), tools.end(), [&](const char* tool) { return !session.FindProgram(tool).empty(); })) return false;
   const std::string plainFolder = backend->ReadsCommandLanguage() ? PlainFolder(session) : std::string();
