@@ -22,8 +22,10 @@ void Timer1_Timer() {
 
 void Form1_Unload() {}
 
+void Form1_DisplayChange() { MonitorsChanged(); }
+
 void LoadForm1(platform::HiddenForm& form) {
-  form.Load("ZorvaniWallpaper", kTimer1IntervalMs, {Form1_Load, Timer1_Timer, Form1_Unload});
+  form.Load("ZorvaniWallpaper", kTimer1IntervalMs, {Form1_Load, Timer1_Timer, Form1_Unload, Form1_DisplayChange});
 }
 
 }  // namespace zorvani

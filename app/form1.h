@@ -12,6 +12,8 @@ void Form1_Load();
 void Timer1_Timer();
 // Unload handler: nothing to save; the unload always goes ahead.
 void Form1_Unload();
+// Monitors attached, removed or changed: their pictures are made again.
+void Form1_DisplayChange();
 
 // Creates Form1 hidden with Timer1 running and runs its load handler to its end.
 void LoadForm1(platform::HiddenForm& form);

@@ -72,6 +72,11 @@ std::string CurrentMonthText();
 // The desktop step alone: makes the bitmap the wallpaper; 0 when the desktop took it,
 // -1 (and the bitmap kept in PendingDesktop) when it did not.
 Status ApplyDesktopWallpaper(const std::string& sBitmapPath);
+// The one wp.bmp for every monitor, the step above without the monitors' own pictures.
+Status ApplyOnePicture(const std::string& sBitmapPath);
+// Monitors added, removed or changed: their pictures are made again from the wp.bmp
+// last shown (the month picture is not decoded again).
+void MonitorsChanged();
 
 // --- Removal -----------------------------------------------------------------------
 // True once the program has been removed while it runs: its own file is gone, or the

@@ -10,6 +10,7 @@
 #include "platform/replace_file.h"
 #include "platform/services.h"
 #include "runtime/runtime_error.h"
+#include "screens/screens.h"
 
 namespace zorvani {
 namespace {
@@ -71,6 +72,20 @@ Status SaveWallpaperBitmap(const std::string& sBitmapPath) {
 }
 
 Status ApplyDesktopWallpaper(const std::string& sBitmapPath) {
+  // Monitors of other shapes get their own pictures, made from the image still in
+  // memory during a refresh and from the file at a retry.
+  screens::ConstPixels image;
+  if (CalendarImage && CalendarImage->DIBSectionBitsPtr() != nullptr)
+    image = screens::DibView(CalendarImage->DIBSectionBitsPtr(), CalendarImage->width(), CalendarImage->height());
+  const screens::Shown shown = screens::ShowOnMonitors(sBitmapPath, image.first != nullptr ? &image : nullptr);
+  if (shown != screens::Shown::kOnePicture) {
+    PendingDesktop.bitmapPath = shown == screens::Shown::kFailed ? sBitmapPath : std::string();
+    return shown == screens::Shown::kFailed ? -1 : 0;
+  }
+  return ApplyOnePicture(sBitmapPath);
+}
+
+Status ApplyOnePicture(const std::string& sBitmapPath) {
   // A desktop that refused the change (its tool failed, timed out or is missing)
   // leaves the day undone; the bitmap is already right, so only this step is retried.
   if (platform::Current().desktop->SystemParametersInfoA(platform::kSpiSetDeskWallpaper, 0, sBitmapPath,
@@ -81,6 +96,27 @@ Status ApplyDesktopWallpaper(const std::string& sBitmapPath) {
   }
   PendingDesktop.bitmapPath = sBitmapPath;
   return -1;
+}
+
+void MonitorsChanged() {
+  const std::string bitmapPath = screens::LastBitmap();
+  // Before the first day is shown, or with a retry due anyway, the next check does it.
+  if (bitmapPath.empty() || LastDay == 0 || !PendingDesktop.bitmapPath.empty()) return;
+  const screens::Shown before = screens::LastShown();
+  const screens::Shown shown = screens::ShowOnMonitors(bitmapPath, nullptr);
+  Status status = shown == screens::Shown::kFailed ? -1 : 0;
+  if (shown == screens::Shown::kOnePicture && before != screens::Shown::kOnePicture) {
+    std::string key = kDesktopKey;
+    RegistryWriteValue(key, "TileWallpaper", "0");
+    key = kDesktopKey;
+    RegistryWriteValue(key, "WallpaperStyle", "2");
+    status = ApplyOnePicture(bitmapPath);
+  }
+  // Not shown: the day's check tries the desktop step again, without a decode.
+  if (status != 0) {
+    PendingDesktop = {bitmapPath, LastDay, LastMonth, LastYear};
+    LastDay = 0;
+  }
 }
 
 Status ComposeCalendarImage(const std::string& sPicturePath, const std::string& sBitmapPath) {

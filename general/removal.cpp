@@ -6,6 +6,7 @@
 #include "general/general.h"
 #include "platform/process.h"
 #include "platform/services.h"
+#include "screens/screens.h"
 
 namespace zorvani {
 namespace {
@@ -43,6 +44,9 @@ bool ProgramRemoved() {
   return platform::ProgramFileGone() || !AutoStartStillNamesUs();
 }
 
-void GiveBackDesktop() { platform::Current().desktop->RestorePreviousWallpaper(BaseDir + "wp.bmp"); }
+void GiveBackDesktop() {
+  platform::Current().desktop->RestorePreviousWallpaper(BaseDir + "wp.bmp");
+  screens::RemoveMonitorBitmaps(*platform::Current().files, BaseDir + "wp.bmp");
+}
 
 }  // namespace zorvani

@@ -12,6 +12,8 @@ struct FormHandlers {
   std::function<void()> load;    // runs to its end inside Load
   std::function<void()> tick;    // each timer tick, never overlapping another handler
   std::function<void()> unload;  // when the form is unloaded from outside
+  // Monitors attached, removed or changed in size, never overlapping another handler.
+  std::function<void()> displayChange;
 };
 
 class HiddenForm {

@@ -6,6 +6,7 @@
 #include "platform/gdi.h"
 #include "platform/picture.h"
 #include "platform/registry.h"
+#include "platform/screen.h"
 #include "platform/system_log.h"
 #include "platform/wallpaper.h"
 
@@ -19,6 +20,7 @@ struct Services {
   PictureLoader* pictures;
   Desktop* desktop;
   SystemLog* log = nullptr;  // none: nothing is logged
+  std::vector<Monitor> (*monitorLayout)() = &MonitorLayout;
 };
 
 // The services in use; tests swap members and restore them afterwards.

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <set>
 #include <filesystem>
 
 #include "app/instance_checker.h"
@@ -23,20 +24,25 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A 100 x 100 mid-grey picture in a DIB section of the real GDI.
+// A mid-grey picture (100 x 100 unless asked) in a DIB section of the real GDI.
 struct GreyPicture : platform::Picture {
-  GreyPicture() {
-    const tBitmapInfo info{40, 100, 100, 1, 24, 0, 0, 0, 0, 0, 0, {}};
+  GreyPicture(int width, int height) : width_(width), height_(height) {
+    const tBitmapInfo info{40, width, height, 1, 24, 0, 0, 0, 0, 0, 0, {}};
     void* bits = nullptr;
     handle_ = platform::SystemGdi().CreateDIBSection(0, &info, 0, &bits);
-    if (bits != nullptr) std::memset(bits, 0x80, 300 * 100);
+    if (bits != nullptr) std::memset(bits, 0x80, static_cast<std::size_t>((width * 3 + 3) & ~3) * height);
   }
   ~GreyPicture() override { platform::SystemGdi().DeleteObject(handle_); }
   platform::Handle BitmapHandle() const override { return handle_; }
-  std::int32_t Width() const override { return 100; }
-  std::int32_t Height() const override { return 100; }
+  std::int32_t Width() const override { return width_; }
+  std::int32_t Height() const override { return height_; }
+  int width_, height_;
   platform::Handle handle_ = 0;
 };
+
+// The monitors the tests attach.
+std::vector<platform::Monitor> monitors;
+std::vector<platform::Monitor> Monitors() { return monitors; }
 
 // Picture loader, registry and desktop in one, logging what is asked of them in order.
 class FakeWorld : public platform::PictureLoader,
@@ -47,7 +53,7 @@ class FakeWorld : public platform::PictureLoader,
   std::unique_ptr<platform::Picture> LoadPicture(const std::string& fileName) override {
     pictures.push_back(fileName);
     if (missing) Raise(kErrFileNotFound);
-    return std::make_unique<GreyPicture>();
+    return std::make_unique<GreyPicture>(pictureWidth, 100);
   }
   long RegOpenKeyExA(std::uint32_t root, const std::string& subKey, std::uint32_t, std::uint32_t access,
                      platform::Handle* key) override {
@@ -84,6 +90,17 @@ class FakeWorld : public platform::PictureLoader,
   }
 
   void RestorePreviousWallpaper(const std::string& bitmap) override { log.push_back("give back " + bitmap); }
+  MonitorPictures MonitorPicturesTaken() override { return taken; }
+  bool SetMonitorWallpapers(const std::vector<MonitorBitmap>& bitmaps) override {
+    std::string line = "monitors";
+    for (const MonitorBitmap& b : bitmaps) line += " " + b.monitor.name + "=" + b.path;
+    log.push_back(line);
+    return refusals-- <= 0;
+  }
+  bool SetSpannedWallpaper(const std::string& path) override {
+    log.push_back("spanned " + path);
+    return refusals-- <= 0;
+  }
   void Warning(const std::string& line) override { systemLog.push_back(line); }
   std::string UserBitmapFolder() override { return userFolder; }
 
@@ -93,13 +110,16 @@ class FakeWorld : public platform::PictureLoader,
   std::optional<std::string> runValue;
   bool runKeyMissing = false, missing = false;
   int refusals = 0;  // wallpaper changes the desktop refuses before it takes one
+  int pictureWidth = 100;
+  MonitorPictures taken = MonitorPictures::None;
 };
 
 class RefreshTest : public ::testing::Test {
  protected:
   void SetUp() override {
     BaseDir = folder_.path.string() + platform::PathSeparator();
-    platform::Current() = {&clock_, &platform::SystemGdi(), &platform::SystemFiles(), &world_, &world_, &world_, &world_};
+    platform::Current() = {&clock_, &platform::SystemGdi(), &platform::SystemFiles(), &world_, &world_, &world_, &world_, Monitors};
+    monitors.clear();
     // Cells 0.09 x 0.08, columns 0.12 apart from 0.06, rows 0.10 apart from 0.30, lines 0.01 thick.
     Config = ConfigRecord{0.09, 0.08, 0.12, 0.10, 0.06, 0.30, 0.01, 255, 0, 0};
   }
@@ -225,6 +245,81 @@ TEST_F(RefreshTest, ARefusedWallpaperChangeIsRetriedAloneUntilTheDesktopTakesIt)
   EXPECT_EQ(LastMonth, 10);
 }
 
+// Monitors of other shapes than the picture: each gets the whole picture fitted, the bars
+// filled calm and darker from its edges, or one picture spans them; a refusal is retried
+// from wp.bmp without a decode. Monitors of the picture's shape, or a desktop that takes
+// no picture per monitor, keep the one wp.bmp. Pictures of monitors gone are removed,
+// the desktops' own copies ("wp-a.bmp") are not.
+TEST_F(RefreshTest, MonitorsOfOtherShapesEachGetTheWholePictureFitted) {
+  using Taken = platform::Desktop::MonitorPictures;
+  const platform::Monitor hdmi{"HDMI-1", 0, 0, 320, 200, true}, portrait{"DP:2/x", 320, 0, 100, 200, false};
+  const platform::Monitor first{"\\\\.\\DISPLAY1", 0, 0, 320, 200, true}, second{"\\\\.\\DISPLAY2", 320, -40, 100, 200, false};
+  const struct { Taken taken; int pictureWidth; std::vector<platform::Monitor> layout; int refusals; std::set<std::string> files; std::string handOver; } cases[] = {
+      {Taken::PerMonitor, 100, {{"HDMI-1", 0, 0, 200, 200, true}, {"DP-1", 200, 0, 201, 200, false}}, 0, {"wp-a.bmp"}, "wallpaper 20 0 %wp.bmp 3"},
+      {Taken::None, 160, {hdmi, portrait}, 0, {"wp-a.bmp"}, "wallpaper 20 0 %wp.bmp 3"},
+      {Taken::PerMonitor, 160, {hdmi, portrait}, 0, {"wp-a.bmp", "wp-HDMI-1.bmp", "wp-DP-2-x.bmp"}, "monitors HDMI-1=%wp-HDMI-1.bmp DP:2/x=%wp-DP-2-x.bmp"},
+      {Taken::PerMonitor, 160, {hdmi, portrait}, 1, {"wp-a.bmp", "wp-HDMI-1.bmp", "wp-DP-2-x.bmp"}, "monitors HDMI-1=%wp-HDMI-1.bmp DP:2/x=%wp-DP-2-x.bmp"},
+      {Taken::Spanned, 160, {first, second}, 0, {"wp-a.bmp", "wp-span.bmp"}, "spanned %wp-span.bmp"}};
+  // The region's picture (grey, 128) as large as fits, centred, its shape within a pixel;
+  // above and below it a fill darker than the picture, without a step of more than 2.
+  const auto expectFitted = [](const std::string& file, int width, int height, int x0, int y0, int w, int h) {
+    const auto green = [&](int x, int y) {
+      return static_cast<unsigned char>(file.at(58 + static_cast<std::size_t>(height - 1 - y) * ((width * 3 + 3) & ~3) + 3 * static_cast<std::size_t>(x) + 1));
+    };
+    int top = -1, bottom = -1;
+    for (int y = 0; y < h; ++y) {
+      if (green(x0 + w / 2, y0 + y) < 100) continue;
+      if (top < 0) top = y;
+      bottom = y + 1;
+    }
+    EXPECT_LE(std::abs((bottom - top) * 160 - w * 100), 160) << top << ".." << bottom;
+    EXPECT_LE(std::abs(top - (h - bottom)), 1);
+    for (int y = 0; y < h; ++y) {
+      for (int x = 0; x < w && (y < top || y >= bottom); ++x) {
+        EXPECT_TRUE(green(x0 + x, y0 + y) >= 30 && green(x0 + x, y0 + y) <= 70) << x << "," << y;
+        if (x > 0) EXPECT_LE(std::abs(green(x0 + x, y0 + y) - green(x0 + x - 1, y0 + y)), 2);
+        if (y > 0 && y != bottom) EXPECT_LE(std::abs(green(x0 + x, y0 + y) - green(x0 + x, y0 + y - 1)), 2);
+      }
+    }
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.handOver + " refused " + std::to_string(c.refusals));
+    for (const std::string& name : testing_files::Names(folder_.path)) fs::remove(folder_ / name);
+    testing_files::WriteFile(folder_ / "wp-VGA-9.bmp", "a monitor gone");
+    testing_files::WriteFile(folder_ / "wp-a.bmp", "a desktop's copy");
+    monitors = c.layout, world_.taken = c.taken, world_.pictureWidth = c.pictureWidth, world_.refusals = c.refusals;
+    world_.log.clear(), world_.pictures.clear();
+    LastDay = 0;
+    CheckDayChange(), CheckDayChange();
+    EXPECT_EQ(LastDay, 31);
+    EXPECT_EQ(world_.pictures.size(), 1u);
+    std::string handOver = c.handOver;
+    for (std::size_t at; (at = handOver.find('%')) != std::string::npos;) handOver.replace(at, 1, BaseDir);
+    EXPECT_EQ(world_.log.back(), handOver);
+    std::set<std::string> files = testing_files::Names(folder_.path);
+    files.erase("wp.bmp"), files.erase("Zorvani2004");
+    EXPECT_EQ(files, c.files);
+    if (c.files.count("wp-DP-2-x.bmp") != 0) {
+      expectFitted(testing_files::ReadFile(folder_ / "wp-DP-2-x.bmp"), 100, 200, 0, 0, 100, 200);
+      expectFitted(testing_files::ReadFile(folder_ / "wp-HDMI-1.bmp"), 320, 200, 0, 0, 320, 200);
+    }
+    if (c.files.count("wp-span.bmp") != 0) {
+      // The virtual screen's box from (0, -40): DISPLAY1 lower left, DISPLAY2 above right, black below it.
+      const std::string span = testing_files::ReadFile(folder_ / "wp-span.bmp");
+      ASSERT_EQ(span.size(), 58u + 1260u * 240u);
+      expectFitted(span, 420, 240, 0, 40, 320, 200);
+      expectFitted(span, 420, 240, 320, 0, 100, 200);
+      EXPECT_EQ(span.substr(58 + 5 * 1260 + 380 * 3, 3), std::string(3, '\0'));
+    }
+  }
+  // A monitor unplugged: the one wp.bmp again, from the file, without a decode.
+  monitors.resize(1);
+  MonitorsChanged();
+  EXPECT_EQ(world_.log.back(), "wallpaper 20 0 " + Bitmap() + " 3");
+  EXPECT_FALSE(fs::exists(folder_ / "wp-span.bmp"));
+  EXPECT_EQ(world_.pictures.size(), 1u);
+}
+
 // The calendar folder's wp.bmp belongs to another user: only a refused rename sends this
 // user's day to their own folder, and only where the platform has one; a folder where
 // nothing may be made is not another user's wp.bmp.
@@ -298,8 +393,10 @@ TEST_F(RefreshTest, UninstallGivesTheWallpaperBackWhereNoCopyRuns) {
   fs::permissions(folder_ / "run", fs::perms::owner_all);
   setenv("XDG_RUNTIME_DIR", (folder_ / "run").c_str(), 1);
 #endif
+  testing_files::WriteFile(folder_ / "wp-HDMI-1.bmp", "a monitor's picture");
   EXPECT_EQ(UninstallStep(), 0);
   EXPECT_EQ(world_.log.empty() ? "" : world_.log.back(), "give back " + BaseDir + "wp.bmp");
+  EXPECT_FALSE(fs::exists(folder_ / "wp-HDMI-1.bmp"));
 #ifndef _WIN32
   unsetenv("XDG_RUNTIME_DIR");
 #endif

@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "platform/replace_file.h"
+#include "screens/screens.h"
 #include "tools/calendar/photo_files.h"
 
 namespace zorvani {
@@ -344,62 +345,10 @@ double ContrastRatio(double a, double b) { return (std::max(a, b) + 0.05) / (std
 RgbImage ScaleToCover(const RgbImage& image, int width, int height) {
   if (image.width <= 0 || image.height <= 0 || width <= 0 || height <= 0) throw std::invalid_argument("empty picture");
   const double scale = std::max(static_cast<double>(width) / image.width, static_cast<double>(height) / image.height);
-  // One axis at a time: a tent filter as wide as a source step when shrinking.
-  struct Tap {
-    int index;
-    double weight;
-  };
-  const auto taps = [scale](int outSize, int inSize) {
-    const double offset = (inSize - outSize / scale) / 2;
-    const double radius = std::max(1.0, 1.0 / scale);
-    std::vector<std::vector<Tap>> all(static_cast<std::size_t>(outSize));
-    for (int o = 0; o < outSize; ++o) {
-      const double centre = offset + (o + 0.5) / scale - 0.5;
-      double total = 0;
-      for (int i = static_cast<int>(std::floor(centre - radius)); i <= static_cast<int>(std::ceil(centre + radius)); ++i) {
-        const double w = 1.0 - std::abs(i - centre) / radius;
-        if (w <= 0) continue;
-        all[static_cast<std::size_t>(o)].push_back({std::clamp(i, 0, inSize - 1), w});
-        total += w;
-      }
-      for (Tap& t : all[static_cast<std::size_t>(o)]) t.weight /= total;
-    }
-    return all;
-  };
-  const auto across = taps(width, image.width);
-  const auto down = taps(height, image.height);
-  // Only the source rows under one output row are kept, scaled across, in a ring: the
-  // rows an output row reads only move down, so a photo 65500 pixels tall costs no more
-  // than its output does.
-  std::size_t span = 1;
-  for (const auto& column : down) span = std::max(span, static_cast<std::size_t>(column.back().index - column.front().index + 1));
-  const std::size_t rowFloats = static_cast<std::size_t>(width) * 3;
-  std::vector<float> rows(span * rowFloats);
-  const auto ringRow = [&](int y) { return &rows[static_cast<std::size_t>(y) % span * rowFloats]; };
   RgbImage result{width, height, std::vector<std::uint8_t>(static_cast<std::size_t>(width) * height * 3)};
-  for (int y = 0, next = 0; y < height; ++y) {
-    const std::vector<Tap>& column = down[static_cast<std::size_t>(y)];
-    for (int source = std::max(next, column.front().index); source <= column.back().index; ++source) {
-      float* const row = ringRow(source);
-      std::fill(row, row + rowFloats, 0.0f);
-      for (int x = 0; x < width; ++x) {
-        float* out = row + static_cast<std::size_t>(x) * 3;
-        for (const Tap& t : across[static_cast<std::size_t>(x)]) {
-          const std::uint8_t* p = At(image, t.index, source);
-          for (int c = 0; c < 3; ++c) out[c] += static_cast<float>(p[c] * t.weight);
-        }
-      }
-    }
-    next = std::max(next, column.back().index + 1);
-    for (int x = 0; x < width; ++x) {
-      double sum[3] = {0, 0, 0};
-      for (const Tap& t : column) {
-        const float* p = ringRow(t.index) + static_cast<std::size_t>(x) * 3;
-        for (int c = 0; c < 3; ++c) sum[c] += p[c] * t.weight;
-      }
-      for (int c = 0; c < 3; ++c) At(result, x, y)[c] = Channel(sum[c]);
-    }
-  }
+  screens::Resample({image.pixels.data(), image.width, image.height, static_cast<std::ptrdiff_t>(image.width) * 3},
+                    {result.pixels.data(), width, height, static_cast<std::ptrdiff_t>(width) * 3}, scale, scale,
+                    (image.width - width / scale) / 2, (image.height - height / scale) / 2);
   return result;
 }
 
