@@ -23,9 +23,4 @@ struct Monitor {
 // program already holds to its display. Empty where there is no display to ask.
 std::vector<Monitor> MonitorLayout();
 
-// True once after a monitor was added, removed, turned, moved or resized since the
-// layout was last read: the per-monitor pictures are then to be made again. Seen by the
-// hidden form's loop as the display tells it.
-bool MonitorLayoutChanged();
-
 }  // namespace platform

@@ -137,6 +137,9 @@ int HiddenForm::RunMessageLoop() {
     } else if (fds[2].revents != 0 && state_->session->Ended()) {
       return unload();
     }
+    // The display told of its monitors: asked again only here, once per wake.
+    if (fds[2].revents != 0 && state_->handlers.displayChange && state_->session->TakeLayoutChanged())
+      state_->handlers.displayChange();
     if (fds[1].revents & POLLIN) {
       // The count of expirations since the last read: ticks missed during a long
       // handler merge into this one.
@@ -147,6 +150,7 @@ int HiddenForm::RunMessageLoop() {
       // A reading of the monitors during the tick may have read a change's event off the
       // connection, where poll no longer shows it.
       state_->session->TakeQueued();
+      if (state_->handlers.displayChange && state_->session->TakeLayoutChanged()) state_->handlers.displayChange();
     }
   }
 }

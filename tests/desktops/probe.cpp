@@ -87,11 +87,7 @@ bool EachMonitor(const std::string& folder, int seed) {
 int Monitors(const std::string& folder, int seed) {
   platform::HiddenForm form;
   bool taken = false;
-  form.Load("probe", 500, {[&] { taken = EachMonitor(folder, seed); },
-                           [&] {
-                             if (platform::MonitorLayoutChanged()) taken = EachMonitor(folder, ++seed);
-                           },
-                           {}});
+  form.Load("probe", 60000, {[&] { taken = EachMonitor(folder, seed); }, {}, {}, [&] { taken = EachMonitor(folder, ++seed); }});
   form.RunMessageLoop();
   return taken ? 0 : 1;
 }

@@ -26,9 +26,4 @@ bool PrimaryScreenSize(int* width, int* height) {
   return true;
 }
 
-bool MonitorLayoutChanged() {
-  posix::SessionWatch* held = posix::SessionWatch::Held();
-  return held != nullptr && held->TakeLayoutChanged();
-}
-
 }  // namespace platform
