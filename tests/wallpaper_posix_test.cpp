@@ -69,6 +69,9 @@ struct Case {
   bool textStore = false;
   // Running processes, each "NAME=value... program argument..."; owner=UID: another user's.
   std::vector<std::string> processes = {};
+  // Several monitors: "spanned" hands one picture over the whole screen; another text
+  // names the 1080x1920 monitor right of HDMI-1 (1920x1080), each with its wp-NAME.bmp.
+  const char* monitors = nullptr;
 };
 
 const Case kCases[] = {
@@ -137,6 +140,28 @@ const Case kCases[] = {
     {"a tool that fails", {"XDG_CURRENT_DESKTOP=GNOME", "DBUS_SESSION_BUS_ADDRESS=x"}, {{"gsettings", "exit 1"}}, "2", false, Gnome(2)},
     {"a tool that hangs is ended at the time limit", {"XDG_CURRENT_DESKTOP=GNOME", "DBUS_SESSION_BUS_ADDRESS=x"},
      {{"gsettings", "/bin/sleep 600 & wait"}}, "2", false, Gnome(1)},
+    {"several monitors on sway: each output its own picture", {"SWAYSOCK=/run/sway.sock", "WAYLAND_DISPLAY=wayland-1"},
+     {{"swaymsg", ""}}, "2", true, "swaymsg output HDMI-1 bg $R/wp-HDMI-1.bmp fill\nswaymsg output DP-2 bg $R/wp-DP-2.bmp fill\n",
+     false, {}, "DP-2"},
+    {"several monitors on sway: an output name that is no plain name", {"SWAYSOCK=/run/sway.sock", "WAYLAND_DISPLAY=wayland-1"},
+     {{"swaymsg", ""}}, "2", false, "", false, {}, "DP-2;exec touch X"},
+    {"several monitors, our swaybg: one client, a picture per output", {"XDG_CURRENT_DESKTOP=river", "WAYLAND_DISPLAY=wayland-1"},
+     {{"swaybg", "exec /bin/sleep 30"}}, "2", true, "swaybg -o HDMI-1 -i $F/wp-HDMI-1.bmp -m fill -o DP-2 -i $F/wp-DP-2.bmp -m fill\n",
+     false, {}, "DP-2"},
+    {"several monitors on XFCE: the listed workspaces of each, else its first", {"XDG_CURRENT_DESKTOP=XFCE", "DISPLAY=:0"},
+     {{"xfconf-query", kXfceListing}}, "2", true,
+     "xfconf-query -c xfce4-desktop -l\n"
+     "xfconf-query -c xfce4-desktop -p /backdrop/screen0/monitorHDMI-1/workspace3/image-style -n -t int -s 3\n"
+     "xfconf-query -c xfce4-desktop -p /backdrop/screen0/monitorHDMI-1/workspace3/last-image -n -t string -s $F/wp-HDMI-1.bmp\n"
+     "xfconf-query -c xfce4-desktop -p /backdrop/screen0/monitorDP-2/workspace0/image-style -n -t int -s 3\n"
+     "xfconf-query -c xfce4-desktop -p /backdrop/screen0/monitorDP-2/workspace0/last-image -n -t string -s $F/wp-DP-2.bmp\n",
+     true, {"DISPLAY=:0 xfdesktop"}, "DP-2"},
+    {"several monitors on plain X11: feh, in Xinerama's order", {"DISPLAY=:1"}, {{"feh", ""}}, "10", true,
+     "feh --bg-scale $F/wp-HDMI-1.bmp $F/wp-DP-2.bmp\n", false, {}, "DP-2"},
+    {"several monitors on GNOME: spanned", {"XDG_CURRENT_DESKTOP=GNOME", "DBUS_SESSION_BUS_ADDRESS=x"}, {{"gsettings", ""}}, "2", true,
+     "gsettings set org.gnome.desktop.background picture-options 'spanned'\n"
+     "gsettings set org.gnome.desktop.background picture-uri 'file://$U/wp.bmp'\n"
+     "gsettings set org.gnome.desktop.background picture-uri-dark 'file://$U/wp.bmp'\n", false, {}, "spanned"},
     {"no desktop session at all", {"XDG_CURRENT_DESKTOP=GNOME"}, {{"gsettings", ""}}, "2", true, ""},
     {"a session bus and no desktop (ssh)", {"DBUS_SESSION_BUS_ADDRESS=x"}, {{"feh", ""}, {"gsettings", ""}}, "2", true, ""},
 };
@@ -180,7 +205,7 @@ class WallpaperPosix : public testing::Test {
       testing_files::WriteProgram(folder_ / "bin" / name, "printf '%s\\n' \"${0##*/} $*\" >>\"${0%/bin/*}/calls.log\"\n" + then + "\n");
   }
   // One program's desktop per calendar folder, as SystemDesktop() is one per process.
-  bool Apply(std::vector<std::string> environment, const std::vector<std::string>& processes = {}) {
+  bool Apply(std::vector<std::string> environment, const std::vector<std::string>& processes = {}, const char* monitors = nullptr) {
     // A shell takes the last of two values, the tools here the first: one of each.
     for (const char* name : {"PATH=", "XDG_RUNTIME_DIR="}) {
       if (std::none_of(environment.begin(), environment.end(), [&](const std::string& v) { return v.rfind(name, 0) == 0; }))
@@ -197,7 +222,14 @@ class WallpaperPosix : public testing::Test {
       for (std::string word; words >> word;) (word.find('=') != std::string::npos ? environ : cmdline) << word << '\0';
       if (processes[i].rfind("owner=", 0) == 0) EXPECT_EQ(chown(process.c_str(), std::stoi(processes[i].substr(6)), 0), 0);
     }
-    return Desktop().SystemParametersInfoA(20, 0, Bitmap(), 3);
+    if (monitors == nullptr) return Desktop().SystemParametersInfoA(20, 0, Bitmap(), 3);
+    if (std::string(monitors) == "spanned") return Desktop().SetSpannedWallpaper(Bitmap());
+    std::vector<platform::Desktop::MonitorBitmap> bitmaps{{{"HDMI-1", 0, 0, 1920, 1080, true}, {}}, {{monitors, 1920, 0, 1080, 1920, false}, {}}};
+    for (auto& bitmap : bitmaps) {
+      bitmap.path = (pictures_ / ("wp-" + bitmap.monitor.name + ".bmp")).string();
+      fs::copy_file(Bitmap(), bitmap.path, fs::copy_options::overwrite_existing);
+    }
+    return Desktop().SetMonitorWallpapers(bitmaps);
   }
   platform::posix::LinuxDesktop& Desktop() {
     if (!desktop_) {
@@ -266,13 +298,16 @@ TEST_F(WallpaperPosix, EachDesktopGetsItsOwnCommandsPlacementAndFileWhateverTheF
     for (const Case& c : kCases) {
       // A row that hands over no path has nothing to show for other names; only root makes another user's process.
       const bool otherUser = std::any_of(c.processes.begin(), c.processes.end(), [](const std::string& p) { return p.rfind("owner=", 0) == 0; });
-      if ((name != kFolderNames[0] && std::string(c.calls).find("$") == std::string::npos) || (otherUser && geteuid() != 0)) continue;
+      // Several monitors take the same paths as one: an ordinary and a hostile name suffice.
+      if ((name != kFolderNames[0] && std::string(c.calls).find("$") == std::string::npos) || (otherUser && geteuid() != 0) ||
+          (c.monitors != nullptr && name != kFolderNames[0] && name != kFolderNames[5]))
+        continue;
       SCOPED_TRACE(std::string(c.what) + " in " + name);
       Pictures(name);
       Stubs(c.stubs);
       Style(c.style);
       const bool refused = c.textStore && name == kFolderNames[std::size(kFolderNames) - 1];
-      EXPECT_EQ(Apply(c.environment, c.processes), c.taken && !refused);
+      EXPECT_EQ(Apply(c.environment, c.processes, c.monitors), c.taken && !refused);
       EXPECT_EQ(Calls(), refused ? "" : Expected(c.calls));
       // The plain names in the private folder lead to the files beside wp.bmp.
       if (fs::exists(Private())) {

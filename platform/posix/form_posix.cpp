@@ -110,6 +110,7 @@ void HiddenForm::Load(const std::string&, unsigned intervalMs, FormHandlers hand
   period.it_value = period.it_interval;
   if (timerfd_settime(state_->timer, 0, &period, nullptr) != 0) RaiseSystemError("timerfd_settime");
   state_->session = std::make_unique<posix::SessionWatch>(state_->signals);
+  posix::SessionWatch::Hold(state_->session.get());
 
   if (state_->handlers.load) state_->handlers.load();
 }
@@ -136,6 +137,9 @@ int HiddenForm::RunMessageLoop() {
     } else if (fds[2].revents != 0 && state_->session->Ended()) {
       return unload();
     }
+    // The display told of its monitors: asked again only here, once per wake.
+    if (fds[2].revents != 0 && state_->handlers.displayChange && state_->session->TakeLayoutChanged())
+      state_->handlers.displayChange();
     if (fds[1].revents & POLLIN) {
       // The count of expirations since the last read: ticks missed during a long
       // handler merge into this one.
@@ -143,6 +147,10 @@ int HiddenForm::RunMessageLoop() {
       if (read(state_->timer, &expirations, sizeof expirations) == static_cast<ssize_t>(sizeof expirations) &&
           state_->handlers.tick)
         state_->handlers.tick();
+      // A reading of the monitors during the tick may have read a change's event off the
+      // connection, where poll no longer shows it.
+      state_->session->TakeQueued();
+      if (state_->handlers.displayChange && state_->session->TakeLayoutChanged()) state_->handlers.displayChange();
     }
   }
 }

@@ -3,7 +3,11 @@
 // display: the Wayland compositor when WAYLAND_DISPLAY is set, otherwise the X server
 // of DISPLAY. The connection is held for the life of the process and ends when the
 // session's display goes away. The session bus is no sign: it may outlive the session.
+// The monitors are read on the same connection, and their changes seen there.
 #include <chrono>
+#include <vector>
+
+#include "platform/screen.h"
 
 namespace platform {
 namespace posix {
@@ -25,7 +29,24 @@ class SessionWatch {
   // when the connection is gone: the session has ended.
   bool Ended();
 
+  // The monitors as the display has them now (RandR's monitors; Wayland's outputs at
+  // their logical place and size), the primary first; asked with a deadline. False when
+  // nothing is watched or the display did not answer in time.
+  bool Monitors(std::vector<Monitor>* monitors);
+  // True once after the display told of a monitor added, removed, turned, moved or
+  // resized since the monitors were last read.
+  bool TakeLayoutChanged();
+  // Takes in the events read off the connection while waiting for an answer, which the
+  // descriptor no longer shows.
+  void TakeQueued();
+
+  // The connection the hidden form holds for its life, or null outside it.
+  static SessionWatch* Held();
+  static void Hold(SessionWatch* watch);
+
  private:
+  void TakeEvent(const void* event);
+  bool AskRandr(std::chrono::steady_clock::time_point deadline);
   struct Connection;
   Connection* connection_;
 };

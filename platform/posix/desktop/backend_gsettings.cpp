@@ -23,6 +23,8 @@ class GsettingsBackend : public DesktopBackend {
   SessionSigns Signs() const override { return d_.signs; }
   std::vector<const char*> Tools() const override { return {"gsettings"}; }
   bool StoresText() const override { return d_.plainPath; }
+  // One picture-uri for every monitor; 'spanned' lays it over the whole screen.
+  Desktop::MonitorPictures MonitorPictures() const override { return Desktop::MonitorPictures::Spanned; }
 
   CommandResult Apply(const Session& session, const WallpaperRequest& request) const override {
     const std::string gsettings = session.FindProgram("gsettings");

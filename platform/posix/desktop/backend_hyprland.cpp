@@ -31,11 +31,40 @@ class HyprlandBackend : public DesktopBackend {
       }
       return result;
     }
-    // swww takes the path as one argument and keeps it for its next start: the real one.
+    return Swww(session, request, nullptr);
+  }
+
+  // hyprpaper and swww both take a picture per monitor by its name.
+  Desktop::MonitorPictures MonitorPictures() const override { return Desktop::MonitorPictures::PerMonitor; }
+  CommandResult ApplyPerMonitor(const Session& session, const std::vector<MonitorRequest>& monitors) const override {
+    const std::string hyprctl = session.FindProgram("hyprctl");
+    const bool hyprpaper = !hyprctl.empty() && session.Run({hyprctl, "hyprpaper", "listloaded"}) == CommandResult::kSucceeded;
+    CommandResult result = CommandResult::kSucceeded;
+    for (const MonitorRequest& m : monitors) {
+      if (!PlainOutputName(m.monitor.name) || (hyprpaper && m.request.plainPath.empty())) return CommandResult::kFailed;
+      if (!hyprpaper) {
+        result = Worse(result, Swww(session, m.request, m.monitor.name.c_str()));
+        continue;
+      }
+      CommandResult shown = session.Run({hyprctl, "hyprpaper", "preload", m.request.plainPath});
+      if (shown == CommandResult::kSucceeded)
+        shown = session.Run({hyprctl, "hyprpaper", "wallpaper", m.monitor.name + "," + m.request.plainPath});
+      if (shown == CommandResult::kSucceeded && !m.request.previousPlainPath.empty())
+        session.Run({hyprctl, "hyprpaper", "unload", m.request.previousPlainPath});
+      result = Worse(result, shown);
+    }
+    return result;
+  }
+
+ private:
+  // swww takes the path as one argument and keeps it for its next start: the real one.
+  static CommandResult Swww(const Session& session, const WallpaperRequest& request, const char* output) {
     const std::string swww = session.FindProgram("swww");
     if (swww.empty()) return CommandResult::kFailed;
     static constexpr Placements kResize{"crop", "no", "no", "fit", "crop", "crop"};
-    return session.Run({swww, "img", request.path, "--resize", kResize(request.style)});
+    std::vector<std::string> command{swww, "img", request.path, "--resize", kResize(request.style)};
+    if (output != nullptr) command.insert(command.end(), {"--outputs", output});
+    return session.Run(command);
   }
 };
 

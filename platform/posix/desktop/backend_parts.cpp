@@ -167,6 +167,14 @@ bool ValidUtf8(const std::string& text) {
   return true;
 }
 
+bool PlainOutputName(const std::string& name) {
+  return !name.empty() && name.size() <= 64 && name[0] != '-' &&
+         std::all_of(name.begin(), name.end(), [](char c) {
+           return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-' ||
+                  c == '_' || c == '+';
+         });
+}
+
 CommandResult Worse(CommandResult a, CommandResult b) {
   if (a == CommandResult::kTimedOut || b == CommandResult::kTimedOut) return CommandResult::kTimedOut;
   return a == CommandResult::kSucceeded ? b : a;

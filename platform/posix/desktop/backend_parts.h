@@ -67,6 +67,10 @@ bool PainterRuns(const Session& session, const SessionSigns& signs);
 // What GLib takes as text (g_utf8_validate): GSettings strings and the D-Bus strings
 // xfconf sends must be UTF-8; the real gsettings crashes on anything else.
 bool ValidUtf8(const std::string& text);
+// An output's name as RandR or the compositor gives it ("HDMI-1", "eDP-1", "HEADLESS-2"):
+// letters, digits and ".-_+" only, so that it stays a name inside a tool's command
+// language or a settings path.
+bool PlainOutputName(const std::string& name);
 // A timeout outweighs a failure, which outweighs success.
 CommandResult Worse(CommandResult a, CommandResult b);
 
@@ -118,6 +122,10 @@ struct RootWindowTool {
   bool readsBitmap;
   bool noXinerama;      // takes --no-xinerama for the spanned placement
   const char* ownFile;  // where in the home folder it names what it shows, or null
+  // Several monitors: PerMonitor takes the pictures in one call, by output name before
+  // each (outputOption) or else in the order of Xinerama's screens.
+  Desktop::MonitorPictures monitors = Desktop::MonitorPictures::None;
+  const char* outputOption = nullptr;
 };
 std::unique_ptr<DesktopBackend> MakeRootWindowBackend(RootWindowTool tool);
 

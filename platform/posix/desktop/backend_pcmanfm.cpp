@@ -26,6 +26,12 @@ class PcmanfmBackend : public DesktopBackend {
            (d_.busName == nullptr || session.BusNameOwned(d_.busName));
   }
   std::vector<const char*> Tools() const override { return {d_.tool}; }
+  // pcmanfm's "screen" mode spans the picture over every monitor. pcmanfm-qt has no such
+  // mode, and its wallpaper per screen is set in its dialog only.
+  Desktop::MonitorPictures MonitorPictures() const override {
+    return std::string(d_.modes.spanned) != d_.modes.stretched ? Desktop::MonitorPictures::Spanned
+                                                               : Desktop::MonitorPictures::None;
+  }
 
   CommandResult Apply(const Session& session, const WallpaperRequest& request) const override {
     const std::string tool = session.FindProgram(d_.tool);

@@ -45,6 +45,25 @@ class PlasmaBackend : public DesktopBackend {
     return session.Run(call) == CommandResult::kTimedOut ? CommandResult::kTimedOut : applied;
   }
 
+  // A containment per screen: each desktop takes the picture of the monitor at its
+  // screen's place. Only numbers and percent-encoded URIs go into the script.
+  Desktop::MonitorPictures MonitorPictures() const override { return Desktop::MonitorPictures::PerMonitor; }
+  CommandResult ApplyPerMonitor(const Session& session, const std::vector<MonitorRequest>& monitors) const override {
+    std::string pictures;
+    for (const MonitorRequest& m : monitors) {
+      pictures += "[" + std::to_string(m.monitor.x) + ", " + std::to_string(m.monitor.y) + ", '" + m.request.uri + "'],";
+    }
+    const std::vector<std::string> call = ScriptCall(
+        session, "var pictures = [" + pictures + "]; var all = desktops(); var taken = 0;"
+                 " for (var i = 0; i < all.length; ++i) { var d = all[i]; var g = screenGeometry(d.screen);"
+                 " for (var j = 0; j < pictures.length; ++j) { if (pictures[j][0] != g.x || pictures[j][1] != g.y) continue;"
+                 " d.wallpaperPlugin = 'org.kde.image';"
+                 " d.currentConfigGroup = ['Wallpaper', 'org.kde.image', 'General'];"
+                 " d.writeConfig('Image', pictures[j][2]); d.writeConfig('FillMode', 0); ++taken; } }"
+                 " if (taken < pictures.length) throw 'not every screen has a desktop';");
+    return call.empty() ? CommandResult::kFailed : session.Run(call);
+  }
+
   // The look-and-feel's default package, by a script: the running shell ignores an
   // empty Image, and the image plugin picks the package's size itself.
   CommandResult ShowDefault(const Session& session, const WallpaperRequest& request) const override {

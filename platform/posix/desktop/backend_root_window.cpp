@@ -32,6 +32,22 @@ class RootWindowBackend : public DesktopBackend {
     return session.Run(command);
   }
 
+  Desktop::MonitorPictures MonitorPictures() const override { return t_.monitors; }
+  // feh gives its pictures to Xinerama's screens in turn, which RandR lists as it lists
+  // its monitors: the primary first.
+  CommandResult ApplyPerMonitor(const Session& session, const std::vector<MonitorRequest>& monitors) const override {
+    std::vector<std::string> command{session.FindProgram(t_.tool)};
+    if (t_.outputOption == nullptr) command.push_back(t_.options(WallpaperStyle::kStretched));
+    for (const MonitorRequest& m : monitors) {
+      if (t_.outputOption != nullptr) {
+        if (!PlainOutputName(m.monitor.name)) return CommandResult::kFailed;
+        command.insert(command.end(), {t_.outputOption, m.monitor.name, t_.options(WallpaperStyle::kStretched)});
+      }
+      command.push_back(m.request.path);
+    }
+    return session.Run(command);
+  }
+
   // feh's own form, the path quoted as feh quotes it.
   std::string ToolFileText(const WallpaperRequest& request) const override {
     if (t_.ownFile == nullptr) return {};

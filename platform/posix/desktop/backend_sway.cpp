@@ -21,6 +21,18 @@ class SwayBackend : public DesktopBackend {
     static constexpr Placements kModes{"stretch", "center", "tile", "fit", "fill", "stretch"};
     return session.Run({swaymsg, "output", "*", "bg", request.plainPath, kModes(request.style)});
   }
+  Desktop::MonitorPictures MonitorPictures() const override { return Desktop::MonitorPictures::PerMonitor; }
+  CommandResult ApplyPerMonitor(const Session& session, const std::vector<MonitorRequest>& monitors) const override {
+    const std::string swaymsg = session.FindProgram("swaymsg");
+    if (swaymsg.empty()) return CommandResult::kFailed;
+    CommandResult result = CommandResult::kSucceeded;
+    for (const MonitorRequest& m : monitors) {
+      if (!PlainOutputName(m.monitor.name) || m.request.plainPath.empty()) return CommandResult::kFailed;
+      result = Worse(result, session.Run({swaymsg, "output", m.monitor.name, "bg", m.request.plainPath, "fill"}));
+      if (result == CommandResult::kTimedOut) return result;
+    }
+    return result;
+  }
   // No Shown: sway reports no output's background (get_outputs has none), and its
   // configuration file is sway's command language. Nothing is given back; sway's own
   // configuration shows again at its next start.

@@ -88,21 +88,45 @@ class SwaybgBackend : public DesktopBackend {
 
   CommandResult Apply(const Session& session, const WallpaperRequest& request) const override {
     const std::string swaybg = session.FindProgram("swaybg");
-    if (swaybg.empty()) return CommandResult::kFailed;
-    // swaybg draws on a layer-shell surface; a compositor without one (Weston) cannot
-    // take a background from any other program.
-    bool layerShell = false;
-    std::string compositor = session.Variable("XDG_CURRENT_DESKTOP");
-    const Compositor answer = AskCompositor(session, &layerShell, &compositor);
-    if (compositor.empty()) compositor = "the Wayland compositor";
-    if (answer == Compositor::kSilent) return CommandResult::kFailed;  // tried again at the next tick
-    if (answer == Compositor::kAnswered && !layerShell) {
-      LogOnce(compositor + " offers no layer-shell (zwlr_layer_shell_v1): no program can draw the calendar as its "
-                           "background; set " + request.path + " in its own settings");
-      return CommandResult::kFailed;
-    }
+    std::string compositor;
+    if (swaybg.empty() || !Answers(session, request.path, &compositor)) return CommandResult::kFailed;
     static constexpr Placements kModes{"stretch", "center", "tile", "fit", "fill", "stretch"};
-    const pid_t started = session.Start({swaybg, "-o", "*", "-i", request.path, "-m", kModes(request.style)});
+    return Start(session, {swaybg, "-o", "*", "-i", request.path, "-m", kModes(request.style)}, compositor);
+  }
+
+  // One swaybg for every output, each with its own picture.
+  Desktop::MonitorPictures MonitorPictures() const override { return Desktop::MonitorPictures::PerMonitor; }
+  CommandResult ApplyPerMonitor(const Session& session, const std::vector<MonitorRequest>& monitors) const override {
+    std::string compositor;
+    std::vector<std::string> command{session.FindProgram("swaybg")};
+    for (const MonitorRequest& m : monitors) {
+      if (!PlainOutputName(m.monitor.name)) return CommandResult::kFailed;
+      command.insert(command.end(), {"-o", m.monitor.name, "-i", m.request.path, "-m", "fill"});
+    }
+    return command[0].empty() || monitors.empty() ||
+                   !Answers(session, monitors.front().request.path, &compositor) ? CommandResult::kFailed
+                                                                                   : Start(session, command, compositor);
+  }
+
+ private:
+  // Whether the compositor answers and offers layer-shell, on which swaybg draws: a
+  // compositor without one (Weston) cannot take a background from any other program.
+  static bool Answers(const Session& session, const std::string& path, std::string* compositor) {
+    bool layerShell = false;
+    *compositor = session.Variable("XDG_CURRENT_DESKTOP");
+    const Compositor answer = AskCompositor(session, &layerShell, compositor);
+    if (compositor->empty()) *compositor = "the Wayland compositor";
+    if (answer == Compositor::kSilent) return false;  // tried again at the next tick
+    if (answer == Compositor::kAnswered && !layerShell) {
+      LogOnce(*compositor + " offers no layer-shell (zwlr_layer_shell_v1): no program can draw the calendar as its "
+                            "background; set " + path + " in its own settings");
+      return false;
+    }
+    return true;
+  }
+
+  static CommandResult Start(const Session& session, const std::vector<std::string>& command, const std::string& compositor) {
+    const pid_t started = session.Start(command);
     if (started < 0) {
       LogOnce("swaybg ended at once on " + compositor + ": the calendar is not shown");
       return CommandResult::kFailed;

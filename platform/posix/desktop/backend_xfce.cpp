@@ -33,13 +33,35 @@ class XfceBackend : public DesktopBackend {
 
     CommandResult result = CommandResult::kSucceeded;
     for (const std::string& image : images) {
-      const std::string style = StyleOf(image);
-      result = Worse(result, session.Run({query, "-c", "xfce4-desktop", "-p", style, "-n", "-t", "int", "-s",
-                                          kStyles(request)}));
+      result = Worse(result, Set(session, query, image, request));
       if (result == CommandResult::kTimedOut) return result;
-      result = Worse(result, session.Run({query, "-c", "xfce4-desktop", "-p", image, "-n", "-t", "string", "-s",
-                                          request.path}));
-      if (result == CommandResult::kTimedOut) return result;
+    }
+    return result;
+  }
+
+  // xfdesktop keeps a picture per monitor (by its RandR name) and workspace: every
+  // workspace listed for the monitor, else its first.
+  Desktop::MonitorPictures MonitorPictures() const override { return Desktop::MonitorPictures::PerMonitor; }
+  CommandResult ApplyPerMonitor(const Session& session, const std::vector<MonitorRequest>& monitors) const override {
+    const std::string query = session.FindProgram("xfconf-query");
+    if (query.empty()) return CommandResult::kFailed;
+    std::string listing;
+    const CommandResult listed = session.Run({query, "-c", "xfce4-desktop", "-l"}, &listing);
+    if (listed == CommandResult::kTimedOut) return listed;
+    const std::vector<std::string> images = Images(listing);
+    CommandResult result = CommandResult::kSucceeded;
+    for (const MonitorRequest& m : monitors) {
+      if (!PlainOutputName(m.monitor.name)) return CommandResult::kFailed;
+      const std::string monitor = "/monitor" + m.monitor.name + "/";
+      std::vector<std::string> own;
+      for (const std::string& image : images) {
+        if (image.find(monitor) != std::string::npos) own.push_back(image);
+      }
+      if (own.empty()) own.push_back("/backdrop/screen0" + monitor + "workspace0/last-image");
+      for (const std::string& image : own) {
+        result = Worse(result, Set(session, query, image, m.request));
+        if (result == CommandResult::kTimedOut) return result;
+      }
     }
     return result;
   }
@@ -63,6 +85,14 @@ class XfceBackend : public DesktopBackend {
 
  private:
   static constexpr Placements kStyles{"3", "1", "2", "4", "5", "6"};
+  // The placement, then the picture of one monitor's workspace.
+  static CommandResult Set(const Session& session, const std::string& query, const std::string& image,
+                           const WallpaperRequest& request) {
+    const CommandResult style = session.Run({query, "-c", "xfce4-desktop", "-p", StyleOf(image), "-n", "-t", "int", "-s",
+                                             kStyles(request)});
+    if (style == CommandResult::kTimedOut) return style;
+    return Worse(style, session.Run({query, "-c", "xfce4-desktop", "-p", image, "-n", "-t", "string", "-s", request.path}));
+  }
   // "/backdrop/screen0/monitorVGA-1/workspace0/last-image": a monitor name without '/' or
   // blanks. Scanned by hand: a long name would overflow std::regex's recursion.
   static std::vector<std::string> Images(const std::string& listing) {

@@ -92,9 +92,14 @@ const std::vector<std::unique_ptr<DesktopBackend>>& DesktopBackends() {
     list.push_back(MakeHyprlandBackend());
     list.push_back(MakeSwaybgBackend());
     // tool, its placements, reads BMP, --no-xinerama when spanned, its own file
-    list.push_back(MakeRootWindowBackend({"feh", {"--bg-scale", "--bg-center", "--bg-tile", "--bg-max", "--bg-fill", "--bg-scale"}, true, true, ".fehbg"}));
-    list.push_back(MakeRootWindowBackend({"xwallpaper", {"--stretch", "--center", "--tile", "--maximize", "--zoom", "--stretch"}, false, false, nullptr}));
-    list.push_back(MakeRootWindowBackend({"hsetroot", {"-fill", "-center", "-tile", "-full", "-cover", "-fill"}, true, false, nullptr}));
+    using Pictures = Desktop::MonitorPictures;
+    list.push_back(MakeRootWindowBackend({"feh", {"--bg-scale", "--bg-center", "--bg-tile", "--bg-max", "--bg-fill", "--bg-scale"}, true, true, ".fehbg",
+                                          Pictures::PerMonitor}));
+    list.push_back(MakeRootWindowBackend({"xwallpaper", {"--stretch", "--center", "--tile", "--maximize", "--zoom", "--stretch"}, false, false, nullptr,
+                                          Pictures::PerMonitor, "--output"}));
+    // hsetroot knows no monitors: its picture fills the whole root window.
+    list.push_back(MakeRootWindowBackend({"hsetroot", {"-fill", "-center", "-tile", "-full", "-cover", "-fill"}, true, false, nullptr,
+                                          Pictures::Spanned}));
     return list;
   }();
   return backends;

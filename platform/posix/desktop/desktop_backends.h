@@ -32,6 +32,12 @@ struct WallpaperRequest {
   std::string placement = {};
 };
 
+// One monitor's own picture, prepared as a WallpaperRequest is.
+struct MonitorRequest {
+  Monitor monitor;
+  WallpaperRequest request;
+};
+
 // What a desktop shows, read back from where its backend writes it.
 struct ShownWallpaper {
   std::string path;       // the picture, empty when the store names none
@@ -94,6 +100,12 @@ class DesktopBackend {
   // Makes the desktop show its own default again, through its own key or tool, with
   // request.placement when not empty; request.path is empty.
   virtual CommandResult ShowDefault(const Session&, const WallpaperRequest&) const { return CommandResult::kFailed; }
+  // How it shows several monitors a picture each: PerMonitor through ApplyPerMonitor,
+  // Spanned through Apply with WallpaperStyle::kSpanned, or not at all.
+  virtual Desktop::MonitorPictures MonitorPictures() const { return Desktop::MonitorPictures::None; }
+  virtual CommandResult ApplyPerMonitor(const Session&, const std::vector<MonitorRequest>&) const {
+    return CommandResult::kFailed;
+  }
 };
 
 // In the order they are tried.
@@ -140,8 +152,15 @@ class LinuxDesktop : public Desktop {
   // Also takes away a calendar folder that holds nothing but set-up's links to the
   // machine's calendar (zorvani-wallpaper-setup --session) and the program's output.
   void RestorePreviousWallpaper(const std::string& calendarBitmap) override;
+  MonitorPictures MonitorPicturesTaken() override;
+  bool SetMonitorWallpapers(const std::vector<MonitorBitmap>& bitmaps) override;
+  bool SetSpannedWallpaper(const std::string& path) override;
 
  private:
+  // The desktop of this session once it can take a picture; false (with *done) when
+  // there is no desktop to tell, or no backend for it.
+  const DesktopBackend* ReadyBackend(const Session& session, bool* done);
+  bool Hand(const std::string& path, std::optional<WallpaperStyle> style);
   void KeepShown(const Session& session, const DesktopBackend& backend);
   // The copy made for one version of wp.bmp that the desktop has not taken yet: a retry
   // hands it over again instead of writing it again.
@@ -149,6 +168,7 @@ class LinuxDesktop : public Desktop {
     const DesktopBackend* backend = nullptr;
     std::string bitmap, path, previous;
     FileStamp bitmapStamp, stamp;
+    std::optional<WallpaperStyle> style;
   };
   Registry& registry_;
   std::function<Session()> session_;

@@ -89,14 +89,81 @@ LinuxDesktop::LinuxDesktop(Registry& registry, std::function<Session()> session)
 bool LinuxDesktop::SystemParametersInfoA(std::uint32_t action, std::uint32_t, const std::string& path,
                                          std::uint32_t) {
   if (action != kSpiSetDeskWallpaper) return false;
-  const Session session = session_();
+  return Hand(path, std::nullopt);
+}
+
+const DesktopBackend* LinuxDesktop::ReadyBackend(const Session& session, bool* done) {
+  *done = false;
   const bool display = !session.Variable("DISPLAY").empty() || !session.Variable("WAYLAND_DISPLAY").empty();
-  if (!display && session.Variable("DBUS_SESSION_BUS_ADDRESS").empty()) return true;  // no desktop to tell
+  if (!display && session.Variable("DBUS_SESSION_BUS_ADDRESS").empty()) {
+    *done = true;  // no desktop to tell
+    return nullptr;
+  }
   const DesktopBackend* backend = ChooseDesktopBackend(session);
   // A session bus alone, with no desktop named, is a log-in without a desktop (ssh).
-  if (backend == nullptr) return !display;
-  if (!backend->Ready(session)) return false;
+  if (backend == nullptr) {
+    *done = !display;
+    return nullptr;
+  }
+  if (!backend->Ready(session)) return nullptr;
   if (keep_) KeepShown(session, *backend);
+  return backend;
+}
+
+Desktop::MonitorPictures LinuxDesktop::MonitorPicturesTaken() {
+  const DesktopBackend* backend = ChooseDesktopBackend(session_());
+  return backend == nullptr ? MonitorPictures::None : backend->MonitorPictures();
+}
+
+bool LinuxDesktop::SetSpannedWallpaper(const std::string& path) { return Hand(path, WallpaperStyle::kSpanned); }
+
+bool LinuxDesktop::SetMonitorWallpapers(const std::vector<MonitorBitmap>& bitmaps) {
+  const Session session = session_();
+  bool done = false;
+  const DesktopBackend* backend = ReadyBackend(session, &done);
+  if (backend == nullptr) return done;
+  // An output's name goes into commands and settings paths: a strange one changes nothing,
+  // rather than one monitor of several.
+  if (backend->MonitorPictures() != MonitorPictures::PerMonitor || bitmaps.empty() ||
+      std::any_of(bitmaps.begin(), bitmaps.end(), [](const MonitorBitmap& b) { return !PlainOutputName(b.monitor.name); }))
+    return false;
+  const std::vector<const char*> tools = backend->Tools();
+  if (std::none_of(tools.begin(), tools.end(), [&](const char* tool) { return !session.FindProgram(tool).empty(); })) return false;
+  const std::string plainFolder = backend->ReadsCommandLanguage() ? PlainFolder(session) : std::string();
+  if (backend->ReadsCommandLanguage() && plainFolder.empty()) return false;
+  std::vector<MonitorRequest> requests;
+  std::vector<DesktopFile> files;
+  for (const MonitorBitmap& bitmap : bitmaps) {
+    const std::string path = AbsolutePath(bitmap.path);
+    DesktopFile file;
+    // Each picture is made for its monitor's shape: stretched, it is shown as it is.
+    if (path.empty() || (backend->StoresText() && !ValidUtf8(path)) || !PrepareFile(path, *backend, &file)) return false;
+    WallpaperRequest request{file.path, FileUri(file.path), file.previous, WallpaperStyle::kStretched, {}, {}};
+    if (!plainFolder.empty()) {
+      request.plainPath = LinkPlainly(plainFolder, file.path);
+      if (request.plainPath.empty()) return false;
+      if (!file.previous.empty()) request.previousPlainPath = plainFolder + "/" + PlainName(file.previous);
+    }
+    requests.push_back({bitmap.monitor, request});
+    files.push_back(file);
+  }
+  waiting_ = {};
+  if (backend->ApplyPerMonitor(session, requests) != CommandResult::kSucceeded) return false;
+  keep_ = false;
+  for (const DesktopFile& file : files) {
+    if (!file.derived || file.previous.empty()) continue;
+    unlink(file.previous.c_str());
+    if (!plainFolder.empty()) unlink((plainFolder + "/" + PlainName(file.previous)).c_str());
+  }
+  return true;
+}
+
+bool LinuxDesktop::Hand(const std::string& path, std::optional<WallpaperStyle> style) {
+  const Session session = session_();
+  bool done = false;
+  const DesktopBackend* backend = ReadyBackend(session, &done);
+  if (backend == nullptr) return done;
+  if (style == WallpaperStyle::kSpanned && backend->MonitorPictures() != MonitorPictures::Spanned) return false;
 
   const std::string bitmap = AbsolutePath(path);
   // Nothing is written for a desktop whose tool is missing or whose store cannot hold
@@ -109,14 +176,14 @@ bool LinuxDesktop::SystemParametersInfoA(std::uint32_t action, std::uint32_t, co
   DesktopFile file;
   FileStamp bitmapStamp, copyStamp;
   const bool stamped = StampOf(bitmap, &bitmapStamp);
-  if (stamped && waiting_.backend == backend && waiting_.bitmap == bitmap && waiting_.bitmapStamp == bitmapStamp &&
+  if (stamped && waiting_.backend == backend && waiting_.bitmap == bitmap && waiting_.style == style && waiting_.bitmapStamp == bitmapStamp &&
       StampOf(waiting_.path, &copyStamp) && copyStamp == waiting_.stamp) {
     file = {waiting_.path, waiting_.previous, true};  // made for this very wp.bmp at an earlier try
   } else if (!PrepareFile(bitmap, *backend, &file)) {
     return false;
   }
   waiting_ = {};
-  WallpaperRequest request{file.path, FileUri(file.path), file.previous, StoredWallpaperStyle(registry_), {}, {}};
+  WallpaperRequest request{file.path, FileUri(file.path), file.previous, style ? *style : StoredWallpaperStyle(registry_), {}, {}};
   std::string plainFolder;
   if (backend->ReadsCommandLanguage() && !(plainFolder = PlainFolder(session)).empty()) {
     request.plainPath = LinkPlainly(plainFolder, file.path);
@@ -128,7 +195,7 @@ bool LinuxDesktop::SystemParametersInfoA(std::uint32_t action, std::uint32_t, co
   if (!file.derived) return applied;
   if (!applied) {
     // Kept for the retry; the file the desktop shows stays too.
-    if (stamped && StampOf(file.path, &copyStamp)) waiting_ = {backend, bitmap, file.path, file.previous, bitmapStamp, copyStamp};
+    if (stamped && StampOf(file.path, &copyStamp)) waiting_ = {backend, bitmap, file.path, file.previous, bitmapStamp, copyStamp, style};
     return false;
   }
   // Only the file the desktop shows stays beside wp.bmp, and only its link.
