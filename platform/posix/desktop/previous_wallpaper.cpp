@@ -124,11 +124,23 @@ void RemoveSessionCalendar(const std::string& bitmap) {
 // plain link to one in the private folder.
 bool IsOurs(const Session& session, const std::string& calendarBitmap, const std::string& path) {
   if (path.empty() || calendarBitmap.empty()) return false;
-  const std::string plain = PlainFolder(session);
-  for (const std::string& output : OutputNames(AbsolutePath(calendarBitmap))) {
+  const std::string plain = PlainFolder(session), absolute = AbsolutePath(calendarBitmap);
+  for (const std::string& output : OutputNames(absolute)) {
     if (path == output || (!plain.empty() && path == plain + "/" + PlainName(output))) return true;
   }
-  return false;
+  // The monitors' own pictures beside wp.bmp (wp-<output>.bmp, wp-span.bmp) and their
+  // copies, in the calendar folder or the private one.
+  const auto monitorPicture = [&path](const std::string& folder) {
+    const std::string prefix = folder + "wp-";
+    if (folder.size() < 2 || path.compare(0, prefix.size(), prefix) != 0) return false;
+    const std::string name = path.substr(folder.size());
+    const auto ends = [&name](const char* tail) {
+      const std::string t = tail;
+      return name.size() > t.size() && name.compare(name.size() - t.size(), t.size(), t) == 0;
+    };
+    return name.find('/') == std::string::npos && (ends(".bmp") || ends(".png"));
+  };
+  return monitorPicture(absolute.substr(0, absolute.rfind('/') + 1)) || (!plain.empty() && monitorPicture(plain + "/"));
 }
 
 }  // namespace
