@@ -28,8 +28,6 @@ void Form1_Unload() { days::StopFetching(); }
 
 void Form1_DisplayChange() { MonitorsChanged(); }
 
-void Form1_DisplayChange() { MonitorsChanged(); }
-
 void LoadForm1(platform::HiddenForm& form) {
   form.Load("ZorvaniWallpaper", kTimer1IntervalMs, {Form1_Load, Timer1_Timer, Form1_Unload, Form1_DisplayChange});
 }
