@@ -6,8 +6,9 @@ namespace days {
 
 bool CalendarReaderBuilt() { return false; }
 
-bool CalendarDays(const std::string&, int, int, std::uint32_t* days) {
+bool CalendarDays(const std::string&, int, int, std::uint32_t* days, DayNames* names) {
   *days = 0;
+  if (names != nullptr) *names = {};
   return false;
 }
 

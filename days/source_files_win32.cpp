@@ -4,7 +4,9 @@
 namespace zorvani {
 namespace days {
 
-bool ReadSourceFile(const std::string&, std::string*) { return false; }
+std::optional<FileStamp> StampOfSourceFile(const std::string&) { return std::nullopt; }
+
+bool ReadSourceFile(const std::string&, std::string*, FileStamp*) { return false; }
 
 std::vector<std::pair<std::string, std::string>> MachineFileSourceTexts() { return {}; }
 
