@@ -5,8 +5,8 @@
 //
 // CALENDAR_FOLDER must hold Zorvani<year>/<month>.jpg for today; wp.bmp is written there.
 // Each SOURCE is one line of the user's calendar list ("events /path/to.ics"). With
-// REPEAT above 1 the last refresh's wall and CPU seconds are printed: the resident
-// program's refresh once its sources' months are known.
+// REPEAT above 1 the mean wall and CPU seconds of the refreshes after the first are
+// printed: the resident program's refresh once its sources' months are known.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -75,9 +75,10 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "refresh failed\n");
       return 1;
     }
-    wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    cpu = static_cast<double>(std::clock() - startCpu) / CLOCKS_PER_SEC;
+    if (i == 0) continue;
+    wall += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    cpu += static_cast<double>(std::clock() - startCpu) / CLOCKS_PER_SEC;
   }
-  if (repeat > 1) std::printf("%.4f %.4f\n", wall, cpu);
+  if (repeat > 1) std::printf("%.4f %.4f\n", wall / (repeat - 1), cpu / (repeat - 1));
   return 0;
 }
