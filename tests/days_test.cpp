@@ -91,6 +91,28 @@ TEST(CalendarDays, RecurrenceAndTimesAsLibicalExpandsThem) {
   }
 }
 
+// A holiday's name as a feed gives it, made safe to print: plain text, bounded.
+TEST(CalendarDays, HolidayNamesAreShownAsBoundedPlainText) {
+  const struct {
+    const char* name;
+    std::string summary, shown;
+  } rows[] = {
+      {"escaped comma and accents", "Fête nationale\\, Suisse", "Fête nationale, Suisse"},
+      {"markup kept as text", "<b>Tag</b> &amp;", "<b>Tag</b> &amp;"},
+      {"bad UTF-8 and controls dropped", "A\xff\xc0\x80\x1b[31mB\xe2\x80\xae" "C", "A [31mB C"},
+      {"bounded at a character", std::string(63, 'x') + "\xc3\xa9 more", std::string(63, 'x')},
+  };
+  for (const auto& row : rows) {
+    std::uint32_t bits = 0;
+    DayNames names;
+    const std::string text =
+        Calendar("BEGIN:VEVENT\r\nUID:n\r\nDTSTART;VALUE=DATE:20260801\r\nSUMMARY:" + row.summary + "\r\nEND:VEVENT\r\n");
+    EXPECT_TRUE(CalendarDays(text, 2026, 8, &bits, &names)) << row.name;
+    EXPECT_EQ(names[1], row.shown) << row.name;
+    EXPECT_TRUE(names[2].empty()) << row.name;
+  }
+}
+
 // Runs the reader on one file in a child with a deadline. Its exit status: the memory it
 // grew by, in MiB, plus 128 when it marked 2 January.
 int ReadInChild(const std::string& path, std::chrono::milliseconds deadline, int* status) {
