@@ -214,8 +214,8 @@ Item Centred(TextMask mask, double cx, double cy) {
 // Everything printed on one month's picture, in ink for light or dark ground.
 std::vector<Item> Layout(TextPainter& painter, const CalendarWords& words, const Placement& block,
                          const GridGeometry& grid, int year, int month, int width, int height, int firstDay,
-                         std::uint32_t holidays, const std::array<std::string, 32>& names, bool lightInk,
-                         std::string* title) {
+                         std::uint32_t holidays, const std::array<std::string, 32>& names, double frameThickness,
+                         bool lightInk, std::string* title) {
   const Rgb ink = lightInk ? kLightInk : kDarkInk;
   const Rgb weekendInk = lightInk ? kLightWeekendInk : kDarkWeekendInk;
   std::vector<Item> items;
@@ -248,35 +248,46 @@ std::vector<Item> Layout(TextPainter& painter, const CalendarWords& words, const
     const int index = CellIndexOf(year, month, day, firstDay);
     const CellRect cell = CellRectOf(grid, width, height, index / 7, index % 7);
     const bool weekend = (index % 7 + firstDay - 1) % 7 >= 5 || (holidays >> day & 1u) != 0;
-    // A day with a name to print has a smaller number, a little higher in its cell.
-    const bool named = !names[static_cast<std::size_t>(day)].empty();
-    const double size = named ? numberSize * 0.8 : numberSize;
-    TextMask mask = painter.Render(std::to_string(day), size);
-    if (weekend) AddUnderline(mask, size);
-    Item item = Centred(std::move(mask), (cell.left + cell.right) / 2.0, cell.top + cellHeight * (named ? 0.38 : 0.5));
-    item.day = day;
-    item.weekend = weekend;
-    const int numberBottom = item.top + item.mask.height + std::max(3, static_cast<int>(std::lround(item.mask.height * 0.2)));
-    items.push_back(std::move(item));
+    const auto number = [&](bool named) {
+      // A day with a name to print has a smaller number, a little higher in its cell.
+      const double size = named ? numberSize * 0.7 : numberSize;
+      TextMask mask = painter.Render(std::to_string(day), size);
+      if (weekend) AddUnderline(mask, size);
+      Item item = Centred(std::move(mask), (cell.left + cell.right) / 2.0, cell.top + cellHeight * (named ? 0.34 : 0.5));
+      item.day = day;
+      item.weekend = weekend;
+      return item;
+    };
 
     // A holiday's name under its number, above the bar the wallpaper draws along the
-    // cell's foot; left out where even small type does not fit the cell's width.
+    // cell's foot; left out where even small type does not fit.
     const std::string& name = names[static_cast<std::size_t>(day)];
-    if (name.empty()) continue;
     const double room = (cell.right - cell.left) * 0.8, smallest = 7;
     double nameSize = std::min(cellHeight * 0.16, numberSize * 0.4);
-    if (nameSize < smallest) continue;
-    TextMask nameMask = painter.Render(name, nameSize);
-    if (nameMask.width > room) {
-      nameSize *= room / nameMask.width * 0.95;  // ink does not scale exactly with size
-      if (nameSize < smallest) continue;
+    TextMask nameMask;
+    if (!name.empty() && nameSize >= smallest) {
       nameMask = painter.Render(name, nameSize);
-      if (nameMask.width > room) continue;
+      if (nameMask.width > room) {
+        nameSize *= room / nameMask.width * 0.95;  // ink does not scale exactly with size
+        nameMask = nameSize >= smallest ? painter.Render(name, nameSize) : TextMask{};
+      }
     }
+    if (nameMask.width == 0 || nameMask.width > room) {
+      items.push_back(number(false));
+      continue;
+    }
+    Item item = number(true);
     // Clear of the ring round the number whose ground its contrast is measured on.
+    const int numberBottom = item.top + item.mask.height + std::max(3, static_cast<int>(std::lround(item.mask.height * 0.2)));
     const int namePad = std::max(3, static_cast<int>(std::lround(nameMask.height * 0.2)));
     const double nameTop = std::max(cell.top + cellHeight * 0.7 - nameMask.height / 2.0, numberBottom + namePad + 1.0);
-    if (nameTop + nameMask.height > cell.top + cellHeight * 0.84) continue;
+    // The bar's top as the wallpaper draws it: inside the frame line, an eighth of the cell.
+    const int barTop = cell.bottom - static_cast<int>(std::lround(frameThickness)) - 1 - std::max(2, (cell.bottom - cell.top) / 8);
+    if (nameTop + nameMask.height >= barTop) {
+      items.push_back(number(false));
+      continue;
+    }
+    items.push_back(std::move(item));
     Item nameItem = Centred(std::move(nameMask), (cell.left + cell.right) / 2.0, nameTop + nameMask.height / 2.0);
     nameItem.nameOf = day;
     nameItem.weekend = true;
@@ -313,7 +324,8 @@ Month PrintMonth(const RgbImage& photo, TextPainter& painter, const CalendarWord
   std::vector<Item> items =
       Layout(painter, words, block, grid, settings.year, month, settings.width, settings.height, settings.firstDay,
              settings.holidays[static_cast<std::size_t>(month - 1)],
-             settings.holidayNames[static_cast<std::size_t>(month - 1)], lightInk, title);
+             settings.holidayNames[static_cast<std::size_t>(month - 1)], settings.frame.RECT_THICKNESS * settings.width,
+             lightInk, title);
 
   double alpha = block.calm ? 0.0 : 0.45;
   for (; alpha < 0.95; alpha += 0.05) {
