@@ -263,7 +263,7 @@ std::vector<Item> Layout(TextPainter& painter, const CalendarWords& words, const
     // cell's foot; left out where even small type does not fit.
     const std::string& name = names[static_cast<std::size_t>(day)];
     const double room = (cell.right - cell.left) * 0.8, smallest = 7;
-    double nameSize = std::min(cellHeight * 0.16, numberSize * 0.4);
+    double nameSize = std::min(cellHeight * 0.14, numberSize * 0.4);
     TextMask nameMask;
     if (!name.empty() && nameSize >= smallest) {
       nameMask = painter.Render(name, nameSize);
@@ -280,7 +280,7 @@ std::vector<Item> Layout(TextPainter& painter, const CalendarWords& words, const
     // Clear of the ring round the number whose ground its contrast is measured on.
     const int numberBottom = item.top + item.mask.height + std::max(3, static_cast<int>(std::lround(item.mask.height * 0.2)));
     const int namePad = std::max(3, static_cast<int>(std::lround(nameMask.height * 0.2)));
-    const double nameTop = std::max(cell.top + cellHeight * 0.7 - nameMask.height / 2.0, numberBottom + namePad + 1.0);
+    const double nameTop = numberBottom + namePad + 1.0;
     // The bar's top as the wallpaper draws it: inside the frame line, an eighth of the cell.
     const int barTop = cell.bottom - static_cast<int>(std::lround(frameThickness)) - 1 - std::max(2, (cell.bottom - cell.top) / 8);
     if (nameTop + nameMask.height >= barTop) {
