@@ -1,10 +1,16 @@
 // The daily check: refresh whenever today's date differs from that of the last
-// successful refresh.
-#include "days/fetch.h"
+// successful refresh, or a calendar the day's marks came from has changed.
+#include "days/days.h"
 #include "general/general.h"
 #include "platform/services.h"
 
 namespace zorvani {
+namespace {
+
+// A calendar changed and the day's picture with its marks is not yet on the desktop.
+bool marksOwed = false;
+
+}  // namespace
 
 void CheckDayChange(Status (*refresh)()) {
   // One reading: a refresh that runs past midnight records the date it started for.
@@ -15,20 +21,22 @@ void CheckDayChange(Status (*refresh)()) {
 
   // The whole date counts: after a suspend from 5 March to 5 April the day number
   // alone would keep March's picture on the desktop.
-  // A published calendar whose cached copy changed during the day is redrawn as well.
-  const std::uint64_t marks = days::ContentGeneration();
-  if (day == LastDay && month == LastMonth && year == LastYear && marks == LastMarks) return;
+  // A calendar edited during the day costs one stat a file here; reading it is the
+  // refresh's.
+  const bool sourcesChanged = days::ChangedSinceLastMarks();
+  marksOwed = marksOwed || sourcesChanged;
+  if (day == LastDay && month == LastMonth && year == LastYear && !marksOwed) return;
 
   // Today's bitmap is written and only the desktop refused it: try that step alone,
   // which costs no decode when a desktop tool stays missing all day.
-  const bool desktopOnly = !PendingDesktop.bitmapPath.empty() && PendingDesktop.day == day &&
-                           PendingDesktop.month == month && PendingDesktop.year == year && marks == LastMarks;
+  const bool desktopOnly = !sourcesChanged && !PendingDesktop.bitmapPath.empty() && PendingDesktop.day == day &&
+                           PendingDesktop.month == month && PendingDesktop.year == year;
   const Status status = desktopOnly ? ApplyDesktopWallpaper(PendingDesktop.bitmapPath) : refresh();
   if (status == 0) {
+    marksOwed = false;
     LastDay = day;
     LastMonth = month;
     LastYear = year;
-    LastMarks = marks;
   } else if (!PendingDesktop.bitmapPath.empty()) {
     PendingDesktop.day = day;
     PendingDesktop.month = month;

@@ -59,8 +59,15 @@ long LocalDay(icaltimetype t) {
 
 class Expansion {
  public:
-  Expansion(int year, int month, std::uint32_t* days)
-      : first_(DayNumber(year, month, 1)), last_(first_ + DaysInMonth(year, month) - 1), days_(days) {}
+  Expansion(int year, int month, std::uint32_t* days, DayNames* names)
+      : first_(DayNumber(year, month, 1)), last_(first_ + DaysInMonth(year, month) - 1), days_(days), names_(names) {}
+
+  // The name that the next marks give their days, when names are asked for.
+  void Name(icalcomponent* event) {
+    if (names_ == nullptr) return;
+    const char* summary = icalcomponent_get_summary(event);
+    name_ = ShownName(summary != nullptr ? summary : "");
+  }
 
   // One occurrence looked at, whether marked or not; false once the budget is gone.
   bool Step() { return --left_ >= 0; }
@@ -76,7 +83,12 @@ class Expansion {
       to = LocalDay(icaltime_add(start, icaldurationtype_from_int(static_cast<int>(lengthSeconds - 1))));
     }
     if (to - from > 366) to = from + 366;
-    for (long d = from < first_ ? first_ : from; d <= to && d <= last_; ++d) *days_ |= 1u << (d - first_ + 1);
+    for (long d = from < first_ ? first_ : from; d <= to && d <= last_; ++d) {
+      *days_ |= 1u << (d - first_ + 1);
+      if (names_ != nullptr && (*names_)[static_cast<std::size_t>(d - first_ + 1)].empty()) {
+        (*names_)[static_cast<std::size_t>(d - first_ + 1)] = name_;
+      }
+    }
   }
 
   long first() const { return first_; }
@@ -89,6 +101,8 @@ class Expansion {
   }
   long first_, last_;
   std::uint32_t* days_;
+  DayNames* names_;
+  std::string name_;
   long left_ = kMaxIterations;
 };
 
@@ -126,6 +140,7 @@ icalrecurrencetype DayRule(icalrecurrencetype rule, icaltimetype start) {
 void ExpandEvent(icalcomponent* event, Expansion& expansion, const std::set<OverrideKey>& overrides) {
   const icaltimetype start = icalcomponent_get_dtstart(event);
   if (icaltime_is_null_time(start) || !icaltime_is_valid_time(start)) return;
+  expansion.Name(event);
   const icaltimetype end = icalcomponent_get_dtend(event);
   int lengthDays = 1;
   long lengthSeconds = 0;
@@ -192,15 +207,16 @@ void ExpandEvent(icalcomponent* event, Expansion& expansion, const std::set<Over
 
 }  // namespace
 
-bool CalendarDays(const std::string& icsText, int year, int month, std::uint32_t* days) {
+bool CalendarDays(const std::string& icsText, int year, int month, std::uint32_t* days, DayNames* names) {
   *days = 0;
+  if (names != nullptr) *names = {};
   if (!Acceptable(icsText) || month < 1 || month > 12 || year < 1900 || year > 9999) return false;
   icalerror_set_errors_are_fatal(0);
   PrepareZones();
   const std::unique_ptr<icalcomponent, ComponentFree> root(icalparser_parse_string(icsText.c_str()));
   icalerror_clear_errno();
   if (!root) return false;
-  Expansion expansion(year, month, days);
+  Expansion expansion(year, month, days, names);
 
   std::set<icalcomponent*> events;
   const auto collect = [&events](icalcomponent* calendar) {

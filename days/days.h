@@ -64,15 +64,30 @@ constexpr std::size_t kMaxCalendarBytes = 16u << 20;
 constexpr long kMaxIterations = 100000;  // occurrences looked at, over the whole calendar
 constexpr int kMaxNesting = 8;           // components inside components
 
-// The days of year/month (local time of the process's zone) on which the calendar text
-// has an occurrence; bit d set for day d. Never throws; a calendar it cannot read marks
-// nothing and gives false.
-bool CalendarDays(const std::string& icsText, int year, int month, std::uint32_t* days);
+// A day's name as a calendar gives it (its SUMMARY), made safe to show: valid UTF-8
+// only, no control characters, at most kMaxNameBytes bytes. Plain text, never markup.
+constexpr std::size_t kMaxNameBytes = 64;
+using DayNames = std::array<std::string, 32>;  // [0] unused; empty where none
+std::string ShownName(const std::string& text);
 
-// Every source of both lists, read and expanded for year/month.
+// The days of year/month (local time of the process's zone) on which the calendar text
+// has an occurrence; bit d set for day d, and in names (when given) the first name of
+// each. Never throws; a calendar it cannot read marks nothing and gives false.
+bool CalendarDays(const std::string& icsText, int year, int month, std::uint32_t* days, DayNames* names = nullptr);
+
+// Every source of both lists, read and expanded for year/month. A source whose file
+// and month are those of the last marks is not read again.
 MonthMarks MarkedDays(int year, int month);
 // The same for given sources, in order (tests and the month-picture maker).
 MonthMarks MarkedDays(const std::vector<Source>& sources, int year, int month);
+// Whether a file the last marks were made from has changed since (one stat each, no
+// reading): the daily check's cue to redraw the day. Any file a source is read from
+// counts, a fetched copy as much as a local calendar.
+bool ChangedSinceLastMarks();
+
+// The holidays' names of year/month, the first source's where two name one day.
+DayNames HolidayNames(int year, int month);
+DayNames HolidayNames(const std::vector<Source>& sources, int year, int month);
 
 }  // namespace days
 }  // namespace zorvani

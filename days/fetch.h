@@ -19,8 +19,6 @@ namespace days {
 void PollFetching();
 // True while a round runs.
 bool Fetching();
-// Changes whenever a round has replaced a cached copy, so that the check redraws.
-std::uint64_t ContentGeneration();
 // The program's end: a running round goes with it.
 void StopFetching();
 // The program a round runs (tests name the built program; /proc/self/exe otherwise).

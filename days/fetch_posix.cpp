@@ -44,7 +44,6 @@ struct Round {
   Steady::time_point started;
   bool started_once = false;
   long long lastStart = 0;
-  std::uint64_t generation = 0;
   std::string program = "/proc/self/exe";
 };
 
@@ -89,7 +88,6 @@ void Reap(Round& round) {
   int status = 0;
   const pid_t done = waitpid(round.pid, &status, WNOHANG);
   if (done == round.pid) {
-    if (WIFEXITED(status) && WEXITSTATUS(status) == kFetchReplaced) ++round.generation;
     round.pid = -1;
   } else if (done < 0 && errno != EINTR) {
     round.pid = -1;
@@ -284,7 +282,8 @@ Outcome FetchOne(const std::string& folder, const std::string& address, std::str
   if (!LooksLikeCalendar(response.body)) return *why = "not a calendar", Outcome::Failed;
 
   std::string old;
-  if (haveCopy && ReadSourceFile(base + ".ics", &old) && old == response.body) {
+  FileStamp stamp;
+  if (haveCopy && ReadSourceFile(base + ".ics", &old, &stamp) && old == response.body) {
     kept.etag = response.etag, kept.lastModified = response.lastModified;
     WriteValidators(base + ".state", kept);
     return Outcome::Kept;
@@ -314,9 +313,9 @@ bool MakeCacheFolder(const std::string& folder) {
 
 }  // namespace
 
-bool ReadCachedCopy(const std::string& address, std::string* bytes) {
+std::string CachedCopyPath(const std::string& address) {
   const std::string folder = CacheFolder();
-  return !folder.empty() && ReadSourceFile(folder + "/" + CacheName(address) + ".ics", bytes);
+  return folder.empty() ? std::string() : folder + "/" + CacheName(address) + ".ics";
 }
 
 void PollFetching() {
@@ -339,8 +338,6 @@ void PollFetching() {
 }
 
 bool Fetching() { return TheRound().pid > 0; }
-
-std::uint64_t ContentGeneration() { return TheRound().generation; }
 
 void StopFetching() {
   Round& round = TheRound();

@@ -6,10 +6,9 @@
 namespace zorvani {
 namespace days {
 
-bool ReadCachedCopy(const std::string&, std::string*) { return false; }
+std::string CachedCopyPath(const std::string&) { return {}; }
 void PollFetching() {}
 bool Fetching() { return false; }
-std::uint64_t ContentGeneration() { return 0; }
 void StopFetching() {}
 void SetFetchProgram(const std::string&) {}
 int FetchCalendarsNow() { return 0; }

@@ -1,5 +1,7 @@
 #pragma once
 // What the source lists need from the system beyond the registry.
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -7,13 +9,28 @@
 namespace zorvani {
 namespace days {
 
-// A local calendar file's bytes; false when it cannot be read or exceeds
-// kMaxCalendarBytes (refused from its size, before it is read).
-bool ReadSourceFile(const std::string& path, std::string* bytes);
+// What tells a file's new content from its old without reading it. A file written
+// within the last second or two may be written again with the same size in the same
+// tick of the file system's clock, so such a stamp is not settled: it proves nothing.
+struct FileStamp {
+  std::uint64_t device = 0, inode = 0, size = 0;
+  std::int64_t modifiedSeconds = 0, modifiedNanoseconds = 0;
+  bool settled = false;
+  bool operator==(const FileStamp& other) const {
+    return device == other.device && inode == other.inode && size == other.size &&
+           modifiedSeconds == other.modifiedSeconds && modifiedNanoseconds == other.modifiedNanoseconds;
+  }
+};
+// The file's stamp now (one stat, no reading); none when it is not there.
+std::optional<FileStamp> StampOfSourceFile(const std::string& path);
 
-// The cached copy of a published calendar's address, held to the same bound; false
-// while there is none (never fetched, or no fetcher on this system).
-bool ReadCachedCopy(const std::string& address, std::string* bytes);
+// A local calendar file's bytes and the stamp of what was read; false when it cannot be
+// read or exceeds kMaxCalendarBytes (refused from its size, before it is read).
+bool ReadSourceFile(const std::string& path, std::string* bytes, FileStamp* stamp);
+
+// Where the cached copy of a published calendar's address lives, read like a local file
+// (its stamp too); "" where there can be none (no cache folder, no fetcher on this system).
+std::string CachedCopyPath(const std::string& address);
 
 // The machine's list as its own file holds it, where the registry shows the user's
 // HKEY_LOCAL_MACHINE.reg instead (Linux); (value name, text) pairs. None on Windows,

@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <ctime>
+
 #include "days/days.h"
 #include "days/source_files.h"
 #include "platform/posix/reg_files/hive_location.h"
@@ -12,11 +14,34 @@
 namespace zorvani {
 namespace days {
 
-bool ReadSourceFile(const std::string& path, std::string* bytes) {
+namespace {
+
+FileStamp StampOf(const struct stat& info) {
+  FileStamp stamp;
+  stamp.device = static_cast<std::uint64_t>(info.st_dev);
+  stamp.inode = static_cast<std::uint64_t>(info.st_ino);
+  stamp.size = static_cast<std::uint64_t>(info.st_size);
+  stamp.modifiedSeconds = static_cast<std::int64_t>(info.st_mtim.tv_sec);
+  stamp.modifiedNanoseconds = static_cast<std::int64_t>(info.st_mtim.tv_nsec);
+  // Inode times come from the kernel's coarse clock, a few milliseconds a tick.
+  stamp.settled = stamp.modifiedSeconds + 2 <= static_cast<std::int64_t>(std::time(nullptr));
+  return stamp;
+}
+
+}  // namespace
+
+std::optional<FileStamp> StampOfSourceFile(const std::string& path) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0) return std::nullopt;
+  return StampOf(info);
+}
+
+bool ReadSourceFile(const std::string& path, std::string* bytes, FileStamp* stamp) {
   const int fd = platform::OpenRegularFile(path);
   if (fd < 0) return false;
   struct stat info {};
   bool ok = fstat(fd, &info) == 0 && info.st_size >= 0 && static_cast<std::size_t>(info.st_size) <= kMaxCalendarBytes;
+  if (ok) *stamp = StampOf(info);
   bytes->clear();
   char chunk[65536];
   while (ok) {

@@ -7,15 +7,57 @@
 namespace zorvani {
 namespace days {
 
-bool ReadSourceFile(const std::string& path, std::string* bytes) {
+namespace {
+
+// A handle's stamp: the volume and file index stand for device and inode, the last write
+// time (100 ns ticks) for the modification time.
+bool StampOf(HANDLE file, FileStamp* stamp) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (GetFileInformationByHandle(file, &info) == 0) return false;
+  stamp->device = info.dwVolumeSerialNumber;
+  stamp->inode = static_cast<std::uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
+  stamp->size = static_cast<std::uint64_t>(info.nFileSizeHigh) << 32 | info.nFileSizeLow;
+  const std::uint64_t written =
+      static_cast<std::uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32 | info.ftLastWriteTime.dwLowDateTime;
+  stamp->modifiedSeconds = static_cast<std::int64_t>(written / 10000000u);
+  stamp->modifiedNanoseconds = static_cast<std::int64_t>(written % 10000000u * 100u);
+  // FAT keeps write times to 2 s; NTFS's follow the system clock's tick.
+  FILETIME now{};
+  GetSystemTimeAsFileTime(&now);
+  const std::uint64_t nowTicks = static_cast<std::uint64_t>(now.dwHighDateTime) << 32 | now.dwLowDateTime;
+  stamp->settled = written + 30000000u <= nowTicks;
+  return true;
+}
+
+// Only a file on a disk: a device (CON, a pipe's name) could keep the refresh waiting.
+HANDLE OpenDiskFile(const std::string& path, DWORD access) {
+  const HANDLE file = CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return file;
+  if (GetFileType(file) == FILE_TYPE_DISK) return file;
+  CloseHandle(file);
+  return INVALID_HANDLE_VALUE;
+}
+
+}  // namespace
+
+std::optional<FileStamp> StampOfSourceFile(const std::string& path) {
+  const HANDLE file = OpenDiskFile(path, FILE_READ_ATTRIBUTES);
+  if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+  FileStamp stamp;
+  const bool ok = StampOf(file, &stamp);
+  CloseHandle(file);
+  if (!ok) return std::nullopt;
+  return stamp;
+}
+
+bool ReadSourceFile(const std::string& path, std::string* bytes, FileStamp* stamp) {
   bytes->clear();
-  const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE file = OpenDiskFile(path, GENERIC_READ);
   if (file == INVALID_HANDLE_VALUE) return false;
-  // Only a file on a disk: a device (CON, a pipe's name) could keep the refresh waiting.
   LARGE_INTEGER size{};
-  bool ok = GetFileType(file) == FILE_TYPE_DISK && GetFileSizeEx(file, &size) != 0 && size.QuadPart >= 0 &&
-            static_cast<unsigned long long>(size.QuadPart) <= kMaxCalendarBytes;
+  bool ok = GetFileSizeEx(file, &size) != 0 && size.QuadPart >= 0 &&
+            static_cast<unsigned long long>(size.QuadPart) <= kMaxCalendarBytes && StampOf(file, stamp);
   char chunk[65536];
   while (ok) {
     DWORD n = 0;

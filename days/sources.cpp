@@ -33,6 +33,58 @@ std::optional<Colour> ParseColour(const std::string& text) {
   return Colour{parts[0], parts[1], parts[2]};
 }
 
+// The sources of the last marks, each with its month's days: what the next refresh
+// reuses while neither the file nor the month has changed. No calendar text is kept.
+struct Expanded {
+  Kind kind = Kind::Event;
+  std::string location;
+  std::optional<FileStamp> stamp;  // of what was read; none when nothing could be
+  int year = 0, month = 0;
+  std::uint32_t days = 0;
+};
+std::vector<Expanded> lastMarks;
+
+// The file a source is read from: an address's is the copy the fetch rounds keep of it
+// (days/fetch.h), so a replaced copy is seen by its stamp like an edited file.
+std::string FileOf(const Source& source) {
+  return source.IsAddress() ? CachedCopyPath(source.location) : source.location;
+}
+
+// A fetched copy is only ever replaced whole, a new file renamed over it, never written
+// in place: its stamp holds at once, where a local file's must first settle.
+std::optional<FileStamp> StampOf(const Source& source, const std::string& file) {
+  std::optional<FileStamp> stamp = StampOfSourceFile(file);
+  if (stamp && source.IsAddress()) stamp->settled = true;
+  return stamp;
+}
+
+std::uint32_t DaysOf(const Source& source, int year, int month, Expanded* expanded) {
+  const std::string file = FileOf(source);
+  if (file.empty()) return 0;
+  for (const Expanded& known : lastMarks) {
+    if (known.location != source.location || known.kind != source.kind || known.year != year || known.month != month ||
+        !known.stamp || !known.stamp->settled) {
+      continue;
+    }
+    const std::optional<FileStamp> now = StampOf(source, file);
+    if (now && *now == *known.stamp) {
+      expanded->stamp = known.stamp;
+      return known.days;
+    }
+    break;
+  }
+  std::string text;
+  FileStamp stamp;
+  if (!ReadSourceFile(file, &text, &stamp)) {
+    expanded->stamp = StampOf(source, file);  // unreadable as it stands: read again once it changes
+    return 0;
+  }
+  if (source.IsAddress()) stamp.settled = true;
+  expanded->stamp = stamp;
+  std::uint32_t days = 0;
+  return CalendarDays(text, year, month, &days) ? days : 0;
+}
+
 std::vector<Listed> ReadList(std::uint32_t root) {
   std::vector<Listed> list;
   platform::Registry& registry = *platform::Current().registry;
@@ -54,6 +106,15 @@ std::vector<Listed> ReadList(std::uint32_t root) {
   }
   registry.RegCloseKey(key);
   return list;
+}
+
+std::vector<Source> ListedSources() {
+  std::vector<Source> sources;
+  // The machine's first: a company's holidays take their colour before a user's own list.
+  for (const std::vector<Listed>& list : {MachineSources(), UserSources()}) {
+    for (const Listed& listed : list) sources.push_back(listed.source);
+  }
+  return sources;
 }
 
 }  // namespace
@@ -113,14 +174,49 @@ std::vector<Listed> MachineSources() {
   return list;
 }
 
+std::string ShownName(const std::string& text) {
+  std::string shown;
+  bool space = false;
+  for (std::size_t at = 0; at < text.size();) {
+    const auto byte = [&text](std::size_t i) { return i < text.size() ? static_cast<unsigned char>(text[i]) : 0u; };
+    const unsigned lead = byte(at);
+    const std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 6 ? 2 : (lead >> 4) == 14 ? 3 : (lead >> 3) == 30 ? 4 : 0;
+    std::uint32_t code = length == 1 ? lead : length == 2 ? lead & 0x1F : length == 3 ? lead & 0x0F : lead & 0x07;
+    bool valid = length != 0;
+    for (std::size_t i = 1; valid && i < length; ++i) {
+      valid = (byte(at + i) & 0xC0) == 0x80;
+      code = code << 6 | (byte(at + i) & 0x3F);
+    }
+    // Overlong forms, surrogates and what lies past Unicode are no characters.
+    static const std::uint32_t kLeast[5] = {0, 0, 0x80, 0x800, 0x10000};
+    valid = valid && code >= kLeast[length] && code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF);
+    if (!valid) {
+      ++at;
+      continue;
+    }
+    // Controls, line breaks and the marks that turn text's direction are spaces here.
+    const bool blank = code <= 0x20 || (code >= 0x7F && code < 0xA0) || code == 0x2028 || code == 0x2029 ||
+                       (code >= 0x202A && code <= 0x202E) || (code >= 0x2066 && code <= 0x2069);
+    if (blank) {
+      space = !shown.empty();
+    } else {
+      if (shown.size() + (space ? 1 : 0) + length > kMaxNameBytes) break;
+      if (space) shown += ' ';
+      space = false;
+      shown.append(text, at, length);
+    }
+    at += length;
+  }
+  return shown;
+}
+
 MonthMarks MarkedDays(const std::vector<Source>& sources, int year, int month) {
   MonthMarks marks;
+  std::vector<Expanded> expansions;
   for (const Source& source : sources) {
-    std::string text;
-    // An address is read from its cached copy, which the fetch rounds keep (days/fetch.h).
-    if (!(source.IsAddress() ? ReadCachedCopy(source.location, &text) : ReadSourceFile(source.location, &text))) continue;
-    std::uint32_t bits = 0;
-    if (!CalendarDays(text, year, month, &bits)) continue;
+    Expanded expanded{source.kind, source.location, std::nullopt, year, month, 0};
+    const std::uint32_t bits = expanded.days = DaysOf(source, year, month, &expanded);
+    expansions.push_back(std::move(expanded));
     for (int d = 1; d <= 31; ++d) {
       if ((bits >> d & 1u) == 0) continue;
       DayMark& mark = marks.day[static_cast<std::size_t>(d)];
@@ -131,16 +227,47 @@ MonthMarks MarkedDays(const std::vector<Source>& sources, int year, int month) {
       marks.any = true;
     }
   }
+  lastMarks = std::move(expansions);
   return marks;
 }
 
-MonthMarks MarkedDays(int year, int month) {
-  std::vector<Source> sources;
-  // The machine's first: a company's holidays take their colour before a user's own list.
-  for (const std::vector<Listed>& list : {MachineSources(), UserSources()}) {
-    for (const Listed& listed : list) sources.push_back(listed.source);
+bool ChangedSinceLastMarks() {
+  for (const Expanded& known : lastMarks) {
+    const Source source{known.kind, std::nullopt, known.location};
+    const std::string file = FileOf(source);
+    if (file.empty()) continue;
+    const std::optional<FileStamp> now = StampOf(source, file);
+    // An unsettled stamp is checked again once it has settled: one more redraw at most.
+    if (now.has_value() != known.stamp.has_value() || (now && (!(*now == *known.stamp) || !known.stamp->settled))) {
+      return true;
+    }
   }
-  return MarkedDays(sources, year, month);
+  return false;
+}
+
+MonthMarks MarkedDays(int year, int month) {
+  return MarkedDays(ListedSources(), year, month);
+}
+
+DayNames HolidayNames(const std::vector<Source>& sources, int year, int month) {
+  DayNames names;
+  for (const Source& source : sources) {
+    const std::string file = FileOf(source);
+    std::string text;
+    FileStamp stamp;
+    if (source.kind != Kind::Holiday || file.empty() || !ReadSourceFile(file, &text, &stamp)) continue;
+    DayNames found;
+    std::uint32_t days = 0;
+    if (!CalendarDays(text, year, month, &days, &found)) continue;
+    for (std::size_t d = 1; d < names.size(); ++d) {
+      if (names[d].empty()) names[d] = found[d];
+    }
+  }
+  return names;
+}
+
+DayNames HolidayNames(int year, int month) {
+  return HolidayNames(ListedSources(), year, month);
 }
 
 }  // namespace days

@@ -24,8 +24,6 @@ extern std::int16_t LastDay;
 // comes round again in another month still counts as a new day.
 extern std::int16_t LastMonth;
 extern std::int16_t LastYear;
-// The published calendars' content generation (days/fetch.h) that refresh drew.
-extern std::uint64_t LastMarks;
 
 struct ConfigRecord {
   double CELL_X = 0, CELL_Y = 0, SPACING_X = 0, SPACING_Y = 0, CORNER_X = 0, CORNER_Y = 0;

@@ -8,7 +8,6 @@ std::string AutoStartCommandLine;
 std::int16_t LastDay = 0;
 std::int16_t LastMonth = 0;
 std::int16_t LastYear = 0;
-std::uint64_t LastMarks = 0;
 ConfigRecord Config;
 std::unique_ptr<cDIBSection> CalendarImage;
 PendingDesktopStep PendingDesktop;

@@ -123,6 +123,28 @@ TEST(CalendarDays, RecurrenceAndTimesAsLibicalExpandsThem) {
   }
 }
 
+// A holiday's name as a feed gives it, made safe to print: plain text, bounded.
+TEST(CalendarDays, HolidayNamesAreShownAsBoundedPlainText) {
+  const struct {
+    const char* name;
+    std::string summary, shown;
+  } rows[] = {
+      {"escaped comma and accents", "Fête nationale\\, Suisse", "Fête nationale, Suisse"},
+      {"markup kept as text", "<b>Tag</b> &amp;", "<b>Tag</b> &amp;"},
+      {"bad UTF-8 and controls dropped", "A\xff\xc0\x80\x1b[31mB\xe2\x80\xae" "C", "A [31mB C"},
+      {"bounded at a character", std::string(63, 'x') + "\xc3\xa9 more", std::string(63, 'x')},
+  };
+  for (const auto& row : rows) {
+    std::uint32_t bits = 0;
+    DayNames names;
+    const std::string text =
+        Calendar("BEGIN:VEVENT\r\nUID:n\r\nDTSTART;VALUE=DATE:20260801\r\nSUMMARY:" + row.summary + "\r\nEND:VEVENT\r\n");
+    EXPECT_TRUE(CalendarDays(text, 2026, 8, &bits, &names)) << row.name;
+    EXPECT_EQ(names[1], row.shown) << row.name;
+    EXPECT_TRUE(names[2].empty()) << row.name;
+  }
+}
+
 #ifndef _WIN32
 // Runs the reader on one file in a child with a deadline. Its exit status: the memory it
 // grew by, in MiB, plus 128 when it marked 2 January.
@@ -179,7 +201,8 @@ TEST(CalendarDays, HostileFilesEndInTimeAndInBoundedMemory) {
 }
 
 int refreshes = 0;
-Status CountRefresh() { return ++refreshes, 0; }
+// The refresh's part here: the day's marks, which the check then compares with.
+Status CountRefresh() { return MarkedDays(2026, 12), ++refreshes, 0; }
 
 // Rounds of the real program's --fetch-calendar child against tests/feed_server.py on
 // 127.0.0.1, trusted through SSL_CERT_FILE only, one round an hour by the scripted clock
@@ -219,7 +242,8 @@ TEST(CalendarFetch, EachRoundEndsWithTheLastGoodMarks) {
   testing::ScriptedClock clock;
   platform::Current().clock = &clock;
   SetFetchProgram(ZORVANI_FETCH_PROGRAM);
-  LastDay = 7, LastMonth = 12, LastYear = 2026, LastMarks = ContentGeneration();
+  LastDay = 7, LastMonth = 12, LastYear = 2026;
+  MarkedDays(2026, 12);  // the start's refresh, before any copy
 
   const struct Row {
     const char* name;

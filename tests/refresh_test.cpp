@@ -178,6 +178,16 @@ TEST_F(RefreshTest, MarksThisMonthsHolidaysUnderTodaysFrame) {
   EXPECT_EQ((std::vector<std::string>{PixelOfBitmap(10, 44), PixelOfBitmap(22, 84), PixelOfBitmap(10, 41),
                                       PixelOfBitmap(18, 79), PixelOfBitmap(27, 87)}),
             (std::vector<std::string>{green, green, grey, red, red}));
+
+  // The calendar edited later that day: the next check draws the day again, 3 August
+  // marked instead of the 2nd.
+  LastDay = 31, LastMonth = 8, LastYear = 2004;
+  testing_files::WriteFile(ics, "BEGIN:VCALENDAR\r\nBEGIN:VEVENT\r\nUID:c\r\nDTSTART;VALUE=DATE:20040803\r\n"
+                                "END:VEVENT\r\nEND:VCALENDAR\r\n");
+  CheckDayChange();
+  EXPECT_EQ((std::vector<std::string>{PixelOfBitmap(10, 44), PixelOfBitmap(22, 44)}), (std::vector<std::string>{grey, green}));
+  world_.sources.clear();  // the next test's checks start from marks of no file
+  ASSERT_EQ(RefreshWallpaper(), 0);
 }
 
 TEST_F(RefreshTest, PathsComeFromSeparateClockReadingsAndBaseDir) {

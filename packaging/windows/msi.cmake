@@ -13,6 +13,7 @@ function(zorvani_guid name out)
 endfunction()
 zorvani_guid(program ZORVANI_GUID_PROGRAM)
 zorvani_guid(settings ZORVANI_GUID_SETTINGS)
+zorvani_guid(calendars ZORVANI_GUID_CALENDARS)
 
 set(stage "${CMAKE_CURRENT_BINARY_DIR}/msi")
 set(staged "")

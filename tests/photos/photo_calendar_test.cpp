@@ -97,7 +97,10 @@ TEST_P(PhotoCalendar, PrintsAReadableCalendarWhereTheFrameFindsIt) {
     const auto jpeg = zorvani::tools::EncodeJpeg(photo, 90);
     zorvani::tools::WriteTextFile(name + (i % 2 ? ".JPG" : ".png"), i % 2 ? std::string(jpeg.begin(), jpeg.end()) : Png(photo));
   }
-  const zorvani::tools::PhotoCalendarSettings settings{2027, c.width, c.height, c.quality, c.locale, {}};
+  zorvani::tools::PhotoCalendarSettings settings{2027, c.width, c.height, c.quality, c.locale, {}};
+  // A holiday's name from a feed: printed as it stands, markup and all, under its number.
+  settings.holidays[2] = 1u << 17;
+  settings.holidayNames[2][17] = "<b>Fête</b>";
   const auto report = zorvani::tools::WritePhotoCalendar(zorvani::tools::PhotoFiles(photos.path), calendar.path, settings);
 
   const auto& p = report.placement;
@@ -118,7 +121,8 @@ TEST_P(PhotoCalendar, PrintsAReadableCalendarWhereTheFrameFindsIt) {
     std::array<std::vector<int>, 2> heights;  // of weekday and weekend numbers: the weekend's are underlined
     for (const auto& text : printed) {
       if (text.day == 0) continue;
-      heights[zorvani::CalendarCellOf(2027, month, text.day).column >= 5].push_back(text.bottom - text.top);
+      // The named holiday's number is smaller, to make room for its name.
+      if (month != 3 || text.day != 17) heights[zorvani::CalendarCellOf(2027, month, text.day).column >= 5].push_back(text.bottom - text.top);
       EXPECT_GE(text.contrast, 4.5) << "day " << text.day;  // measured on the written JPEG
       // The frame encloses this day's number, clear of its lines, and no other number.
       // As the program draws it, with the written WP.ini.
@@ -136,6 +140,16 @@ TEST_P(PhotoCalendar, PrintsAReadableCalendarWhereTheFrameFindsIt) {
                     other.bottom <= f.top || other.top >= f.bottom) << "day " << other.day << " inside the frame of " << text.day;
     }
     EXPECT_LT(*std::max_element(heights[0].begin(), heights[0].end()), *std::min_element(heights[1].begin(), heights[1].end()));
+    const auto name = std::find_if(printed.begin(), printed.end(), [](const auto& text) { return text.nameOf != 0; });
+    // Where there is room: on a full-HD picture, not on the small ones.
+    ASSERT_EQ(name != printed.end() ? name->nameOf : 0, month == 3 && c.height >= 1080 ? 17 : 0);
+    if (name == printed.end()) continue;
+    const auto number = std::find_if(printed.begin(), printed.end(), [](const auto& text) { return text.day == 17; });
+    const auto f = zorvani::calibrate::FrameProbe(c.width, c.height).Draw(zorvani::CalendarCellOf(2027, 3, 17)).box;
+    const double t = zorvani::Config.RECT_THICKNESS * c.width;
+    EXPECT_TRUE(name->left >= f.left + t && name->right <= f.right - t && name->top >= number->bottom &&
+                name->bottom <= f.bottom - t && name->right - name->left > 2 * (name->bottom - name->top))
+        << "the name at " << name->left << "," << name->top << ".." << name->right << "," << name->bottom;
   }
 }
 

@@ -76,9 +76,11 @@ void WriteTextFile(const std::string& path, const std::string& text);
 
 // folder/Zorvani<year>/1.jpg .. 12.jpg and folder/WP.ini, folders made as needed.
 // firstDay: the weeks' first day, Monday = 1 ... Sunday = 7; holidays: per month, bit d
-// for day d, printed in the weekend's colour.
+// for day d, printed in the weekend's colour; holidayNames: per month and day, printed
+// small in the cell where they fit.
 void WriteCalendar(const std::string& folder, int year, int width, int height, int quality, int firstDay = 1,
-                   const std::array<std::uint32_t, 12>& holidays = {});
+                   const std::array<std::uint32_t, 12>& holidays = {},
+                   const std::array<std::array<std::string, 32>, 12>& holidayNames = {});
 
 }  // namespace tools
 }  // namespace zorvani

@@ -99,14 +99,21 @@ int FirstDay(std::map<std::string, std::string>& options) {
   return options.count("--first-day") ? zorvani::tools::WeekdayNumber(options["--first-day"]) : 1;
 }
 
-// The holidays of the user's and the machine's calendar sources, month by month.
-std::array<std::uint32_t, 12> Holidays(int year) {
-  std::array<std::uint32_t, 12> holidays{};
+// The holidays of the user's and the machine's calendar sources, month by month, and
+// their names.
+struct YearHolidays {
+  std::array<std::uint32_t, 12> days{};
+  std::array<zorvani::days::DayNames, 12> names{};
+};
+YearHolidays Holidays(int year) {
+  YearHolidays holidays;
   for (int month = 1; month <= 12; ++month) {
+    const std::size_t m = static_cast<std::size_t>(month - 1);
     const zorvani::days::MonthMarks marks = zorvani::days::MarkedDays(year, month);
     for (int day = 1; day <= 31; ++day) {
-      if (marks.day[static_cast<std::size_t>(day)].holiday) holidays[static_cast<std::size_t>(month - 1)] |= 1u << day;
+      if (marks.day[static_cast<std::size_t>(day)].holiday) holidays.days[m] |= 1u << day;
     }
+    if (holidays.days[m] != 0) holidays.names[m] = zorvani::days::HolidayNames(year, month);
   }
   return holidays;
 }
@@ -121,7 +128,9 @@ int MakePhotoCalendar(std::map<std::string, std::string>& options, int year, int
   settings.quality = quality;
   settings.locale = options["--locale"];
   settings.firstDay = firstDay;
-  settings.holidays = Holidays(year);
+  const YearHolidays holidays = Holidays(year);
+  settings.holidays = holidays.days;
+  settings.holidayNames = holidays.names;
   std::string problem;
   if (!ReadSize(options, &settings.width, &settings.height, &problem)) return Usage(problem);
   if (options.count("--colour")) {
@@ -182,8 +191,9 @@ int main(int argc, char** argv) {
       if (options.count("--month") || options.count("--out") || options.count("--ini")) {
         return Usage("--calendar makes all twelve months and its own WP.ini");
       }
+      const YearHolidays holidays = Holidays(settings.year);
       zorvani::tools::WriteCalendar(options["--calendar"], settings.year, settings.width, settings.height, quality,
-                                    firstDay, Holidays(settings.year));
+                                    firstDay, holidays.days, holidays.names);
       return 0;
     }
     if (!options.count("--month") || !options.count("--out")) return Usage("--month and --out are required");

@@ -88,6 +88,7 @@ struct Item {
   int top = 0;
   Rgb ink{};
   int day = 0;
+  int nameOf = 0;
   bool weekend = false;
   int pad = 3;  // the ring round the ink whose ground the contrast is measured on
 };
@@ -214,7 +215,8 @@ Item Centred(TextMask mask, double cx, double cy) {
 // Everything printed on one month's picture, in ink for light or dark ground.
 std::vector<Item> Layout(TextPainter& painter, const CalendarWords& words, const Placement& block,
                          const GridGeometry& grid, int year, int month, int width, int height, int firstDay,
-                         std::uint32_t holidays, bool lightInk, std::string* title) {
+                         std::uint32_t holidays, const std::array<std::string, 32>& names, double frameThickness,
+                         bool lightInk, std::string* title) {
   const Rgb ink = lightInk ? kLightInk : kDarkInk;
   const Rgb weekendInk = lightInk ? kLightWeekendInk : kDarkWeekendInk;
   std::vector<Item> items;
@@ -247,12 +249,50 @@ std::vector<Item> Layout(TextPainter& painter, const CalendarWords& words, const
     const int index = CellIndexOf(year, month, day, firstDay);
     const CellRect cell = CellRectOf(grid, width, height, index / 7, index % 7);
     const bool weekend = (index % 7 + firstDay - 1) % 7 >= 5 || (holidays >> day & 1u) != 0;
-    TextMask mask = painter.Render(std::to_string(day), numberSize);
-    if (weekend) AddUnderline(mask, numberSize);
-    Item item = Centred(std::move(mask), (cell.left + cell.right) / 2.0, (cell.top + cell.bottom) / 2.0);
-    item.day = day;
-    item.weekend = weekend;
+    const auto number = [&](bool named) {
+      // A day with a name to print has a smaller number, a little higher in its cell.
+      const double size = named ? numberSize * 0.7 : numberSize;
+      TextMask mask = painter.Render(std::to_string(day), size);
+      if (weekend) AddUnderline(mask, size);
+      Item item = Centred(std::move(mask), (cell.left + cell.right) / 2.0, cell.top + cellHeight * (named ? 0.34 : 0.5));
+      item.day = day;
+      item.weekend = weekend;
+      return item;
+    };
+
+    // A holiday's name under its number, above the bar the wallpaper draws along the
+    // cell's foot; left out where even small type does not fit.
+    const std::string& name = names[static_cast<std::size_t>(day)];
+    const double room = (cell.right - cell.left) * 0.8, smallest = 7;
+    double nameSize = std::min(cellHeight * 0.14, numberSize * 0.4);
+    TextMask nameMask;
+    if (!name.empty() && nameSize >= smallest) {
+      nameMask = painter.Render(name, nameSize);
+      if (nameMask.width > room) {
+        nameSize *= room / nameMask.width * 0.95;  // ink does not scale exactly with size
+        nameMask = nameSize >= smallest ? painter.Render(name, nameSize) : TextMask{};
+      }
+    }
+    if (nameMask.width == 0 || nameMask.width > room) {
+      items.push_back(number(false));
+      continue;
+    }
+    Item item = number(true);
+    // Clear of the ring round the number whose ground its contrast is measured on.
+    const int numberBottom = item.top + item.mask.height + std::max(3, static_cast<int>(std::lround(item.mask.height * 0.2)));
+    const int namePad = std::max(3, static_cast<int>(std::lround(nameMask.height * 0.2)));
+    const double nameTop = numberBottom + namePad + 1.0;
+    // The bar's top as the wallpaper draws it: inside the frame line, an eighth of the cell.
+    const int barTop = cell.bottom - static_cast<int>(std::lround(frameThickness)) - 1 - std::max(2, (cell.bottom - cell.top) / 8);
+    if (nameTop + nameMask.height >= barTop) {
+      items.push_back(number(false));
+      continue;
+    }
     items.push_back(std::move(item));
+    Item nameItem = Centred(std::move(nameMask), (cell.left + cell.right) / 2.0, nameTop + nameMask.height / 2.0);
+    nameItem.nameOf = day;
+    nameItem.weekend = true;
+    items.push_back(std::move(nameItem));
   }
   for (Item& item : items) {
     item.ink = item.weekend ? weekendInk : ink;
@@ -284,12 +324,15 @@ Month PrintMonth(const RgbImage& photo, TextPainter& painter, const CalendarWord
   const Rgb scrim = lightInk ? Rgb{0, 0, 0} : Rgb{255, 255, 255};
   std::vector<Item> items =
       Layout(painter, words, block, grid, settings.year, month, settings.width, settings.height, settings.firstDay,
-             settings.holidays[static_cast<std::size_t>(month - 1)], lightInk, title);
+             settings.holidays[static_cast<std::size_t>(month - 1)],
+             settings.holidayNames[static_cast<std::size_t>(month - 1)], settings.frame.RECT_THICKNESS * settings.width,
+             lightInk, title);
 
   double alpha = block.calm ? 0.0 : 0.45;
   for (; alpha < 0.95; alpha += 0.05) {
     bool enough = true;
-    for (const Item& item : items) enough = enough && GroundContrast(image, item, scrim, alpha) >= target;
+    // A holiday's name is extra: small type never darkens the panel nor fails the calendar.
+    for (const Item& item : items) enough = enough && (item.nameOf != 0 || GroundContrast(image, item, scrim, alpha) >= target);
     if (enough) break;
   }
   if (alpha > 0) {
@@ -306,13 +349,14 @@ Month PrintMonth(const RgbImage& photo, TextPainter& painter, const CalendarWord
   for (const Item& item : items) {
     PrintedText text;
     text.day = item.day;
+    text.nameOf = item.nameOf;
     text.weekend = item.weekend;
     text.left = item.left;
     text.top = item.top;
     text.right = item.left + item.mask.width;
     text.bottom = item.top + item.mask.height;
     text.contrast = MeasuredContrast(written, item);
-    result.lowest = std::min(result.lowest, text.contrast);
+    if (item.nameOf == 0) result.lowest = std::min(result.lowest, text.contrast);
     result.printed.push_back(text);
   }
   return result;
@@ -559,10 +603,12 @@ PhotoCalendarReport WritePhotoCalendar(const std::vector<std::string>& photos, c
 }
 
 void WriteCalendar(const std::string& folder, int year, int width, int height, int quality, int firstDay,
-                   const std::array<std::uint32_t, 12>& holidays) {
+                   const std::array<std::uint32_t, 12>& holidays,
+                   const std::array<std::array<std::string, 32>, 12>& holidayNames) {
   PhotoCalendarSettings settings;
   settings.firstDay = firstDay;
   settings.holidays = holidays;
+  settings.holidayNames = holidayNames;
   settings.year = year;
   settings.width = width;
   settings.height = height;

@@ -23,6 +23,9 @@ struct PhotoCalendarSettings {
   int firstDay = 1;    // the weeks' first day, Monday = 1 ... Sunday = 7
   // Per month, bit d for day d: a holiday, printed in the weekend's colour.
   std::array<std::uint32_t, 12> holidays{};
+  // Per month and day, a holiday's name, printed small in its cell where it fits:
+  // plain text (never markup), valid UTF-8.
+  std::array<std::array<std::string, 32>, 12> holidayNames{};
 };
 
 // The block that holds the title, the weekday names and six rows of seven cells,
@@ -40,6 +43,7 @@ struct Placement {
 // One printed text: a day number (day 1..31) or a title or weekday name (day 0).
 struct PrintedText {
   int day = 0;
+  int nameOf = 0;  // a holiday's name: the day it names (day is then 0)
   bool weekend = false;
   int left = 0, top = 0, right = 0, bottom = 0;  // ink box in the picture
   double contrast = 0;                           // measured on the written JPEG
