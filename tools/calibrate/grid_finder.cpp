@@ -387,7 +387,6 @@ std::vector<Mark> TextMarks(const std::vector<std::uint8_t>& ink, int w, int h) 
       const bool beside = overlap * 2 >= std::min(a.Height(), b.Height()) && gap <= 0.8 * taller && joined <= 1.3 * taller &&
                           5 * std::min(a.Height(), b.Height()) >= 3 * taller;
       const bool stacked = !a.Block(7) && overlapX * 2 >= std::min(a.Width(), b.Width()) && gapY <= 0.3 * taller && joined <= 2.5 * taller &&
-                           4 * std::min(a.Height(), b.Height()) < 3 * taller &&
                            3 * std::min(a.Width(), b.Width()) >= std::max(a.Width(), b.Width());
       if (beside || stacked) {
         parent[static_cast<std::size_t>(root(static_cast<int>(i)))] = root(static_cast<int>(j));
