@@ -5,8 +5,9 @@
 // The program stays single-threaded: the hidden form's loop, the check and the refresh
 // share process-wide state without locks, and a thread blocked in a TLS handshake could
 // not be ended at log-off. So a round of fetches runs in a child process of its own (the
-// program again, with --fetch-calendar), under a deadline, in its own process group; the
-// check only looks, without waiting, whether it has ended.
+// program again, with --fetch-calendar), under a deadline, in its own process group
+// (Linux) or a job that ends with the program (Windows); the check only looks, without
+// waiting, whether it has ended.
 #include <cstdint>
 #include <string>
 
@@ -21,7 +22,7 @@ void PollFetching();
 bool Fetching();
 // The program's end: a running round goes with it.
 void StopFetching();
-// The program a round runs (tests name the built program; /proc/self/exe otherwise).
+// The program a round runs (tests name the built program; this program's own file otherwise).
 void SetFetchProgram(const std::string& path);
 
 // The child's whole work, for --fetch-calendar: the addresses, one a line on standard

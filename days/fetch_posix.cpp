@@ -15,11 +15,11 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
-#include <set>
 #include <vector>
 
 #include "days/days.h"
 #include "days/fetch.h"
+#include "days/fetch_parts.h"
 #include "days/source_files.h"
 #include "platform/replace_file.h"
 #include "platform/services.h"
@@ -31,19 +31,13 @@ namespace days {
 namespace {
 
 using Steady = std::chrono::steady_clock;
+using namespace fetching;
 
-constexpr long long kRoundEvery = 3600;  // seconds of the clock service
-// A round's whole time: at most kMaxSources fetches of kFetchSeconds each would be more,
-// and what is left over is fetched at the next round.
-constexpr std::chrono::seconds kRoundDeadline{600};
-constexpr long kFetchSeconds = 30;
-constexpr std::size_t kAddressesLimit = kMaxSources * 8192 + kMaxSources;
+constexpr std::chrono::seconds kRoundDeadline{kRoundSeconds};
 
 struct Round {
   pid_t pid = -1;
   Steady::time_point started;
-  bool started_once = false;
-  long long lastStart = 0;
   std::string program = "/proc/self/exe";
 };
 
@@ -52,36 +46,12 @@ Round& TheRound() {
   return round;
 }
 
-// The clock service's reading as seconds on one scale (days from the civil date), so
-// that a test's clock and libfaketime move the rounds as they move the day.
-long long ClockSeconds() {
-  const platform::LocalTime t = platform::Current().clock->Now();
-  const long long y = t.month <= 2 ? t.year - 1 : t.year;
-  const long long era = (y >= 0 ? y : y - 399) / 400;
-  const long long yearOfEra = y - era * 400;
-  const long long dayOfYear = (153 * (t.month + (t.month > 2 ? -3 : 9)) + 2) / 5 + t.day - 1;
-  const long long days = era * 146097 + yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-  return days * 86400 + t.hour * 3600 + t.minute * 60 + t.second;
-}
-
 std::string CacheFolder() {
   const char* cache = getenv("XDG_CACHE_HOME");
   if (cache != nullptr && cache[0] == '/') return std::string(cache) + "/zorvani-wallpaper";
   const char* home = getenv("HOME");
   if (home != nullptr && home[0] == '/') return std::string(home) + "/.cache/zorvani-wallpaper";
   return {};
-}
-
-std::vector<std::string> ListedAddresses() {
-  std::vector<std::string> addresses;
-  for (const std::vector<Listed>& list : {MachineSources(), UserSources()}) {
-    for (const Listed& listed : list) {
-      const std::string& address = listed.source.location;
-      if (listed.source.IsAddress() && std::find(addresses.begin(), addresses.end(), address) == addresses.end())
-        addresses.push_back(address);
-    }
-  }
-  return addresses;
 }
 
 void Reap(Round& round) {
@@ -96,9 +66,7 @@ void Reap(Round& round) {
 
 // The addresses go through a pipe, never the command line, which every user may read.
 void StartRound(Round& round, const std::vector<std::string>& addresses) {
-  std::string text;
-  for (const std::string& address : addresses) text += address + "\n";
-  if (text.size() > kAddressesLimit) text.resize(kAddressesLimit);
+  const std::string text = AddressLines(addresses);
   int ends[2];
   if (pipe2(ends, O_CLOEXEC) != 0) return;
   // Room for the whole list, so that the write below never waits on the child.
@@ -143,48 +111,25 @@ void StartRound(Round& round, const std::vector<std::string>& addresses) {
 
 // --- The child -------------------------------------------------------------------
 
-struct Validators {
-  std::string etag, lastModified;
-  bool failing = false;
-};
-
-Validators ReadValidators(const std::string& path) {
-  Validators kept;
-  std::string text;
-  if (!platform::ReadRegularFile(path, &text) || text.size() > 8192) return kept;
-  std::vector<std::string> lines;
-  for (std::size_t at = 0; at < text.size();) {
-    const std::size_t end = std::min(text.find('\n', at), text.size());
-    lines.push_back(text.substr(at, end - at));
-    at = end + 1;
-  }
-  if (lines.size() >= 3) kept = {lines[0], lines[1], lines[2] == "1"};
-  return kept;
-}
-
-bool WriteValidators(const std::string& path, const Validators& kept) {
-  return platform::ReplaceFileWith(path, kept.etag + "\n" + kept.lastModified + "\n" + (kept.failing ? "1" : "0") + "\n");
-}
-
-struct Response {
-  std::string body, etag, lastModified, encoding;
+struct Taken {
+  fetching::Response& response;
   bool tooLarge = false;
 };
 
 std::size_t TakeBody(char* data, std::size_t size, std::size_t count, void* user) {
-  auto& response = *static_cast<Response*>(user);
+  auto& taken = *static_cast<Taken*>(user);
   const std::size_t n = size * count;
   // Counted here, whatever the response claimed: a body without an end stops at the bound.
-  if (response.body.size() + n > kMaxCalendarBytes) {
-    response.tooLarge = true;
+  if (taken.response.body.size() + n > kMaxCalendarBytes) {
+    taken.tooLarge = true;
     return 0;
   }
-  response.body.append(data, n);
+  taken.response.body.append(data, n);
   return n;
 }
 
 std::size_t TakeHeader(char* data, std::size_t size, std::size_t count, void* user) {
-  auto& response = *static_cast<Response*>(user);
+  auto& response = static_cast<Taken*>(user)->response;
   const std::size_t n = size * count;
   std::string line(data, std::min<std::size_t>(n, 1024));
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
@@ -205,97 +150,6 @@ std::size_t TakeHeader(char* data, std::size_t size, std::size_t count, void* us
   return n;
 }
 
-bool LooksLikeCalendar(const std::string& body) {
-  std::size_t at = body.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
-  at = body.find_first_not_of(" \t\r\n", at);
-  if (at == std::string::npos || body.size() - at < 15) return false;
-  std::string head = body.substr(at, 15);
-  for (char& c : head) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return head == "BEGIN:VCALENDAR";
-}
-
-enum class Outcome { Replaced, Kept, Failed };
-
-// One address into the cache. *why gets a reason fit for the log when it failed.
-Outcome FetchOne(const std::string& folder, const std::string& address, std::string* why) {
-  const std::string base = folder + "/" + CacheName(address);
-  Validators kept = ReadValidators(base + ".state");
-  struct stat info {};
-  const bool haveCopy = stat((base + ".ics").c_str(), &info) == 0;
-  if (!haveCopy) kept.etag.clear(), kept.lastModified.clear();
-
-  CURL* curl = curl_easy_init();
-  if (curl == nullptr) return *why = "libcurl would not start", Outcome::Failed;
-  Response response;
-  curl_slist* headers = nullptr;
-  // Header values sent back as the server gave them; one with a line break is not used.
-  const auto plain = [](const std::string& v) { return !v.empty() && v.find_first_of("\r\n") == std::string::npos; };
-  if (plain(kept.etag)) headers = curl_slist_append(headers, ("If-None-Match: " + kept.etag).c_str());
-  if (plain(kept.lastModified)) headers = curl_slist_append(headers, ("If-Modified-Since: " + kept.lastModified).c_str());
-  const std::string url = FetchedUrl(address);
-  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-  // https only, redirects included: no http://, file:// or anything else libcurl knows.
-  // A libcurl older than 7.85 knows neither option: then nothing is fetched at all.
-  if (curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "https") != CURLE_OK ||
-      curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "https") != CURLE_OK) {
-    curl_easy_cleanup(curl);
-    curl_slist_free_all(headers);
-    return *why = "libcurl cannot be held to https (older than 7.85)", Outcome::Failed;
-  }
-  curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);
-  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
-  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
-  // SSL_CERT_FILE is OpenSSL's own variable for the trusted certificates, which libcurl
-  // leaves to its built-in bundle; honoured as the curl command honours it. Whoever sets
-  // this program's environment could preload a library as well, so it opens nothing new.
-  if (const char* authorities = getenv("SSL_CERT_FILE"); authorities != nullptr && authorities[0] == '/')
-    curl_easy_setopt(curl, CURLOPT_CAINFO, authorities);
-  curl_easy_setopt(curl, CURLOPT_TIMEOUT, kFetchSeconds);
-  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 10L);
-  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 100L);
-  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, 15L);
-  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-  // A length announced beyond the bound is refused before the body comes.
-  curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxCalendarBytes));
-  // No CURLOPT_ACCEPT_ENCODING: nothing is decompressed, so the bound counts what is kept.
-  curl_easy_setopt(curl, CURLOPT_USERAGENT, "zorvani-wallpaper/" ZORVANI_VERSION);
-  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
-  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, TakeBody);
-  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &response);
-  curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, TakeHeader);
-  curl_easy_setopt(curl, CURLOPT_HEADERDATA, &response);
-  const CURLcode code = curl_easy_perform(curl);
-  long status = 0;
-  curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-  curl_easy_cleanup(curl);
-  curl_slist_free_all(headers);
-
-  if (response.tooLarge || code == CURLE_FILESIZE_EXCEEDED) return *why = "more than 16 MiB", Outcome::Failed;
-  // libcurl's own text names no address.
-  if (code != CURLE_OK) return *why = curl_easy_strerror(code), Outcome::Failed;
-  if (status == 304 && haveCopy) return Outcome::Kept;
-  if (status != 200) return *why = "HTTP status " + std::to_string(status), Outcome::Failed;
-  if (!response.encoding.empty() && response.encoding != "identity")
-    return *why = "a compressed body (Content-Encoding " + response.encoding.substr(0, 32) + ") that was not asked for",
-           Outcome::Failed;
-  if (!LooksLikeCalendar(response.body)) return *why = "not a calendar", Outcome::Failed;
-
-  std::string old;
-  FileStamp stamp;
-  if (haveCopy && ReadSourceFile(base + ".ics", &old, &stamp) && old == response.body) {
-    kept.etag = response.etag, kept.lastModified = response.lastModified;
-    WriteValidators(base + ".state", kept);
-    return Outcome::Kept;
-  }
-  std::string error;
-  if (!platform::ReplaceFileWith(base + ".ics", response.body, &error))
-    return *why = "the cache cannot be written", Outcome::Failed;
-  kept.etag = response.etag, kept.lastModified = response.lastModified;
-  WriteValidators(base + ".state", kept);
-  return Outcome::Replaced;
-}
-
 // The cache folder, made 0700 and ours, or false.
 bool MakeCacheFolder(const std::string& folder) {
   const std::size_t slash = folder.rfind('/');
@@ -313,6 +167,60 @@ bool MakeCacheFolder(const std::string& folder) {
 
 }  // namespace
 
+namespace fetching {
+
+bool Download(const Request& request, Response* response, std::string* why) {
+  CURL* curl = curl_easy_init();
+  if (curl == nullptr) return *why = "libcurl would not start", false;
+  curl_slist* headers = nullptr;
+  if (!request.etag.empty()) headers = curl_slist_append(headers, ("If-None-Match: " + request.etag).c_str());
+  if (!request.lastModified.empty())
+    headers = curl_slist_append(headers, ("If-Modified-Since: " + request.lastModified).c_str());
+  curl_easy_setopt(curl, CURLOPT_URL, request.url.c_str());
+  // https only, redirects included: no http://, file:// or anything else libcurl knows.
+  // A libcurl older than 7.85 knows neither option: then nothing is fetched at all.
+  if (curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "https") != CURLE_OK ||
+      curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "https") != CURLE_OK) {
+    curl_easy_cleanup(curl);
+    curl_slist_free_all(headers);
+    return *why = "libcurl cannot be held to https (older than 7.85)", false;
+  }
+  curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(curl, CURLOPT_MAXREDIRS, static_cast<long>(kMaxRedirects));
+  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+  // SSL_CERT_FILE is OpenSSL's own variable for the trusted certificates, which libcurl
+  // leaves to its built-in bundle; honoured as the curl command honours it. Whoever sets
+  // this program's environment could preload a library as well, so it opens nothing new.
+  if (const char* authorities = getenv("SSL_CERT_FILE"); authorities != nullptr && authorities[0] == '/')
+    curl_easy_setopt(curl, CURLOPT_CAINFO, authorities);
+  curl_easy_setopt(curl, CURLOPT_TIMEOUT, static_cast<long>(kFetchSeconds));
+  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, static_cast<long>(kConnectSeconds));
+  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 100L);
+  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, 15L);
+  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+  // A length announced beyond the bound is refused before the body comes.
+  curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxCalendarBytes));
+  // No CURLOPT_ACCEPT_ENCODING: nothing is decompressed, so the bound counts what is kept.
+  curl_easy_setopt(curl, CURLOPT_USERAGENT, "zorvani-wallpaper/" ZORVANI_VERSION);
+  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+  Taken taken{*response};
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, TakeBody);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &taken);
+  curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, TakeHeader);
+  curl_easy_setopt(curl, CURLOPT_HEADERDATA, &taken);
+  const CURLcode code = curl_easy_perform(curl);
+  curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &response->status);
+  curl_easy_cleanup(curl);
+  curl_slist_free_all(headers);
+  if (taken.tooLarge || code == CURLE_FILESIZE_EXCEEDED) return *why = "more than 16 MiB", false;
+  // libcurl's own text names no address.
+  if (code != CURLE_OK) return *why = curl_easy_strerror(code), false;
+  return true;
+}
+
+}  // namespace fetching
+
 std::string CachedCopyPath(const std::string& address) {
   const std::string folder = CacheFolder();
   return folder.empty() ? std::string() : folder + "/" + CacheName(address) + ".ics";
@@ -328,11 +236,7 @@ void PollFetching() {
     }
     return;
   }
-  const long long now = ClockSeconds();
-  // A clock set back starts the hour anew.
-  if (round.started_once && now >= round.lastStart && now - round.lastStart < kRoundEvery) return;
-  round.started_once = true;
-  round.lastStart = now;
+  if (!RoundDue()) return;
   const std::vector<std::string> addresses = ListedAddresses();
   if (!addresses.empty()) StartRound(round, addresses);
 }
@@ -363,34 +267,13 @@ int FetchCalendarsNow() {
   char chunk[4096];
   for (ssize_t n; text.size() <= kAddressesLimit && ((n = read(0, chunk, sizeof chunk)) > 0 || (n < 0 && errno == EINTR));)
     if (n > 0) text.append(chunk, static_cast<std::size_t>(n));
-  std::vector<std::string> addresses;
-  for (std::size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos && at <= kAddressesLimit; at = end + 1) {
-    Source source;
-    source.location = text.substr(at, end - at);
-    if (source.IsAddress()) addresses.push_back(source.location);
-  }
+  const std::vector<std::string> addresses = AddressesOfLines(text);
   const std::string folder = CacheFolder();
   if (addresses.empty() || folder.empty() || !MakeCacheFolder(folder)) return 0;
   if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) return 0;
-  bool replaced = false;
-  for (const std::string& address : addresses) {
-    std::string why;
-    const Outcome outcome = FetchOne(folder, address, &why);
-    replaced = replaced || outcome == Outcome::Replaced;
-    const std::string state = folder + "/" + CacheName(address) + ".state";
-    Validators kept = ReadValidators(state);
-    // One line a failure streak: a feed down all week is not 168 lines.
-    if (outcome == Outcome::Failed && !kept.failing) {
-      platform::TheSystemLog().Warning("calendar " + AddressHost(address) + " not fetched: " + why +
-                                       "; its last copy is kept and it is tried again in an hour");
-    }
-    if ((outcome == Outcome::Failed) != kept.failing) {
-      kept.failing = outcome == Outcome::Failed;
-      WriteValidators(state, kept);
-    }
-  }
+  const int status = FetchInto(folder, addresses);
   curl_global_cleanup();
-  return replaced ? kFetchReplaced : 0;
+  return status;
 }
 
 }  // namespace days

@@ -29,7 +29,7 @@ std::optional<FileStamp> StampOfSourceFile(const std::string& path);
 bool ReadSourceFile(const std::string& path, std::string* bytes, FileStamp* stamp);
 
 // Where the cached copy of a published calendar's address lives, read like a local file
-// (its stamp too); "" where there can be none (no cache folder, no fetcher on this system).
+// (its stamp too); "" where there can be none (no cache folder).
 std::string CachedCopyPath(const std::string& address);
 
 // The machine's list as its own file holds it, where the registry shows the user's

@@ -2,7 +2,10 @@
 // calendar files whose bounds (time, memory) are the behaviour; published calendars
 // fetched by the program's own child from a real HTTPS server (Linux).
 #include <gtest/gtest.h>
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#include <wincrypt.h>
+#else
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -19,13 +22,14 @@
 #include <thread>
 #include <vector>
 
+#include "common/files.h"
 #include "days/days.h"
-#include "days/windows_zones.h"
-#ifndef _WIN32
-#include "common/process.h"
 #include "days/fetch.h"
+#include "days/windows_zones.h"
 #include "fakes/services.h"
 #include "general/general.h"
+#ifndef _WIN32
+#include "common/process.h"
 #endif
 
 namespace zorvani::days {
@@ -200,30 +204,92 @@ TEST(CalendarDays, HostileFilesEndInTimeAndInBoundedMemory) {
   std::remove(path.c_str());
 }
 
+#endif
+
 int refreshes = 0;
 // The refresh's part here: the day's marks, which the check then compares with.
 Status CountRefresh() { return MarkedDays(2026, 12), ++refreshes, 0; }
 
+#ifdef _WIN32
+// Wine's CreateProcess starts the Unix server but gives no handle to end it: it ends
+// itself when its folder gets a file named stop. Its output goes to files, never to the
+// test runner's pipe, which it could outlive.
+struct FeedServer {
+  std::string folder;  // as Windows names it
+  FeedServer(const std::string& unixFolder, const std::string& port) : folder("Z:" + unixFolder) {
+    std::string command = "/bin/sh -c \"exec env PATH=/usr/bin:/bin python3 " ZORVANI_FEED_SERVER " " + unixFolder +
+                          " " + port + " </dev/null >" + unixFolder + "/server.out 2>" + unixFolder + "/server.err\"";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION made{};
+    if (CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &made))
+      CloseHandle(made.hThread), CloseHandle(made.hProcess);
+  }
+  ~FeedServer() {
+    testing_files::WriteFile(folder + "/stop", "");
+    for (int i = 0; i < 200 && fs::exists(folder + "/stop"); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+};
+void SetVariable(const char* name, const std::string& value) {
+  SetEnvironmentVariableA(name, value.empty() ? nullptr : value.c_str());
+}
+// The test's authority in the current user's Root store of the test's Wine prefix, for
+// the test only (a real Windows would ask the user first).
+bool TrustAuthority(const std::string& pem, bool trust) {
+  BYTE der[8192];
+  DWORD size = sizeof der;
+  if (!CryptStringToBinaryA(pem.data(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER, der, &size, nullptr,
+                            nullptr))
+    return false;
+  const HCERTSTORE root = CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, "Root");
+  const PCCERT_CONTEXT made = CertCreateCertificateContext(X509_ASN_ENCODING, der, size);
+  bool done = root != nullptr && made != nullptr;
+  if (done && trust) done = CertAddCertificateContextToStore(root, made, CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
+  if (done && !trust) {
+    const PCCERT_CONTEXT found = CertFindCertificateInStore(root, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, made, nullptr);
+    done = found != nullptr && CertDeleteCertificateFromStore(found);
+  }
+  if (made != nullptr) CertFreeCertificateContext(made);
+  // Closed, so that the round's child reads it from the registry.
+  return root != nullptr && CertCloseStore(root, 0) && done;
+}
+#else
+struct FeedServer : testing_files::Process {
+  FeedServer(const std::string& folder, const std::string& port)
+      : Process({"python3", ZORVANI_FEED_SERVER, folder, port}, testing_files::Env{}, folder + "/server") {}
+};
+void SetVariable(const char* name, const std::string& value) {
+  if (value.empty()) unsetenv(name);
+  else setenv(name, value.c_str(), 1);
+}
+#endif
+
 // Rounds of the real program's --fetch-calendar child against tests/feed_server.py on
-// 127.0.0.1, trusted through SSL_CERT_FILE only, one round an hour by the scripted clock
-// as the 5-second check runs them. Every row ends with the last good copy cached and
-// marked, a redraw only when it changed, and the check never held up.
+// 127.0.0.1, trusted through SSL_CERT_FILE (Linux) or the Wine prefix's Root store only,
+// one round an hour by the scripted clock as the 5-second check runs them. Every row
+// ends with the last good copy cached and marked, a redraw only when it changed, and the
+// check never held up.
 TEST(CalendarFetch, EachRoundEndsWithTheLastGoodMarks) {
-  char made[] = "/tmp/zorvani-fetch-XXXXXX";
-  ASSERT_NE(mkdtemp(made), nullptr);
-  const std::string dir = made, cache = dir + "/cache/zorvani-wallpaper";
+  const std::string made = "/tmp/zorvani-fetch-" + std::to_string(std::random_device()());
+#ifdef _WIN32
+  const std::string dir = "Z:" + made, cache = dir + "/local/ZorvaniWallpaper/Calendars";
+  std::string program = "Z:" ZORVANI_FETCH_PROGRAM;
+  for (char& c : program) c = c == '/' ? '\\' : c;
+#else
+  const std::string dir = made, cache = dir + "/cache/zorvani-wallpaper", program = ZORVANI_FETCH_PROGRAM;
+#endif
+  fs::create_directories(dir + "/local");
   const auto feed = [](int day) {
     return Calendar(Event("DTSTART;VALUE=DATE:202612" + std::to_string(day) + "\r\n"));
   };
   testing_files::WriteFile(dir + "/a.ics", feed(10));
   testing_files::WriteFile(dir + "/b.ics", feed(20));
   testing_files::WriteFile(dir + "/other.ics", feed(15));  // what a refused redirect leads to
-  std::unique_ptr<testing_files::Process> server;
+  std::unique_ptr<FeedServer> server;
   std::string port = "0";
   const auto serve = [&] {
     std::remove((dir + "/port").c_str());
-    server = std::make_unique<testing_files::Process>(
-        std::vector<std::string>{"python3", ZORVANI_FEED_SERVER, dir, port}, testing_files::Env{}, dir + "/server");
+    server = std::make_unique<FeedServer>(made, port);
     for (int i = 0; i < 300 && testing_files::ReadFile(dir + "/port").empty(); ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     port = testing_files::ReadFile(dir + "/port");
@@ -231,17 +297,26 @@ TEST(CalendarFetch, EachRoundEndsWithTheLastGoodMarks) {
   testing_files::WriteFile(dir + "/mode", "feed a.ics");
   serve();
   ASSERT_NE(port, "") << testing_files::ReadFile(dir + "/server.err");
+  const std::string source = "events webcal://127.0.0.1:" + port + "/feed.ics?token=secret";
+#ifdef _WIN32
+  ASSERT_TRUE(TrustAuthority(testing_files::ReadFile(dir + "/ca.pem"), true));
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kSourcesKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr), 0);
+  RegSetValueExA(key, "1", 0, REG_SZ, reinterpret_cast<const BYTE*>(source.c_str()), static_cast<DWORD>(source.size() + 1));
+  const std::vector<std::pair<const char*, std::string>> variables{{"LOCALAPPDATA", dir + "\\local"}};
+#else
   testing_files::WriteFile(dir + "/config/zorvani-wallpaper/HKEY_CURRENT_USER.reg",
                            "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\ZorvaniWallpaper "
-                           "Calendars]\r\n\"1\"=\"events webcal://127.0.0.1:" + port + "/feed.ics?token=secret\"\r\n");
-  for (const auto& [name, value] : {std::pair<const char*, std::string>{"XDG_CONFIG_HOME", dir + "/config"},
-                                    {"XDG_CONFIG_DIRS", dir + "/none"}, {"XDG_CACHE_HOME", dir + "/cache"},
-                                    {"SSL_CERT_FILE", dir + "/ca.pem"}})
-    setenv(name, value.c_str(), 1);
+                           "Calendars]\r\n\"1\"=\"" + source + "\"\r\n");
+  const std::vector<std::pair<const char*, std::string>> variables{
+      {"XDG_CONFIG_HOME", dir + "/config"}, {"XDG_CONFIG_DIRS", dir + "/none"}, {"XDG_CACHE_HOME", dir + "/cache"},
+      {"SSL_CERT_FILE", dir + "/ca.pem"}};
+#endif
+  for (const auto& [name, value] : variables) SetVariable(name, value);
   const testing::ServicesGuard guard;
   testing::ScriptedClock clock;
   platform::Current().clock = &clock;
-  SetFetchProgram(ZORVANI_FETCH_PROGRAM);
+  SetFetchProgram(program);
   LastDay = 7, LastMonth = 12, LastYear = 2026;
   MarkedDays(2026, 12);  // the start's refresh, before any copy
 
@@ -283,7 +358,8 @@ TEST(CalendarFetch, EachRoundEndsWithTheLastGoodMarks) {
       slowest = std::max(slowest, std::chrono::steady_clock::now() - before);
       if (!Fetching()) break;
       // The check goes on while the feed hangs; then the server goes, as a network would.
-      if (*row.mode == 'h' && check == 20) server.reset();
+      if (*row.mode == 'h' && check >= 20 && server && testing_files::ReadFile(dir + "/log").size() > asked)
+        server.reset();
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     EXPECT_FALSE(Fetching()) << "the round has not ended";
@@ -298,8 +374,10 @@ TEST(CalendarFetch, EachRoundEndsWithTheLastGoodMarks) {
     ASSERT_EQ(names.size(), 2u) << "only the copy and its validators";
     EXPECT_EQ(names[0].extension(), ".ics");
     EXPECT_EQ(testing_files::ReadFile(names[0]), testing_files::ReadFile(dir + "/" + row.kept));
+#ifndef _WIN32
     EXPECT_EQ(fs::status(names[0]).permissions(), fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_EQ(fs::status(cache).permissions(), fs::perms::owner_all);
+#endif
     EXPECT_EQ(names[0].string().find("127.0.0.1"), std::string::npos);
     const MonthMarks marks = MarkedDays(2026, 12);
     EXPECT_EQ(marks.day[10].event, *row.kept == 'a');
@@ -307,11 +385,15 @@ TEST(CalendarFetch, EachRoundEndsWithTheLastGoodMarks) {
     EXPECT_FALSE(marks.day[15].event);
   }
   server.reset();
-  for (const char* name : {"XDG_CONFIG_HOME", "XDG_CONFIG_DIRS", "XDG_CACHE_HOME", "SSL_CERT_FILE"}) unsetenv(name);
+  for (const auto& [name, value] : variables) SetVariable(name, "");
+#ifdef _WIN32
+  RegDeleteValueA(key, "1");
+  RegCloseKey(key);
+  EXPECT_TRUE(TrustAuthority(testing_files::ReadFile(dir + "/ca.pem"), false));
+#endif
   LastDay = 0, LastMonth = 0, LastYear = 0;
   fs::remove_all(dir);
 }
-#endif
 
 }  // namespace
 }  // namespace zorvani::days

@@ -13,7 +13,12 @@ What it answers is read from FOLDER/mode at each request:
   tofile     a redirect to file://FOLDER/other.ics
   gzip       Content-Encoding: gzip, 64 MiB of calendar in 64 KiB
   expired    the handshake with a certificate that expired ten days ago
-Each request is counted in FOLDER/log."""
+Each request is counted in FOLDER/log. It ends when FOLDER/stop appears (removing it),
+when FOLDER goes, or after ten minutes: under Wine, whose CreateProcess starts it, the
+test has no handle to end it by.
+
+The server's certificate names 127.0.0.1 as a DNS name too: Wine's certificate checks
+match the host against DNS names only."""
 import gzip
 import http.server
 import os
@@ -43,7 +48,7 @@ def make_authority():
     key = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"]
     openssl("req", "-x509", *key, "-keyout", "ca.key", "-out", "ca.pem", "-days", "3", "-subj", "/CN=Feed Test CA")
     with open(path("ext"), "w") as ext:
-        ext.write("subjectAltName=IP:127.0.0.1\nbasicConstraints=CA:FALSE\n")
+        ext.write("subjectAltName=IP:127.0.0.1,DNS:127.0.0.1\nbasicConstraints=CA:FALSE\n")
     openssl("req", *key, "-keyout", "server.key", "-out", "server.csr", "-subj", "/CN=127.0.0.1")
     for name, faked in (("server.pem", None), ("expired.pem", "-10d")):
         openssl("x509", "-req", "-in", "server.csr", "-CA", "ca.pem", "-CAkey", "ca.key", "-CAcreateserial",
@@ -137,7 +142,20 @@ class Server(http.server.ThreadingHTTPServer):
         pass
 
 
+def watch():
+    for _ in range(12000):
+        if os.path.exists(path("stop")) or not os.path.isdir(folder):
+            break
+        time.sleep(0.05)
+    try:
+        os.remove(path("stop"))
+    except OSError:
+        pass
+    os._exit(0)
+
+
 make_authority()
+threading.Thread(target=watch, daemon=True).start()
 plain = Server(("127.0.0.1", 0), Handler)
 plain.plain = True
 with open(path("http-port"), "w") as out:

@@ -1,7 +1,7 @@
-# The MSI: stripped programs, WP.ini and a sample calendar for the build's year and the
-# next, staged under msi/ and packed by wixl. The pictures are made by the native month
-# picture maker (ZORVANI_MONTH_PICTURE): the linux preset builds it. 1920x1080, the
-# most common screen, is shown without stretching on most machines.
+# The MSI: stripped programs, libical's zone data, WP.ini and a sample calendar for the
+# build's year and the next, staged under msi/ and packed by wixl. The pictures are made
+# by the native month picture maker (ZORVANI_MONTH_PICTURE): the linux preset builds it.
+# 1920x1080, the most common screen, is shown without stretching on most machines.
 set(ZORVANI_MONTH_PICTURE "${CMAKE_SOURCE_DIR}/build/linux/tools/zorvani-month-picture"
     CACHE FILEPATH "Native zorvani-month-picture that makes the MSI's sample calendar")
 
@@ -65,6 +65,53 @@ foreach(year ${build_year} ${next_year})
   endforeach()
   string(APPEND ZORVANI_WXS_EXTRA "            </Component>\n          </Directory>\n")
   string(APPEND ZORVANI_WXS_REFS "      <ComponentRef Id=\"Pictures${year}\"/>\n")
+endforeach()
+
+# libical's zone data, which the programs read from a zoneinfo folder beside them: one
+# component a folder, the files as the build has them.
+set(zones "${ZORVANI_LIBICAL_MINGW}/share/libical/zoneinfo")
+add_custom_command(OUTPUT "${stage}/zoneinfo.stamp"
+  COMMAND ${CMAKE_COMMAND} -E copy_directory "${zones}" "${stage}/zoneinfo"
+  COMMAND ${CMAKE_COMMAND} -E touch "${stage}/zoneinfo.stamp" VERBATIM)
+list(APPEND staged "${stage}/zoneinfo.stamp")
+function(zorvani_zone_folder relative indent)
+  string(REGEX REPLACE "/$" "" folder "zoneinfo/${relative}")
+  string(MAKE_C_IDENTIFIER "${folder}" id)
+  get_filename_component(name "${folder}" NAME)
+  set(xml "${indent}<Directory Id=\"${id}\" Name=\"${name}\">\n")
+  file(GLOB entries LIST_DIRECTORIES true RELATIVE "${zones}/${relative}" "${zones}/${relative}/*")
+  list(SORT entries)
+  set(files "")
+  foreach(entry IN LISTS entries)
+    if(IS_DIRECTORY "${zones}/${relative}/${entry}")
+      zorvani_zone_folder("${relative}${entry}/" "${indent}  ")
+      string(APPEND xml "${ZORVANI_ZONE_XML}")
+    else()
+      list(APPEND files "${entry}")
+    endif()
+  endforeach()
+  if(files)
+    zorvani_guid("zoneinfo/${relative}" guid)
+    string(APPEND xml "${indent}  <Component Id=\"${id}\" Guid=\"${guid}\" Win64=\"yes\">\n")
+    set(keypath " KeyPath=\"yes\"")
+    foreach(file IN LISTS files)
+      # A File's Id: letters, digits, _ and . only, and unique; a zone's name is not always.
+      string(SHA1 hash "${relative}${file}")
+      string(SUBSTRING "${hash}" 0 20 hash)
+      string(APPEND xml "${indent}    <File Id=\"Zone_${hash}\" Name=\"${file}\" Source=\"zoneinfo/${relative}${file}\"${keypath}/>\n")
+      set(keypath "")
+    endforeach()
+    string(APPEND xml "${indent}  </Component>\n")
+    set_property(GLOBAL APPEND PROPERTY ZORVANI_ZONE_COMPONENTS "${id}")
+  endif()
+  string(APPEND xml "${indent}</Directory>\n")
+  set(ZORVANI_ZONE_XML "${xml}" PARENT_SCOPE)
+endfunction()
+zorvani_zone_folder("" "          ")
+string(APPEND ZORVANI_WXS_EXTRA "${ZORVANI_ZONE_XML}")
+get_property(zone_components GLOBAL PROPERTY ZORVANI_ZONE_COMPONENTS)
+foreach(id IN LISTS zone_components)
+  string(APPEND ZORVANI_WXS_REFS "      <ComponentRef Id=\"${id}\"/>\n")
 endforeach()
 
 configure_file(windows/zorvani-wallpaper.wxs.in "${CMAKE_CURRENT_BINARY_DIR}/zorvani-wallpaper.wxs" @ONLY)
