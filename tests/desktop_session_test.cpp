@@ -53,6 +53,10 @@ TEST(DesktopSession, AToolThatHangsOrIsEndedLeavesNoProcessOfItsGroup) {
   ASSERT_GT(left, 0);
   EXPECT_TRUE(Ended(left)) << "left running after the timeout";
   if (!Ended(left)) kill(left, SIGKILL);
+  // What a tool prints is kept only up to a bound, however much it prints.
+  std::string out;
+  EXPECT_EQ(session.Run({"/usr/bin/seq", "200000"}, &out), CommandResult::kSucceeded);
+  EXPECT_EQ(out.size(), 64u * 1024);
 
   // Ended as it is, one that ignores the end, or one that is stopped: killed, never awaited for ever.
   for (const auto& [before, after] : {std::pair<const char*, const char*>{"", ""}, {"trap '' TERM; ", ""}, {"", "kill -STOP $$; "}}) {

@@ -85,6 +85,9 @@ const Case kCases[] = {
     {"XFCE before xfdesktop stored a property", {"XDG_CURRENT_DESKTOP=XFCE", "DISPLAY=:0"},
      {{"xfconf-query", ""}, {"xrandr", "echo 'Monitors: 1'; echo ' 0: +*DP-2 1920/527x1080/296+0+0  DP-2'"}}, "2", true,
      Xfce("xrandr --listmonitors\n", 3, {"monitorDP-2/workspace0"}), true, {"DISPLAY=:0 xfdesktop"}},
+    {"XFCE: a workspace that refuses its style fails the change", {"XDG_CURRENT_DESKTOP=XFCE", "DISPLAY=:0"},
+     {{"xfconf-query", "case \"$*\" in *-l) echo /backdrop/screen0/monitor0/workspace0/last-image;; *style*) exit 1;; esac"}}, "2",
+     false, Xfce("", 3, {"monitor0/workspace0"}), true, {"DISPLAY=:0 xfdesktop"}},
     {"unnamed XFCE by its session manager: no call before xfdesktop runs", {"DISPLAY=:0"},
      {{"xfconf-query", ""}, {"feh", ""}}, "2", false, "", false, {"DISPLAY=:0 xfce4-session", "DISPLAY=:1 xfdesktop"}},
     {"unnamed XFCE: another user's xfdesktop is not this session's", {"DISPLAY=:0"}, {{"xfconf-query", ""}, {"feh", ""}}, "2", false,
@@ -168,9 +171,9 @@ const Case kCases[] = {
 
 // Calendar folders as users name them, and as a hostile one would: each desktop must
 // get the path only as a path (sway and hyprctl never see the folder's name at all).
-// The last one is no UTF-8.
+// The last two are no UTF-8 (the second an encoded surrogate).
 const char* const kFolderNames[] = {"My Pictures", "it's", "say \"hi\"", "back\\slash", "d$(touch A)`touch B`",
-                                    "x stretch;exec touch X;y", "a,b", "new\nline", "bad\xff\xfe"};
+                                    "x stretch;exec touch X;y", "a,b", "new\nline", "bad\xff\xfe", "bad\xed\xa0\x80"};
 
 class WallpaperPosix : public testing::Test {
  protected:
@@ -306,7 +309,7 @@ TEST_F(WallpaperPosix, EachDesktopGetsItsOwnCommandsPlacementAndFileWhateverTheF
       Pictures(name);
       Stubs(c.stubs);
       Style(c.style);
-      const bool refused = c.textStore && name == kFolderNames[std::size(kFolderNames) - 1];
+      const bool refused = c.textStore && std::string(name).rfind("bad", 0) == 0;
       EXPECT_EQ(Apply(c.environment, c.processes, c.monitors), c.taken && !refused);
       EXPECT_EQ(Calls(), refused ? "" : Expected(c.calls));
       // The plain names in the private folder lead to the files beside wp.bmp.
@@ -492,8 +495,9 @@ TEST_F(WallpaperPosix, TheWallpaperBeforeTheFirstChangeIsGivenBackAtRemovalUnles
 
 // Hostile records and settings files: a previous wallpaper planted where another user
 // can write, values that would be code in the desktop's script or in ~/.fehbg, and
-// settings a regular expression would recurse through until the stack runs out. A
-// stand-in feh, as above: the real one needs a display (it writes through a link to
+// settings a regular expression would recurse through until the stack runs out; and
+// what is no wallpaper to give back (an unreadable ~/.fehbg, the calendar itself,
+// another desktop's file). A stand-in feh, as above: the real one needs a display (it writes through a link to
 // ~/.fehbg and adds u+x and g+x).
 struct Hostile {
   const char* what;
@@ -529,10 +533,18 @@ const Hostile kHostile[] = {
     {"feh: ~/.fehbg is a link a dotfile manager keeps", {"DISPLAY=:1"}, {}, {{"feh", kFeh}},
      {{"dots/fehbg", "#!/bin/sh\nfeh --no-fehbg --bg-fill '/usr/share/backgrounds/beach.jpg' \n"}, {".fehbg", "->dots/fehbg"}}, "", "",
      "#!/bin/sh\nfeh --no-fehbg --bg-fill '/usr/share/backgrounds/beach.jpg' \n", "feh --bg-fill /usr/share/backgrounds/beach.jpg\n"},
+    {"feh: a ~/.fehbg that cannot be read now is no record of none, and stays", {"DISPLAY=:1"}, {},
+     {{"feh", "rm -f ~/.fehbg; " + std::string(kFeh)}}, {{".fehbg", "->."}}, "", "", {}, "feh --no-fehbg --bg-max '$F/wp.bmp'"},
+    {"feh: the calendar shown at the first change is no wallpaper to give back", {"DISPLAY=:1"}, {}, {{"feh", kFeh}},
+     {{".fehbg", "#!/bin/sh\nfeh --no-fehbg --bg-fill '$F/wp.bmp' \n"}}, "", "", {}, {}, "--bg-fill"},
+    {"Plasma: a ~/.fehbg recorded under feh is left alone", {"XDG_CURRENT_DESKTOP=KDE", "DISPLAY=:0"}, {}, kPlasmaStubs,
+     {{".config/x", ""}, {".fehbg", "feh --no-fehbg --bg-fill '/mine.jpg'"}}, "own", "backend=feh\npath=/usr/share/a.jpg\ntool-file=$H/.fehbg\n",
+     {}, "--bg-fill '/mine.jpg'"},
     {"Plasma: a group header of 200,000 digits", {"XDG_CURRENT_DESKTOP=KDE", "DISPLAY=:0"}, {}, kPlasmaStubs,
      {{".config/plasma-org.kde.plasma.desktop-appletsrc", "[Containments][" + std::string(200000, '7') +
-                                                          "][Wallpaper][org.kde.image][General]\nImage=file:///usr/share/a%20b.jpg\n"}},
-     "", "", {}, "plasma-apply-wallpaperimage /usr/share/a b.jpg\n"},
+                                                          "][Wallpaper][org.kde.image][General]\nImage=file:///usr/share/a%20b.jpg\nFillMode=2\n"}},
+     "", "", {}, "plasma-apply-wallpaperimage /usr/share/a b.jpg\nqdbus org.kde.plasmashell /PlasmaShell "
+     "org.kde.PlasmaShell.evaluateScript " + kPlasma + "d.writeConfig('FillMode', 2); }\n"},
     {"XFCE: a monitor name of 60,000 characters", {"XDG_CURRENT_DESKTOP=XFCE", "DISPLAY=:0"}, {"DISPLAY=:0 xfdesktop"},
      {{"xfconf-query", "case \"$*\" in *-l) echo " + kLongMonitor + ";; esac"}}, {}, "", "", {},
      "xfconf-query -c xfce4-desktop -p " + kLongMonitor + " -n -t string -s $F/wp.bmp\n"},
@@ -553,7 +565,7 @@ TEST_F(WallpaperPosix, HostileRecordsAndSettingsAreDataAndNeverTakenFromAnotherU
     for (const auto& [name, bytes] : row.files) {
       fs::create_directories((home / name).parent_path());
       if (bytes.rfind("->", 0) == 0) fs::create_symlink(bytes.substr(2), home / name);
-      else testing_files::WriteFile(home / name, bytes);
+      else testing_files::WriteFile(home / name, Expected(bytes));
     }
     std::vector<std::string> environment{"HOME=" + home.string(), "XDG_CONFIG_HOME=" + (home / ".config").string(),
                                          "PATH=" + (folder_ / "bin").string() + ":/usr/bin:/bin", "LANG=C.UTF-8"};
@@ -576,6 +588,11 @@ TEST_F(WallpaperPosix, HostileRecordsAndSettingsAreDataAndNeverTakenFromAnotherU
     Desktop().RestorePreviousWallpaper(Bitmap());
 
     const std::string fehbg = testing_files::ReadFile(home / ".fehbg"), seen = Calls() + fehbg;
+    // The program's copy the desktop still shows after removal is still there.
+    platform::posix::ShownWallpaper shown;
+    const platform::posix::Session session(environment_, 2000ms, nullptr, (folder_ / "proc").string());
+    if (const auto* backend = platform::posix::ChooseDesktopBackend(session); backend != nullptr && backend->Shown(session, &shown))
+      EXPECT_TRUE(shown.path.rfind(pictures_.string(), 0) != 0 || fs::exists(shown.path)) << shown.path;
     if (!row.fehbg.empty()) {
       EXPECT_EQ(fehbg, Expected(row.fehbg));
       EXPECT_NE(fs::status(home / ".fehbg").permissions() & fs::perms::owner_exec, fs::perms::none);
