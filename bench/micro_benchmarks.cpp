@@ -1,5 +1,5 @@
-// Micro-benchmarks of the three steps of a refresh, at 1080p and 4K: decoding the
-// month picture into the DIB, framing today's cell, writing wp.bmp.
+// Micro-benchmarks of the steps of a refresh, at 1080p and 4K: decoding the month
+// picture into the DIB, framing today's cell, marking the month's days, writing wp.bmp.
 //
 //   zorvani-micro-benchmarks [--benchmark_filter=...] [--benchmark_repetitions=N]
 #include <benchmark/benchmark.h>
@@ -13,6 +13,7 @@
 
 #include "days/days.h"
 #include "dib/cDIBSection.h"
+#include "general/general.h"
 #include "platform/picture.h"
 #include "tools/calendar/month_picture.h"
 
@@ -78,6 +79,20 @@ void DrawRectPerc(benchmark::State& state) {
   }
 }
 
+// A month with a holiday and an event on every day, in the default grid.
+void DrawDayMarks(benchmark::State& state) {
+  zorvani::cDIBSection dib;
+  dib.Create(static_cast<std::int32_t>(state.range(0)), static_cast<std::int32_t>(state.range(1)));
+  zorvani::Config = {0.115, 0.095, 0.125, 0.11, 0.0675, 0.30, 0.004, 200, 40, 60, 1};
+  zorvani::days::MonthMarks marks;
+  for (zorvani::days::DayMark& mark : marks.day) mark = {true, true, {220, 30, 30}, {30, 90, 220}};
+  marks.any = true;
+  for (auto _ : state) {
+    zorvani::DrawDayMarks(dib, 2004, 8, marks);
+    benchmark::ClobberMemory();
+  }
+}
+
 void SavePicture(benchmark::State& state) {
   const auto width = static_cast<int>(state.range(0)), height = static_cast<int>(state.range(1));
   zorvani::cDIBSection dib;
@@ -118,6 +133,7 @@ void MarkedDays(benchmark::State& state) {
 #define SIZES ->Args({1920, 1080})->Args({3840, 2160})->Unit(benchmark::kMillisecond)
 BENCHMARK(DecodeAndBlit) SIZES;
 BENCHMARK(DrawRectPerc) SIZES->Unit(benchmark::kMicrosecond);
+BENCHMARK(DrawDayMarks) SIZES->Unit(benchmark::kMicrosecond);
 BENCHMARK(SavePicture) SIZES;
 BENCHMARK(MarkedDays)->Arg(3)->Unit(benchmark::kMillisecond);
 

@@ -166,7 +166,7 @@ TEST_F(RefreshTest, FramesTodayThenWritesTheDesktopValuesThenSetsTheWallpaper) {
   EXPECT_EQ(world_.log.size(), 10u);
 }
 
-TEST_F(RefreshTest, MarksThisMonthsHolidaysUnderTodaysFrame) {
+TEST_F(RefreshTest, MarksThisMonthsHolidaysAndEventsUnderTodaysFrame) {
   const std::string ics = BaseDir + "days.ics";
   testing_files::WriteFile(ics, "BEGIN:VCALENDAR\r\nBEGIN:VEVENT\r\nUID:a\r\nDTSTART;VALUE=DATE:20040802\r\nEND:VEVENT\r\n"
                                 "BEGIN:VEVENT\r\nUID:b\r\nDTSTART;VALUE=DATE:20040831\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n");
@@ -179,13 +179,16 @@ TEST_F(RefreshTest, MarksThisMonthsHolidaysUnderTodaysFrame) {
                                       PixelOfBitmap(18, 79), PixelOfBitmap(27, 87)}),
             (std::vector<std::string>{green, green, grey, red, red}));
 
-  // The calendar edited later that day: the next check draws the day again, 3 August
-  // marked instead of the 2nd.
+  // The calendar edited later that day, now a blue list of events: the next check draws
+  // the day again, 3 August (row 1, column 1) with a square over columns 22..25, lines
+  // 41..44, and no bar; the 2nd unmarked.
   LastDay = 31, LastMonth = 8, LastYear = 2004;
+  world_.sources = "events #0000FF " + ics;
   testing_files::WriteFile(ics, "BEGIN:VCALENDAR\r\nBEGIN:VEVENT\r\nUID:c\r\nDTSTART;VALUE=DATE:20040803\r\n"
                                 "END:VEVENT\r\nEND:VCALENDAR\r\n");
   CheckDayChange();
-  EXPECT_EQ((std::vector<std::string>{PixelOfBitmap(10, 44), PixelOfBitmap(22, 44)}), (std::vector<std::string>{grey, green}));
+  EXPECT_EQ((std::vector<std::string>{PixelOfBitmap(10, 44), PixelOfBitmap(20, 44), PixelOfBitmap(24, 42), PixelOfBitmap(26, 42)}),
+            (std::vector<std::string>{grey, grey, std::string("\xFF\0\0", 3), grey}));
   world_.sources.clear();  // the next test's checks start from marks of no file
   ASSERT_EQ(RefreshWallpaper(), 0);
 }

@@ -130,7 +130,8 @@ const wl_registry_listener kRegistryListener{
       *screens->changed = true;
     }};
 
-// wl_display_roundtrip, with a deadline.
+}  // namespace
+
 bool Roundtrip(wl_display* display, Clock::time_point deadline) {
   static const wl_callback_listener kDone{[](void* data, wl_callback*, std::uint32_t) { *static_cast<bool*>(data) = true; }};
   wl_callback* done = wl_display_sync(display);
@@ -153,6 +154,8 @@ bool Roundtrip(wl_display* display, Clock::time_point deadline) {
   wl_callback_destroy(done);
   return answered;
 }
+
+namespace {
 
 // An X reply, waited for until the deadline; null (and the reply dropped) when it did
 // not come. xcb's own *_reply functions wait without a limit.

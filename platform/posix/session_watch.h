@@ -9,8 +9,13 @@
 
 #include "platform/screen.h"
 
+struct wl_display;
+
 namespace platform {
 namespace posix {
+
+// wl_display_roundtrip with a deadline: true when the compositor answered in time.
+bool Roundtrip(wl_display* display, std::chrono::steady_clock::time_point deadline);
 
 class SessionWatch {
  public:

@@ -1,6 +1,5 @@
 #include "platform/posix/desktop/backend_parts.h"
 
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/types.h>
 #include <wayland-client.h>
@@ -10,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/posix/session_watch.h"
 #include "platform/replace_file.h"
 #include "platform/system_log.h"
 
@@ -42,28 +42,9 @@ Compositor AskCompositor(const Session& session, bool* layerShell, std::string* 
         if (std::strcmp(interface, "zwlr_layer_shell_v1") == 0) *static_cast<bool*>(data) = true;
       },
       [](void*, wl_registry*, std::uint32_t) {}};
-  static const wl_callback_listener kDone{[](void* data, wl_callback*, std::uint32_t) { *static_cast<bool*>(data) = true; }};
   wl_registry* registry = wl_display_get_registry(display);
   wl_registry_add_listener(registry, &kRegistry, layerShell);
-  wl_callback* done = wl_display_sync(display);
-  bool answered = false;
-  wl_callback_add_listener(done, &kDone, &answered);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-  while (!answered) {
-    if (wl_display_prepare_read(display) != 0) {
-      if (wl_display_dispatch_pending(display) < 0) break;
-      continue;
-    }
-    wl_display_flush(display);
-    pollfd fd{wl_display_get_fd(display), POLLIN, 0};
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
-    if (left <= 0 || poll(&fd, 1, static_cast<int>(left)) <= 0) {
-      wl_display_cancel_read(display);
-      break;
-    }
-    if (wl_display_read_events(display) < 0 || wl_display_dispatch_pending(display) < 0) break;
-  }
-  wl_callback_destroy(done);
+  const bool answered = Roundtrip(display, std::chrono::steady_clock::now() + std::chrono::seconds(2));
   wl_registry_destroy(registry);
   wl_display_disconnect(display);
   return answered ? Compositor::kAnswered : Compositor::kSilent;
