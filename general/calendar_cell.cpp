@@ -1,10 +1,6 @@
 // Today's cell in the month grid printed on every month picture: seven columns,
 // Monday first unless WP.ini names another first day, day 1 in the first row under
 // its weekday.
-#include <algorithm>
-#include <cstdint>
-#include <cstring>
-
 #include "days/days.h"
 #include "general/calendar_days.h"
 #include "general/general.h"
@@ -26,34 +22,12 @@ void DrawCellFrame(cDIBSection& image, CalendarCell cell) {
 
 namespace {
 
-// drawRect with lines so thick that they meet covers stored rows H-top-height to H-top,
-// columns left to left+width (its upright lines reach one column past its flat ones).
-// Where all of that lies in the pixel memory and within drawRect's 16-bit arithmetic,
-// the same bytes are copied in a row at a time instead of checked one by one; false
-// (nothing written) elsewhere.
-bool FillRows(cDIBSection& image, std::int64_t left, std::int64_t top, std::int64_t width, std::int64_t height,
-              std::int64_t thickness, const days::Colour& colour) {
-  const std::int64_t H = image.height(), stride = image.BytesPerScanLine(), t1 = thickness - 1;
-  std::uint8_t* const bits = image.DIBSectionBitsPtr();
-  const std::int64_t first = std::min(left, left + width - t1), last = std::max(left + width, left + t1);
-  if (bits == nullptr || t1 != (height + 1) / 2 || left < 0 || top < 1 || width < 1 || first < 0 || 3 * last + 2 >= stride ||
-      3 * (left + width + t1) > INT16_MAX || top + height > INT16_MAX || H - top - height < 0)
-    return false;
-  std::uint8_t* const start = bits + (H - top - height) * stride + 3 * first;
-  const std::size_t bytes = static_cast<std::size_t>(3 * (last - first + 1));
-  for (std::size_t b = 0; b < bytes; b += 3) start[b] = colour.blue, start[b + 1] = colour.green, start[b + 2] = colour.red;
-  for (std::int64_t r = 1; r <= height; ++r) std::memcpy(start + r * stride, start, bytes);
-  return true;
-}
-
 // A block filled by the frame drawing itself: lines so thick that they meet.
 void FillBlock(cDIBSection& image, int left, int top, int width, int height, const days::Colour& colour) {
   if (width < 1 || height < 1) return;
-  const auto x = static_cast<std::int16_t>(left), y = static_cast<std::int16_t>(top);
-  const auto w = static_cast<std::int16_t>(width), h = static_cast<std::int16_t>(height);
-  const auto thickness = static_cast<std::int16_t>((height + 1) / 2 + 1);
-  if (FillRows(image, x, y, w, h, thickness, colour)) return;
-  image.drawRect(x, y, w, h, thickness, colour.red, colour.green, colour.blue);
+  image.drawRect(static_cast<std::int16_t>(left), static_cast<std::int16_t>(top), static_cast<std::int16_t>(width),
+                 static_cast<std::int16_t>(height), static_cast<std::int16_t>((height + 1) / 2 + 1), colour.red,
+                 colour.green, colour.blue);
 }
 
 }  // namespace
