@@ -10,11 +10,11 @@ namespace platform {
 namespace posix {
 namespace {
 
-// KDE Plasma 5 and 6.
 constexpr char kLockGroup[] = "[Greeter][Wallpaper][org.kde.image][General]";
 // Plasma's image wallpaper fill modes (Qt's Image.fillMode).
 constexpr Placements kFill{"0", "6", "3", "1", "2", "0"};
 
+// KDE Plasma 5 and 6.
 class PlasmaBackend : public DesktopBackend {
  public:
   const char* Name() const override { return "kde"; }
@@ -64,7 +64,8 @@ class PlasmaBackend : public DesktopBackend {
   }
 
   CommandResult ApplyLockScreen(const Session& session, const WallpaperRequest& request) const override {
-    const std::string tool = session.FindProgram("kwriteconfig5");
+    std::string tool = session.FindProgram("kwriteconfig6");
+    if (tool.empty()) tool = session.FindProgram("kwriteconfig5");
     if (tool.empty()) return CommandResult::kFailed;
     const auto write = [&](const char* key, const std::string& value) {
       std::vector<std::string> call{tool, "--file", "kscreenlockerrc", "--group", "Greeter", "--group", "Wallpaper",
