@@ -195,10 +195,10 @@ class WallpaperPosix : public testing::Test {
     unsetenv("XDG_CONFIG_HOME");
     close(socket_);
   }
-  void Style(const std::string& style) const {
+  void Style(const std::string& style, bool lockScreen = false) const {
     std::ofstream(folder_ / "zorvani-wallpaper" / "HKEY_CURRENT_USER.reg")
         << "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Control Panel\\Desktop]\n\"WallpaperStyle\"=\""
-        << style << "\"\n\"TileWallpaper\"=\"0\"\n";
+        << style << "\"\n\"TileWallpaper\"=\"0\"\n\n[HKEY_CURRENT_USER\\Software\\ZorvaniWallpaper]\n\"LockScreen\"=\"" << lockScreen << "\"\n";
   }
   // Stubs append their name and arguments, one call per line, to calls.log.
   void Stubs(const std::map<std::string, std::string>& stubs) {
@@ -386,10 +386,15 @@ struct Store {
   std::map<std::string, std::string> stubs;
   const char* set;  // makes $1 the user's wallpaper
   const char* get;  // prints what the store holds
+  bool lockScreen = false;  // set and get are the lock screen's, with set-up's option on
 };
 const char kFeh[] = R"(for a; do o=$p; p=$a; done; q=$(printf %s "$p" | sed "s/'/'\"'\"'/g")
 printf "#!/bin/sh\nfeh --no-fehbg %s '%s' \n" "$o" "$q" >~/.fehbg)";
 const char kLxqt[] = R"x(f=~/.config/pcmanfm-qt/lxqt; mkdir -p $f; printf '[Desktop]\nWallpaperMode=%s\nWallpaper=%s\n' "${2#*=}" "$(printf %s "${1#*=}" | sed 's/"/\\"/g; s/\xc3\xa9/\\xe9/')" >$f/settings.conf)x";
+const std::map<std::string, std::string> kPlasmaStubs{
+    {"plasma-apply-wallpaperimage", "printf '[Containments][1][Wallpaper][org.kde.image][General]\\nImage=file://%s\\n' \"$1\" "
+                                    ">~/.config/plasma-org.kde.plasma.desktop-appletsrc"},
+    {"qdbus", ""}};
 const Store kStores[] = {
     {"GNOME", {"XDG_CURRENT_DESKTOP=GNOME", "DISPLAY=:0"}, {}, {},
      "gsettings set org.gnome.desktop.background picture-options zoom && gsettings set org.gnome.desktop.background picture-uri \"file://$1\"",
@@ -423,6 +428,16 @@ const Store kStores[] = {
      {{"plasma-apply-wallpaperimage", "printf '[Containments][1][Wallpaper][org.kde.image][General]\\nImage=file://%s\\n' \"$1\" "
                                       ">~/.config/plasma-org.kde.plasma.desktop-appletsrc"}},
      "mkdir -p ~/.config && plasma-apply-wallpaperimage \"$1\"", "cat ~/.config/plasma-org.kde.plasma.desktop-appletsrc"},
+    {"GNOME's lock screen", {"XDG_CURRENT_DESKTOP=GNOME", "DISPLAY=:0"}, {}, {},
+     "gsettings set org.gnome.desktop.screensaver picture-options centered && gsettings set org.gnome.desktop.screensaver picture-uri \"file://$1\"",
+     "gsettings get org.gnome.desktop.screensaver picture-uri; gsettings get org.gnome.desktop.screensaver picture-options", true},
+    {"Plasma's lock screen, a new user: no kscreenlockerrc", {"XDG_CURRENT_DESKTOP=KDE", "DISPLAY=:0"}, {}, kPlasmaStubs,
+     "mkdir -p ~/.config; case $1 in *chosen*) kwriteconfig5 --file kscreenlockerrc --group Greeter --group Wallpaper --group org.kde.image --group General "
+     "--key Image \"file://$1\";; esac",
+     "grep -h . ~/.config/kscreenlockerrc 2>/dev/null || echo none", true},
+    {"Plasma's lock screen", {"XDG_CURRENT_DESKTOP=KDE", "DISPLAY=:0"}, {}, kPlasmaStubs,
+     "k='--file kscreenlockerrc --group Greeter --group Wallpaper --group org.kde.image --group General'; "
+     "kwriteconfig5 $k --key FillMode 1 && kwriteconfig5 $k --key Image \"file://$1\"", "cat ~/.config/kscreenlockerrc", true},
     {"feh, a backslash in the path", {"DISPLAY=:1"}, {}, {{"feh", kFeh}}, R"(feh --bg-fill "${1%.jpg}\\n.jpg")", "cat ~/.fehbg"},
     {"feh, no ~/.fehbg before", {"DISPLAY=:1"}, {}, {{"feh", kFeh}}, "rm -f ~/.fehbg", "cat ~/.fehbg 2>/dev/null || echo none"},
     // feh names itself in ~/.fehbg as it was run: by its full path, when the program runs it.
@@ -459,6 +474,17 @@ TEST_F(WallpaperPosix, TheWallpaperBeforeTheFirstChangeIsGivenBackAtRemovalUnles
     };
     shell(store.set, "/usr/share/backgrounds/beach-1.jpg");
     const std::string before = shell(store.get);
+    // The lock screen's option: off, the lock screen is left alone; turned off, it gets
+    // its picture back at the next change.
+    for (const bool on : {false, true, false}) {
+      if (!store.lockScreen) break;
+      Style("2", on);
+      desktop_.reset();
+      EXPECT_TRUE(Apply(environment, store.processes));
+      EXPECT_EQ(shell(store.get) == before, !on) << on;
+      if (!on) Desktop().RestorePreviousWallpaper(Bitmap());
+    }
+    Style("2", store.lockScreen);
     // Kept at the first log-on; the next one, which finds the calendar shown, keeps nothing new.
     for (int logOn = 0; logOn < 2; ++logOn) {
       desktop_.reset();
@@ -511,10 +537,6 @@ struct Hostile {
   std::string fehbg;        // ~/.fehbg after removal, executable (and still a link where it was one)
   std::string seen, never;  // in the tools' calls or ~/.fehbg after removal
 };
-const std::map<std::string, std::string> kPlasmaStubs{
-    {"plasma-apply-wallpaperimage", "printf '[Containments][1][Wallpaper][org.kde.image][General]\\nImage=file://%s\\n' \"$1\" "
-                                    ">~/.config/plasma-org.kde.plasma.desktop-appletsrc"},
-    {"qdbus", ""}};
 const std::string kInjected = "backend=kde\npath=/usr/share/backgrounds/planted.jpg\nplacement=0); print('INJECTED'); d.writeConfig('x', 0\n";
 const std::string kPlantedFeh = "backend=feh\npath=/usr/share/it's.jpg\nplacement=--action=touch $H/PWNED\ntool-file=$H/.fehbg\n"
                                 "tool-file-bytes=#!/bin/sh\\ntouch $H/PWNED\\n\n";

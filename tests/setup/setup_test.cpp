@@ -203,6 +203,14 @@ TEST_F(SetupTest, RemoveTakesOnlyWhatSetUpMade) {
          for (const char* name : {"wp-HDMI-1.bmp", "wp-HDMI-1.png", "wp-span.bmp"}) WriteFile(folder / name, "output");
        },
        {}, ""},
+      {"the lock screen's option turned on",
+       [this](auto&, auto& home) {
+         Request request = PicturesFrom(pictures_);
+         request.lockScreen = true;
+         EXPECT_EQ(Set(PlacesIn(home), request), 0);
+         EXPECT_NE(ReadFile(PlacesIn(home).desktopHive).find("\"LockScreen\"=\"1\""), std::string::npos);
+       },
+       {}, ""},
       {"a listed file now a folder with files in it",
        [](auto& folder, auto&) { fs::remove(folder / "WP.ini"), WriteFile(folder / "WP.ini" / "notes.txt", "mine"); },
        {"data/zorvani-wallpaper/WP.ini/notes.txt"}, "Kept:"},
@@ -319,6 +327,8 @@ TEST_F(SetupTest, CommandStartsTheProgramInsideASession) {
       {"on a console", {}, {}, false, 0, "at every log-on", false, false},
       {"without autostart", {"--no-autostart"}, {"WAYLAND_DISPLAY=wayland-zorvani-none"}, false, 0, "whenever", false, false},
       {"--system by a user", {"--system"}, {}, true, 1, "--system needs root", false, false},
+      {"the lock screen's option", {"--lock-screen", "on"}, {}, false, 0, "Lock screen:", false, false},
+      {"the lock screen's option, neither on nor off", {"--lock-screen", "yes"}, {}, false, 2, "takes on or off", false, false},
       {"by a caller holding a lock on descriptor 3", {}, {"WAYLAND_DISPLAY=wayland-zorvani-none"}, false, 0, "Started:", true, true},
   };
   for (const auto& row : rows) {

@@ -43,6 +43,7 @@ namespace {
 const char kRunKey[] = "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const char kRunValue[] = "ZorvaniWallPaper";
 const char kDesktopKey[] = "HKEY_CURRENT_USER\\Control Panel\\Desktop";
+const char kOptionsKey[] = "HKEY_CURRENT_USER\\Software\\ZorvaniWallpaper";
 const char kHiveHeader[] = "Windows Registry Editor Version 5.00\n";
 const char kMadeList[] = ".zorvani-setup";
 const char kEntryName[] = "zorvani-wallpaper.desktop";
@@ -678,7 +679,18 @@ int SetUp(const Places& places, const Request& request) {
     const std::string text = ReadFile(places.desktopHive);
     platform::RegFile hive(text.empty() ? kHiveHeader : text);
     if (!hive.HasKey(kDesktopKey)) hive.AddSection(kDesktopKey);
+    if (request.lockScreen) {
+      if (!hive.HasKey(kOptionsKey)) hive.AddSection(kOptionsKey);
+      platform::RegValue value;
+      value.type = 1;
+      value.data = {static_cast<std::uint8_t>(*request.lockScreen ? '1' : '0'), 0};
+      hive.SetValue(kOptionsKey, "LockScreen", value);
+    }
     Say("Desktop key:", places.desktopHive, Ensure(places.desktopHive, hive.Text()));
+    if (request.lockScreen)
+      Say("Lock screen:", places.desktopHive,
+          *request.lockScreen ? "on: it shows the calendar too from the next change; --remove gives its picture back"
+                              : "off: a lock screen the program changed gets its picture back at the next change");
   }
   if (!entryText.empty()) Say("Log-on entry:", places.entry, Ensure(places.entry, entryText));
   if (places.system) {
@@ -719,7 +731,7 @@ int Remove(const Places& places) {
   if (!places.desktopHive.empty()) {
     RemoveHive("Desktop key:", places.desktopHive,
                {"windows registry editor", "[hkey_current_user\\control panel\\desktop]", "\"tilewallpaper\"=",
-                "\"wallpaperstyle\"=", "\"wallpaper\"="});
+                "\"wallpaperstyle\"=", "\"wallpaper\"=", "[hkey_current_user\\software\\zorvaniwallpaper]", "\"lockscreen\"="});
   }
   // Everything below works relative to the folder, opened without following a link: a
   // user may have made any part of it a link to pictures of their own.

@@ -10,6 +10,7 @@
 // pictures a user added.
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -43,6 +44,9 @@ struct Request {
   // The set-up command the user's log-on entry runs with --logon, which keeps the sample
   // calendar a year ahead and then starts the program; empty: the entry starts the program.
   std::filesystem::path setup;
+  // --lock-screen: whether the program shows the calendar on the lock screen too; none
+  // leaves the user's choice as it was (off until made).
+  std::optional<bool> lockScreen;
 };
 
 // A path that a text set-up writes cannot hold so that its reader gets the same path back.

@@ -30,6 +30,7 @@ namespace {
 const char kProgram[] = "zorvani-wallpaper-setup";
 const char kUsage[] =
     "usage: zorvani-wallpaper-setup [--system] [--pictures DIR] [--program FILE] [--no-autostart]\n"
+    "                               [--lock-screen on|off]\n"
     "       zorvani-wallpaper-setup [--system] --remove\n"
     "       zorvani-wallpaper-setup --session | --logon LINK\n"
     "       zorvani-wallpaper-setup [--system] --add-source 'holidays|events [#RRGGBB] FILE-OR-ADDRESS'\n"
@@ -40,6 +41,8 @@ const char kUsage[] =
     "--system sets up one calendar for every user of the machine (as root); at log-on the\n"
     "machine's entry runs --session, which links the user's folder to it and starts the program.\n"
     "The user's entry runs --logon, which keeps the sample calendar a year ahead and starts it.\n"
+    "--lock-screen on shows the calendar on the lock screen too (GNOME, MATE, Plasma; Cinnamon's\n"
+    "shows the desktop's picture anyway); off, the default, leaves the lock screen its own picture.\n"
     "The calendar sources (.ics files; https:// and webcal:// addresses) mark their holidays and\n"
     "events on the wallpaper; --system lists the machine's, which every user sees.\n";
 
@@ -85,7 +88,7 @@ int Become(const fs::path& program) {
 
 int main(int argc, char** argv) {
   zorvani::tools::OptionNames names;
-  names.withValue = {"--pictures", "--program", "--logon", "--add-source", "--remove-source"};
+  names.withValue = {"--pictures", "--program", "--logon", "--add-source", "--remove-source", "--lock-screen"};
   names.flags = {"--system", "--remove", "--session", "--no-autostart", "--list-sources"};
   std::map<std::string, std::string> options;
   int status = 0;
@@ -130,6 +133,15 @@ int main(int argc, char** argv) {
   request.pictures = options["--pictures"];
   request.program = options.count("--program") != 0 ? fs::path(options["--program"]) : DefaultProgram();
   request.setup = Self();
+  if (options.count("--lock-screen") != 0) {
+    const std::string& choice = options["--lock-screen"];
+    // Each user's own choice: the machine's set-up and removal have none to make.
+    if ((choice != "on" && choice != "off") || system || remove) {
+      std::fprintf(stderr, "%s: --lock-screen takes on or off, and neither --system nor --remove\n", kProgram);
+      return 2;
+    }
+    request.lockScreen = choice == "on";
+  }
 
   if (!request.pictures.empty() && !fs::is_directory(request.pictures)) {
     std::fprintf(stderr, "%s: %s is no folder\n", kProgram, request.pictures.c_str());
@@ -137,7 +149,7 @@ int main(int argc, char** argv) {
   }
   try {
     zorvani::setup::Places places = zorvani::setup::PlacesFor(system);
-    if (request.session && (system || remove || !request.pictures.empty() || !fs::is_directory(places.machineFolder))) {
+    if (request.session && (system || remove || !request.pictures.empty() || request.lockScreen || !fs::is_directory(places.machineFolder))) {
       std::fprintf(stderr, "%s: --session takes no other option and needs the machine's calendar\n", kProgram);
       return 2;
     }

@@ -54,6 +54,29 @@ class GsettingsBackend : public DesktopBackend {
                                                                                                           : CommandResult::kSucceeded;
   }
 
+  bool HasLockScreen() const override { return d_.lockKey != nullptr; }
+
+  bool LockScreenShown(const Session& session, ShownWallpaper* shown) const override {
+    const std::string gsettings = session.FindProgram("gsettings");
+    std::string picture, options;
+    if (!d_.lockOptions) options = "''";
+    else if (!gsettings.empty()) session.Run({gsettings, "get", d_.lockSchema, "picture-options"}, &options);
+    return HasLockScreen() && !gsettings.empty() &&
+           session.Run({gsettings, "get", d_.lockSchema, d_.lockKey}, &picture) == CommandResult::kSucceeded &&
+           GVariantText(picture, &picture) && GVariantText(options, &shown->placement) &&
+           (picture.empty() || PathOfUri(picture, &shown->path));
+  }
+
+  CommandResult ApplyLockScreen(const Session& session, const WallpaperRequest& request) const override {
+    const std::string gsettings = session.FindProgram("gsettings");
+    if (!HasLockScreen() || gsettings.empty()) return CommandResult::kFailed;
+    CommandResult result = CommandResult::kSucceeded;
+    if (d_.lockOptions) result = session.Run({gsettings, "set", d_.lockSchema, "picture-options", GVariantString(kOptions(request))});
+    if (result != CommandResult::kSucceeded) return result;
+    if (request.path.empty()) return session.Run({gsettings, "reset", d_.lockSchema, d_.lockKey});
+    return session.Run({gsettings, "set", d_.lockSchema, d_.lockKey, GVariantString(d_.plainPath ? request.path : request.uri)});
+  }
+
   // The light picture only: a GNOME whose dark one differed gets the light one for both.
   bool Shown(const Session& session, ShownWallpaper* shown) const override {
     const std::string gsettings = session.FindProgram("gsettings");

@@ -85,6 +85,11 @@ struct GsettingsDesktop {
   bool plainPath;     // the key holds a path, not a URI
   bool darkKey;       // it has GNOME 42's picture-uri-dark
   bool cachesByPath;  // the same path again is not read again
+  // The locker's own picture key, of the same kind as pictureKey, and whether its schema
+  // has a picture-options of its own; none where the locker shows the desktop's picture.
+  const char* lockSchema = nullptr;
+  const char* lockKey = nullptr;
+  bool lockOptions = false;
 };
 std::unique_ptr<DesktopBackend> MakeGsettingsBackend(GsettingsDesktop desktop);
 std::unique_ptr<DesktopBackend> MakeXfceBackend();

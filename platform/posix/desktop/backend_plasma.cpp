@@ -10,6 +10,10 @@ namespace platform {
 namespace posix {
 namespace {
 
+constexpr char kLockGroup[] = "[Greeter][Wallpaper][org.kde.image][General]";
+// Plasma's image wallpaper fill modes (Qt's Image.fillMode).
+constexpr Placements kFill{"0", "6", "3", "1", "2", "0"};
+
 // KDE Plasma 5 and 6.
 class PlasmaBackend : public DesktopBackend {
  public:
@@ -26,8 +30,6 @@ class PlasmaBackend : public DesktopBackend {
   }
 
   CommandResult Apply(const Session& session, const WallpaperRequest& request) const override {
-    // Plasma's image wallpaper fill modes (Qt's Image.fillMode).
-    static constexpr Placements kFill{"0", "6", "3", "1", "2", "0"};
     std::string script =
         "var all = desktops(); for (var i = 0; i < all.length; ++i) { var d = all[i];"
         " d.wallpaperPlugin = 'org.kde.image';"
@@ -43,6 +45,38 @@ class PlasmaBackend : public DesktopBackend {
     if (applied != CommandResult::kSucceeded || call.empty()) return applied;
     // The tool takes no placement; a fill mode that cannot be set leaves Plasma's own.
     return session.Run(call) == CommandResult::kTimedOut ? CommandResult::kTimedOut : applied;
+  }
+
+  // The lock screen's greeter reads its image wallpaper's settings from kscreenlockerrc
+  // each time it starts.
+  bool HasLockScreen() const override { return true; }
+
+  bool LockScreenShown(const Session& session, ShownWallpaper* shown) const override {
+    const std::string file = ConfigFolder(session) + "/kscreenlockerrc";
+    std::string image, text;
+    if (!ReadRegularFile(file, &text) ? errno == ENOENT : text.rfind("Image=", 0) != 0 && text.find("\nImage=") == std::string::npos) {
+      *shown = {};
+      return true;
+    }
+    if (!IniValue(file, kLockGroup, "Image", &image) || !PathOfUri(image, &shown->path)) return false;
+    if (!IniValue(file, kLockGroup, "FillMode", &shown->placement) || FillMode(shown->placement, "") != shown->placement) shown->placement.clear();
+    return true;
+  }
+
+  CommandResult ApplyLockScreen(const Session& session, const WallpaperRequest& request) const override {
+    std::string tool = session.FindProgram("kwriteconfig6");
+    if (tool.empty()) tool = session.FindProgram("kwriteconfig5");
+    if (tool.empty()) return CommandResult::kFailed;
+    const auto write = [&](const char* key, const std::string& value) {
+      std::vector<std::string> call{tool, "--file", "kscreenlockerrc", "--group", "Greeter", "--group", "Wallpaper",
+                                    "--group", "org.kde.image", "--group", "General", "--key", key};
+      if (value.empty()) call.push_back("--delete");
+      else call.insert(call.end(), {"--", value});
+      return session.Run(call);
+    };
+    const bool set = !request.path.empty();
+    const CommandResult result = write("FillMode", FillMode(request.placement, set ? kFill(request.style) : ""));
+    return result == CommandResult::kSucceeded ? write("Image", set ? request.uri : std::string()) : result;
   }
 
   // A containment per screen: each desktop takes the picture of the monitor at its

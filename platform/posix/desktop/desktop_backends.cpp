@@ -66,16 +66,23 @@ const std::vector<std::unique_ptr<DesktopBackend>>& DesktopBackends() {
     // 5.27, LXQt (pcmanfm-qt reuses its scaled copy while the path is unchanged), an
     // older Pantheon (Gala) and hyprpaper keep what they loaded.
     // gnome-session also runs Pantheon and others: only the shell shows GNOME.
-    // name, the session names it claims, signs, schema, picture key, plain path, dark key, caches by path
+    // name, the session names it claims, signs, schema, picture key, plain path, dark key, caches by path,
+    // then the lock screen's schema and key, and whether it has placements of its own.
+    // GNOME Shell 3.36 and later draw the lock screen from the desktop's picture, blurred;
+    // the screensaver keys are read by older shells and GNOME's other lockers. Cinnamon's
+    // locker shows the desktop's picture, and Pantheon's lock screen is the display
+    // manager's greeter; no other desktop here keeps a dark picture of its own.
     list.push_back(MakeGsettingsBackend({"gnome", {"gnome", "ubuntu", "unity", "budgie"},
                                          {{}, {{"gnome-shell", ""}}, "org.gnome.Shell"},
-                                         "org.gnome.desktop.background", "picture-uri", false, true, false}));
+                                         "org.gnome.desktop.background", "picture-uri", false, true, false,
+                                         "org.gnome.desktop.screensaver", "picture-uri", true}));
     list.push_back(MakeGsettingsBackend({"pantheon", {"pantheon"}, {}, "org.gnome.desktop.background", "picture-uri", false, true, true}));
     list.push_back(MakeGsettingsBackend({"cinnamon", {"x-cinnamon", "cinnamon"},
                                          {{{"cinnamon-session", ""}}, {{"cinnamon", ""}, {"nemo-desktop", ""}}, nullptr},
                                          "org.cinnamon.desktop.background", "picture-uri", false, false, false}));
     list.push_back(MakeGsettingsBackend({"mate", {"mate"}, {{{"mate-session", ""}}, {{"caja", ""}}, nullptr},
-                                         "org.mate.background", "picture-filename", true, false, false}));
+                                         "org.mate.background", "picture-filename", true, false, false,
+                                         "org.mate.screensaver", "picture-filename", false}));
     list.push_back(MakeXfceBackend());
     list.push_back(MakePlasmaBackend());
     // name, tool, session manager, modes, caches by path, socket in the runtime folder,
@@ -157,6 +164,14 @@ WallpaperStyle StoredWallpaperStyle(Registry& registry) {
   if (style == "10") return WallpaperStyle::kZoom;
   if (style == "22") return WallpaperStyle::kSpanned;
   return WallpaperStyle::kStretched;
+}
+
+bool LockScreenChosen(Registry& registry) {
+  Handle key = 0;
+  if (registry.RegOpenKeyExA(kHkeyCurrentUser, "Software\\ZorvaniWallpaper", 0, kKeyQueryValue, &key) != kErrorSuccess) return false;
+  const bool on = ReadString(registry, key, "LockScreen") == "1";
+  registry.RegCloseKey(key);
+  return on;
 }
 
 }  // namespace posix

@@ -106,6 +106,13 @@ class DesktopBackend {
   virtual CommandResult ApplyPerMonitor(const Session&, const std::vector<MonitorRequest>&) const {
     return CommandResult::kFailed;
   }
+  // The lock screen, where the desktop's locker keeps a picture apart from the
+  // desktop's: LockScreenShown reads it back as Shown does, ApplyLockScreen sets it, or
+  // with an empty request.path gives the locker its own default again. Neither exists
+  // where the locker shows the desktop's picture, or none.
+  virtual bool HasLockScreen() const { return false; }
+  virtual bool LockScreenShown(const Session&, ShownWallpaper*) const { return false; }
+  virtual CommandResult ApplyLockScreen(const Session&, const WallpaperRequest&) const { return CommandResult::kFailed; }
 };
 
 // In the order they are tried.
@@ -123,6 +130,9 @@ std::string FileUri(const std::string& absolutePath);
 // The style stored under "HKEY_CURRENT_USER\Control Panel\Desktop"; stretched when
 // it is missing or unknown.
 WallpaperStyle StoredWallpaperStyle(Registry& registry);
+// True when the user turned on the lock screen's picture in set-up: "LockScreen"="1"
+// under "HKEY_CURRENT_USER\Software\ZorvaniWallpaper". Off when missing.
+bool LockScreenChosen(Registry& registry);
 
 // Ends the wallpaper client (swaybg) this process started, if one runs; also run at exit.
 void EndOwnedWallpaperClient();
@@ -162,6 +172,10 @@ class LinuxDesktop : public Desktop {
   const DesktopBackend* ReadyBackend(const Session& session, bool* done);
   bool Hand(const std::string& path, std::optional<WallpaperStyle> style);
   void KeepShown(const Session& session, const DesktopBackend& backend);
+  // After a change: the lock screen shows `bitmap` too while the option is on, its own
+  // picture kept in the record first; with the option off, a lock screen the program
+  // changed gets that picture back.
+  void FollowOnLockScreen(const Session& session, const DesktopBackend& backend, const std::string& bitmap, WallpaperStyle style);
   // The copy made for one version of wp.bmp that the desktop has not taken yet: a retry
   // hands it over again instead of writing it again.
   struct Copy {

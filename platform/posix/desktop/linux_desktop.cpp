@@ -150,6 +150,8 @@ bool LinuxDesktop::SetMonitorWallpapers(const std::vector<MonitorBitmap>& bitmap
   waiting_ = {};
   if (backend->ApplyPerMonitor(session, requests) != CommandResult::kSucceeded) return false;
   keep_ = false;
+  // One picture for the lock screen: the primary monitor's, made for its shape.
+  FollowOnLockScreen(session, *backend, AbsolutePath(bitmaps.front().path), WallpaperStyle::kStretched);
   for (const DesktopFile& file : files) {
     if (!file.derived || file.previous.empty()) continue;
     unlink(file.previous.c_str());
@@ -192,6 +194,9 @@ bool LinuxDesktop::Hand(const std::string& path, std::optional<WallpaperStyle> s
   const bool applied = backend->Apply(session, request) == CommandResult::kSucceeded;
   // What shows from now on is the program's own: never to be kept as the previous one.
   if (applied) keep_ = false;
+  // The lock screen reads its picture afresh each time it locks: wp.bmp itself, never a copy
+  // that goes at the next change.
+  if (applied) FollowOnLockScreen(session, *backend, bitmap, request.style);
   if (!file.derived) return applied;
   if (!applied) {
     // Kept for the retry; the file the desktop shows stays too.

@@ -143,6 +143,56 @@ bool IsOurs(const Session& session, const std::string& calendarBitmap, const std
   return monitorPicture(absolute.substr(0, absolute.rfind('/') + 1)) || (!plain.empty() && monitorPicture(plain + "/"));
 }
 
+// The record's folder made the user's own, then the record replaced whole.
+bool WriteKept(const std::string& file, const std::string& text) {
+  const std::string folder = file.substr(0, file.rfind('/'));
+  // The state folders the program makes are the user's alone (XDG's are), whatever the
+  // umask: a group-writable parent would make the record's folder no private one.
+  for (std::size_t slash = 1; (slash = folder.find('/', slash)) != std::string::npos; ++slash) {
+    mkdir(folder.substr(0, slash).c_str(), 0700);
+  }
+  const int opened = OpenPrivateFolder(folder);
+  if (opened < 0) return false;
+  close(opened);
+  return ReplaceFileWith(file, text);
+}
+
+// The record as ReadKept reads it; false with errno ENOENT where there is none.
+bool ReadRecord(const std::string& file, std::string* text) {
+  struct stat info {};
+  if (lstat(file.c_str(), &info) != 0 && errno == ENOENT) return false;
+  const int folder = OpenPrivateFolder(file.substr(0, file.rfind('/')));
+  const bool read = folder >= 0 && ReadKept(folder, file.substr(file.rfind('/') + 1), text);
+  if (folder >= 0) close(folder);
+  if (!read) errno = EACCES;
+  return read;
+}
+
+// The lock screen's picture from the record back where the program's still shows, and
+// the record's lock lines dropped (the whole record when nothing else is in it).
+void GiveBackLockScreen(const Session& session, const DesktopBackend& backend, const std::string& file, const std::string& text,
+                        const std::string& calendarBitmap) {
+  std::map<std::string, std::string> record = PreviousWallpaperFields(text);
+  ShownWallpaper now;
+  if (!backend.LockScreenShown(session, &now)) return;
+  const std::string& path = record["lock-path"];
+  // A path the store cannot hold is not given back, and not tried again either.
+  const bool named = path.empty() || (path[0] == '/' && TextStoreTakes(backend, path));
+  if (IsOurs(session, calendarBitmap, now.path) && named) {
+    if (backend.ApplyLockScreen(session, {path, path.empty() ? std::string() : FileUri(path), {}, WallpaperStyle::kStretched, {}, {},
+                                          record["lock-placement"]}) != CommandResult::kSucceeded)
+      return;
+  }
+  std::string rest;
+  for (std::size_t start = 0, end; start < text.size(); start = end + 1) {
+    end = std::min(text.find('\n', start), text.size());
+    const std::string line = text.substr(start, end - start);
+    if (line.rfind("lock-", 0) != 0) rest += line + "\n";
+  }
+  if (rest.empty()) unlink(file.c_str());
+  else WriteKept(file, rest);
+}
+
 }  // namespace
 
 std::map<std::string, std::string> PreviousWallpaperFields(const std::string& text) {
@@ -191,19 +241,41 @@ void LinuxDesktop::KeepShown(const Session& session, const DesktopBackend& backe
   ShownWallpaper shown;
   if (!backend.Shown(session, &shown)) return;  // tried again at the next change
   if (IsOurs(session, calendarBitmap_, shown.path)) shown = {{}, {}, shown.toolFile, std::nullopt};
-  const std::string folder = file.substr(0, file.rfind('/'));
-  // The state folders the program makes are the user's alone (XDG's are), whatever the
-  // umask: a group-writable parent would make the record's folder no private one.
-  for (std::size_t slash = 1; (slash = folder.find('/', slash)) != std::string::npos; ++slash) {
-    mkdir(folder.substr(0, slash).c_str(), 0700);
-  }
-  const int opened = OpenPrivateFolder(folder);
-  if (opened < 0) return;
-  close(opened);
   std::string text = Line("backend", backend.Name()) + Line("path", shown.path) + Line("placement", shown.placement) +
                      Line("tool-file", shown.toolFile);
   if (shown.toolFileBytes) text += Line("tool-file-bytes", *shown.toolFileBytes);
-  if (ReplaceFileWith(file, text)) keep_ = false;
+  if (WriteKept(file, text)) keep_ = false;
+}
+
+void LinuxDesktop::FollowOnLockScreen(const Session& session, const DesktopBackend& backend, const std::string& bitmap,
+                                      WallpaperStyle style) {
+  const std::string file = KeptWallpaperFile(session);
+  if (!backend.HasLockScreen() || file.empty()) return;
+  const bool on = LockScreenChosen(registry_);
+  std::string text;
+  const bool kept = ReadRecord(file, &text);
+  if (!kept && errno != ENOENT) return;  // a record that cannot be read is never written over
+  const std::map<std::string, std::string> record = PreviousWallpaperFields(text);
+  const auto lockBackend = record.find("lock-backend");
+  const bool ownLockScreen = lockBackend != record.end() && lockBackend->second == backend.Name();
+  // Every picture the program hands over lies beside wp.bmp.
+  const std::string calendarBitmap = bitmap.substr(0, bitmap.rfind('/') + 1) + "wp.bmp";
+  if (!on) {
+    if (ownLockScreen) GiveBackLockScreen(session, backend, file, text, calendarBitmap);
+    return;
+  }
+  // Kept once, before the first change, as the desktop's picture is.
+  if (lockBackend == record.end()) {
+    ShownWallpaper shown;
+    if (!backend.LockScreenShown(session, &shown)) return;
+    if (IsOurs(session, calendarBitmap, shown.path)) shown = {};
+    if (!WriteKept(file, text + Line("lock-backend", backend.Name()) + Line("lock-path", shown.path) +
+                             Line("lock-placement", shown.placement)))
+      return;
+  } else if (!ownLockScreen) {
+    return;  // kept from another desktop's locker: its picture is not this one's to give back
+  }
+  backend.ApplyLockScreen(session, {bitmap, FileUri(bitmap), {}, style, {}, {}});
 }
 
 void LinuxDesktop::RestorePreviousWallpaper(const std::string& calendarBitmap) {
@@ -218,7 +290,8 @@ void LinuxDesktop::RestorePreviousWallpaper(const std::string& calendarBitmap) {
   const bool known = backend != nullptr && backend->Ready(session) && backend->Shown(session, &now);
   // The program's file the desktop still shows after this, if any.
   std::string showing = known && IsOurs(session, calendarBitmap, now.path) ? now.path : std::string();
-  if (kept && !showing.empty()) {
+  // A record of the lock screen alone keeps no picture of the desktop's.
+  if (kept && !showing.empty() && PreviousWallpaperFields(text).count("backend") != 0) {
     std::map<std::string, std::string> previous = PreviousWallpaperFields(text);
     // Another desktop's placement means nothing to this one.
     if (previous["backend"] != backend->Name()) previous["placement"].clear();
@@ -240,6 +313,9 @@ void LinuxDesktop::RestorePreviousWallpaper(const std::string& calendarBitmap) {
       else GiveBackToolFile(toolFile, own.empty() ? previous["tool-file-bytes"] : own);
     }
   }
+  if (kept && backend != nullptr && backend->HasLockScreen() && backend->Ready(session) &&
+      PreviousWallpaperFields(text)["lock-backend"] == backend->Name())
+    GiveBackLockScreen(session, *backend, file, text, calendarBitmap);
   // A record that could not be read stays: it may be the only copy of what was shown.
   if (folder >= 0 && kept) unlinkat(folder, name.c_str(), 0);
   if (folder >= 0) {
