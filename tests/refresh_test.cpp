@@ -19,6 +19,10 @@
 #include "fakes/faulty_files.h"
 #include "fakes/services.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace zorvani {
 namespace {
 
@@ -365,22 +369,29 @@ TEST_F(RefreshTest, ABitmapThisUserMayNotReplaceGoesToTheirOwnFolder) {
 // removed. Started without one, or while its hive cannot be read, nothing counts as a removal.
 TEST_F(RefreshTest, ARemovedOrChangedAutoStartValueMeansRemoval) {
   const std::string cal = "\"C:\\Cal\\zorvani-wallpaper.exe\"";
-  // unreadable: the real hive as a link to there. /proc/self/mem's first page no process
+  // hive: the real hive as a link to there. /proc/self/mem's first page no process
   // maps, so every read fails with EIO, as on a network home that hiccups; a link whose
-  // file is away for a moment (an unmounted share) is no removal either.
-  const struct { std::string atStart; std::optional<std::string> now; bool keyMissing, removed; const char* unreadable; } cases[] = {
-      {cal, cal, false, false, nullptr}, {cal, std::nullopt, false, true, nullptr},
-      {cal, "\"D:\\Other\\zorvani-wallpaper.exe\"", false, true, nullptr}, {cal, std::nullopt, true, true, nullptr},
-      {"", std::nullopt, true, false, nullptr}, {cal, std::nullopt, false, false, "/proc/self/mem"},
-      {cal, std::nullopt, false, false, "/nowhere/share/HKEY_LOCAL_MACHINE.reg"}};
+  // file is away for a moment (an unmounted share) or a device is no removal either. A
+  // value stored without its NUL (by hand) is read up to its end. While an MSI repair or
+  // upgrade runs (its mutex held), a value gone for a moment is no removal.
+  const std::string unterminated = (folder_ / "unterminated.reg").string();
+  testing_files::WriteFile(unterminated, "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Run]\n"
+                                         "\"ZorvaniWallPaper\"=hex(1):7a,77\n");
+  const struct { std::string atStart; std::optional<std::string> now; bool keyMissing, removed; std::string hive; bool installing = false; } cases[] = {
+      {cal, cal, false, false, ""}, {cal, std::nullopt, false, true, ""},
+      {cal, "\"D:\\Other\\zorvani-wallpaper.exe\"", false, true, ""}, {cal, std::nullopt, true, true, ""},
+      {"", std::nullopt, true, false, ""}, {cal, std::nullopt, false, false, "/proc/self/mem"},
+      {cal, std::nullopt, false, false, "/nowhere/share/HKEY_LOCAL_MACHINE.reg"},
+      {cal, std::nullopt, false, false, "/dev/null"}, {"zw", std::nullopt, false, false, unterminated},
+      {cal, std::nullopt, false, false, "", true}};
   for (const auto& c : cases) {
-    if (c.unreadable != nullptr) {
+    if (!c.hive.empty()) {
 #ifdef _WIN32
       continue;
 #else
       fs::create_directories(folder_ / "zorvani-wallpaper");
       fs::remove(folder_ / "zorvani-wallpaper" / "HKEY_LOCAL_MACHINE.reg");
-      fs::create_symlink(c.unreadable, folder_ / "zorvani-wallpaper" / "HKEY_LOCAL_MACHINE.reg");
+      fs::create_symlink(c.hive, folder_ / "zorvani-wallpaper" / "HKEY_LOCAL_MACHINE.reg");
       setenv("XDG_CONFIG_HOME", folder_.path.c_str(), 1);
       platform::Current().registry = &platform::SystemRegistry();
 #endif
@@ -388,7 +399,15 @@ TEST_F(RefreshTest, ARemovedOrChangedAutoStartValueMeansRemoval) {
     AutoStartCommandLine = c.atStart;
     world_.runValue = c.now;
     world_.runKeyMissing = c.keyMissing;
-    EXPECT_EQ(ProgramRemoved(), c.removed) << c.atStart << " now " << c.now.value_or("<none>") << " " << (c.unreadable ? c.unreadable : "");
+#ifdef _WIN32
+    const HANDLE installing = c.installing ? CreateMutexA(nullptr, FALSE, "Global\\_MSIExecute") : nullptr;
+#else
+    if (c.installing) continue;
+#endif
+    EXPECT_EQ(ProgramRemoved(), c.removed) << c.atStart << " now " << c.now.value_or("<none>") << " " << c.hive;
+#ifdef _WIN32
+    if (installing != nullptr) CloseHandle(installing);
+#endif
   }
   AutoStartCommandLine.clear();
 #ifndef _WIN32

@@ -57,6 +57,14 @@ TEST(WallpaperWin32, ASpannedPictureIsShownWithStyle22AndCountsAsOurs) {
   RegGetValueA(HKEY_CURRENT_USER, "Software\\ZorvaniWallpaper", "Wallpaper", RRF_RT_REG_SZ, nullptr, kept, &size);
   EXPECT_EQ(std::string(kept), "") << "the spanned picture was kept as the user's own";
   desktop.RestorePreviousWallpaper(bitmap);
+  // A wallpaper the user chose after the calendar stays at removal (the one from before
+  // coming back where the calendar still shows is the process-level suite's).
+  ASSERT_TRUE(desktop.SystemParametersInfoA(SPI_SETDESKWALLPAPER, 0, "C:\\mine.bmp", SPIF_UPDATEINIFILE));
+  desktop.RecordPreviousWallpaper(bitmap);
+  desktop.SystemParametersInfoA(SPI_SETDESKWALLPAPER, 0, "C:\\later.bmp", SPIF_UPDATEINIFILE);
+  desktop.RestorePreviousWallpaper(bitmap);
+  SystemParametersInfoA(SPI_GETDESKWALLPAPER, MAX_PATH, shown, 0);
+  EXPECT_EQ(std::string(shown), "C:\\later.bmp");
 }
 
 }  // namespace

@@ -200,11 +200,13 @@ TEST(CheckDayFrames, RefusesAFrameOnePixelNearerThanItsRoom) {
     numbers.push_back({box.left + 50, box.top + 40, box.left + 70, box.top + 60});
   }
   const PixelBox first = probe.Draw(zorvani::CalendarCellOf(2004, 3, 1)).box;
-  const int inner = first.left + 5;
+  const PixelBox last = probe.Draw(zorvani::CalendarCellOf(2004, 3, 31)).box;
+  const int inner = first.left + 5, lastInner = last.right - 5 - 20;  // where a number of 20 px meets the frame
   const struct {
-    int day, left;  // that day's number moved to start at left, on day 1's row
+    int day, left;  // that day's number moved to start at left, on its own row
     bool clear;
-  } cases[] = {{1, inner + 2, true}, {1, inner + 1, false}, {2, first.right + 2, true}, {2, first.right + 1, false}};
+  } cases[] = {{1, inner + 2, true}, {1, inner + 1, false}, {2, first.right + 2, true}, {2, first.right + 1, false},
+               {31, lastInner - 2, true}, {31, lastInner - 1, false}};
   for (const auto& c : cases) {
     std::vector<PixelBox> moved = numbers;
     PixelBox& n = moved[static_cast<std::size_t>(c.day - 1)];
@@ -245,8 +247,14 @@ TEST(FromPixels, EveryDayIsFramedOnTheRequestedPixels) {
     }
     EXPECT_EQ(CheckAgainstGrid(c.grid, c.width, c.height), "");
   }
-  // A grid that runs off the picture is caught by the drawing check.
-  EXPECT_NE(CheckAgainstGrid({1200, 700, 100, 60, 110, 70, 3}, 1280, 800), "");
+  // A grid that runs off the picture is caught by the drawing check, and a WP.ini
+  // already at --output stays as it was.
+  const PixelGrid off{1200, 700, 100, 60, 110, 70, 3};
+  const std::string kept = Scratch("kept.ini").string();
+  zorvani::tools::WriteTextFile(kept, "[config]\nR_COMP=1\n");
+  EXPECT_NE(WriteChecked(WpIniFor(off, 1280, 800, Colour{}), kept,
+                         [&](const std::string& written) { return ReadWpIni(written), CheckAgainstGrid(off, 1280, 800); }), "");
+  EXPECT_EQ(testing_files::ReadFile(kept), "[config]\nR_COMP=1\n");
 }
 
 // The picture maker draws up to 16384 pixels a side, as much as the program loads.

@@ -310,6 +310,18 @@ const HostilePhoto kHostilePhotos[] = {
      {"640x400"}, nullptr, true},
     {"Camera108Megapixels", "a.jpg", [] { return StreamedJpeg(12000, 9000, false, false); }, {"1920x1080"}, nullptr, true},
     {"SizeBeyondThePictureLimit", "a.png", NoisePng, {"20000x1000"}, "20000x1000 is larger than the wallpaper program shows", true},
+    // Each side allowed, not both together.
+    {"TallBeyondThePictureLimit", "a.png", NoisePng, {"5000x16000"}, "5000x16000 is larger than the wallpaper program shows", true},
+    // 8 x 8, each scan a few bytes: cut off after 500 scans instead of decoded scan after scan.
+    {"ProgressiveOf501Scans", "a.jpg",
+     [] {
+       std::string j = std::string("\xff\xd8\xff\xdb\x00\x43\x00", 7) + std::string(64, '\x01') +
+                       std::string("\xff\xc2\x00\x0b\x08\x00\x08\x00\x08\x01\x01\x11\x00\xff\xc4\x00\x14\x00\x01", 19) +
+                       std::string(16, '\0');
+       for (int scan = 0; scan < 501; ++scan) j.append("\xff\xda\x00\x08\x01\x01\x00\x00\x00\x00\x7f", 11);
+       return j + "\xff\xd9";
+     },
+     {"640x400"}, "/a.jpg: damaged or not a JPEG picture (more than 500 scans)", true},
     {"PngSignatureAlone", "a.png", [] { return std::string("\x89PNG\r\n\x1A\n"); }, {"640x400"}, "/a.png", false},
     // Told before any photo is read.
     {"LanguageNotInstalled", "a.png", NoisePng, {"640x400", "--locale", "xx_NOWHERE.UTF-8"}, "xx_NOWHERE", true},

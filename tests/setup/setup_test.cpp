@@ -220,6 +220,12 @@ TEST_F(SetupTest, RemoveTakesOnlyWhatSetUpMade) {
          std::ofstream(folder / ".zorvani-setup", std::ios::app) << "../../victim\n";
        },
        {"victim"}, ""},
+      {"the desktop key holding a value of the user's beside the program's",
+       [](auto&, auto& home) {
+         WriteFile(home / "config/zorvani-wallpaper/HKEY_CURRENT_USER.reg",
+                   "[HKEY_CURRENT_USER\\Control Panel\\Desktop]\n\"Wallpaper\"=\"x\"\n\"WallpaperOriginX\"=dword:00000005\n");
+       },
+       {"config/zorvani-wallpaper/HKEY_CURRENT_USER.reg"}, "kept: it holds other values"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
@@ -387,7 +393,8 @@ TEST_F(SetupTest, LogOnKeepsTheSampleCalendarAYearAhead) {
     Change change;
     bool grows;
   } rows[] = {
-      {"set-up's sample calendar", true, [](auto&, auto&) {}, true},
+      {"set-up's sample calendar, its WP.ini changed by the user", true,
+       [](auto& folder, auto&) { WriteFile(folder / "WP.ini", "[config]\nR_COMP=1\n"); }, true},
       {"the user's own pictures", false, [](auto&, auto&) {}, false},
       {"a sample year the user replaced by a link to their own pictures", true,
        [&](auto& folder, auto& home) {
@@ -405,6 +412,7 @@ TEST_F(SetupTest, LogOnKeepsTheSampleCalendarAYearAhead) {
     ASSERT_EQ(Set(places, request), 0);
     row.change(places.folder, home);
     const auto before = Tree(home);
+    const std::string ini = ReadFile(places.folder / "WP.ini");
     // faketime comes first in a sanitizer build's library list
     const std::vector<std::string> env = UserEnvironment(home, {"LD_PRELOAD=/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1",
         "FAKETIME=@" + next + "-01-01 08:00:00", "FAKETIME_DONT_FAKE_MONOTONIC=1", "ASAN_OPTIONS=verify_asan_link_order=0"});
@@ -418,6 +426,7 @@ TEST_F(SetupTest, LogOnKeepsTheSampleCalendarAYearAhead) {
       continue;
     }
     EXPECT_TRUE(fs::exists(places.folder / ("Zorvani" + after) / "12.jpg"));
+    EXPECT_EQ(ReadFile(places.folder / "WP.ini"), ini) << "the user's frame colour";
     EXPECT_NE(run.said.find("1920x1080"), std::string::npos) << run.said;
     EXPECT_NE(ReadFile(places.folder / ".zorvani-setup").find("Zorvani" + after + "/12.jpg\n"), std::string::npos);
     EXPECT_EQ(Remove(places), 0);
