@@ -381,8 +381,8 @@ TEST_F(SetupTest, RemoveInASessionHasTheProgramGiveTheWallpaperBack) {
 }
 
 // The user's log-on entry runs set-up --logon: at the first log-on of a new year the
-// sample calendar gets the following year, at the screen's size (none here: 1920x1080),
-// while a calendar of the user's own is left exactly as it is. The clock is libfaketime's.
+// sample calendar gets the following year, at the size of the years its WP.ini was made
+// for (not the screen's, 1920x1080 here without one), while a calendar of the user's own is left exactly as it is. The clock is libfaketime's.
 TEST_F(SetupTest, LogOnKeepsTheSampleCalendarAYearAhead) {
   const std::time_t now = std::time(nullptr);
   const int year = std::localtime(&now)->tm_year + 1900;
@@ -427,7 +427,7 @@ TEST_F(SetupTest, LogOnKeepsTheSampleCalendarAYearAhead) {
     }
     EXPECT_TRUE(fs::exists(places.folder / ("Zorvani" + after) / "12.jpg"));
     EXPECT_EQ(ReadFile(places.folder / "WP.ini"), ini) << "the user's frame colour";
-    EXPECT_NE(run.said.find("1920x1080"), std::string::npos) << run.said;
+    EXPECT_NE(run.said.find("made, 640x400"), std::string::npos) << run.said;
     EXPECT_NE(ReadFile(places.folder / ".zorvani-setup").find("Zorvani" + after + "/12.jpg\n"), std::string::npos);
     EXPECT_EQ(Remove(places), 0);
     EXPECT_EQ(Files(home), std::vector<std::string>());

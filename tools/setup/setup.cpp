@@ -785,19 +785,32 @@ int Remove(const Places& places) {
 void AtLogOn(const fs::path& folder, const std::function<std::pair<int, int>()>& size) {
   if (access(folder.c_str(), W_OK) != 0) return;
   MadeList made(folder);
-  bool samples = false;
+  std::vector<std::string> samples;
   for (const auto& entry : fs::directory_iterator(folder)) {
     const std::string name = entry.path().filename().string();
     if (!IsYearFolderName(name)) continue;
     // A year that is not set-up's sample, or a link the user put there: their calendar.
     if (!made.IsSample(name) || !fs::is_directory(fs::symlink_status(entry.path()))) return;
-    samples = true;
+    samples.push_back(name);
   }
-  if (!samples) return;
+  if (samples.empty()) return;
   const int year = ThisYear();
   if (Exists(folder / ("Zorvani" + std::to_string(year))) && Exists(folder / ("Zorvani" + std::to_string(year + 1))))
     return;
-  const auto [width, height] = size();
+  // The kept WP.ini's grid was drawn for the samples already there: a new year at another
+  // screen's shape would put its days elsewhere, so it takes their size.
+  auto [width, height] = size();
+  std::sort(samples.begin(), samples.end());
+  const fs::path january = folder / samples.back() / "1.jpg";
+  const Fd file(open(january.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  struct stat status;
+  if (file.ok() && fstat(file.get(), &status) == 0 && S_ISREG(status.st_mode) && status.st_size <= kMaxPictureFileBytes) {
+    try {
+      const auto shown = platform::SystemPictureLoader().LoadPicture("/proc/self/fd/" + std::to_string(file.get()));
+      width = shown->Width(), height = shown->Height();
+    } catch (const zorvani::RuntimeError&) {
+    }
+  }
   MakeSampleYears(folder, width, height, made);
   made.Save();
 }
