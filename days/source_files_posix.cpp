@@ -60,7 +60,7 @@ std::vector<std::pair<std::string, std::string>> MachineFileSourceTexts() {
   std::vector<std::pair<std::string, std::string>> texts;
   const std::string machine = platform::MachineHiveFile("HKEY_LOCAL_MACHINE");
   std::string bytes;
-  if (platform::HiveFile("HKEY_LOCAL_MACHINE") == machine || !platform::ReadRegularFile(machine, &bytes)) return texts;
+  if (platform::HiveFile("HKEY_LOCAL_MACHINE") == machine || !platform::ReadRegularFile(machine, &bytes, platform::kLargestSettingsFile)) return texts;
   const platform::RegFile hive(std::move(bytes));
   const std::string key = std::string("HKEY_LOCAL_MACHINE\\") + kSourcesKey;
   for (int n = 1; n <= kMaxSources; ++n) {

@@ -73,8 +73,12 @@ bool ReplaceWithLink(const std::string& link, const std::string& pointsTo, std::
 // open) and refuses anything that is not a regular file: the descriptor, in blocking
 // mode, or -1 with errno set (EINVAL for a file of another kind).
 int OpenRegularFile(const std::string& path);
-// Its whole contents through OpenRegularFile; false when it cannot be read.
-bool ReadRegularFile(const std::string& path, std::string* bytes);
+// Its whole contents through OpenRegularFile; false when it cannot be read or holds more
+// than limit bytes (errno EFBIG). The default holds the largest bitmap the program writes;
+// a desktop's settings file is read with the smaller bound.
+constexpr std::size_t kLargestReadFile = std::size_t{256} << 20;
+constexpr std::size_t kLargestSettingsFile = std::size_t{4} << 20;
+bool ReadRegularFile(const std::string& path, std::string* bytes, std::size_t limit = kLargestReadFile);
 #endif
 
 }  // namespace platform

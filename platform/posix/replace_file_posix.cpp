@@ -24,7 +24,7 @@ int OpenRegularFile(const std::string& path) {
   return fd;
 }
 
-bool ReadRegularFile(const std::string& path, std::string* bytes) {
+bool ReadRegularFile(const std::string& path, std::string* bytes, std::size_t limit) {
   const int fd = OpenRegularFile(path);
   if (fd < 0) return false;
   bytes->clear();
@@ -33,6 +33,12 @@ bool ReadRegularFile(const std::string& path, std::string* bytes) {
   while ((n = read(fd, chunk, sizeof chunk)) != 0) {
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) break;
+    if (static_cast<std::size_t>(n) > limit - bytes->size()) {
+      close(fd);
+      bytes->clear();
+      errno = EFBIG;
+      return false;
+    }
     bytes->append(chunk, static_cast<std::size_t>(n));
   }
   close(fd);

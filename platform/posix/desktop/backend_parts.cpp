@@ -89,7 +89,7 @@ bool HeaderMatches(const std::string& line, const std::string& group) {
 bool IniValue(const std::string& file, const std::string& group, const std::string& key, std::string* value,
               bool codePoints) {
   std::string text;
-  if (!ReadRegularFile(file, &text)) return false;
+  if (!ReadRegularFile(file, &text, kLargestSettingsFile)) return false;
   bool inGroup = false;
   for (std::string line : Split(text, '\n')) {
     if (!line.empty() && line.back() == '\r') line.pop_back();

@@ -54,7 +54,7 @@ class PlasmaBackend : public DesktopBackend {
   bool LockScreenShown(const Session& session, ShownWallpaper* shown) const override {
     const std::string file = ConfigFolder(session) + "/kscreenlockerrc";
     std::string image, text;
-    if (!ReadRegularFile(file, &text) ? errno == ENOENT : text.rfind("Image=", 0) != 0 && text.find("\nImage=") == std::string::npos) {
+    if (!ReadRegularFile(file, &text, kLargestSettingsFile) ? errno == ENOENT : text.rfind("Image=", 0) != 0 && text.find("\nImage=") == std::string::npos) {
       *shown = {};
       return true;
     }
@@ -118,7 +118,7 @@ class PlasmaBackend : public DesktopBackend {
     static constexpr char kGroup[] = "[Containments][#][Wallpaper][org.kde.image][General]";
     const std::string file = ConfigFolder(session) + "/plasma-org.kde.plasma.desktop-appletsrc";
     std::string image, text;
-    if (!ReadRegularFile(file, &text) ? errno == ENOENT : text.rfind("Image=", 0) != 0 && text.find("\nImage=") == std::string::npos) {
+    if (!ReadRegularFile(file, &text, kLargestSettingsFile) ? errno == ENOENT : text.rfind("Image=", 0) != 0 && text.find("\nImage=") == std::string::npos) {
       shown->path.clear();
       return true;
     }
