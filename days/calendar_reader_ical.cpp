@@ -2,6 +2,9 @@
 // what remains here is the month window, the bounds and the local day of each time.
 #include <libical/ical.h>
 
+#include <algorithm>
+#include <cctype>
+#include <cstring>
 #include <ctime>
 #include <map>
 #include <memory>
@@ -22,19 +25,91 @@ struct IteratorFree {
   void operator()(icalrecur_iterator* i) const { icalrecur_iterator_free(i); }
 };
 
-// libical builds and frees components recursively, so a file of nested BEGIN lines is
-// refused before parsing; so is a NUL, which would cut the text short.
+// libical builds and frees components recursively, and takes a property's parameters in
+// time that grows with the square of their number: a file nested deeper than
+// kMaxNesting, or with a line of more than kMaxParameters, is refused before parsing; so
+// is a NUL, which would cut the text short. The lines are looked at as libical reads
+// them (NextPiece's ends, folds undone, names in any case); a BEGIN is counted wherever
+// it may be one, an END only where it surely is.
+constexpr int kMaxParameters = 32;
+
 bool Acceptable(const std::string& text) {
   if (text.size() > kMaxCalendarBytes || text.find('\0') != std::string::npos) return false;
-  int depth = 0;
+  const std::size_t lastNewline = text.rfind('\n');
+  int depth = 0, parameters = 0;
+  std::string name;
+  bool inName = true, inValue = false, quoted = false;
+  const auto ended = [&] {
+    std::string trimmed = name;
+    for (char& c : trimmed) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const bool end = trimmed == "END";
+    trimmed.erase(0, trimmed.find_first_not_of(" \t"));
+    trimmed.erase(trimmed.find_last_not_of(" \t") + 1);
+    if (trimmed == "BEGIN" && ++depth > kMaxNesting) return false;
+    if (end && depth > 0) --depth;
+    return parameters <= kMaxParameters;
+  };
   for (std::size_t at = 0; at < text.size();) {
-    std::size_t end = text.find('\n', at);
+    std::size_t end = lastNewline != std::string::npos && at <= lastNewline ? text.find('\n', at) : text.find('\r', at);
     if (end == std::string::npos) end = text.size();
-    if (text.compare(at, 6, "BEGIN:") == 0 && ++depth > kMaxNesting) return false;
-    if (text.compare(at, 4, "END:") == 0 && depth > 0) --depth;
+    std::size_t stop = end;
+    if (stop > at && text[stop - 1] == '\r') --stop;
+    std::size_t from = at;
+    if (at > 0 && (text[at] == ' ' || text[at] == '\t')) {
+      ++from;  // a fold: the same line goes on
+    } else {
+      if (at > 0 && !ended()) return false;
+      name.clear(), parameters = 0, inName = true, inValue = false, quoted = false;
+    }
+    for (std::size_t i = from; i < stop && !inValue; ++i) {
+      const char c = text[i];
+      if (c == '"') quoted = !quoted;
+      if (quoted) continue;
+      if (c == ':') inValue = true;
+      if (c == ';') ++parameters;
+      if (c == ':' || c == ';') inName = false;
+      if (inName && name.size() < 16) name += c;
+    }
     at = end + 1;
   }
-  return true;
+  return ended();
+}
+
+// libical's own reader of a string looks for each line's end again for every 80 bytes it
+// takes, so a line of a few MB costs it minutes: this one finds each end once. As there,
+// a text without any '\n' left has its lines end at '\r' (old Mac files).
+struct Lines {
+  const char* at;
+  const char* end;
+  const char* lineEnd = nullptr;  // just past the current line's end
+  bool crOnly = false;
+};
+
+char* NextPiece(char* out, std::size_t size, void* data) {
+  Lines& lines = *static_cast<Lines*>(data);
+  if (lines.at >= lines.end || size < 2) return nullptr;
+  const auto left = [&lines] { return static_cast<std::size_t>(lines.end - lines.at); };
+  if (lines.lineEnd <= lines.at) {
+    const void* found = lines.crOnly ? nullptr : std::memchr(lines.at, '\n', left());
+    if (found == nullptr) lines.crOnly = true, found = std::memchr(lines.at, '\r', left());
+    lines.lineEnd = found != nullptr ? static_cast<const char*>(found) + 1 : lines.end;
+  }
+  const std::size_t n = std::min(size - 1, static_cast<std::size_t>(lines.lineEnd - lines.at));
+  std::memcpy(out, lines.at, n);
+  if (lines.crOnly && lines.at + n == lines.lineEnd && out[n - 1] == '\r') out[n - 1] = '\n';
+  out[n] = '\0';
+  lines.at += n;
+  return out;
+}
+
+icalcomponent* Parse(const std::string& text) {
+  Lines lines{text.data(), text.data() + text.size()};
+  icalparser* parser = icalparser_new();
+  if (parser == nullptr) return nullptr;
+  icalparser_set_gen_data(parser, &lines);
+  icalcomponent* root = icalparser_parse(parser, NextPiece);
+  icalparser_free(parser);
+  return root;
 }
 
 // A day as a count since 1970-01-01, for the month window.
@@ -213,7 +288,7 @@ bool CalendarDays(const std::string& icsText, int year, int month, std::uint32_t
   if (!Acceptable(icsText) || month < 1 || month > 12 || year < 1900 || year > 9999) return false;
   icalerror_set_errors_are_fatal(0);
   PrepareZones();
-  const std::unique_ptr<icalcomponent, ComponentFree> root(icalparser_parse_string(icsText.c_str()));
+  const std::unique_ptr<icalcomponent, ComponentFree> root(Parse(icsText));
   icalerror_clear_errno();
   if (!root) return false;
   Expansion expansion(year, month, days, names);

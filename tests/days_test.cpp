@@ -173,6 +173,12 @@ int ReadInChild(const std::string& path, std::chrono::milliseconds deadline, int
   return WIFEXITED(raw) ? 0 : 128 + WTERMSIG(raw);
 }
 
+std::string Repeat(const std::string& text, int times) {
+  std::string all;
+  while (times-- > 0) all += text;
+  return all;
+}
+
 TEST(CalendarDays, HostileFilesEndInTimeAndInBoundedMemory) {
   const std::string path = ::testing::TempDir() + "hostile.ics";
   const std::string jan2 = "DTSTART;VALUE=DATE:20260102\r\n";
@@ -188,6 +194,10 @@ TEST(CalendarDays, HostileFilesEndInTimeAndInBoundedMemory) {
       {"deep nesting", std::string(), 0, false},
       {"bad UTF-8", Calendar(Event("SUMMARY:\xff\xfe\xc0\x80\r\n" + jan2)), 0, true},
       {"a line without a colon", Calendar(Event("no colon here\r\n" + jan2)), 0, true},
+      {"nested lower-case begin", Calendar(Repeat("begin:X\n", 700000) + Repeat("end:X\n", 700000)), 0, false},
+      {"a line of 4 MiB", Calendar(Event(jan2 + "SUMMARY:" + std::string(4u << 20, 'x') + "\r\n")), 0, true},
+      {"lines ending in CR only", "BEGIN:VCALENDAR\r" + Repeat("BEGIN:VEVENT\rUID:e\rDTSTART;VALUE=DATE:20260102\rEND:VEVENT\r", 40000) + "END:VCALENDAR\r", 0, true},
+      {"a line of 20000 parameters", Calendar(Event(jan2 + "X-A" + Repeat(";P=x", 20000) + ":v\r\n")), 0, false},
   };
   for (int i = 0; i < 200000; ++i) rows[3].text += "BEGIN:VEVENT\r\n";
   for (const Row& row : rows) {
