@@ -233,6 +233,24 @@ void ExpandEvent(icalcomponent* event, Expansion& expansion, const std::set<Over
   // A moved occurrence is its own component; the master skips the start it replaces.
   const bool isOverride = !icaltime_is_null_time(icalcomponent_get_recurrenceid(event));
 
+  // Dates added to the series one by one (RDATE), in DTSTART's zone unless they name their own.
+  for (icalproperty* added = icalcomponent_get_first_property(event, ICAL_RDATE_PROPERTY);
+       added != nullptr && !isOverride && expansion.Step();
+       added = icalcomponent_get_next_property(event, ICAL_RDATE_PROPERTY)) {
+    const icaldatetimeperiodtype date = icalproperty_get_rdate(added);
+    icaltimetype occurrence = icaltime_is_null_time(date.time) ? date.period.start : date.time;
+    if (icaltime_is_null_time(occurrence) || !icaltime_is_valid_time(occurrence)) continue;
+    if (occurrence.zone == nullptr && !icaltime_is_utc(occurrence)) {
+      icalparameter* zone = icalproperty_get_first_parameter(added, ICAL_TZID_PARAMETER);
+      const char* name = zone != nullptr ? icalparameter_get_tzid(zone) : nullptr;
+      icalcomponent* calendar = icalcomponent_get_parent(event);
+      occurrence.zone = name == nullptr ? start.zone : calendar != nullptr ? icalcomponent_get_timezone(calendar, name) : nullptr;
+      if (occurrence.zone == nullptr && name != nullptr) occurrence.zone = icaltimezone_get_builtin_timezone(name);
+    }
+    if (icalproperty_recurrence_is_excluded(event, const_cast<icaltimetype*>(&start), &occurrence)) continue;
+    if (overrides.count({uid, static_cast<long>(Instant(occurrence))}) != 0) continue;
+    expansion.Mark(occurrence, lengthDays, lengthSeconds);
+  }
   // What starts after the month, or whose rule ends before it, costs no iterator (libical
   // sets up an ICU calendar for each).
   const long startDay = DayNumber(start.year, start.month, start.day);

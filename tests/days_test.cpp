@@ -104,6 +104,12 @@ TEST(CalendarDays, RecurrenceAndTimesAsLibicalExpandsThem) {
        2026, 6, "UTC", {2, 11, 16, 23}},
       {"COUNT counted from DTSTART", Event("DTSTART;VALUE=DATE:20260101\r\nRRULE:FREQ=DAILY;COUNT=40\r\n"), 2026, 2,
        "UTC", {1, 2, 3, 4, 5, 6, 7, 8, 9}},
+      // 20:00 in New York is the next day in Berlin.
+      {"RDATE in a zone and as a period, less an EXDATE",
+       Event("DTSTART;TZID=America/New_York:20260105T200000\r\nRDATE;TZID=America/New_York:20260107T200000,"
+             "20260114T200000\r\nRDATE;VALUE=PERIOD:20260120T090000Z/PT1H\r\n"
+             "EXDATE;TZID=America/New_York:20260114T200000\r\n"),
+       2026, 1, "Europe/Berlin", {6, 8, 20}},
       {"no end, a year on", Event("DTSTART:20250101T120000Z\r\nRRULE:FREQ=HOURLY;BYHOUR=12;BYMONTHDAY=3\r\n"), 2026,
        4, "UTC", {3}},
   };
