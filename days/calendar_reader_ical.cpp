@@ -10,6 +10,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "days/days.h"
 #include "days/local_day.h"
@@ -32,6 +33,7 @@ struct IteratorFree {
 // them (NextPiece's ends, folds undone, names in any case); a BEGIN is counted wherever
 // it may be one, an END only where it surely is.
 constexpr int kMaxParameters = 32;
+constexpr std::size_t kMaxZones = 32;
 
 bool Acceptable(const std::string& text) {
   if (text.size() > kMaxCalendarBytes || text.find('\0') != std::string::npos) return false;
@@ -298,6 +300,33 @@ void ExpandEvent(icalcomponent* event, Expansion& expansion, const std::set<Over
   }
 }
 
+// A zone's offsets change once or twice a year; libical works out every change a zone's
+// rules make from their start (Outlook's is 1601) to the time asked, unbounded, so a rule
+// by the minute or the hour would take hours and gigabytes, and one yearly rule over
+// every day of every month a second. Only yearly rules within one month are kept.
+template <std::size_t N>
+int Listed(const short (&by)[N]) {
+  int n = 0;
+  while (n < static_cast<int>(N) && by[n] != ICAL_RECURRENCE_ARRAY_MAX) ++n;
+  return n;
+}
+
+void KeepYearlyChanges(icalcomponent* zone) {
+  for (icalcomponent* part = icalcomponent_get_first_component(zone, ICAL_ANY_COMPONENT); part != nullptr;
+       part = icalcomponent_get_next_component(zone, ICAL_ANY_COMPONENT)) {
+    std::vector<icalproperty*> unfit;
+    for (icalproperty* rule = icalcomponent_get_first_property(part, ICAL_RRULE_PROPERTY); rule != nullptr;
+         rule = icalcomponent_get_next_property(part, ICAL_RRULE_PROPERTY)) {
+      const icalrecurrencetype r = icalproperty_get_rrule(rule);
+      if (r.freq != ICAL_YEARLY_RECURRENCE || Listed(r.by_hour) + Listed(r.by_minute) + Listed(r.by_second) > 0 ||
+          Listed(r.by_month) > 1 || Listed(r.by_year_day) > 1 || Listed(r.by_week_no) > 0) {
+        unfit.push_back(rule);
+      }
+    }
+    for (icalproperty* rule : unfit) icalcomponent_remove_property(part, rule), icalproperty_free(rule);
+  }
+}
+
 }  // namespace
 
 bool CalendarDays(const std::string& icsText, int year, int month, std::uint32_t* days, DayNames* names) {
@@ -317,6 +346,15 @@ bool CalendarDays(const std::string& icsText, int year, int month, std::uint32_t
          c = icalcomponent_get_next_component(calendar, ICAL_VEVENT_COMPONENT)) {
       events.insert(c);
     }
+    // Each zone an event uses costs its changes since the zone's start (Outlook's: 1601),
+    // some 20 ms: beyond kMaxZones, events fall back to libical's zone of that name.
+    std::vector<icalcomponent*> zones, beyond;
+    for (icalcomponent* c = icalcomponent_get_first_component(calendar, ICAL_VTIMEZONE_COMPONENT); c != nullptr;
+         c = icalcomponent_get_next_component(calendar, ICAL_VTIMEZONE_COMPONENT)) {
+      (zones.size() < kMaxZones ? zones : beyond).push_back(c);
+    }
+    for (icalcomponent* c : zones) KeepYearlyChanges(c);
+    for (icalcomponent* c : beyond) icalcomponent_remove_component(calendar, c), icalcomponent_free(c);
   };
   if (icalcomponent_isa(root.get()) == ICAL_VEVENT_COMPONENT) events.insert(root.get());
   collect(root.get());

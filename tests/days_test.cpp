@@ -204,8 +204,21 @@ TEST(CalendarDays, HostileFilesEndInTimeAndInBoundedMemory) {
       {"a line of 4 MiB", Calendar(Event(jan2 + "SUMMARY:" + std::string(4u << 20, 'x') + "\r\n")), 0, true},
       {"lines ending in CR only", "BEGIN:VCALENDAR\r" + Repeat("BEGIN:VEVENT\rUID:e\rDTSTART;VALUE=DATE:20260102\rEND:VEVENT\r", 40000) + "END:VCALENDAR\r", 0, true},
       {"a line of 20000 parameters", Calendar(Event(jan2 + "X-A" + Repeat(";P=x", 20000) + ":v\r\n")), 0, false},
+      {"a zone changing every minute",
+       Calendar("BEGIN:VTIMEZONE\r\nTZID:M\r\nBEGIN:STANDARD\r\nDTSTART:16010101T000000\r\nTZOFFSETFROM:+0100\r\n"
+                "TZOFFSETTO:+0100\r\nRRULE:FREQ=MINUTELY\r\nEND:STANDARD\r\nEND:VTIMEZONE\r\n" +
+                Event("DTSTART;TZID=M:20260102T120000\r\n")),
+       0, true},
+      {"1000 zones in use", std::string(), 0, true},
   };
   for (int i = 0; i < 200000; ++i) rows[3].text += "BEGIN:VEVENT\r\n";
+  for (int i = 0; i < 1000; ++i) {
+    const std::string zone = "Z" + std::to_string(i);
+    rows[11].text += "BEGIN:VTIMEZONE\r\nTZID:" + zone + "\r\nBEGIN:STANDARD\r\nDTSTART:16011028T030000\r\n"
+                     "RRULE:FREQ=YEARLY;BYDAY=-1SU;BYMONTH=10\r\nTZOFFSETFROM:+0200\r\nTZOFFSETTO:+0100\r\n"
+                     "END:STANDARD\r\nEND:VTIMEZONE\r\n" + Event("DTSTART;TZID=" + zone + ":20260102T120000\r\n");
+  }
+  rows[11].text = Calendar(rows[11].text);
   for (const Row& row : rows) {
     {
       std::ofstream out(path, std::ios::binary | std::ios::trunc);
