@@ -243,7 +243,7 @@ TEST_F(SetupTest, CalendarSourcesListedPrivatelyAndKeptByRemoval) {
   EXPECT_EQ(add("events http://calendar.example/plain.ics"), 2) << "an address without TLS";
   testing::internal::CaptureStderr();
   EXPECT_EQ(add("events https://me:pw@calendar.example/private/\tdef456.ics"), 2) << "a control character";
-  EXPECT_EQ(Quietly([] { return zorvani::setup::RemoveSource(false, "https://me:pw@calendar.example/x.ics"); }), 1);
+  EXPECT_EQ(Quietly([] { return zorvani::setup::RemoveSource(false, "https://me:pw/x@calendar.example/x.ics"); }), 1);
   EXPECT_EQ(testing::internal::GetCapturedStderr().find("pw"), std::string::npos) << "an address printed whole";
   struct stat info {};
   ASSERT_EQ(stat(places.desktopHive.c_str(), &info), 0);
