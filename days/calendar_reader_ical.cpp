@@ -2,11 +2,15 @@
 // what remains here is the month window, the bounds and the local day of each time.
 #include <libical/ical.h>
 
+#include <algorithm>
+#include <cctype>
+#include <cstring>
 #include <ctime>
 #include <map>
 #include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "days/days.h"
 #include "days/local_day.h"
@@ -22,19 +26,92 @@ struct IteratorFree {
   void operator()(icalrecur_iterator* i) const { icalrecur_iterator_free(i); }
 };
 
-// libical builds and frees components recursively, so a file of nested BEGIN lines is
-// refused before parsing; so is a NUL, which would cut the text short.
+// libical builds and frees components recursively, and takes a property's parameters in
+// time that grows with the square of their number: a file nested deeper than
+// kMaxNesting, or with a line of more than kMaxParameters, is refused before parsing; so
+// is a NUL, which would cut the text short. The lines are looked at as libical reads
+// them (NextPiece's ends, folds undone, names in any case); a BEGIN is counted wherever
+// it may be one, an END only where it surely is.
+constexpr int kMaxParameters = 32;
+constexpr std::size_t kMaxZones = 32;
+
 bool Acceptable(const std::string& text) {
   if (text.size() > kMaxCalendarBytes || text.find('\0') != std::string::npos) return false;
-  int depth = 0;
+  const std::size_t lastNewline = text.rfind('\n');
+  int depth = 0, parameters = 0;
+  std::string name;
+  bool inName = true, inValue = false, quoted = false;
+  const auto ended = [&] {
+    std::string trimmed = name;
+    for (char& c : trimmed) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const bool end = trimmed == "END";
+    trimmed.erase(0, trimmed.find_first_not_of(" \t"));
+    trimmed.erase(trimmed.find_last_not_of(" \t") + 1);
+    if (trimmed == "BEGIN" && ++depth > kMaxNesting) return false;
+    if (end && depth > 0) --depth;
+    return parameters <= kMaxParameters;
+  };
   for (std::size_t at = 0; at < text.size();) {
-    std::size_t end = text.find('\n', at);
+    std::size_t end = lastNewline != std::string::npos && at <= lastNewline ? text.find('\n', at) : text.find('\r', at);
     if (end == std::string::npos) end = text.size();
-    if (text.compare(at, 6, "BEGIN:") == 0 && ++depth > kMaxNesting) return false;
-    if (text.compare(at, 4, "END:") == 0 && depth > 0) --depth;
+    std::size_t stop = end;
+    if (stop > at && text[stop - 1] == '\r') --stop;
+    std::size_t from = at;
+    if (at > 0 && (text[at] == ' ' || text[at] == '\t')) {
+      ++from;  // a fold: the same line goes on
+    } else {
+      if (at > 0 && !ended()) return false;
+      name.clear(), parameters = 0, inName = true, inValue = false, quoted = false;
+    }
+    for (std::size_t i = from; i < stop && !inValue; ++i) {
+      const char c = text[i];
+      if (c == '"') quoted = !quoted;
+      if (quoted) continue;
+      if (c == ':') inValue = true;
+      if (c == ';') ++parameters;
+      if (c == ':' || c == ';') inName = false;
+      if (inName && name.size() < 16) name += c;
+    }
     at = end + 1;
   }
-  return true;
+  return ended();
+}
+
+// libical's own reader of a string looks for each line's end again for every 80 bytes it
+// takes, so a line of a few MB costs it minutes: this one finds each end once. As there,
+// a text without any '\n' left has its lines end at '\r' (old Mac files).
+struct Lines {
+  const char* at;
+  const char* end;
+  const char* lineEnd = nullptr;  // just past the current line's end
+  bool crOnly = false;
+};
+
+char* NextPiece(char* out, std::size_t size, void* data) {
+  Lines& lines = *static_cast<Lines*>(data);
+  if (lines.at >= lines.end || size < 2) return nullptr;
+  const auto left = [&lines] { return static_cast<std::size_t>(lines.end - lines.at); };
+  if (lines.lineEnd <= lines.at) {
+    const void* found = lines.crOnly ? nullptr : std::memchr(lines.at, '\n', left());
+    if (found == nullptr) lines.crOnly = true, found = std::memchr(lines.at, '\r', left());
+    lines.lineEnd = found != nullptr ? static_cast<const char*>(found) + 1 : lines.end;
+  }
+  const std::size_t n = std::min(size - 1, static_cast<std::size_t>(lines.lineEnd - lines.at));
+  std::memcpy(out, lines.at, n);
+  if (lines.crOnly && lines.at + n == lines.lineEnd && out[n - 1] == '\r') out[n - 1] = '\n';
+  out[n] = '\0';
+  lines.at += n;
+  return out;
+}
+
+icalcomponent* Parse(const std::string& text) {
+  Lines lines{text.data(), text.data() + text.size()};
+  icalparser* parser = icalparser_new();
+  if (parser == nullptr) return nullptr;
+  icalparser_set_gen_data(parser, &lines);
+  icalcomponent* root = icalparser_parse(parser, NextPiece);
+  icalparser_free(parser);
+  return root;
 }
 
 // A day as a count since 1970-01-01, for the month window.
@@ -158,6 +235,24 @@ void ExpandEvent(icalcomponent* event, Expansion& expansion, const std::set<Over
   // A moved occurrence is its own component; the master skips the start it replaces.
   const bool isOverride = !icaltime_is_null_time(icalcomponent_get_recurrenceid(event));
 
+  // Dates added to the series one by one (RDATE), in DTSTART's zone unless they name their own.
+  for (icalproperty* added = icalcomponent_get_first_property(event, ICAL_RDATE_PROPERTY);
+       added != nullptr && !isOverride && expansion.Step();
+       added = icalcomponent_get_next_property(event, ICAL_RDATE_PROPERTY)) {
+    const icaldatetimeperiodtype date = icalproperty_get_rdate(added);
+    icaltimetype occurrence = icaltime_is_null_time(date.time) ? date.period.start : date.time;
+    if (icaltime_is_null_time(occurrence) || !icaltime_is_valid_time(occurrence)) continue;
+    if (occurrence.zone == nullptr && !icaltime_is_utc(occurrence)) {
+      icalparameter* zone = icalproperty_get_first_parameter(added, ICAL_TZID_PARAMETER);
+      const char* name = zone != nullptr ? icalparameter_get_tzid(zone) : nullptr;
+      icalcomponent* calendar = icalcomponent_get_parent(event);
+      occurrence.zone = name == nullptr ? start.zone : calendar != nullptr ? icalcomponent_get_timezone(calendar, name) : nullptr;
+      if (occurrence.zone == nullptr && name != nullptr) occurrence.zone = icaltimezone_get_builtin_timezone(name);
+    }
+    if (icalproperty_recurrence_is_excluded(event, const_cast<icaltimetype*>(&start), &occurrence)) continue;
+    if (overrides.count({uid, static_cast<long>(Instant(occurrence))}) != 0) continue;
+    expansion.Mark(occurrence, lengthDays, lengthSeconds);
+  }
   // What starts after the month, or whose rule ends before it, costs no iterator (libical
   // sets up an ICU calendar for each).
   const long startDay = DayNumber(start.year, start.month, start.day);
@@ -205,6 +300,33 @@ void ExpandEvent(icalcomponent* event, Expansion& expansion, const std::set<Over
   }
 }
 
+// A zone's offsets change once or twice a year; libical works out every change a zone's
+// rules make from their start (Outlook's is 1601) to the time asked, unbounded, so a rule
+// by the minute or the hour would take hours and gigabytes, and one yearly rule over
+// every day of every month a second. Only yearly rules within one month are kept.
+template <std::size_t N>
+int Listed(const short (&by)[N]) {
+  int n = 0;
+  while (n < static_cast<int>(N) && by[n] != ICAL_RECURRENCE_ARRAY_MAX) ++n;
+  return n;
+}
+
+void KeepYearlyChanges(icalcomponent* zone) {
+  for (icalcomponent* part = icalcomponent_get_first_component(zone, ICAL_ANY_COMPONENT); part != nullptr;
+       part = icalcomponent_get_next_component(zone, ICAL_ANY_COMPONENT)) {
+    std::vector<icalproperty*> unfit;
+    for (icalproperty* rule = icalcomponent_get_first_property(part, ICAL_RRULE_PROPERTY); rule != nullptr;
+         rule = icalcomponent_get_next_property(part, ICAL_RRULE_PROPERTY)) {
+      const icalrecurrencetype r = icalproperty_get_rrule(rule);
+      if (r.freq != ICAL_YEARLY_RECURRENCE || Listed(r.by_hour) + Listed(r.by_minute) + Listed(r.by_second) > 0 ||
+          Listed(r.by_month) > 1 || Listed(r.by_year_day) > 1 || Listed(r.by_week_no) > 0) {
+        unfit.push_back(rule);
+      }
+    }
+    for (icalproperty* rule : unfit) icalcomponent_remove_property(part, rule), icalproperty_free(rule);
+  }
+}
+
 }  // namespace
 
 bool CalendarDays(const std::string& icsText, int year, int month, std::uint32_t* days, DayNames* names) {
@@ -213,7 +335,7 @@ bool CalendarDays(const std::string& icsText, int year, int month, std::uint32_t
   if (!Acceptable(icsText) || month < 1 || month > 12 || year < 1900 || year > 9999) return false;
   icalerror_set_errors_are_fatal(0);
   PrepareZones();
-  const std::unique_ptr<icalcomponent, ComponentFree> root(icalparser_parse_string(icsText.c_str()));
+  const std::unique_ptr<icalcomponent, ComponentFree> root(Parse(icsText));
   icalerror_clear_errno();
   if (!root) return false;
   Expansion expansion(year, month, days, names);
@@ -224,6 +346,15 @@ bool CalendarDays(const std::string& icsText, int year, int month, std::uint32_t
          c = icalcomponent_get_next_component(calendar, ICAL_VEVENT_COMPONENT)) {
       events.insert(c);
     }
+    // Each zone an event uses costs its changes since the zone's start (Outlook's: 1601),
+    // some 20 ms: beyond kMaxZones, events fall back to libical's zone of that name.
+    std::vector<icalcomponent*> zones, beyond;
+    for (icalcomponent* c = icalcomponent_get_first_component(calendar, ICAL_VTIMEZONE_COMPONENT); c != nullptr;
+         c = icalcomponent_get_next_component(calendar, ICAL_VTIMEZONE_COMPONENT)) {
+      (zones.size() < kMaxZones ? zones : beyond).push_back(c);
+    }
+    for (icalcomponent* c : zones) KeepYearlyChanges(c);
+    for (icalcomponent* c : beyond) icalcomponent_remove_component(calendar, c), icalcomponent_free(c);
   };
   if (icalcomponent_isa(root.get()) == ICAL_VEVENT_COMPONENT) events.insert(root.get());
   collect(root.get());

@@ -15,6 +15,14 @@ std::string AddressHost(const std::string& address) {
   std::string authority = address.substr(start, end - start);
   const std::size_t at = authority.rfind('@');
   if (at != std::string::npos) authority.erase(0, at + 1);
+  // A password holding a bare '/', '?' or '#' ends the host early, and what is left of
+  // it would be shown as one: such an address shows no host.
+  const std::size_t colon = authority.rfind(':');
+  const bool port = colon != std::string::npos && authority.back() != ']';
+  if (port && (authority.find_first_not_of("0123456789", colon + 1) != std::string::npos ||
+               address.find('@', end) != std::string::npos)) {
+    return address.substr(0, start) + "(address)";
+  }
   return address.substr(0, start) + authority;
 }
 

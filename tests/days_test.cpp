@@ -104,6 +104,12 @@ TEST(CalendarDays, RecurrenceAndTimesAsLibicalExpandsThem) {
        2026, 6, "UTC", {2, 11, 16, 23}},
       {"COUNT counted from DTSTART", Event("DTSTART;VALUE=DATE:20260101\r\nRRULE:FREQ=DAILY;COUNT=40\r\n"), 2026, 2,
        "UTC", {1, 2, 3, 4, 5, 6, 7, 8, 9}},
+      // 20:00 in New York is the next day in Berlin.
+      {"RDATE in a zone and as a period, less an EXDATE",
+       Event("DTSTART;TZID=America/New_York:20260105T200000\r\nRDATE;TZID=America/New_York:20260107T200000,"
+             "20260114T200000\r\nRDATE;VALUE=PERIOD:20260120T090000Z/PT1H\r\n"
+             "EXDATE;TZID=America/New_York:20260114T200000\r\n"),
+       2026, 1, "Europe/Berlin", {6, 8, 20}},
       {"no end, a year on", Event("DTSTART:20250101T120000Z\r\nRRULE:FREQ=HOURLY;BYHOUR=12;BYMONTHDAY=3\r\n"), 2026,
        4, "UTC", {3}},
   };
@@ -173,6 +179,12 @@ int ReadInChild(const std::string& path, std::chrono::milliseconds deadline, int
   return WIFEXITED(raw) ? 0 : 128 + WTERMSIG(raw);
 }
 
+std::string Repeat(const std::string& text, int times) {
+  std::string all;
+  while (times-- > 0) all += text;
+  return all;
+}
+
 TEST(CalendarDays, HostileFilesEndInTimeAndInBoundedMemory) {
   const std::string path = ::testing::TempDir() + "hostile.ics";
   const std::string jan2 = "DTSTART;VALUE=DATE:20260102\r\n";
@@ -188,8 +200,25 @@ TEST(CalendarDays, HostileFilesEndInTimeAndInBoundedMemory) {
       {"deep nesting", std::string(), 0, false},
       {"bad UTF-8", Calendar(Event("SUMMARY:\xff\xfe\xc0\x80\r\n" + jan2)), 0, true},
       {"a line without a colon", Calendar(Event("no colon here\r\n" + jan2)), 0, true},
+      {"nested lower-case begin", Calendar(Repeat("begin:X\n", 700000) + Repeat("end:X\n", 700000)), 0, false},
+      {"a line of 4 MiB", Calendar(Event(jan2 + "SUMMARY:" + std::string(4u << 20, 'x') + "\r\n")), 0, true},
+      {"lines ending in CR only", "BEGIN:VCALENDAR\r" + Repeat("BEGIN:VEVENT\rUID:e\rDTSTART;VALUE=DATE:20260102\rEND:VEVENT\r", 40000) + "END:VCALENDAR\r", 0, true},
+      {"a line of 20000 parameters", Calendar(Event(jan2 + "X-A" + Repeat(";P=x", 20000) + ":v\r\n")), 0, false},
+      {"a zone changing every minute",
+       Calendar("BEGIN:VTIMEZONE\r\nTZID:M\r\nBEGIN:STANDARD\r\nDTSTART:16010101T000000\r\nTZOFFSETFROM:+0100\r\n"
+                "TZOFFSETTO:+0100\r\nRRULE:FREQ=MINUTELY\r\nEND:STANDARD\r\nEND:VTIMEZONE\r\n" +
+                Event("DTSTART;TZID=M:20260102T120000\r\n")),
+       0, true},
+      {"1000 zones in use", std::string(), 0, true},
   };
   for (int i = 0; i < 200000; ++i) rows[3].text += "BEGIN:VEVENT\r\n";
+  for (int i = 0; i < 1000; ++i) {
+    const std::string zone = "Z" + std::to_string(i);
+    rows[11].text += "BEGIN:VTIMEZONE\r\nTZID:" + zone + "\r\nBEGIN:STANDARD\r\nDTSTART:16011028T030000\r\n"
+                     "RRULE:FREQ=YEARLY;BYDAY=-1SU;BYMONTH=10\r\nTZOFFSETFROM:+0200\r\nTZOFFSETTO:+0100\r\n"
+                     "END:STANDARD\r\nEND:VTIMEZONE\r\n" + Event("DTSTART;TZID=" + zone + ":20260102T120000\r\n");
+  }
+  rows[11].text = Calendar(rows[11].text);
   for (const Row& row : rows) {
     {
       std::ofstream out(path, std::ios::binary | std::ios::trunc);

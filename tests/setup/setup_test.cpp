@@ -255,6 +255,10 @@ TEST_F(SetupTest, CalendarSourcesListedPrivatelyAndKeptByRemoval) {
   EXPECT_EQ(add("events https://me:pw@calendar.example/private/abc123/basic.ics"), 0);
   EXPECT_EQ(add("events " + (home / "days.ics").string()), 1) << "listed already";
   EXPECT_EQ(add("events http://calendar.example/plain.ics"), 2) << "an address without TLS";
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(add("events https://me:pw@calendar.example/private/\tdef456.ics"), 2) << "a control character";
+  EXPECT_EQ(Quietly([] { return zorvani::setup::RemoveSource(false, "https://me:pw/x@calendar.example/x.ics"); }), 1);
+  EXPECT_EQ(testing::internal::GetCapturedStderr().find("pw"), std::string::npos) << "an address printed whole";
   struct stat info {};
   ASSERT_EQ(stat(places.desktopHive.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0600u);

@@ -427,9 +427,14 @@ std::optional<std::string> SourceValue(const platform::RegFile& hive, const std:
 }
 
 // An address is never printed whole: its path, query and any password are what make it secret.
+std::string ShownLocation(const std::string& location) {
+  const days::Source source{days::Kind::Event, std::nullopt, location};
+  return source.IsAddress() ? days::AddressHost(location) + "/..." : location;
+}
+
 std::string Shown(const days::Source& source) {
   days::Source shown = source;
-  if (source.IsAddress()) shown.location = days::AddressHost(source.location) + "/...";
+  shown.location = ShownLocation(source.location);
   return days::SourceText(shown);
 }
 
@@ -461,6 +466,12 @@ int AddSource(bool system, const std::string& text) {
       return 2;
     }
     source->location = fs::absolute(source->location).lexically_normal().string();
+  }
+  if (source->IsAddress() && std::any_of(source->location.begin(), source->location.end(), [](char c) {
+        return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+      })) {
+    std::fprintf(stderr, "the address %s holds a control character\n", ShownLocation(source->location).c_str());
+    return 2;
   }
   CheckLine(source->location);
   const SourceHive where = SourceHiveFor(system);
@@ -519,7 +530,7 @@ int RemoveSource(bool system, const std::string& which) {
     Say("Removed source:", where.file, std::to_string(n));
     return 0;
   }
-  std::fprintf(stderr, "no source %s in %s\n", which.c_str(), where.file.c_str());
+  std::fprintf(stderr, "no source %s in %s\n", ShownLocation(which).c_str(), where.file.c_str());
   return 1;
 }
 
