@@ -275,7 +275,10 @@ TEST_F(RefreshTest, MonitorsOfOtherShapesEachGetTheWholePictureFitted) {
       {Taken::None, 160, {hdmi, portrait}, 0, {"wp-a.bmp"}, "wallpaper 20 0 %wp.bmp 3"},
       {Taken::PerMonitor, 160, {hdmi, portrait}, 0, {"wp-a.bmp", "wp-HDMI-1.bmp", "wp-DP-2-x.bmp"}, "monitors HDMI-1=%wp-HDMI-1.bmp DP:2/x=%wp-DP-2-x.bmp"},
       {Taken::PerMonitor, 160, {hdmi, portrait}, 1, {"wp-a.bmp", "wp-HDMI-1.bmp", "wp-DP-2-x.bmp"}, "monitors HDMI-1=%wp-HDMI-1.bmp DP:2/x=%wp-DP-2-x.bmp"},
-      {Taken::Spanned, 160, {first, second}, 0, {"wp-a.bmp", "wp-span.bmp"}, "spanned %wp-span.bmp"}};
+      {Taken::Spanned, 160, {first, second}, 0, {"wp-a.bmp", "wp-span.bmp"}, "spanned %wp-span.bmp"},
+      // 9 % off the picture's shape, and rows that need padding.
+      {Taken::PerMonitor, 160, {hdmi, {"DP-1", 320, 0, 641, 440, false}}, 0, {"wp-a.bmp", "wp-HDMI-1.bmp", "wp-DP-1.bmp"},
+       "monitors HDMI-1=%wp-HDMI-1.bmp DP-1=%wp-DP-1.bmp"}};
   // The region's picture (grey, 128) as large as fits, centred, its shape within a pixel;
   // above and below it a fill darker than the picture, without a step of more than 2.
   const auto expectFitted = [](const std::string& file, int width, int height, int x0, int y0, int w, int h) {
@@ -319,6 +322,7 @@ TEST_F(RefreshTest, MonitorsOfOtherShapesEachGetTheWholePictureFitted) {
       expectFitted(testing_files::ReadFile(folder_ / "wp-DP-2-x.bmp"), 100, 200, 0, 0, 100, 200);
       expectFitted(testing_files::ReadFile(folder_ / "wp-HDMI-1.bmp"), 320, 200, 0, 0, 320, 200);
     }
+    if (c.files.count("wp-DP-1.bmp") != 0) expectFitted(testing_files::ReadFile(folder_ / "wp-DP-1.bmp"), 641, 440, 0, 0, 641, 440);
     if (c.files.count("wp-span.bmp") != 0) {
       // The virtual screen's box from (0, -40): DISPLAY1 lower left, DISPLAY2 above right, black below it.
       const std::string span = testing_files::ReadFile(folder_ / "wp-span.bmp");
