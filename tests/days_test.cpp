@@ -88,6 +88,7 @@ TEST(CalendarDays, RecurrenceAndTimesAsLibicalExpandsThem) {
        "UTC", {29}},
       {"over a month's end", Event("DTSTART;VALUE=DATE:20260129\r\nDTEND;VALUE=DATE:20260203\r\n"), 2026, 2, "UTC",
        {1, 2}},
+      {"timed, ending at midnight", Event("DTSTART:20260310T220000Z\r\nDTEND:20260311T000000Z\r\n"), 2026, 3, "UTC", {10}},
       {"all-day, DTEND day unmarked", Event("DTSTART;VALUE=DATE:20260310\r\nDTEND;VALUE=DATE:20260311\r\n"), 2026, 3,
        "UTC", {10}},
       {"29 February, leap year", Event(leap), 2028, 2, "UTC", {29}},

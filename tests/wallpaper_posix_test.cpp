@@ -161,6 +161,13 @@ const Case kCases[] = {
      true, {"DISPLAY=:0 xfdesktop"}, "DP-2"},
     {"several monitors on plain X11: feh, in Xinerama's order", {"DISPLAY=:1"}, {{"feh", ""}}, "10", true,
      "feh --bg-scale $F/wp-HDMI-1.bmp $F/wp-DP-2.bmp\n", false, {}, "DP-2"},
+    {"several monitors on Plasma: each screen's containment by its geometry", {"XDG_CURRENT_DESKTOP=KDE", "WAYLAND_DISPLAY=wayland-0"},
+     {{"qdbus", ""}}, "2", true,
+     "qdbus org.kde.plasmashell /PlasmaShell org.kde.PlasmaShell.evaluateScript var pictures = [[0, 0, 'file://$U/wp-HDMI-1-a.bmp'],"
+     "[1920, 0, 'file://$U/wp-DP-2-a.bmp'],]; var all = desktops(); var taken = 0; for (var i = 0; i < all.length; ++i) { var d = all[i]; "
+     "var g = screenGeometry(d.screen); for (var j = 0; j < pictures.length; ++j) { if (pictures[j][0] != g.x || pictures[j][1] != g.y) continue; "
+     "d.wallpaperPlugin = 'org.kde.image'; d.currentConfigGroup = ['Wallpaper', 'org.kde.image', 'General']; "
+     "d.writeConfig('Image', pictures[j][2]); d.writeConfig('FillMode', 0); ++taken; } } if (taken < pictures.length) throw 'not every screen has a desktop';\n", false, {}, "DP-2"},
     {"several monitors on GNOME: spanned", {"XDG_CURRENT_DESKTOP=GNOME", "DBUS_SESSION_BUS_ADDRESS=x"}, {{"gsettings", ""}}, "2", true,
      "gsettings set org.gnome.desktop.background picture-options 'spanned'\n"
      "gsettings set org.gnome.desktop.background picture-uri 'file://$U/wp.bmp'\n"
