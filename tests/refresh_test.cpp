@@ -306,6 +306,7 @@ TEST_F(RefreshTest, MonitorsOfOtherShapesEachGetTheWholePictureFitted) {
     for (const std::string& name : testing_files::Names(folder_.path)) fs::remove(folder_ / name);
     testing_files::WriteFile(folder_ / "wp-VGA-9.bmp", "a monitor gone");
     testing_files::WriteFile(folder_ / "wp-a.bmp", "a desktop's copy");
+    testing_files::WriteFile(folder_ / "wp-VGA-9-b.bmp", "a desktop's copy of a monitor's picture");
     monitors = c.layout, world_.taken = c.taken, world_.pictureWidth = c.pictureWidth, world_.refusals = c.refusals;
     world_.log.clear(), world_.pictures.clear();
     LastDay = 0;
@@ -317,6 +318,7 @@ TEST_F(RefreshTest, MonitorsOfOtherShapesEachGetTheWholePictureFitted) {
     EXPECT_EQ(world_.log.back(), handOver);
     std::set<std::string> files = testing_files::Names(folder_.path);
     files.erase("wp.bmp"), files.erase("Zorvani2004");
+    EXPECT_EQ(files.erase("wp-VGA-9-b.bmp"), 1u);
     EXPECT_EQ(files, c.files);
     if (c.files.count("wp-DP-2-x.bmp") != 0) {
       expectFitted(testing_files::ReadFile(folder_ / "wp-DP-2-x.bmp"), 100, 200, 0, 0, 100, 200);
@@ -338,6 +340,14 @@ TEST_F(RefreshTest, MonitorsOfOtherShapesEachGetTheWholePictureFitted) {
   EXPECT_EQ(world_.log.back(), "wallpaper 20 0 " + Bitmap() + " 3");
   EXPECT_FALSE(fs::exists(folder_ / "wp-span.bmp"));
   EXPECT_EQ(world_.pictures.size(), 1u);
+  // A wp.bmp whose header no picture can have (a height of -200) makes no monitor's picture.
+  std::string bad = testing_files::ReadFile(Bitmap());
+  const std::int32_t negative = -200;
+  std::memcpy(&bad[22], &negative, 4);
+  testing_files::WriteFile(Bitmap(), bad);
+  monitors = {hdmi, portrait};
+  MonitorsChanged();
+  EXPECT_FALSE(fs::exists(folder_ / "wp-HDMI-1.bmp"));
 }
 
 // The calendar folder's wp.bmp belongs to another user: only a refused rename sends this
