@@ -438,6 +438,8 @@ const Store kStores[] = {
     {"GNOME's lock screen", {"XDG_CURRENT_DESKTOP=GNOME", "DISPLAY=:0"}, {}, {},
      "gsettings set org.gnome.desktop.screensaver picture-options centered && gsettings set org.gnome.desktop.screensaver picture-uri \"file://$1\"",
      "gsettings get org.gnome.desktop.screensaver picture-uri; gsettings get org.gnome.desktop.screensaver picture-options", true},
+    {"MATE's lock screen", {"XDG_CURRENT_DESKTOP=MATE", "DISPLAY=:0"}, {}, {},
+     "gsettings set org.mate.screensaver picture-filename \"$1\"", "gsettings get org.mate.screensaver picture-filename", true},
     {"Plasma's lock screen, a new user: no kscreenlockerrc", {"XDG_CURRENT_DESKTOP=KDE", "DISPLAY=:0"}, {}, kPlasmaStubs,
      "mkdir -p ~/.config; case $1 in *chosen*) kwriteconfig5 --file kscreenlockerrc --group Greeter --group Wallpaper --group org.kde.image --group General "
      "--key Image \"file://$1\";; esac",
