@@ -340,6 +340,12 @@ TEST_F(RefreshTest, MonitorsOfOtherShapesEachGetTheWholePictureFitted) {
   EXPECT_EQ(world_.log.back(), "wallpaper 20 0 " + Bitmap() + " 3");
   EXPECT_FALSE(fs::exists(folder_ / "wp-span.bmp"));
   EXPECT_EQ(world_.pictures.size(), 1u);
+  // A monitor whose picture cannot be written is no monitor shown, whatever came after it.
+  fs::create_directory(folder_ / "wp-HDMI-1.bmp");
+  monitors = {hdmi, portrait};
+  MonitorsChanged();
+  EXPECT_EQ(world_.log.back(), "wallpaper 20 0 " + Bitmap() + " 3");
+  fs::remove(folder_ / "wp-HDMI-1.bmp");
   // A wp.bmp whose header no picture can have (a height of -200) makes no monitor's picture.
   std::string bad = testing_files::ReadFile(Bitmap());
   const std::int32_t negative = -200;
