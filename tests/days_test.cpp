@@ -229,7 +229,9 @@ TEST(CalendarDays, HostileFilesEndInTimeAndInBoundedMemory) {
     int status = -1;
     EXPECT_EQ(ReadInChild(path, std::chrono::seconds(2), &status), 0) << row.name << ": killed or past 2 s";
     EXPECT_EQ(status >= 128, row.marks) << row.name;
+#ifndef __SANITIZE_ADDRESS__  // the sanitizer pads every block and keeps freed ones in quarantine
     EXPECT_LE(status % 128, 64) << row.name << ": MiB grown";
+#endif
   }
   std::remove(path.c_str());
 }
