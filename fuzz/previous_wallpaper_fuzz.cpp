@@ -161,7 +161,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::ifstream in(fehbg, std::ios::binary);
     const std::string after{std::istreambuf_iterator<char>(in), {}};
     const std::string path = field("path");
-    const bool given = !plasma && field("tool-file") == fehbg && fields.count("tool-file-bytes") != 0;
+    // A record without its desktop's name (a lock screen's alone) gives no desktop back.
+    const bool given = !plasma && fields.count("backend") != 0 && field("tool-file") == fehbg &&
+                       fields.count("tool-file-bytes") != 0;
     std::string named;
     if (given && !path.empty() && path[0] == '/' && (!FehForm(after, &named) || named != path))
       Finding("~/.fehbg is not feh's own form for the recorded path", after);
