@@ -165,5 +165,11 @@ int FetchInto(const std::string& folder, const std::vector<std::string>& address
 }
 
 }  // namespace fetching
+
+std::string CachedCopyPath(const std::string& address) {
+  const std::string folder = fetching::CacheFolder();
+  return folder.empty() ? std::string() : folder + platform::PathSeparator() + CacheName(address) + ".ics";
+}
+
 }  // namespace days
 }  // namespace zorvani

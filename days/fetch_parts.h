@@ -30,6 +30,9 @@ std::vector<std::string> ListedAddresses();
 std::string AddressLines(const std::vector<std::string>& addresses);
 std::vector<std::string> AddressesOfLines(const std::string& text);
 
+// The user's cache folder for the copies (the system's own place); "" where there is none.
+std::string CacheFolder();
+
 struct Request {
   std::string url;                 // https:// only
   std::string etag, lastModified;  // as the server gave them; empty: none sent
