@@ -287,8 +287,7 @@ void PollFetching() {
     }
     return;
   }
-  if (!RoundDue()) return;
-  const std::vector<std::string> addresses = ListedAddresses();
+  const std::vector<std::string> addresses = DueAddresses();
   if (!addresses.empty()) StartRound(round, addresses);
 }
 

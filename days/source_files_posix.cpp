@@ -56,6 +56,12 @@ bool ReadSourceFile(const std::string& path, std::string* bytes, FileStamp* stam
   return ok;
 }
 
+ListStamps SourceListStamps() {
+  return {StampOfSourceFile(platform::UserHiveFile("HKEY_CURRENT_USER")),
+          StampOfSourceFile(platform::UserHiveFile("HKEY_LOCAL_MACHINE")),
+          StampOfSourceFile(platform::MachineHiveFile("HKEY_LOCAL_MACHINE"))};
+}
+
 std::vector<std::pair<std::string, std::string>> MachineFileSourceTexts() {
   std::vector<std::pair<std::string, std::string>> texts;
   const std::string machine = platform::MachineHiveFile("HKEY_LOCAL_MACHINE");

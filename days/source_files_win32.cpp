@@ -71,6 +71,32 @@ bool ReadSourceFile(const std::string& path, std::string* bytes, FileStamp* stam
   return ok;
 }
 
+// A key's last write and its number of values stand for a file's time and size; a value
+// is set whole, so a key's stamp holds at once.
+ListStamps SourceListStamps() {
+  ListStamps stamps;
+  for (const HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+    std::optional<FileStamp> stamp;
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, kSourcesKey, 0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
+      DWORD values = 0;
+      FILETIME written{};
+      if (RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr, nullptr,
+                           nullptr, &written) == ERROR_SUCCESS) {
+        FileStamp made;
+        made.size = values;
+        made.modifiedSeconds = static_cast<std::int64_t>(written.dwHighDateTime);
+        made.modifiedNanoseconds = static_cast<std::int64_t>(written.dwLowDateTime);
+        made.settled = true;
+        stamp = made;
+      }
+      RegCloseKey(key);
+    }
+    stamps.push_back(stamp);
+  }
+  return stamps;
+}
+
 std::vector<std::pair<std::string, std::string>> MachineFileSourceTexts() { return {}; }
 
 }  // namespace days

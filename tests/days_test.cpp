@@ -298,9 +298,9 @@ void SetVariable(const char* name, const std::string& value) {
 
 // Rounds of the real program's --fetch-calendar child against tests/feed_server.py on
 // 127.0.0.1, trusted through SSL_CERT_FILE (Linux) or the Wine prefix's Root store only,
-// one round an hour by the scripted clock as the 5-second check runs them. Every row
-// ends with the last good copy cached and marked, a redraw only when it changed, and the
-// check never held up.
+// one round an hour by the scripted clock as the 5-second check runs them, and at once
+// for a calendar added to the list. Every row ends with the last good copy cached and
+// marked, a redraw only when it changed, and the check never held up.
 TEST(CalendarFetch, EachRoundEndsWithTheLastGoodMarks) {
   const std::string made = "/tmp/zorvani-fetch-" + std::to_string(std::random_device()());
 #ifdef _WIN32
@@ -329,21 +329,30 @@ TEST(CalendarFetch, EachRoundEndsWithTheLastGoodMarks) {
   testing_files::WriteFile(dir + "/mode", "feed a.ics");
   serve();
   ASSERT_NE(port, "") << testing_files::ReadFile(dir + "/server.err");
-  const std::string source = "events webcal://127.0.0.1:" + port + "/feed.ics?token=secret";
+  std::vector<std::string> listed{"events webcal://127.0.0.1:" + port + "/feed.ics?token=secret"};
 #ifdef _WIN32
   ASSERT_TRUE(TrustAuthority(testing_files::ReadFile(dir + "/ca.pem"), true));
   HKEY key = nullptr;
   ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kSourcesKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr), 0);
-  RegSetValueExA(key, "1", 0, REG_SZ, reinterpret_cast<const BYTE*>(source.c_str()), static_cast<DWORD>(source.size() + 1));
+  const auto list = [&] {
+    for (std::size_t n = 0; n < listed.size(); ++n)
+      RegSetValueExA(key, std::to_string(n + 1).c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(listed[n].c_str()),
+                     static_cast<DWORD>(listed[n].size() + 1));
+  };
   const std::vector<std::pair<const char*, std::string>> variables{{"LOCALAPPDATA", dir + "\\local"}};
 #else
-  testing_files::WriteFile(dir + "/config/zorvani-wallpaper/HKEY_CURRENT_USER.reg",
-                           "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\ZorvaniWallpaper "
-                           "Calendars]\r\n\"1\"=\"" + source + "\"\r\n");
+  const auto list = [&] {
+    std::string values;
+    for (std::size_t n = 0; n < listed.size(); ++n) values += "\"" + std::to_string(n + 1) + "\"=\"" + listed[n] + "\"\r\n";
+    testing_files::WriteFile(dir + "/config/zorvani-wallpaper/HKEY_CURRENT_USER.reg",
+                             "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\ZorvaniWallpaper "
+                             "Calendars]\r\n" + values);
+  };
   const std::vector<std::pair<const char*, std::string>> variables{
       {"XDG_CONFIG_HOME", dir + "/config"}, {"XDG_CONFIG_DIRS", dir + "/none"}, {"XDG_CACHE_HOME", dir + "/cache"},
       {"SSL_CERT_FILE", dir + "/ca.pem"}};
 #endif
+  list();
   for (const auto& [name, value] : variables) SetVariable(name, value);
   const testing::ServicesGuard guard;
   testing::ScriptedClock clock;
@@ -359,6 +368,8 @@ TEST(CalendarFetch, EachRoundEndsWithTheLastGoodMarks) {
     bool asked;         // a request reached the server
     const char* kept;   // the cached copy after it
     int redraws;
+    std::string added = "";  // a source listed first
+    std::size_t copies = 1;  // calendars in the cache
   } rows[] = {
       {"first fetch marks the day", "feed a.ics", 0, true, "a.ics", 1},
       {"a 304 for the ETag keeps it", "feed a.ics", 60, true, "a.ics", 0},
@@ -373,11 +384,16 @@ TEST(CalendarFetch, EachRoundEndsWithTheLastGoodMarks) {
       {"a redirect to file://", "tofile", 540, true, "b.ics", 0},
       {"a gzip bomb", "gzip", 600, true, "b.ics", 0},
       {"an expired certificate", "expired", 660, false, "b.ics", 0},
+      {"a calendar added within the hour, fetched at once", "feed b.ics", 670, true, "b.ics", 2,
+       "events webcal://127.0.0.1:" + port + "/new.ics?token=other", 2},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     if (std::string(row.mode) != "gone" && server == nullptr) serve();
     testing_files::WriteFile(dir + "/mode", row.mode);
+    if (!row.added.empty()) {
+      listed.push_back(row.added), list();
+    }
     const std::size_t asked = testing_files::ReadFile(dir + "/log").size();
     clock.Set(testing::At(2026, 12, 7, 7 + row.minutes / 60, row.minutes % 60));
     refreshes = 0;
@@ -403,14 +419,18 @@ TEST(CalendarFetch, EachRoundEndsWithTheLastGoodMarks) {
       for (const auto& entry : fs::directory_iterator(cache)) found.push_back(entry.path());
       return std::sort(found.begin(), found.end()), found;
     }();
-    ASSERT_EQ(names.size(), 2u) << "only the copy and its validators";
-    EXPECT_EQ(names[0].extension(), ".ics");
-    EXPECT_EQ(testing_files::ReadFile(names[0]), testing_files::ReadFile(dir + "/" + row.kept));
+    ASSERT_EQ(names.size(), 2 * row.copies) << "only the copies and their validators";
+    for (std::size_t n = 0; n < names.size(); n += 2) {
+      EXPECT_EQ(names[n].extension(), ".ics");
+      EXPECT_EQ(testing_files::ReadFile(names[n]), testing_files::ReadFile(dir + "/" + row.kept));
 #ifndef _WIN32
-    EXPECT_EQ(fs::status(names[0]).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+      EXPECT_EQ(fs::status(names[n]).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+#endif
+      EXPECT_EQ(names[n].string().find("127.0.0.1"), std::string::npos);
+    }
+#ifndef _WIN32
     EXPECT_EQ(fs::status(cache).permissions(), fs::perms::owner_all);
 #endif
-    EXPECT_EQ(names[0].string().find("127.0.0.1"), std::string::npos);
     const MonthMarks marks = MarkedDays(2026, 12);
     EXPECT_EQ(marks.day[10].event, *row.kept == 'a');
     EXPECT_EQ(marks.day[20].event, *row.kept == 'b');
@@ -419,7 +439,7 @@ TEST(CalendarFetch, EachRoundEndsWithTheLastGoodMarks) {
   server.reset();
   for (const auto& [name, value] : variables) SetVariable(name, "");
 #ifdef _WIN32
-  RegDeleteValueA(key, "1");
+  for (std::size_t n = 1; n <= listed.size(); ++n) RegDeleteValueA(key, std::to_string(n).c_str());
   RegCloseKey(key);
   EXPECT_TRUE(TrustAuthority(testing_files::ReadFile(dir + "/ca.pem"), false));
 #endif
