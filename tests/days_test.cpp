@@ -370,6 +370,7 @@ TEST(CalendarFetch, EachRoundEndsWithTheLastGoodMarks) {
     int redraws;
     std::string added = "";  // a source listed first
     std::size_t copies = 1;  // calendars in the cache
+    bool settled = false;    // the files left to settle first
   } rows[] = {
       {"first fetch marks the day", "feed a.ics", 0, true, "a.ics", 1},
       {"a 304 for the ETag keeps it", "feed a.ics", 60, true, "a.ics", 0},
@@ -386,14 +387,23 @@ TEST(CalendarFetch, EachRoundEndsWithTheLastGoodMarks) {
       {"an expired certificate", "expired", 660, false, "b.ics", 0},
       {"a calendar added within the hour, fetched at once", "feed b.ics", 670, true, "b.ics", 2,
        "events webcal://127.0.0.1:" + port + "/new.ics?token=other", 2},
+      {"the first calendar added again as https://: one copy", "feed b.ics", 675, true, "b.ics", 1,
+       "events https://127.0.0.1:" + port + "/feed.ics?token=secret", 2},
+      {"a calendar file added as it is written", "feed b.ics", 680, false, "b.ics", 1, "events " + dir + "/c.ics", 2},
+      {"the file read again once settled", "feed b.ics", 685, false, "b.ics", 1, "", 2, true},
+      {"the feeds back, with validators holding a line break", "inject", 720, true, "b.ics", 0, "", 2},
+      {"such validators not sent back", "feed b.ics", 780, true, "b.ics", 0, "", 2},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     if (std::string(row.mode) != "gone" && server == nullptr) serve();
     testing_files::WriteFile(dir + "/mode", row.mode);
     if (!row.added.empty()) {
+      testing_files::WriteFile(dir + "/c.ics", feed(25));
       listed.push_back(row.added), list();
     }
+    // Windows' stamps settle after 3 s, Linux's after 2.
+    if (row.settled) std::this_thread::sleep_for(std::chrono::milliseconds(3200));
     const std::size_t asked = testing_files::ReadFile(dir + "/log").size();
     clock.Set(testing::At(2026, 12, 7, 7 + row.minutes / 60, row.minutes % 60));
     refreshes = 0;
@@ -413,6 +423,8 @@ TEST(CalendarFetch, EachRoundEndsWithTheLastGoodMarks) {
     EXPECT_FALSE(Fetching()) << "the round has not ended";
     EXPECT_LT(slowest, std::chrono::milliseconds(500)) << "a check was held up";
     EXPECT_EQ(testing_files::ReadFile(dir + "/log").size() > asked, row.asked);
+    EXPECT_EQ(testing_files::ReadFile(dir + "/log").find("X-Injected", asked), std::string::npos)
+        << "the server's header sent back to it";
     EXPECT_EQ(refreshes, row.redraws);
     const std::vector<fs::path> names = [&] {
       std::vector<fs::path> found;
