@@ -25,7 +25,9 @@ bool StampOf(HANDLE file, FileStamp* stamp) {
   FILETIME now{};
   GetSystemTimeAsFileTime(&now);
   const std::uint64_t nowTicks = static_cast<std::uint64_t>(now.dwHighDateTime) << 32 | now.dwLowDateTime;
-  stamp->settled = written + 30000000u <= nowTicks;
+  // A time further ahead of the clock than FAT's rounding holds at once: the next write
+  // gives the file another.
+  stamp->settled = written + 30000000u <= nowTicks || written > nowTicks + 30000000u;
   return true;
 }
 

@@ -417,6 +417,7 @@ TEST(CalendarFetch, EachRoundEndsWithTheLastGoodMarks) {
     std::string added = "";  // a source listed first
     std::size_t copies = 1;  // calendars in the cache
     bool settled = false;    // the files left to settle first
+    bool ahead = false;      // c.ics dated a day ahead first
   } rows[] = {
       {"first fetch marks the day", "feed a.ics", 0, true, "a.ics", 1},
       {"a 304 for the ETag keeps it", "feed a.ics", 60, true, "a.ics", 0},
@@ -437,9 +438,10 @@ TEST(CalendarFetch, EachRoundEndsWithTheLastGoodMarks) {
        "events https://127.0.0.1:" + port + "/feed.ics?token=secret", 2},
       {"a calendar file added as it is written", "feed b.ics", 680, false, "b.ics", 1, 0, "events " + dir + "/c.ics", 2},
       {"the file read again once settled", "feed b.ics", 685, false, "b.ics", 1, 0, "", 2, true},
-      {"the feeds back, with validators holding a line break", "inject", 720, true, "b.ics", 0, 0, "", 2},
-      {"such validators not sent back", "feed b.ics", 780, true, "b.ics", 0, 0, "", 2},
-      {"the server gone again: a line for each calendar", "gone", 840, false, "b.ics", 0, 2, "", 2},
+      {"the feeds back; the file dated ahead, drawn once", "feed b.ics", 720, true, "b.ics", 1, 0, "", 2, false, true},
+      {"validators holding a line break", "inject", 780, true, "b.ics", 0, 0, "", 2},
+      {"such validators not sent back", "feed b.ics", 840, true, "b.ics", 0, 0, "", 2},
+      {"the server gone again: a line for each calendar", "gone", 900, false, "b.ics", 0, 2, "", 2},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -452,6 +454,8 @@ TEST(CalendarFetch, EachRoundEndsWithTheLastGoodMarks) {
     }
     // Windows' stamps settle after 3 s, Linux's after 2.
     if (row.settled) std::this_thread::sleep_for(std::chrono::milliseconds(3200));
+    // As a file from a machine, or a share's server, whose clock runs ahead.
+    if (row.ahead) fs::last_write_time(dir + "/c.ics", fs::file_time_type::clock::now() + std::chrono::hours(24));
     const std::size_t asked = testing_files::ReadFile(dir + "/log").size();
     clock.Set(testing::At(2026, 12, 7, 7 + row.minutes / 60, row.minutes % 60));
     refreshes = 0;
