@@ -102,8 +102,7 @@ Outcome FetchOne(const std::string& folder, const std::string& address, std::str
   return Outcome::Replaced;
 }
 
-}  // namespace
-
+// True at the first call, then once an hour.
 bool RoundDue() {
   static bool startedOnce = false;
   static long long lastStart = 0;
@@ -114,6 +113,7 @@ bool RoundDue() {
   return true;
 }
 
+// Both lists' addresses, each once.
 std::vector<std::string> ListedAddresses() {
   std::vector<std::string> addresses;
   for (const std::vector<Listed>& list : {MachineSources(), UserSources()}) {
@@ -124,6 +124,22 @@ std::vector<std::string> ListedAddresses() {
     }
   }
   return addresses;
+}
+
+}  // namespace
+
+std::vector<std::string> DueAddresses() {
+  static ListStamps listStamps;
+  static std::vector<std::string> known;  // listed at the last look
+  const ListStamps stamps = SourceListStamps();
+  if (RoundDue()) return listStamps = stamps, known = ListedAddresses();
+  if (SameSettled(listStamps, stamps)) return {};
+  listStamps = stamps;
+  std::vector<std::string> listed = ListedAddresses(), added;
+  for (const std::string& address : listed)
+    if (std::find(known.begin(), known.end(), address) == known.end()) added.push_back(address);
+  known = std::move(listed);
+  return added;
 }
 
 std::string AddressLines(const std::vector<std::string>& addresses) {
@@ -165,5 +181,11 @@ int FetchInto(const std::string& folder, const std::vector<std::string>& address
 }
 
 }  // namespace fetching
+
+std::string CachedCopyPath(const std::string& address) {
+  const std::string folder = fetching::CacheFolder();
+  return folder.empty() ? std::string() : folder + platform::PathSeparator() + CacheName(address) + ".ics";
+}
+
 }  // namespace days
 }  // namespace zorvani

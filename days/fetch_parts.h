@@ -21,14 +21,17 @@ constexpr int kConnectSeconds = 10;
 constexpr int kMaxRedirects = 5;
 constexpr std::size_t kAddressesLimit = kMaxSources * 8192 + kMaxSources;
 
-// From a check with no round running: true at the first call and then once an hour by
-// the clock service (a clock set back starts the hour anew).
-bool RoundDue();
-// Both lists' addresses, each once, and the text the child reads them from (one a line,
-// bounded), and back.
-std::vector<std::string> ListedAddresses();
+// From a check with no round running: the addresses a round is due for now, or none.
+// Both lists' addresses, each once, at the first call and then once an hour by the clock
+// service (a clock set back starts the hour anew); in between, at once, those a list has
+// gained (its stamps are the cue: a list as it was is not read).
+std::vector<std::string> DueAddresses();
+// The text the child reads the addresses from (one a line, bounded), and back.
 std::string AddressLines(const std::vector<std::string>& addresses);
 std::vector<std::string> AddressesOfLines(const std::string& text);
+
+// The user's cache folder for the copies (the system's own place); "" where there is none.
+std::string CacheFolder();
 
 struct Request {
   std::string url;                 // https:// only

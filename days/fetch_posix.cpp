@@ -46,14 +46,6 @@ Round& TheRound() {
   return round;
 }
 
-std::string CacheFolder() {
-  const char* cache = getenv("XDG_CACHE_HOME");
-  if (cache != nullptr && cache[0] == '/') return std::string(cache) + "/zorvani-wallpaper";
-  const char* home = getenv("HOME");
-  if (home != nullptr && home[0] == '/') return std::string(home) + "/.cache/zorvani-wallpaper";
-  return {};
-}
-
 void Reap(Round& round) {
   int status = 0;
   const pid_t done = waitpid(round.pid, &status, WNOHANG);
@@ -169,6 +161,14 @@ bool MakeCacheFolder(const std::string& folder) {
 
 namespace fetching {
 
+std::string CacheFolder() {
+  const char* cache = getenv("XDG_CACHE_HOME");
+  if (cache != nullptr && cache[0] == '/') return std::string(cache) + "/zorvani-wallpaper";
+  const char* home = getenv("HOME");
+  if (home != nullptr && home[0] == '/') return std::string(home) + "/.cache/zorvani-wallpaper";
+  return {};
+}
+
 bool Download(const Request& request, Response* response, std::string* why) {
   CURL* curl = curl_easy_init();
   if (curl == nullptr) return *why = "libcurl would not start", false;
@@ -221,11 +221,6 @@ bool Download(const Request& request, Response* response, std::string* why) {
 
 }  // namespace fetching
 
-std::string CachedCopyPath(const std::string& address) {
-  const std::string folder = CacheFolder();
-  return folder.empty() ? std::string() : folder + "/" + CacheName(address) + ".ics";
-}
-
 void PollFetching() {
   Round& round = TheRound();
   if (round.pid > 0) {
@@ -236,8 +231,7 @@ void PollFetching() {
     }
     return;
   }
-  if (!RoundDue()) return;
-  const std::vector<std::string> addresses = ListedAddresses();
+  const std::vector<std::string> addresses = DueAddresses();
   if (!addresses.empty()) StartRound(round, addresses);
 }
 

@@ -36,18 +36,6 @@ Round& TheRound() {
   return round;
 }
 
-// %LOCALAPPDATA% as the variable names it, else as the shell knows it; a folder of its
-// own beside wp.bmp's.
-std::string CacheFolder() {
-  char base[MAX_PATH] = {};
-  const DWORD n = GetEnvironmentVariableA("LOCALAPPDATA", base, MAX_PATH);
-  if ((n == 0 || n >= MAX_PATH) &&
-      SHGetFolderPathA(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, base) != S_OK)
-    return {};
-  if (base[0] == '\0') return {};
-  return std::string(base) + "\\ZorvaniWallpaper\\Calendars";
-}
-
 // The folder made, and a folder rather than a link or junction planted to send the
 // copies elsewhere. Under %LOCALAPPDATA% it takes the profile's own access list.
 bool MakeCacheFolder(const std::string& folder) {
@@ -196,6 +184,18 @@ int Left(ULONGLONG deadline) {
 
 namespace fetching {
 
+// %LOCALAPPDATA% as the variable names it, else as the shell knows it; a folder of its
+// own beside wp.bmp's.
+std::string CacheFolder() {
+  char base[MAX_PATH] = {};
+  const DWORD n = GetEnvironmentVariableA("LOCALAPPDATA", base, MAX_PATH);
+  if ((n == 0 || n >= MAX_PATH) &&
+      SHGetFolderPathA(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, base) != S_OK)
+    return {};
+  if (base[0] == '\0') return {};
+  return std::string(base) + "\\ZorvaniWallpaper\\Calendars";
+}
+
 bool Download(const Request& request, Response* response, std::string* why) {
   const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(kFetchSeconds) * 1000;
   // No proxy of the user's: WinHTTP's own setting, as for the system's services.
@@ -277,11 +277,6 @@ bool Download(const Request& request, Response* response, std::string* why) {
 
 }  // namespace fetching
 
-std::string CachedCopyPath(const std::string& address) {
-  const std::string folder = CacheFolder();
-  return folder.empty() ? std::string() : folder + "\\" + CacheName(address) + ".ics";
-}
-
 void PollFetching() {
   Round& round = TheRound();
   if (round.process != nullptr) {
@@ -292,8 +287,7 @@ void PollFetching() {
     }
     return;
   }
-  if (!RoundDue()) return;
-  const std::vector<std::string> addresses = ListedAddresses();
+  const std::vector<std::string> addresses = DueAddresses();
   if (!addresses.empty()) StartRound(round, addresses);
 }
 

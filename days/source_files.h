@@ -28,6 +28,15 @@ std::optional<FileStamp> StampOfSourceFile(const std::string& path);
 // read or exceeds kMaxCalendarBytes (refused from its size, before it is read).
 bool ReadSourceFile(const std::string& path, std::string* bytes, FileStamp* stamp);
 
+// What tells either list's new content from its old without reading it: the stamps of
+// the files that hold them (Linux) or of the keys' last writes (Windows); none where one
+// is not there.
+using ListStamps = std::vector<std::optional<FileStamp>>;
+ListStamps SourceListStamps();
+// The lists as they were when before was taken, for certain: an unsettled stamp proves
+// nothing, so such a list is looked at again.
+bool SameSettled(const ListStamps& before, const ListStamps& now);
+
 // Where the cached copy of a published calendar's address lives, read like a local file
 // (its stamp too); "" where there can be none (no cache folder).
 std::string CachedCopyPath(const std::string& address);

@@ -23,8 +23,12 @@ FileStamp StampOf(const struct stat& info) {
   stamp.size = static_cast<std::uint64_t>(info.st_size);
   stamp.modifiedSeconds = static_cast<std::int64_t>(info.st_mtim.tv_sec);
   stamp.modifiedNanoseconds = static_cast<std::int64_t>(info.st_mtim.tv_nsec);
-  // Inode times come from the kernel's coarse clock, a few milliseconds a tick.
-  stamp.settled = stamp.modifiedSeconds + 2 <= static_cast<std::int64_t>(std::time(nullptr));
+  // Inode times come from the kernel's coarse clock, a few milliseconds a tick. A time
+  // ahead of the clock (a file from a machine, or a share's server, whose clock runs
+  // ahead) would never settle and have the day drawn at every check; the next write
+  // gives the file another time, so such a stamp holds at once.
+  const auto now = static_cast<std::int64_t>(std::time(nullptr));
+  stamp.settled = stamp.modifiedSeconds + 2 <= now || stamp.modifiedSeconds > now + 2;
   return stamp;
 }
 
@@ -54,6 +58,12 @@ bool ReadSourceFile(const std::string& path, std::string* bytes, FileStamp* stam
   }
   close(fd);
   return ok;
+}
+
+ListStamps SourceListStamps() {
+  return {StampOfSourceFile(platform::UserHiveFile("HKEY_CURRENT_USER")),
+          StampOfSourceFile(platform::UserHiveFile("HKEY_LOCAL_MACHINE")),
+          StampOfSourceFile(platform::MachineHiveFile("HKEY_LOCAL_MACHINE"))};
 }
 
 std::vector<std::pair<std::string, std::string>> MachineFileSourceTexts() {

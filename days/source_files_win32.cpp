@@ -25,7 +25,9 @@ bool StampOf(HANDLE file, FileStamp* stamp) {
   FILETIME now{};
   GetSystemTimeAsFileTime(&now);
   const std::uint64_t nowTicks = static_cast<std::uint64_t>(now.dwHighDateTime) << 32 | now.dwLowDateTime;
-  stamp->settled = written + 30000000u <= nowTicks;
+  // A time further ahead of the clock than FAT's rounding holds at once: the next write
+  // gives the file another.
+  stamp->settled = written + 30000000u <= nowTicks || written > nowTicks + 30000000u;
   return true;
 }
 
@@ -69,6 +71,32 @@ bool ReadSourceFile(const std::string& path, std::string* bytes, FileStamp* stam
   }
   CloseHandle(file);
   return ok;
+}
+
+// A key's last write and its number of values stand for a file's time and size; a value
+// is set whole, so a key's stamp holds at once.
+ListStamps SourceListStamps() {
+  ListStamps stamps;
+  for (const HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+    std::optional<FileStamp> stamp;
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, kSourcesKey, 0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
+      DWORD values = 0;
+      FILETIME written{};
+      if (RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr, nullptr,
+                           nullptr, &written) == ERROR_SUCCESS) {
+        FileStamp made;
+        made.size = values;
+        made.modifiedSeconds = static_cast<std::int64_t>(written.dwHighDateTime);
+        made.modifiedNanoseconds = static_cast<std::int64_t>(written.dwLowDateTime);
+        made.settled = true;
+        stamp = made;
+      }
+      RegCloseKey(key);
+    }
+    stamps.push_back(stamp);
+  }
+  return stamps;
 }
 
 std::vector<std::pair<std::string, std::string>> MachineFileSourceTexts() { return {}; }

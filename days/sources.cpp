@@ -1,4 +1,5 @@
 // The source lists in the registry and the month's marks made from them.
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 
@@ -43,6 +44,14 @@ struct Expanded {
   std::uint32_t days = 0;
 };
 std::vector<Expanded> lastMarks;
+// Where the last marks were made from both lists: the lists' stamps before they were read
+// and what they held. A list edited since (a source added, removed or recoloured) calls
+// for the marks again, as an edited calendar does.
+struct {
+  bool made = false;
+  ListStamps stamps;
+  std::vector<Source> sources;
+} lastLists;
 
 // The file a source is read from: an address's is the copy the fetch rounds keep of it
 // (days/fetch.h), so a replaced copy is seen by its stamp like an edited file.
@@ -228,10 +237,23 @@ MonthMarks MarkedDays(const std::vector<Source>& sources, int year, int month) {
     }
   }
   lastMarks = std::move(expansions);
+  lastLists.made = false;
   return marks;
 }
 
 bool ChangedSinceLastMarks() {
+  if (lastLists.made) {
+    const ListStamps now = SourceListStamps();
+    if (!SameSettled(lastLists.stamps, now)) {
+      const std::vector<Source> listed = ListedSources();
+      const auto same = [](const Source& a, const Source& b) {
+        return a.kind == b.kind && a.colour == b.colour && a.location == b.location;
+      };
+      if (!std::equal(listed.begin(), listed.end(), lastLists.sources.begin(), lastLists.sources.end(), same))
+        return true;
+      lastLists.stamps = now;
+    }
+  }
   for (const Expanded& known : lastMarks) {
     const Source source{known.kind, std::nullopt, known.location};
     const std::string file = FileOf(source);
@@ -246,7 +268,15 @@ bool ChangedSinceLastMarks() {
 }
 
 MonthMarks MarkedDays(int year, int month) {
-  return MarkedDays(ListedSources(), year, month);
+  ListStamps stamps = SourceListStamps();
+  std::vector<Source> sources = ListedSources();
+  const MonthMarks marks = MarkedDays(sources, year, month);
+  lastLists = {true, std::move(stamps), std::move(sources)};
+  return marks;
+}
+
+bool SameSettled(const ListStamps& before, const ListStamps& now) {
+  return before == now && std::all_of(now.begin(), now.end(), [](const auto& s) { return !s || s->settled; });
 }
 
 DayNames HolidayNames(const std::vector<Source>& sources, int year, int month) {

@@ -6,8 +6,12 @@
 #include <windows.h>
 #include <wincrypt.h>
 #else
+#include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -296,11 +300,51 @@ void SetVariable(const char* name, const std::string& value) {
 }
 #endif
 
+// The system log where the program writes it: syslog(3)'s socket, /dev/log, here one of
+// the test's own that only the test and its children see (a mount namespace of the
+// test's own, /dev overlaid). None where the test may not mount, nor under Wine.
+struct LogSink {
+#ifdef _WIN32
+  explicit LogSink(const std::string&) {}
+  bool Open() const { return false; }
+  std::vector<std::string> Lines() { return {}; }
+#else
+  explicit LogSink(const std::string& folder) : folder(folder) {
+    fs::create_directories(folder + "/upper"), fs::create_directories(folder + "/work");
+    const std::string layers = "lowerdir=/dev,upperdir=" + folder + "/upper,workdir=" + folder + "/work";
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return;
+    overlaid = mount("overlay", "/dev", "overlay", 0, layers.c_str()) == 0;
+    const sockaddr_un address{AF_UNIX, "/dev/log"};
+    socket_ = overlaid ? socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0) : -1;
+    if (socket_ >= 0 && bind(socket_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+      close(socket_), socket_ = -1;
+  }
+  ~LogSink() {
+    if (socket_ >= 0) close(socket_);
+    if (overlaid) umount2("/dev", MNT_DETACH);
+    fs::remove_all(folder);
+  }
+  bool Open() const { return socket_ >= 0; }
+  // What has come since the last call.
+  std::vector<std::string> Lines() {
+    std::vector<std::string> lines;
+    char line[4096];
+    for (ssize_t n; socket_ >= 0 && (n = recv(socket_, line, sizeof line, 0)) > 0;)
+      lines.emplace_back(line, static_cast<std::size_t>(n));
+    return lines;
+  }
+  const std::string folder;
+  bool overlaid = false;
+  int socket_ = -1;
+#endif
+};
+
 // Rounds of the real program's --fetch-calendar child against tests/feed_server.py on
 // 127.0.0.1, trusted through SSL_CERT_FILE (Linux) or the Wine prefix's Root store only,
-// one round an hour by the scripted clock as the 5-second check runs them. Every row
-// ends with the last good copy cached and marked, a redraw only when it changed, and the
-// check never held up.
+// one round an hour by the scripted clock as the 5-second check runs them, and at once
+// for a calendar added to the list. Every row ends with the last good copy cached and
+// marked, a redraw only when it changed, one line in the system log a failure streak,
+// and the check never held up.
 TEST(CalendarFetch, EachRoundEndsWithTheLastGoodMarks) {
   const std::string made = "/tmp/zorvani-fetch-" + std::to_string(std::random_device()());
 #ifdef _WIN32
@@ -329,22 +373,32 @@ TEST(CalendarFetch, EachRoundEndsWithTheLastGoodMarks) {
   testing_files::WriteFile(dir + "/mode", "feed a.ics");
   serve();
   ASSERT_NE(port, "") << testing_files::ReadFile(dir + "/server.err");
-  const std::string source = "events webcal://127.0.0.1:" + port + "/feed.ics?token=secret";
+  std::vector<std::string> listed{"events webcal://127.0.0.1:" + port + "/feed.ics?token=secret"};
 #ifdef _WIN32
   ASSERT_TRUE(TrustAuthority(testing_files::ReadFile(dir + "/ca.pem"), true));
   HKEY key = nullptr;
   ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kSourcesKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr), 0);
-  RegSetValueExA(key, "1", 0, REG_SZ, reinterpret_cast<const BYTE*>(source.c_str()), static_cast<DWORD>(source.size() + 1));
+  const auto list = [&] {
+    for (std::size_t n = 0; n < listed.size(); ++n)
+      RegSetValueExA(key, std::to_string(n + 1).c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(listed[n].c_str()),
+                     static_cast<DWORD>(listed[n].size() + 1));
+  };
   const std::vector<std::pair<const char*, std::string>> variables{{"LOCALAPPDATA", dir + "\\local"}};
 #else
-  testing_files::WriteFile(dir + "/config/zorvani-wallpaper/HKEY_CURRENT_USER.reg",
-                           "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\ZorvaniWallpaper "
-                           "Calendars]\r\n\"1\"=\"" + source + "\"\r\n");
+  const auto list = [&] {
+    std::string values;
+    for (std::size_t n = 0; n < listed.size(); ++n) values += "\"" + std::to_string(n + 1) + "\"=\"" + listed[n] + "\"\r\n";
+    testing_files::WriteFile(dir + "/config/zorvani-wallpaper/HKEY_CURRENT_USER.reg",
+                             "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\ZorvaniWallpaper "
+                             "Calendars]\r\n" + values);
+  };
   const std::vector<std::pair<const char*, std::string>> variables{
       {"XDG_CONFIG_HOME", dir + "/config"}, {"XDG_CONFIG_DIRS", dir + "/none"}, {"XDG_CACHE_HOME", dir + "/cache"},
       {"SSL_CERT_FILE", dir + "/ca.pem"}};
 #endif
+  list();
   for (const auto& [name, value] : variables) SetVariable(name, value);
+  LogSink log(made + "-log");
   const testing::ServicesGuard guard;
   testing::ScriptedClock clock;
   platform::Current().clock = &clock;
@@ -359,12 +413,17 @@ TEST(CalendarFetch, EachRoundEndsWithTheLastGoodMarks) {
     bool asked;         // a request reached the server
     const char* kept;   // the cached copy after it
     int redraws;
+    std::size_t logged = 0;  // lines in the system log
+    std::string added = "";  // a source listed first
+    std::size_t copies = 1;  // calendars in the cache
+    bool settled = false;    // the files left to settle first
+    bool ahead = false;      // c.ics dated a day ahead first
   } rows[] = {
       {"first fetch marks the day", "feed a.ics", 0, true, "a.ics", 1},
       {"a 304 for the ETag keeps it", "feed a.ics", 60, true, "a.ics", 0},
       {"a changed feed, within the hour: not asked", "feed b.ics", 90, false, "a.ics", 0},
       {"a changed feed after the hour", "feed b.ics", 120, true, "b.ics", 1},
-      {"a feed that never answers", "hang", 180, true, "b.ics", 0},
+      {"a feed that never answers", "hang", 180, true, "b.ics", 0, 1},
       {"the server gone", "gone", 240, false, "b.ics", 0},
       {"an endless body", "endless", 300, true, "b.ics", 0},
       {"1 GiB announced", "huge", 360, true, "b.ics", 0},
@@ -373,11 +432,30 @@ TEST(CalendarFetch, EachRoundEndsWithTheLastGoodMarks) {
       {"a redirect to file://", "tofile", 540, true, "b.ics", 0},
       {"a gzip bomb", "gzip", 600, true, "b.ics", 0},
       {"an expired certificate", "expired", 660, false, "b.ics", 0},
+      {"a calendar added within the hour, fetched at once", "feed b.ics", 670, true, "b.ics", 2, 0,
+       "events webcal://127.0.0.1:" + port + "/new.ics?token=other", 2},
+      {"the first calendar added again as https://: one copy", "feed b.ics", 675, true, "b.ics", 1, 0,
+       "events https://127.0.0.1:" + port + "/feed.ics?token=secret", 2},
+      {"a calendar file added as it is written", "feed b.ics", 680, false, "b.ics", 1, 0, "events " + dir + "/c.ics", 2},
+      {"the file read again once settled", "feed b.ics", 685, false, "b.ics", 1, 0, "", 2, true},
+      {"the feeds back; the file dated ahead, drawn once", "feed b.ics", 720, true, "b.ics", 1, 0, "", 2, false, true},
+      {"validators holding a line break", "inject", 780, true, "b.ics", 0, 0, "", 2},
+      {"such validators not sent back", "feed b.ics", 840, true, "b.ics", 0, 0, "", 2},
+      {"the server gone again: a line for each calendar", "gone", 900, false, "b.ics", 0, 2, "", 2},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    if (std::string(row.mode) != "gone" && server == nullptr) serve();
+    if (std::string(row.mode) == "gone") server.reset();
+    else if (server == nullptr) serve();
     testing_files::WriteFile(dir + "/mode", row.mode);
+    if (!row.added.empty()) {
+      testing_files::WriteFile(dir + "/c.ics", feed(25));
+      listed.push_back(row.added), list();
+    }
+    // Windows' stamps settle after 3 s, Linux's after 2.
+    if (row.settled) std::this_thread::sleep_for(std::chrono::milliseconds(3200));
+    // As a file from a machine, or a share's server, whose clock runs ahead.
+    if (row.ahead) fs::last_write_time(dir + "/c.ics", fs::file_time_type::clock::now() + std::chrono::hours(24));
     const std::size_t asked = testing_files::ReadFile(dir + "/log").size();
     clock.Set(testing::At(2026, 12, 7, 7 + row.minutes / 60, row.minutes % 60));
     refreshes = 0;
@@ -397,20 +475,30 @@ TEST(CalendarFetch, EachRoundEndsWithTheLastGoodMarks) {
     EXPECT_FALSE(Fetching()) << "the round has not ended";
     EXPECT_LT(slowest, std::chrono::milliseconds(500)) << "a check was held up";
     EXPECT_EQ(testing_files::ReadFile(dir + "/log").size() > asked, row.asked);
+    EXPECT_EQ(testing_files::ReadFile(dir + "/log").find("X-Injected", asked), std::string::npos)
+        << "the server's header sent back to it";
     EXPECT_EQ(refreshes, row.redraws);
+    const std::vector<std::string> lines = log.Lines();
+    if (log.Open()) EXPECT_EQ(lines.size(), row.logged);
+    for (const std::string& line : lines)
+      EXPECT_EQ(line.find("token="), std::string::npos) << "the address's secret in the log: " << line;
     const std::vector<fs::path> names = [&] {
       std::vector<fs::path> found;
       for (const auto& entry : fs::directory_iterator(cache)) found.push_back(entry.path());
       return std::sort(found.begin(), found.end()), found;
     }();
-    ASSERT_EQ(names.size(), 2u) << "only the copy and its validators";
-    EXPECT_EQ(names[0].extension(), ".ics");
-    EXPECT_EQ(testing_files::ReadFile(names[0]), testing_files::ReadFile(dir + "/" + row.kept));
+    ASSERT_EQ(names.size(), 2 * row.copies) << "only the copies and their validators";
+    for (std::size_t n = 0; n < names.size(); n += 2) {
+      EXPECT_EQ(names[n].extension(), ".ics");
+      EXPECT_EQ(testing_files::ReadFile(names[n]), testing_files::ReadFile(dir + "/" + row.kept));
 #ifndef _WIN32
-    EXPECT_EQ(fs::status(names[0]).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+      EXPECT_EQ(fs::status(names[n]).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+#endif
+      EXPECT_EQ(names[n].string().find("127.0.0.1"), std::string::npos);
+    }
+#ifndef _WIN32
     EXPECT_EQ(fs::status(cache).permissions(), fs::perms::owner_all);
 #endif
-    EXPECT_EQ(names[0].string().find("127.0.0.1"), std::string::npos);
     const MonthMarks marks = MarkedDays(2026, 12);
     EXPECT_EQ(marks.day[10].event, *row.kept == 'a');
     EXPECT_EQ(marks.day[20].event, *row.kept == 'b');
@@ -419,7 +507,7 @@ TEST(CalendarFetch, EachRoundEndsWithTheLastGoodMarks) {
   server.reset();
   for (const auto& [name, value] : variables) SetVariable(name, "");
 #ifdef _WIN32
-  RegDeleteValueA(key, "1");
+  for (std::size_t n = 1; n <= listed.size(); ++n) RegDeleteValueA(key, std::to_string(n).c_str());
   RegCloseKey(key);
   EXPECT_TRUE(TrustAuthority(testing_files::ReadFile(dir + "/ca.pem"), false));
 #endif

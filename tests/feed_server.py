@@ -5,6 +5,8 @@ written to FOLDER/port, the plain-http one's to FOLDER/http-port).
 
 What it answers is read from FOLDER/mode at each request:
   feed NAME  FOLDER/NAME, ETag "NAME"; 304 when If-None-Match names it
+  inject     FOLDER/b.ics, with an ETag and a Last-Modified holding a bare CR and a
+             header of their own after it; a request carrying that header gets a 400
   hang       reads the request and never answers
   endless    a calendar's start, then lines without end
   huge       a calendar announced as 1 GiB
@@ -82,9 +84,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.wfile.write(body)
 
     def do_GET(self):
+        injected = "X-Injected" in self.headers
         with open(path("log"), "a") as log:
-            log.write(self.path + "\n")
+            log.write(self.path + (" X-Injected" if injected else "") + "\n")
         what = mode()
+        if injected:
+            return self.answer(400)
         if self.server.plain:
             with open(path("other.ics"), "rb") as other:
                 return self.answer(200, [("Content-Length", str(os.path.getsize(path("other.ics"))))], other.read())
@@ -96,6 +101,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 body = feed.read()
             return self.answer(200, [("ETag", tag), ("Last-Modified", "Mon, 07 Dec 2026 06:00:00 GMT"),
                                      ("Content-Length", str(len(body)))], body)
+        if what[0] == "inject":
+            with open(path("b.ics"), "rb") as feed:
+                body = feed.read()
+            return self.answer(200, [("ETag", '"i"\rX-Injected: 1'), ("Content-Length", str(len(body))),
+                                     ("Last-Modified", "Mon, 07 Dec 2026 06:00:00 GMT\rX-Injected: 2")], body)
         if what[0] == "hang":
             time.sleep(600)
         start = b"BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//test//EN\r\n"

@@ -262,6 +262,11 @@ TEST_F(SetupTest, CalendarSourcesListedPrivatelyAndKeptByRemoval) {
   struct stat info {};
   ASSERT_EQ(stat(places.desktopHive.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0600u);
+  // Written by hand: an address without TLS is no source either.
+  platform::RegFile hive(ReadFile(places.desktopHive));
+  const std::string plain = "events http://calendar.example/plain.ics";
+  hive.SetValue("HKEY_CURRENT_USER\\Software\\ZorvaniWallpaper Calendars", "3", {1, {plain.begin(), plain.end()}});
+  WriteFile(places.desktopHive, hive.Text());
   std::string listed;
   Quietly([] { return zorvani::setup::ListSources(false); }, &listed);
   EXPECT_EQ(listed, "1 holidays #C02020 " + (home / "days.ics").string() + "\n2 events https://calendar.example/...\n");
