@@ -182,6 +182,9 @@ std::string Resolve(const std::string& url, const std::string& location) {
   if (location.compare(0, 2, "//") == 0) return url.substr(0, hostStart - 2) + location;
   if (location.compare(0, 1, "/") == 0) return url.substr(0, pathStart) + location;
   const std::string path = url.substr(0, url.find_first_of("?#", pathStart));
+  // A query alone replaces the query; a fragment alone leads to the same address.
+  if (location[0] == '?') return path + location;
+  if (location[0] == '#') return url;
   const std::size_t last = path.rfind('/');
   return (last == std::string::npos || last < pathStart ? path + "/" : path.substr(0, last + 1)) + location;
 }
@@ -215,8 +218,10 @@ bool Download(const Request& request, Response* response, std::string* why) {
     if (!WinHttpCrackUrl(wideUrl.c_str(), 0, 0, &parts) || parts.nScheme != INTERNET_SCHEME_HTTPS)
       return *why = hop == 0 ? "not an https:// address" : "a redirect to something other than https://", false;
     const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
-    const std::wstring path = std::wstring(parts.lpszUrlPath, parts.dwUrlPathLength) +
-                              std::wstring(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+    // The fragment is the client's alone; WinHTTP would send it, encoded, as part of the path.
+    std::wstring path = std::wstring(parts.lpszUrlPath, parts.dwUrlPathLength) +
+                        std::wstring(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+    path = path.substr(0, path.find(L'#'));
     Internet connection{WinHttpConnect(session.handle, host.c_str(), parts.nPort, 0)};
     if (connection.handle == nullptr) return *why = Reason(GetLastError()), false;
     Internet get{WinHttpOpenRequest(connection.handle, L"GET", path.empty() ? L"/" : path.c_str(), nullptr,

@@ -373,6 +373,8 @@ TEST(CalendarFetch, EachRoundEndsWithTheLastGoodMarks) {
       {"a redirect to file://", "tofile", 540, true, "b.ics", 0},
       {"a gzip bomb", "gzip", 600, true, "b.ics", 0},
       {"an expired certificate", "expired", 660, false, "b.ics", 0},
+      {"a redirect to another query of the same path", "query a.ics", 720, true, "a.ics", 1},
+      {"a redirect to an address with a fragment", "fragment b.ics", 780, true, "b.ics", 1},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);

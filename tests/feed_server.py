@@ -13,6 +13,8 @@ What it answers is read from FOLDER/mode at each request:
   tofile     a redirect to file://FOLDER/other.ics
   gzip       Content-Encoding: gzip, 64 MiB of calendar in 64 KiB
   expired    the handshake with a certificate that expired ten days ago
+  query NAME    a redirect to ?token=moved, which serves NAME as feed does
+  fragment NAME a redirect to /moved.ics#part, which serves NAME as feed does
 Each request is counted in FOLDER/log. It ends when FOLDER/stop appears (removing it),
 when FOLDER goes, or after ten minutes: under Wine, whose CreateProcess starts it, the
 test has no handle to end it by.
@@ -85,6 +87,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
         with open(path("log"), "a") as log:
             log.write(self.path + "\n")
         what = mode()
+        moved = {"query": ("/feed.ics?token=moved", "?token=moved"), "fragment": ("/moved.ics", "/moved.ics#part")}
+        if what[0] in moved:
+            if self.path != moved[what[0]][0]:
+                return self.answer(302, [("Location", moved[what[0]][1])])
+            what = ["feed", what[1]]
         if self.server.plain:
             with open(path("other.ics"), "rb") as other:
                 return self.answer(200, [("Content-Length", str(os.path.getsize(path("other.ics"))))], other.read())
