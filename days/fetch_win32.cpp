@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -195,11 +196,7 @@ int Left(ULONGLONG deadline) {
   return now >= deadline ? 1 : static_cast<int>(deadline - now);
 }
 
-}  // namespace
-
-namespace fetching {
-
-bool Download(const Request& request, Response* response, std::string* why) {
+bool DownloadNow(const Request& request, Response* response, std::string* why) {
   const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(kFetchSeconds) * 1000;
   // No proxy of the user's: WinHTTP's own setting, as for the system's services.
   Internet session{WinHttpOpen(Wide("zorvani-wallpaper/" ZORVANI_VERSION).c_str(), WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
@@ -278,6 +275,44 @@ bool Download(const Request& request, Response* response, std::string* why) {
       if (GetTickCount64() >= deadline) return *why = "no whole answer in " + std::to_string(kFetchSeconds) + " s", false;
     }
   }
+}
+
+// One fetch, owned by its thread and by the caller until the caller stops waiting.
+struct Fetch {
+  Request request;
+  Response response;
+  std::string why;
+  bool done = false;
+};
+
+DWORD WINAPI FetchThread(void* held) {
+  const std::unique_ptr<std::shared_ptr<Fetch>> fetch(static_cast<std::shared_ptr<Fetch>*>(held));
+  Fetch& f = **fetch;
+  f.done = DownloadNow(f.request, &f.response, &f.why);
+  return 0;
+}
+
+}  // namespace
+
+namespace fetching {
+
+// WinHTTP's timeouts are per receive: headers or a body sent a few bytes at a time
+// hold a synchronous call for as long as the server likes (under Wine, for both). The
+// fetch runs in a thread of its own, and one past its time is left to the round's end,
+// which takes it with the child.
+bool Download(const Request& request, Response* response, std::string* why) {
+  const auto fetch = std::make_shared<Fetch>();
+  fetch->request = request;
+  auto held = std::make_unique<std::shared_ptr<Fetch>>(fetch);
+  const HANDLE thread = CreateThread(nullptr, 0, FetchThread, held.get(), 0, nullptr);
+  if (thread == nullptr) return *why = "no thread for the fetch", false;
+  held.release();
+  const bool ended = WaitForSingleObject(thread, static_cast<DWORD>(kFetchSeconds + 5) * 1000) == WAIT_OBJECT_0;
+  CloseHandle(thread);
+  if (!ended) return *why = "no whole answer in " + std::to_string(kFetchSeconds) + " s", false;
+  *response = std::move(fetch->response);
+  *why = fetch->why;
+  return fetch->done;
 }
 
 }  // namespace fetching

@@ -15,6 +15,7 @@ What it answers is read from FOLDER/mode at each request:
   expired    the handshake with a certificate that expired ten days ago
   query NAME    a redirect to ?token=moved, which serves NAME as feed does
   fragment NAME a redirect to /moved.ics#part, which serves NAME as feed does
+  trickle    a header line every two seconds, without end
 Each request is counted in FOLDER/log. It ends when FOLDER/stop appears (removing it),
 when FOLDER goes, or after ten minutes: under Wine, whose CreateProcess starts it, the
 test has no handle to end it by.
@@ -105,6 +106,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
                                      ("Content-Length", str(len(body)))], body)
         if what[0] == "hang":
             time.sleep(600)
+        if what[0] == "trickle":
+            self.wfile.write(b"HTTP/1.1 200 OK\r\n")
+            for line in range(300):
+                time.sleep(2)
+                self.wfile.write(b"X-Wait-%d: 1\r\n" % line)
         start = b"BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//test//EN\r\n"
         if what[0] == "endless":
             self.answer(200)
