@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -170,6 +171,9 @@ std::string Resolve(const std::string& url, const std::string& location) {
   if (location.compare(0, 2, "//") == 0) return url.substr(0, hostStart - 2) + location;
   if (location.compare(0, 1, "/") == 0) return url.substr(0, pathStart) + location;
   const std::string path = url.substr(0, url.find_first_of("?#", pathStart));
+  // A query alone replaces the query; a fragment alone leads to the same address.
+  if (location[0] == '?') return path + location;
+  if (location[0] == '#') return url;
   const std::size_t last = path.rfind('/');
   return (last == std::string::npos || last < pathStart ? path + "/" : path.substr(0, last + 1)) + location;
 }
@@ -180,23 +184,7 @@ int Left(ULONGLONG deadline) {
   return now >= deadline ? 1 : static_cast<int>(deadline - now);
 }
 
-}  // namespace
-
-namespace fetching {
-
-// %LOCALAPPDATA% as the variable names it, else as the shell knows it; a folder of its
-// own beside wp.bmp's.
-std::string CacheFolder() {
-  char base[MAX_PATH] = {};
-  const DWORD n = GetEnvironmentVariableA("LOCALAPPDATA", base, MAX_PATH);
-  if ((n == 0 || n >= MAX_PATH) &&
-      SHGetFolderPathA(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, base) != S_OK)
-    return {};
-  if (base[0] == '\0') return {};
-  return std::string(base) + "\\ZorvaniWallpaper\\Calendars";
-}
-
-bool Download(const Request& request, Response* response, std::string* why) {
+bool DownloadNow(const Request& request, Response* response, std::string* why) {
   const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(kFetchSeconds) * 1000;
   // No proxy of the user's: WinHTTP's own setting, as for the system's services.
   Internet session{WinHttpOpen(Wide("zorvani-wallpaper/" ZORVANI_VERSION).c_str(), WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
@@ -215,8 +203,10 @@ bool Download(const Request& request, Response* response, std::string* why) {
     if (!WinHttpCrackUrl(wideUrl.c_str(), 0, 0, &parts) || parts.nScheme != INTERNET_SCHEME_HTTPS)
       return *why = hop == 0 ? "not an https:// address" : "a redirect to something other than https://", false;
     const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
-    const std::wstring path = std::wstring(parts.lpszUrlPath, parts.dwUrlPathLength) +
-                              std::wstring(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+    // The fragment is the client's alone; WinHTTP would send it, encoded, as part of the path.
+    std::wstring path = std::wstring(parts.lpszUrlPath, parts.dwUrlPathLength) +
+                        std::wstring(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+    path = path.substr(0, path.find(L'#'));
     Internet connection{WinHttpConnect(session.handle, host.c_str(), parts.nPort, 0)};
     if (connection.handle == nullptr) return *why = Reason(GetLastError()), false;
     Internet get{WinHttpOpenRequest(connection.handle, L"GET", path.empty() ? L"/" : path.c_str(), nullptr,
@@ -273,6 +263,56 @@ bool Download(const Request& request, Response* response, std::string* why) {
       if (GetTickCount64() >= deadline) return *why = "no whole answer in " + std::to_string(kFetchSeconds) + " s", false;
     }
   }
+}
+
+// One fetch, owned by its thread and by the caller until the caller stops waiting.
+struct Fetch {
+  Request request;
+  Response response;
+  std::string why;
+  bool done = false;
+};
+
+DWORD WINAPI FetchThread(void* held) {
+  const std::unique_ptr<std::shared_ptr<Fetch>> fetch(static_cast<std::shared_ptr<Fetch>*>(held));
+  Fetch& f = **fetch;
+  f.done = DownloadNow(f.request, &f.response, &f.why);
+  return 0;
+}
+
+}  // namespace
+
+namespace fetching {
+
+// %LOCALAPPDATA% as the variable names it, else as the shell knows it; a folder of its
+// own beside wp.bmp's.
+std::string CacheFolder() {
+  char base[MAX_PATH] = {};
+  const DWORD n = GetEnvironmentVariableA("LOCALAPPDATA", base, MAX_PATH);
+  if ((n == 0 || n >= MAX_PATH) &&
+      SHGetFolderPathA(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, base) != S_OK)
+    return {};
+  if (base[0] == '\0') return {};
+  return std::string(base) + "\\ZorvaniWallpaper\\Calendars";
+}
+
+// WinHTTP's timeouts are per receive: headers or a body sent a few bytes at a time
+// hold a synchronous call for as long as the server likes (under Wine, for both). The
+// fetch runs in a thread of its own, and one past its time is left to the round's end,
+// which takes it with the child.
+bool Download(const Request& request, Response* response, std::string* why) {
+  const auto fetch = std::make_shared<Fetch>();
+  fetch->request = request;
+  auto held = std::make_unique<std::shared_ptr<Fetch>>(fetch);
+  const HANDLE thread = CreateThread(nullptr, 0, FetchThread, held.get(), 0, nullptr);
+  if (thread == nullptr) return *why = "no thread for the fetch", false;
+  held.release();
+  const bool ended = WaitForSingleObject(thread, static_cast<DWORD>(kFetchSeconds + 5) * 1000) == WAIT_OBJECT_0;
+  CloseHandle(thread);
+  if (!ended) return *why = "no whole answer in " + std::to_string(kFetchSeconds) + " s", false;
+  *response = std::move(fetch->response);
+  *why = fetch->why;
+  return fetch->done;
 }
 
 }  // namespace fetching

@@ -15,6 +15,9 @@ What it answers is read from FOLDER/mode at each request:
   tofile     a redirect to file://FOLDER/other.ics
   gzip       Content-Encoding: gzip, 64 MiB of calendar in 64 KiB
   expired    the handshake with a certificate that expired ten days ago
+  query NAME    a redirect to ?token=moved, which serves NAME as feed does
+  fragment NAME a redirect to /moved.ics#part, which serves NAME as feed does
+  trickle    a header line every two seconds, without end
 Each request is counted in FOLDER/log. It ends when FOLDER/stop appears (removing it),
 when FOLDER goes, or after ten minutes: under Wine, whose CreateProcess starts it, the
 test has no handle to end it by.
@@ -90,6 +93,18 @@ class Handler(http.server.BaseHTTPRequestHandler):
         what = mode()
         if injected:
             return self.answer(400)
+        # Each calendar's address moved to another query of its own path, or to one
+        # address with a fragment; a client that resolves them wrongly asks again.
+        if what[0] == "query":
+            if self.path not in ("/feed.ics?token=moved", "/new.ics?token=moved"):
+                return self.answer(302, [("Location", "?token=moved")])
+            what = ["feed", what[1]]
+        if what[0] == "fragment":
+            if self.path != "/moved.ics":
+                return self.answer(302, [("Location", "/moved.ics#part")])
+            what = ["feed", what[1]]
+        if what[0] == "trickle" and not self.path.startswith("/feed.ics"):
+            what = ["feed", "b.ics"]
         if self.server.plain:
             with open(path("other.ics"), "rb") as other:
                 return self.answer(200, [("Content-Length", str(os.path.getsize(path("other.ics"))))], other.read())
@@ -108,6 +123,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
                                      ("Last-Modified", "Mon, 07 Dec 2026 06:00:00 GMT\rX-Injected: 2")], body)
         if what[0] == "hang":
             time.sleep(600)
+        if what[0] == "trickle":
+            self.wfile.write(b"HTTP/1.1 200 OK\r\n")
+            for line in range(300):
+                time.sleep(2)
+                self.wfile.write(b"X-Wait-%d: 1\r\n" % line)
         start = b"BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//test//EN\r\n"
         if what[0] == "endless":
             self.answer(200)

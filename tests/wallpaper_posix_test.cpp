@@ -440,6 +440,10 @@ const Store kStores[] = {
      "gsettings get org.gnome.desktop.screensaver picture-uri; gsettings get org.gnome.desktop.screensaver picture-options", true},
     {"MATE's lock screen", {"XDG_CURRENT_DESKTOP=MATE", "DISPLAY=:0"}, {}, {},
      "gsettings set org.mate.screensaver picture-filename \"$1\"", "gsettings get org.mate.screensaver picture-filename", true},
+    // gsettings prints a name's control and non-printing astral characters as \v, \U000e0001.
+    {"MATE's lock screen, a name with \\v and U+E0001", {"XDG_CURRENT_DESKTOP=MATE", "DISPLAY=:0"}, {}, {},
+     "gsettings set org.mate.screensaver picture-filename \"$1$(printf '\\013\\363\\240\\200\\201')\"",
+     "gsettings get org.mate.screensaver picture-filename", true},
     {"Plasma's lock screen, a new user: no kscreenlockerrc", {"XDG_CURRENT_DESKTOP=KDE", "DISPLAY=:0"}, {}, kPlasmaStubs,
      "mkdir -p ~/.config; case $1 in *chosen*) kwriteconfig5 --file kscreenlockerrc --group Greeter --group Wallpaper --group org.kde.image --group General "
      "--key Image \"file://$1\";; esac",

@@ -34,12 +34,21 @@ bool GVariantText(std::string printed, std::string* text) {
     if (c == '\\') {
       if (at + 2 >= printed.size()) return false;
       c = printed[++at];
-      if (c == 'n') c = '\n';
-      else if (c == 't') c = '\t';
+      if (c == 'a') c = '\a';
+      else if (c == 'b') c = '\b';
+      else if (c == 'f') c = '\f';
+      else if (c == 'n') c = '\n';
       else if (c == 'r') c = '\r';
-      else if (c == 'u' && at + 4 < printed.size()) {  // a code point below U+10000, as UTF-8
-        const unsigned long code = std::strtoul(printed.substr(at + 1, 4).c_str(), nullptr, 16);
-        at += 4;
+      else if (c == 't') c = '\t';
+      else if (c == 'v') c = '\v';
+      else if (c == 'u' || c == 'U') {  // a code point, \u and four hex digits or \U and eight, as UTF-8
+        const std::size_t digits = c == 'u' ? 4 : 8;
+        if (at + digits + 1 >= printed.size()) return false;
+        const std::string hex = printed.substr(at + 1, digits);
+        if (hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) return false;
+        const unsigned long code = std::strtoul(hex.c_str(), nullptr, 16);
+        if (code > 0x10FFFF) return false;
+        at += digits;
         AppendUtf8(*text, static_cast<std::uint32_t>(code));
         continue;
       } else if (c != '\\' && c != '\'' && c != '"') return false;
