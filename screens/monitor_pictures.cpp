@@ -85,6 +85,17 @@ bool WriteBitmap(platform::Files& files, const std::string& path, int width, int
   return replacement.Commit();
 }
 
+// A monitor of the picture's own size shows wp.bmp's pixels as they are: written
+// straight from them, with no copy.
+bool WriteBitmap(platform::Files& files, const std::string& path, const ConstPixels& picture) {
+  platform::FileReplacement replacement(files, path);
+  const std::string header = BitmapFileHeader(picture.width, picture.height);
+  const std::uint8_t* bottom = picture.first + (picture.height - 1) * picture.stride;
+  return replacement.Create() && replacement.Write(header.data(), header.size()) &&
+         replacement.Write(bottom, DibRowBytes(picture.width) * static_cast<std::size_t>(picture.height)) &&
+         replacement.Commit();
+}
+
 // The monitors a picture can be made for.
 std::vector<platform::Monitor> Usable(const std::vector<platform::Monitor>& layout) {
   std::vector<platform::Monitor> usable;
@@ -189,7 +200,11 @@ Shown ShowOnMonitors(const std::string& wallpaperBitmap, const ConstPixels* imag
         name = MonitorFileName(m.name + "-" + std::to_string(n));
       }
       names.push_back(name);
-      if (made) {
+      const bool ownSize = m.width == picture.width && m.height == picture.height &&
+                           picture.stride == -static_cast<std::ptrdiff_t>(DibRowBytes(picture.width));
+      if (made && ownSize) {
+        made = WriteBitmap(files, folder + name, picture);
+      } else if (made) {
         FittedRows rows(picture, m.width, m.height);
         made = WriteBitmap(files, folder + name, m.width, m.height, [&](int y, std::uint8_t* out) { rows.Row(y, out); });
       }

@@ -97,10 +97,9 @@ class FittedRows {
   Placement place_;
   int width_ = 0, height_ = 0;
   Scaler inner_;
-  // The edges' colours (x 128) along the picture, and the shade (x 32768) of each bar
-  // row and of each side column: a product fits 32 bits, so the compiler's vector
-  // multiplies take them.
-  std::vector<std::int16_t> top_, bottom_, left_, right_, rowShade_, columnShade_;
+  // The edges' colours (x 256) along the picture, and the shade (x 65536, at most a
+  // half) of each bar row and of each side column: 16 bits each.
+  std::vector<std::uint16_t> top_, bottom_, left_, right_, rowShade_, columnShade_;
 };
 
 // Within 1 %: such a monitor shows the stretched wp.bmp undistorted.
