@@ -1,5 +1,6 @@
 // Micro-benchmarks of the steps of a refresh, at 1080p and 4K: decoding the month
-// picture into the DIB, framing today's cell, marking the month's days, writing wp.bmp.
+// picture into the DIB, framing today's cell, marking the month's days, writing wp.bmp,
+// making a monitor's picture of another shape.
 //
 //   zorvani-micro-benchmarks [--benchmark_filter=...] [--benchmark_repetitions=N]
 #include <benchmark/benchmark.h>
@@ -15,6 +16,7 @@
 #include "dib/cDIBSection.h"
 #include "general/general.h"
 #include "platform/picture.h"
+#include "screens/screens.h"
 #include "tools/calendar/month_picture.h"
 
 namespace {
@@ -105,6 +107,21 @@ void SavePicture(benchmark::State& state) {
   SetPixels(state, width, height);
 }
 
+// A monitor of another shape: the picture fitted into the portrait monitor of its size
+// turned, the bars filled, every row made in the order a bitmap file takes them.
+void MonitorPicture(benchmark::State& state) {
+  const auto width = static_cast<int>(state.range(0)), height = static_cast<int>(state.range(1));
+  std::vector<std::uint8_t> picture(screens::DibRowBytes(width) * static_cast<std::size_t>(height), 0x80);
+  const screens::ConstPixels source = screens::DibView(picture.data(), width, height);
+  std::vector<std::uint8_t> row(static_cast<std::size_t>(height) * 3);
+  for (auto _ : state) {
+    screens::FittedRows rows(source, height, width);
+    for (int y = width - 1; y >= 0; --y) rows.Row(y, row.data());
+    benchmark::DoNotOptimize(row[0]);
+  }
+  SetPixels(state, height, width);
+}
+
 // What the calendar sources add to a refresh: range(0) files of 1,000 events each, a
 // third of them weekly rules, read and expanded for one month.
 void MarkedDays(benchmark::State& state) {
@@ -135,6 +152,7 @@ BENCHMARK(DecodeAndBlit) SIZES;
 BENCHMARK(DrawRectPerc) SIZES->Unit(benchmark::kMicrosecond);
 BENCHMARK(DrawDayMarks) SIZES->Unit(benchmark::kMicrosecond);
 BENCHMARK(SavePicture) SIZES;
+BENCHMARK(MonitorPicture) SIZES;
 BENCHMARK(MarkedDays)->Arg(3)->Unit(benchmark::kMillisecond);
 
 }  // namespace

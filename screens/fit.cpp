@@ -1,6 +1,7 @@
 // Scaling and fitting pictures, and the fill around a fitted one.
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "platform/picture.h"
 #include "screens/screens.h"
@@ -8,28 +9,88 @@
 namespace screens {
 namespace {
 
-std::uint8_t Channel(double v) { return static_cast<std::uint8_t>(std::clamp(std::lround(v), 0L, 255L)); }
+constexpr int kWeightOne = 1 << 14;
+constexpr int kAcrossBits = 7;  // a source row scaled across keeps 7 fractional bits: 255 << 7 fits 16 bits
 
-struct Tap {
-  int index;
-  double weight;
-};
-
-std::vector<std::vector<Tap>> Taps(int outSize, int inSize, double scale, double offset) {
-  const double radius = std::max(1.0, 1.0 / scale);
-  std::vector<std::vector<Tap>> all(static_cast<std::size_t>(outSize));
-  for (int o = 0; o < outSize; ++o) {
-    const double centre = offset + (o + 0.5) / scale - 0.5;
-    double total = 0;
-    for (int i = static_cast<int>(std::floor(centre - radius)); i <= static_cast<int>(std::ceil(centre + radius)); ++i) {
-      const double w = 1.0 - std::abs(i - centre) / radius;
-      if (w <= 0) continue;
-      all[static_cast<std::size_t>(o)].push_back({std::clamp(i, 0, inSize - 1), w});
-      total += w;
-    }
-    for (Tap& t : all[static_cast<std::size_t>(o)]) t.weight /= total;
+// The source pixels under a tent of that radius at that centre, and their weights.
+template <typename Each>
+void Taps(double centre, double radius, Each each) {
+  for (int i = static_cast<int>(std::floor(centre - radius)); i <= static_cast<int>(std::ceil(centre + radius)); ++i) {
+    const double w = 1.0 - std::abs(i - centre) / radius;
+    if (w > 0) each(i, w);
   }
-  return all;
+}
+
+// Each output pixel's source pixels as one run, first[o] onwards, so that the taps
+// read neighbours; edges repeat, so a tap past an edge weighs on the edge pixel. The
+// weights are integers that sum to exactly one: a plain area keeps its colour.
+ScaleAxis Axis(int outSize, int inSize, double scale, double offset) {
+  ScaleAxis axis;
+  if (outSize <= 0 || inSize <= 0) return axis;
+  const double radius = std::max(1.0, 1.0 / scale);
+  struct Run {
+    int low, high;
+    double centre;
+  };
+  std::vector<Run> runs(static_cast<std::size_t>(outSize));
+  for (int o = 0; o < outSize; ++o) {
+    Run& run = runs[static_cast<std::size_t>(o)];
+    run.centre = offset + (o + 0.5) / scale - 0.5;
+    // The pixels of weight above 0 only: at scale 1 a pixel is its source pixel alone.
+    run.low = inSize, run.high = -1;
+    Taps(run.centre, radius, [&](int i, double) {
+      run.low = std::min(run.low, std::clamp(i, 0, inSize - 1));
+      run.high = std::max(run.high, std::clamp(i, 0, inSize - 1));
+    });
+    if (run.high < 0) run.low = run.high = std::clamp(static_cast<int>(std::lround(run.centre)), 0, inSize - 1);
+    axis.taps = std::max(axis.taps, run.high - run.low + 1);
+  }
+  const auto count = static_cast<std::size_t>(axis.taps);
+  axis.first.resize(runs.size());
+  axis.weight.assign(runs.size() * count, 0);
+  std::vector<double> weights(count);
+  axis.identity = true;
+  for (std::size_t o = 0; o < runs.size(); ++o) {
+    const Run& run = runs[o];
+    const int first = std::min(run.low, inSize - axis.taps);
+    std::fill(weights.begin(), weights.end(), 0.0);
+    double total = 0;
+    Taps(run.centre, radius, [&](int i, double w) {
+      weights[static_cast<std::size_t>(std::clamp(i, 0, inSize - 1) - first)] += w;
+      total += w;
+    });
+    if (total <= 0) weights[static_cast<std::size_t>(run.low - first)] = total = 1;
+    int* weight = &axis.weight[o * count];
+    int sum = 0;
+    std::size_t largest = 0;
+    for (std::size_t k = 0; k < count; ++k) {
+      weight[k] = static_cast<int>(std::lround(weights[k] / total * kWeightOne));
+      sum += weight[k];
+      if (weight[k] > weight[largest]) largest = k;
+    }
+    weight[largest] += kWeightOne - sum;
+    axis.first[o] = first;
+    axis.identity = axis.identity && first == static_cast<int>(o) && weight[0] == kWeightOne;
+  }
+  return axis;
+}
+
+// A source row scaled across; the usual tap counts known to the compiler, which then
+// unrolls them.
+template <int kTaps>
+void AcrossRow(const std::uint8_t* line, const int* first, const int* weight, std::size_t width, int taps,
+               std::int16_t* out) {
+  const int count = kTaps > 0 ? kTaps : taps;
+  constexpr int half = 1 << (13 - kAcrossBits);
+  for (std::size_t x = 0; x < width; ++x, weight += count, out += 3) {
+    const std::uint8_t* p = line + first[x] * 3;
+    int b = half, g = half, r = half;
+#pragma GCC unroll 8
+    for (int k = 0; k < count; ++k, p += 3) b += p[0] * weight[k], g += p[1] * weight[k], r += p[2] * weight[k];
+    out[0] = static_cast<std::int16_t>(b >> (14 - kAcrossBits));
+    out[1] = static_cast<std::int16_t>(g >> (14 - kAcrossBits));
+    out[2] = static_cast<std::int16_t>(r >> (14 - kAcrossBits));
+  }
 }
 
 // Box blur of a line of pixels, edges repeated, with running sums.
@@ -47,17 +108,16 @@ void BoxBlur(std::vector<double>& line, int count, int radius) {
   }
 }
 
-// The mean of the picture's outer strip along one side, one value per pixel along it,
-// blurred twice (close to a Gaussian) so that no detail of the picture runs into the bar.
-std::vector<double> EdgeLine(const ConstPixels& p, bool rows, bool far) {
-  const int count = rows ? p.width : p.height;
-  const int depth = std::min(8, rows ? p.height : p.width);
+// The mean of a strip of the fitted picture along one side (depth rows, or columns, of
+// it), one value per pixel along it, blurred twice (close to a Gaussian) so that no
+// detail of the picture runs into the bar; x 256.
+std::vector<std::uint16_t> EdgeLine(const ConstPixels& strip, bool rows) {
+  const int count = rows ? strip.width : strip.height;
+  const int depth = rows ? strip.height : strip.width;
   std::vector<double> line(static_cast<std::size_t>(count) * 3, 0.0);
   for (int d = 0; d < depth; ++d) {
     for (int i = 0; i < count; ++i) {
-      const int x = rows ? i : (far ? p.width - 1 - d : d);
-      const int y = rows ? (far ? p.height - 1 - d : d) : i;
-      const std::uint8_t* px = p.first + y * p.stride + x * 3;
+      const std::uint8_t* px = strip.first + (rows ? d : i) * strip.stride + (rows ? i : d) * 3;
       for (int c = 0; c < 3; ++c) line[static_cast<std::size_t>(i) * 3 + static_cast<std::size_t>(c)] += px[c];
     }
   }
@@ -65,11 +125,31 @@ std::vector<double> EdgeLine(const ConstPixels& p, bool rows, bool far) {
   const int radius = std::max(1, count / 12);
   BoxBlur(line, count, radius);
   BoxBlur(line, count, radius);
-  return line;
+  std::vector<std::uint16_t> fixed(line.size());
+  for (std::size_t i = 0; i < line.size(); ++i) fixed[i] = static_cast<std::uint16_t>(std::clamp(std::lround(line[i] * 256), 0L, 255L * 256));
+  return fixed;
 }
 
-Pixels Region(const Pixels& p, int x, int y, int width, int height) {
-  return {p.first + y * p.stride + x * 3, width, height, p.stride};
+// The strip of `depth` fitted rows (or columns) that starts at output row (column) `at`.
+std::vector<std::uint16_t> FittedEdge(const ConstPixels& picture, const Placement& place, bool rows, bool far) {
+  const int count = rows ? place.width : place.height;
+  const int depth = std::min(8, rows ? place.height : place.width);
+  const int at = far ? (rows ? place.height : place.width) - depth : 0;
+  const double scaleX = static_cast<double>(place.width) / picture.width, scaleY = static_cast<double>(place.height) / picture.height;
+  const int width = rows ? count : depth, height = rows ? depth : count;
+  std::vector<std::uint8_t> strip(static_cast<std::size_t>(width) * 3 * static_cast<std::size_t>(height));
+  Scaler scaler(picture, width, height, scaleX, scaleY, rows ? 0.0 : at / scaleX, rows ? at / scaleY : 0.0);
+  for (int y = 0; y < height; ++y) scaler.Row(y, &strip[static_cast<std::size_t>(y) * static_cast<std::size_t>(width) * 3]);
+  return EdgeLine({strip.data(), width, height, static_cast<std::ptrdiff_t>(width) * 3}, rows);
+}
+
+// Edge colours shaded into bytes, rounded: the high half of a 16-bit product, which
+// vector units give in one step.
+void Shade(const std::uint16_t* colour, std::uint16_t shade, std::size_t count, std::uint8_t* out) {
+  for (std::size_t i = 0; i < count; ++i) {
+    const auto high = static_cast<std::uint16_t>((static_cast<std::uint32_t>(colour[i]) * shade) >> 16);
+    out[i] = static_cast<std::uint8_t>((high + 128u) >> 8);
+  }
 }
 
 }  // namespace
@@ -86,45 +166,77 @@ Pixels DibView(std::uint8_t* bits, int width, int height) {
   return {bits + (height - 1) * row, width, height, -row};
 }
 
+Scaler::Scaler(const ConstPixels& source, int width, int height, double scaleX, double scaleY, double offsetX,
+               double offsetY)
+    : source_(source), width_(width), height_(height) {
+  if (width <= 0 || height <= 0 || source.width <= 0 || source.height <= 0) {
+    width_ = height_ = 0;
+    return;
+  }
+  across_ = Axis(width, source.width, scaleX, offsetX);
+  down_ = Axis(height, source.height, scaleY, offsetY);
+  span_ = static_cast<std::size_t>(down_.taps);
+  ring_.resize(span_ * static_cast<std::size_t>(width) * 3);
+  ringRow_.assign(span_, -1);
+  sum_.resize(static_cast<std::size_t>(width) * 3);
+}
+
+const std::int16_t* Scaler::Across(int sourceRow) {
+  const std::size_t slot = static_cast<std::size_t>(sourceRow) % span_;
+  std::int16_t* const out = &ring_[slot * static_cast<std::size_t>(width_) * 3];
+  if (ringRow_[slot] == sourceRow) return out;
+  ringRow_[slot] = sourceRow;
+  const std::uint8_t* const line = source_.first + sourceRow * source_.stride;
+  if (across_.identity) {
+    for (std::size_t i = 0; i < static_cast<std::size_t>(width_) * 3; ++i) out[i] = static_cast<std::int16_t>(line[i] << kAcrossBits);
+    return out;
+  }
+  const int* first = across_.first.data();
+  const int* weight = across_.weight.data();
+  const auto width = static_cast<std::size_t>(width_);
+  switch (across_.taps) {
+    case 2: AcrossRow<2>(line, first, weight, width, across_.taps, out); break;
+    case 3: AcrossRow<3>(line, first, weight, width, across_.taps, out); break;
+    case 4: AcrossRow<4>(line, first, weight, width, across_.taps, out); break;
+    case 5: AcrossRow<5>(line, first, weight, width, across_.taps, out); break;
+    default: AcrossRow<0>(line, first, weight, width, across_.taps, out); break;
+  }
+  return out;
+}
+
+void Scaler::Row(int y, std::uint8_t* out) {
+  if (y < 0 || y >= height_) return;
+  const std::size_t n = static_cast<std::size_t>(width_) * 3;
+  const auto taps = static_cast<std::size_t>(down_.taps);
+  const int first = down_.first[static_cast<std::size_t>(y)];
+  const int* weight = &down_.weight[static_cast<std::size_t>(y) * taps];
+  if (taps == 1 && across_.identity) {
+    std::memcpy(out, source_.first + first * source_.stride, n);
+    return;
+  }
+  if (taps == 1) {
+    const std::int16_t* row = Across(first);
+    for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<std::uint8_t>((row[i] + (1 << (kAcrossBits - 1))) >> kAcrossBits);
+    return;
+  }
+  // Every row is read before any slot is taken again: the rows under one output row are
+  // as many as the slots.
+  std::int32_t* const sum = sum_.data();
+  std::fill_n(sum, n, 1 << (13 + kAcrossBits));
+  for (std::size_t k = 0; k < taps; ++k) {
+    if (weight[k] == 0) continue;
+    const std::int16_t* row = Across(first + static_cast<int>(k));
+    const auto w = static_cast<std::int16_t>(weight[k]);
+    for (std::size_t i = 0; i < n; ++i) sum[i] += row[i] * w;
+  }
+  // The weights sum to one: no sum passes 255.
+  for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<std::uint8_t>(sum[i] >> (14 + kAcrossBits));
+}
+
 void Resample(const ConstPixels& source, const Pixels& target, double scaleX, double scaleY, double offsetX,
               double offsetY) {
-  const int width = target.width, height = target.height;
-  if (width <= 0 || height <= 0 || source.width <= 0 || source.height <= 0) return;
-  const auto across = Taps(width, source.width, scaleX, offsetX);
-  const auto down = Taps(height, source.height, scaleY, offsetY);
-  // Only the source rows under one output row are kept, scaled across, in a ring: the
-  // rows an output row reads only move down, so a tall source costs no more than its
-  // output does.
-  std::size_t span = 1;
-  for (const auto& column : down) span = std::max(span, static_cast<std::size_t>(column.back().index - column.front().index + 1));
-  const std::size_t rowFloats = static_cast<std::size_t>(width) * 3;
-  std::vector<float> rows(span * rowFloats);
-  const auto ringRow = [&](int y) { return &rows[static_cast<std::size_t>(y) % span * rowFloats]; };
-  for (int y = 0, next = 0; y < height; ++y) {
-    const std::vector<Tap>& column = down[static_cast<std::size_t>(y)];
-    for (int row = std::max(next, column.front().index); row <= column.back().index; ++row) {
-      float* const ring = ringRow(row);
-      std::fill(ring, ring + rowFloats, 0.0f);
-      const std::uint8_t* const line = source.first + row * source.stride;
-      for (int x = 0; x < width; ++x) {
-        float* out = ring + static_cast<std::size_t>(x) * 3;
-        for (const Tap& t : across[static_cast<std::size_t>(x)]) {
-          const std::uint8_t* p = line + t.index * 3;
-          for (int c = 0; c < 3; ++c) out[c] += static_cast<float>(p[c] * t.weight);
-        }
-      }
-    }
-    next = std::max(next, column.back().index + 1);
-    std::uint8_t* const out = target.first + y * target.stride;
-    for (int x = 0; x < width; ++x) {
-      double sum[3] = {0, 0, 0};
-      for (const Tap& t : column) {
-        const float* p = ringRow(t.index) + static_cast<std::size_t>(x) * 3;
-        for (int c = 0; c < 3; ++c) sum[c] += p[c] * t.weight;
-      }
-      for (int c = 0; c < 3; ++c) out[x * 3 + c] = Channel(sum[c]);
-    }
-  }
+  Scaler scaler(source, target.width, target.height, scaleX, scaleY, offsetX, offsetY);
+  for (int y = 0; y < target.height; ++y) scaler.Row(y, target.first + y * target.stride);
 }
 
 Placement FitInside(int pictureWidth, int pictureHeight, int areaWidth, int areaHeight) {
@@ -138,50 +250,68 @@ Placement FitInside(int pictureWidth, int pictureHeight, int areaWidth, int area
   return place;
 }
 
-void FitWithEdgeFill(const ConstPixels& picture, const Pixels& target) {
-  const Placement place = FitInside(picture.width, picture.height, target.width, target.height);
-  if (place.width <= 0) return;
-  const Pixels inner = Region(target, place.x, place.y, place.width, place.height);
-  Resample(picture, inner, static_cast<double>(place.width) / picture.width,
-           static_cast<double>(place.height) / picture.height, 0, 0);
-  const ConstPixels fitted = inner;
-  const bool bars = place.y > 0 || place.y + place.height < target.height;  // above and below
-  const bool sides = place.x > 0 || place.x + place.width < target.width;
+FittedRows::FittedRows(const ConstPixels& picture, int width, int height)
+    : place_(FitInside(picture.width, picture.height, width, height)),
+      width_(width),
+      height_(height),
+      inner_(picture, place_.width, place_.height, static_cast<double>(place_.width) / std::max(1, picture.width),
+             static_cast<double>(place_.height) / std::max(1, picture.height), 0, 0) {
+  if (place_.width <= 0) return;
   // Darker by half at the picture, by two thirds at the monitor's edge: the bar reads as
   // the picture's surroundings in shadow, not as more of the picture.
   const auto shade = [](int distance, int extent) {
-    return 0.5 - 0.17 * std::min(1.0, static_cast<double>(distance) / std::max(1, extent));
+    const double f = 0.5 - 0.17 * std::min(1.0, static_cast<double>(distance) / std::max(1, extent));
+    return static_cast<std::uint16_t>(std::lround(f * 65536));
   };
-  if (bars) {
-    const std::vector<double> top = EdgeLine(fitted, true, false), bottom = EdgeLine(fitted, true, true);
-    const int below = target.height - place.y - place.height;
-    for (int y = 0; y < target.height; ++y) {
-      if (y >= place.y && y < place.y + place.height) continue;
-      const bool above = y < place.y;
-      const std::vector<double>& line = above ? top : bottom;
-      const double f = above ? shade(place.y - 1 - y, place.y) : shade(y - place.y - place.height, below);
-      std::uint8_t* out = target.first + y * target.stride;
-      for (int x = 0; x < target.width; ++x) {
-        const auto i = static_cast<std::size_t>(std::clamp(x - place.x, 0, place.width - 1)) * 3;
-        for (int c = 0; c < 3; ++c) out[x * 3 + c] = Channel(line[i + static_cast<std::size_t>(c)] * f);
-      }
+  const int below = height - place_.y - place_.height, after = width - place_.x - place_.width;
+  if (place_.y > 0 || below > 0) {
+    top_ = FittedEdge(picture, place_, true, false);
+    bottom_ = FittedEdge(picture, place_, true, true);
+    rowShade_.resize(static_cast<std::size_t>(height));
+    for (int y = 0; y < height; ++y) {
+      if (y < place_.y) rowShade_[static_cast<std::size_t>(y)] = shade(place_.y - 1 - y, place_.y);
+      if (y >= place_.y + place_.height) rowShade_[static_cast<std::size_t>(y)] = shade(y - place_.y - place_.height, below);
     }
   }
-  if (sides) {
-    const std::vector<double> left = EdgeLine(fitted, false, false), right = EdgeLine(fitted, false, true);
-    const int after = target.width - place.x - place.width;
-    for (int y = place.y; y < place.y + place.height; ++y) {
-      std::uint8_t* out = target.first + y * target.stride;
-      const auto i = static_cast<std::size_t>(y - place.y) * 3;
-      for (int x = 0; x < target.width; ++x) {
-        if (x >= place.x && x < place.x + place.width) continue;
-        const bool before = x < place.x;
-        const double f = before ? shade(place.x - 1 - x, place.x) : shade(x - place.x - place.width, after);
-        const std::vector<double>& line = before ? left : right;
-        for (int c = 0; c < 3; ++c) out[x * 3 + c] = Channel(line[i + static_cast<std::size_t>(c)] * f);
-      }
+  if (place_.x > 0 || after > 0) {
+    left_ = FittedEdge(picture, place_, false, false);
+    right_ = FittedEdge(picture, place_, false, true);
+    columnShade_.resize(static_cast<std::size_t>(width));
+    for (int x = 0; x < width; ++x) {
+      if (x < place_.x) columnShade_[static_cast<std::size_t>(x)] = shade(place_.x - 1 - x, place_.x);
+      if (x >= place_.x + place_.width) columnShade_[static_cast<std::size_t>(x)] = shade(x - place_.x - place_.width, after);
     }
   }
+}
+
+void FittedRows::Row(int y, std::uint8_t* out) {
+  if (y < 0 || y >= height_ || place_.width <= 0) return;
+  const auto pictureBytes = static_cast<std::size_t>(place_.width) * 3;
+  if (y < place_.y || y >= place_.y + place_.height) {
+    const std::vector<std::uint16_t>& line = y < place_.y ? top_ : bottom_;
+    const std::uint16_t shade = rowShade_[static_cast<std::size_t>(y)];
+    Shade(line.data(), shade, pictureBytes, out + place_.x * 3);
+    // Beside the picture (where it is narrower than the row) the line's ends go on.
+    for (int x = 0; x < width_; ++x) {
+      if (x == place_.x) x += place_.width;
+      if (x >= width_) break;
+      Shade(&line[x < place_.x ? 0 : pictureBytes - 3], shade, 3, out + x * 3);
+    }
+    return;
+  }
+  inner_.Row(y - place_.y, out + place_.x * 3);
+  if (columnShade_.empty()) return;
+  const auto i = static_cast<std::size_t>(y - place_.y) * 3;
+  for (int x = 0; x < width_; ++x) {
+    if (x == place_.x) x += place_.width;
+    if (x >= width_) break;
+    Shade(&(x < place_.x ? left_ : right_)[i], columnShade_[static_cast<std::size_t>(x)], 3, out + x * 3);
+  }
+}
+
+void FitWithEdgeFill(const ConstPixels& picture, const Pixels& target) {
+  FittedRows rows(picture, target.width, target.height);
+  for (int y = 0; y < target.height; ++y) rows.Row(y, target.first + y * target.stride);
 }
 
 bool SameShape(int widthA, int heightA, int widthB, int heightB) {
@@ -204,13 +334,27 @@ Canvas SpannedCanvas(const std::vector<platform::Monitor>& layout) {
   return {static_cast<int>(left), static_cast<int>(top), static_cast<int>(right - left), static_cast<int>(bottom - top)};
 }
 
-void ComposeSpanned(const ConstPixels& picture, const std::vector<platform::Monitor>& layout, const Pixels& target) {
-  const Canvas canvas = SpannedCanvas(layout);
-  for (int y = 0; y < target.height; ++y) std::fill_n(target.first + y * target.stride, target.width * 3, std::uint8_t{0});
+SpannedRows::SpannedRows(const ConstPixels& picture, const std::vector<platform::Monitor>& layout)
+    : canvas_(SpannedCanvas(layout)) {
   for (const platform::Monitor& m : layout) {
     if (m.width <= 0 || m.height <= 0) continue;
-    FitWithEdgeFill(picture, Region(target, m.x - canvas.left, m.y - canvas.top, m.width, m.height));
+    layout_.push_back(m);
+    monitors_.emplace_back(picture, m.width, m.height);
   }
+}
+
+void SpannedRows::Row(int y, std::uint8_t* out) {
+  std::fill_n(out, static_cast<std::size_t>(canvas_.width) * 3, std::uint8_t{0});
+  for (std::size_t i = 0; i < layout_.size(); ++i) {
+    const platform::Monitor& m = layout_[i];
+    const int inside = y + canvas_.top - m.y;
+    if (inside >= 0 && inside < m.height) monitors_[i].Row(inside, out + (m.x - canvas_.left) * 3);
+  }
+}
+
+void ComposeSpanned(const ConstPixels& picture, const std::vector<platform::Monitor>& layout, const Pixels& target) {
+  SpannedRows rows(picture, layout);
+  for (int y = 0; y < target.height; ++y) rows.Row(y, target.first + y * target.stride);
 }
 
 }  // namespace screens

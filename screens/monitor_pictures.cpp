@@ -67,14 +67,33 @@ bool ReadWallpaperBitmap(const std::string& path, std::string* bytes, int* width
   return true;
 }
 
-// Made in memory, written whole through the one replace routine, then let go.
+// Made while it is written, a few rows at a time in the file's order (bottom row first),
+// through the one replace routine: no bitmap of the monitor's size is ever in memory.
 template <typename Draw>
 bool WriteBitmap(platform::Files& files, const std::string& path, int width, int height, Draw draw) {
-  std::string file = BitmapFileHeader(width, height);
-  const std::size_t rows = DibRowBytes(width) * static_cast<std::size_t>(height);
-  file.resize(kPixelOffset + rows, '\0');
-  draw(DibView(reinterpret_cast<std::uint8_t*>(&file[kPixelOffset]), width, height));
-  return platform::ReplaceFileWith(files, path, file);
+  platform::FileReplacement replacement(files, path);
+  const std::string header = BitmapFileHeader(width, height);
+  if (!replacement.Create() || !replacement.Write(header.data(), header.size())) return false;
+  const std::size_t rowBytes = DibRowBytes(width);
+  const std::size_t rows = std::max<std::size_t>(1, (std::size_t{1} << 20) / rowBytes);
+  std::vector<std::uint8_t> chunk(rows * rowBytes, 0);  // the rows' padding stays 0
+  for (int y = height - 1; y >= 0;) {
+    std::size_t made = 0;
+    for (; made < rows && y >= 0; ++made, --y) draw(y, &chunk[made * rowBytes]);
+    if (!replacement.Write(chunk.data(), made * rowBytes)) return false;
+  }
+  return replacement.Commit();
+}
+
+// A monitor of the picture's own size shows wp.bmp's pixels as they are: written
+// straight from them, with no copy.
+bool WriteBitmap(platform::Files& files, const std::string& path, const ConstPixels& picture) {
+  platform::FileReplacement replacement(files, path);
+  const std::string header = BitmapFileHeader(picture.width, picture.height);
+  const std::uint8_t* bottom = picture.first + (picture.height - 1) * picture.stride;
+  return replacement.Create() && replacement.Write(header.data(), header.size()) &&
+         replacement.Write(bottom, DibRowBytes(picture.width) * static_cast<std::size_t>(picture.height)) &&
+         replacement.Commit();
 }
 
 // The monitors a picture can be made for.
@@ -168,8 +187,9 @@ Shown ShowOnMonitors(const std::string& wallpaperBitmap, const ConstPixels* imag
     const Canvas canvas = SpannedCanvas(layout);
     if (canvas.width == 0) return onePicture();
     names.push_back(kSpannedFileName);
+    SpannedRows rows(picture, layout);
     made = WriteBitmap(files, folder + kSpannedFileName, canvas.width, canvas.height,
-                       [&](const Pixels& target) { ComposeSpanned(picture, layout, target); }) &&
+                       [&](int y, std::uint8_t* out) { rows.Row(y, out); }) &&
            desktop.SetSpannedWallpaper(folder + kSpannedFileName);
   } else {
     std::vector<platform::Desktop::MonitorBitmap> bitmaps;
@@ -180,8 +200,14 @@ Shown ShowOnMonitors(const std::string& wallpaperBitmap, const ConstPixels* imag
         name = MonitorFileName(m.name + "-" + std::to_string(n));
       }
       names.push_back(name);
-      made = made && WriteBitmap(files, folder + name, m.width, m.height,
-                                 [&](const Pixels& target) { FitWithEdgeFill(picture, target); });
+      const bool ownSize = m.width == picture.width && m.height == picture.height &&
+                           picture.stride == -static_cast<std::ptrdiff_t>(DibRowBytes(picture.width));
+      if (made && ownSize) {
+        made = WriteBitmap(files, folder + name, picture);
+      } else if (made) {
+        FittedRows rows(picture, m.width, m.height);
+        made = WriteBitmap(files, folder + name, m.width, m.height, [&](int y, std::uint8_t* out) { rows.Row(y, out); });
+      }
       bitmaps.push_back({m, folder + name});
     }
     made = made && desktop.SetMonitorWallpapers(bitmaps);

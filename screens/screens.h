@@ -45,6 +45,35 @@ std::size_t DibRowBytes(int width);
 void Resample(const ConstPixels& source, const Pixels& target, double scaleX, double scaleY, double offsetX,
               double offsetY);
 
+// One axis of a resampling: output pixel o weighs `taps` neighbouring source pixels
+// from first[o] on, weights in 1/16384 summing to 16384.
+struct ScaleAxis {
+  int taps = 0;
+  std::vector<int> first, weight;
+  bool identity = false;  // output o is source o: nothing to weigh
+};
+
+// The same resampling a row at a time, for a writer that sends rows as it makes them.
+// Only the source rows under the row asked for are kept, scaled across; rows asked for
+// in one direction (down, or up as a bottom-up file wants them) read each source row once.
+class Scaler {
+ public:
+  Scaler(const ConstPixels& source, int width, int height, double scaleX, double scaleY, double offsetX,
+         double offsetY);
+  // Output row y, width pixels.
+  void Row(int y, std::uint8_t* out);
+
+ private:
+  const std::int16_t* Across(int sourceRow);
+  ConstPixels source_;
+  int width_ = 0, height_ = 0;
+  ScaleAxis across_, down_;
+  std::size_t span_ = 1;
+  std::vector<std::int16_t> ring_;  // source rows scaled across, 7 fractional bits
+  std::vector<int> ringRow_;        // the source row each slot holds, -1 for none
+  std::vector<std::int32_t> sum_;
+};
+
 // Where the whole picture goes in an area: as large as fits, aspect kept, centred.
 struct Placement {
   int x = 0, y = 0, width = 0, height = 0;
@@ -55,6 +84,23 @@ Placement FitInside(int pictureWidth, int pictureHeight, int areaWidth, int area
 // the edge rows (or columns) next to the bar, blurred wide and darkened, fading darker
 // away from the picture.
 void FitWithEdgeFill(const ConstPixels& picture, const Pixels& target);
+
+// The same a row at a time: a monitor's picture made while it is written, with no
+// bitmap of its size in memory.
+class FittedRows {
+ public:
+  FittedRows(const ConstPixels& picture, int width, int height);
+  // Row y of the monitor, width pixels.
+  void Row(int y, std::uint8_t* out);
+
+ private:
+  Placement place_;
+  int width_ = 0, height_ = 0;
+  Scaler inner_;
+  // The edges' colours (x 256) along the picture, and the shade (x 65536, at most a
+  // half) of each bar row and of each side column: 16 bits each.
+  std::vector<std::uint16_t> top_, bottom_, left_, right_, rowShade_, columnShade_;
+};
 
 // Within 1 %: such a monitor shows the stretched wp.bmp undistorted.
 bool SameShape(int widthA, int heightA, int widthB, int heightB);
@@ -71,6 +117,19 @@ struct Canvas {
 };
 Canvas SpannedCanvas(const std::vector<platform::Monitor>& layout);
 void ComposeSpanned(const ConstPixels& picture, const std::vector<platform::Monitor>& layout, const Pixels& target);
+
+// The same a row at a time, each monitor's rows made as the canvas's pass through it.
+class SpannedRows {
+ public:
+  SpannedRows(const ConstPixels& picture, const std::vector<platform::Monitor>& layout);
+  // Row y of the canvas, its width in pixels.
+  void Row(int y, std::uint8_t* out);
+
+ private:
+  Canvas canvas_;
+  std::vector<platform::Monitor> layout_;
+  std::vector<FittedRows> monitors_;
+};
 
 // The whole 24-bit BMP file (the layout cDIBSection writes) for a DIB's pixel memory.
 std::string BitmapFileHeader(int width, int height);
