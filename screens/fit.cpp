@@ -309,11 +309,6 @@ void FittedRows::Row(int y, std::uint8_t* out) {
   }
 }
 
-void FitWithEdgeFill(const ConstPixels& picture, const Pixels& target) {
-  FittedRows rows(picture, target.width, target.height);
-  for (int y = 0; y < target.height; ++y) rows.Row(y, target.first + y * target.stride);
-}
-
 bool SameShape(int widthA, int heightA, int widthB, int heightB) {
   if (widthA <= 0 || heightA <= 0 || widthB <= 0 || heightB <= 0) return false;
   const double ratio = (static_cast<double>(widthA) * heightB) / (static_cast<double>(heightA) * widthB);
@@ -350,11 +345,6 @@ void SpannedRows::Row(int y, std::uint8_t* out) {
     const int inside = y + canvas_.top - m.y;
     if (inside >= 0 && inside < m.height) monitors_[i].Row(inside, out + (m.x - canvas_.left) * 3);
   }
-}
-
-void ComposeSpanned(const ConstPixels& picture, const std::vector<platform::Monitor>& layout, const Pixels& target) {
-  SpannedRows rows(picture, layout);
-  for (int y = 0; y < target.height; ++y) rows.Row(y, target.first + y * target.stride);
 }
 
 }  // namespace screens

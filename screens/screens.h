@@ -80,13 +80,10 @@ struct Placement {
 };
 Placement FitInside(int pictureWidth, int pictureHeight, int areaWidth, int areaHeight);
 
-// The picture fitted into the whole target, the rest filled from the picture's own edges:
-// the edge rows (or columns) next to the bar, blurred wide and darkened, fading darker
-// away from the picture.
-void FitWithEdgeFill(const ConstPixels& picture, const Pixels& target);
-
-// The same a row at a time: a monitor's picture made while it is written, with no
-// bitmap of its size in memory.
+// The picture fitted into a monitor, the rest filled from the picture's own edges (the
+// edge rows or columns next to the bar, blurred wide and darkened, fading darker away
+// from the picture), made a row at a time while it is written, with no bitmap of the
+// monitor's size in memory.
 class FittedRows {
  public:
   FittedRows(const ConstPixels& picture, int width, int height);
@@ -116,7 +113,6 @@ struct Canvas {
   int left = 0, top = 0, width = 0, height = 0;
 };
 Canvas SpannedCanvas(const std::vector<platform::Monitor>& layout);
-void ComposeSpanned(const ConstPixels& picture, const std::vector<platform::Monitor>& layout, const Pixels& target);
 
 // The same a row at a time, each monitor's rows made as the canvas's pass through it.
 class SpannedRows {
