@@ -74,3 +74,23 @@ twice_scaled() {  # folder [probe environment...]
     shows "$dir/wp.bmp" "$dir/shot-$seed.png" || return 1
   done
 }
+
+# Xorg's dummy driver on DISPLAY, as root (a private configuration file): outputs
+# DUMMY0 to DUMMY15 whose modes dummy_mode adds. Sets xserver.
+xorg_dummy() {  # folder virtual-WxH
+  printf '%s\n' 'Section "ServerFlags"' ' Option "AutoAddDevices" "false"' EndSection \
+    'Section "Device"' ' Identifier "d"' ' Driver "dummy"' ' VideoRam 64000' EndSection \
+    'Section "Monitor"' ' Identifier "m"' ' HorizSync 1.0-1000.0' ' VertRefresh 1.0-200.0' EndSection \
+    'Section "Screen"' ' Identifier "s"' ' Device "d"' ' Monitor "m"' ' DefaultDepth 24' \
+    ' SubSection "Display"' '  Depth 24' "  Virtual ${2/x/ }" ' EndSubSection' EndSection >"$1/xorg.conf"
+  Xorg -config "$1/xorg.conf" -noreset -nolisten tcp -logfile "$1/xorg.log" "$DISPLAY" >/dev/null 2>&1 &
+  xserver=$!
+  until_true 10 xdpyinfo -display "$DISPLAY" || { stop $xserver; return 1; }
+}
+# A mode of that size (about 60 Hz) added to the output.
+dummy_mode() {  # output WxH
+  local w=${2%x*} h=${2#*x}
+  xrandr --newmode "$2" "$(awk -v t=$(((w + 3) * (h + 3))) 'BEGIN { printf "%.3f", t * 60 / 1e6 }')" \
+    "$w" $((w + 1)) $((w + 2)) $((w + 3)) "$h" $((h + 1)) $((h + 2)) $((h + 3)) 2>/dev/null  # once per server
+  xrandr --addmode "$1" "$2"
+}
