@@ -337,7 +337,7 @@ struct Piece {
   bool hasOverride = false;
   // Read from the text, for one that has nothing but DTSTART (and DTEND) to place it.
   bool plain = true;
-  long startDay = 0, fromDay = 0, toDay = 0;
+  std::int32_t startDay = 0, fromDay = 0, toDay = 0;
 };
 
 enum class LineKind { Blank, Begin, End, Other, Doubtful };
@@ -490,10 +490,10 @@ std::vector<Piece> Cut(const std::string& text, std::string* skeleton) {
         long day = 0;
         if (name == "DTSTART") {
           if (++starts > 1 || !PlainDay(text, line, &day)) piece.plain = false;
-          piece.startDay = day;
+          piece.startDay = static_cast<std::int32_t>(day);
         } else if (name == "DTEND") {
           if (++ends > 1 || !PlainDay(text, line, &day)) piece.plain = false;
-          piece.toDay = day;
+          piece.toDay = static_cast<std::int32_t>(day);
         }
       }
     }
