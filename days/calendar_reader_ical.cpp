@@ -10,6 +10,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "days/days.h"
@@ -424,14 +425,15 @@ bool PlainDay(const std::string& text, const Line& line, long* day) {
   const char* semicolon = static_cast<const char*>(std::memchr(at, ';', static_cast<std::size_t>(colon - at)));
   bool date = false;
   if (semicolon != nullptr) {
-    const std::string parameter(semicolon + 1, colon);
+    const std::string_view parameter(semicolon + 1, static_cast<std::size_t>(colon - semicolon - 1));
     if (parameter == "VALUE=DATE") {
       date = true;
-    } else if (parameter.rfind("TZID=", 0) != 0 || parameter.size() == 5 || parameter.find_first_of("\";,:") != std::string::npos) {
+    } else if (parameter.substr(0, 5) != "TZID=" || parameter.size() == 5 ||
+               parameter.find_first_of("\";,:") != std::string_view::npos) {
       return false;
     }
   }
-  const std::string value(colon + 1, stop);
+  const std::string_view value(colon + 1, static_cast<std::size_t>(stop - colon - 1));
   const std::size_t size = value.size();
   if (date ? size != 8 : (size != 15 && size != 16) || value[8] != 'T' || (size == 16 && value[15] != 'Z')) return false;
   int digits[14] = {};
