@@ -458,7 +458,6 @@ std::vector<Piece> Cut(const std::string& text, std::string* skeleton) {
   Line line;
   int depth = 0;
   long top = -1;
-  bool inCalendar = false;
   std::size_t kept = 0;  // the text before this is in the skeleton or a piece
   while (reader.Next(&line)) {
     if (line.kind == LineKind::Doubtful) break;
@@ -467,8 +466,11 @@ std::vector<Piece> Cut(const std::string& text, std::string* skeleton) {
       continue;
     }
     if (line.kind != LineKind::Begin) continue;
-    if (depth == 0) ++top, inCalendar = reader.Is(line, "BEGIN:VCALENDAR");
-    if (depth != 1 || !inCalendar || !reader.Is(line, "BEGIN:VEVENT")) {
+    // libical puts a top-level VTIMEZONE first among its fellows, so calendars are
+    // counted only while every top-level part is surely one.
+    if (depth == 0 && !reader.Is(line, "BEGIN:VCALENDAR")) break;
+    if (depth == 0) ++top;
+    if (depth != 1 || !reader.Is(line, "BEGIN:VEVENT")) {
       ++depth;
       continue;
     }
@@ -580,7 +582,8 @@ bool Read(const std::string& icsText, int year, int month, std::uint32_t* days, 
   if (icalcomponent_isa(root.get()) != ICAL_XROOT_COMPONENT) tops.push_back(root.get());
   for (icalcomponent* c = icalcomponent_get_first_component(root.get(), ICAL_ANY_COMPONENT); c != nullptr;
        c = icalcomponent_get_next_component(root.get(), ICAL_ANY_COMPONENT)) {
-    if (icalcomponent_isa(root.get()) == ICAL_XROOT_COMPONENT) tops.push_back(c);
+    const bool zone = icalcomponent_isa(c) == ICAL_VTIMEZONE_COMPONENT;
+    if (icalcomponent_isa(root.get()) == ICAL_XROOT_COMPONENT && !zone) tops.push_back(c);
     if (icalcomponent_isa(c) == ICAL_VCALENDAR_COMPONENT) collect(c);
   }
 
