@@ -10,6 +10,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "days/days.h"
@@ -104,8 +105,8 @@ char* NextPiece(char* out, std::size_t size, void* data) {
   return out;
 }
 
-icalcomponent* Parse(const std::string& text) {
-  Lines lines{text.data(), text.data() + text.size()};
+icalcomponent* Parse(const char* begin, const char* end) {
+  Lines lines{begin, end};
   icalparser* parser = icalparser_new();
   if (parser == nullptr) return nullptr;
   icalparser_set_gen_data(parser, &lines);
@@ -327,24 +328,241 @@ void KeepYearlyChanges(icalcomponent* zone) {
   }
 }
 
-}  // namespace
+// The text cut into what libical would make one component each: every VEVENT of a
+// top-level VCALENDAR is parsed, expanded and freed on its own, the rest (zones, odd
+// parts) parsed whole. Lines are read as NextPiece and libical read them; a line whose
+// name libical might read otherwise than a plain name (quotes, spaces, an empty name)
+// ends the cutting, all that follows staying with the rest.
+struct Piece {
+  std::uint32_t begin = 0, end = 0, calendar = 0;  // calendar: its top-level component's index
+  bool hasOverride = false;
+  // Read from the text, for one that has nothing but DTSTART (and DTEND) to place it.
+  bool plain = true;
+  std::int32_t startDay = 0, fromDay = 0, toDay = 0;
+};
 
-bool CalendarDays(const std::string& icsText, int year, int month, std::uint32_t* days, DayNames* names) {
+enum class LineKind { Blank, Begin, End, Other, Doubtful };
+
+struct Line {
+  std::size_t begin = 0, end = 0;  // end: where the next line starts
+  std::size_t stop = 0;            // the first line's end, less its CR
+  bool folded = false;
+  LineKind kind = LineKind::Blank;
+  std::string name;  // upper case, when plain
+};
+
+bool Same(const char* a, std::size_t n, const char* upper) {
+  for (std::size_t i = 0; i < n; ++i, ++upper) {
+    if (*upper == '\0' || std::toupper(static_cast<unsigned char>(a[i])) != *upper) return false;
+  }
+  return *upper == '\0';
+}
+
+class LineReader {
+ public:
+  explicit LineReader(const std::string& text) : text_(text), lastNewline_(text.rfind('\n')) {}
+  std::size_t lastNewline() const { return lastNewline_; }
+
+  bool Next(Line* line) {
+    if (at_ >= text_.size()) return false;
+    *line = Line{};
+    line->begin = at_;
+    bool blank = true, inName = true, ended = false, plain = true;
+    bool first = true;
+    while (at_ < text_.size() && (first || text_[at_] == ' ' || text_[at_] == '\t')) {
+      std::size_t end = lastNewline_ != std::string::npos && at_ <= lastNewline_ ? text_.find('\n', at_) : text_.find('\r', at_);
+      if (end == std::string::npos) end = text_.size();
+      std::size_t stop = end;
+      if (stop > at_ && text_[stop - 1] == '\r') --stop;
+      if (first) line->stop = stop;
+      for (std::size_t i = first ? at_ : at_ + 1; i < stop && inName; ++i) {
+        const char c = text_[i];
+        if (c != ' ' && c != '\t') blank = false;
+        if (c == ':' || c == ';') {
+          inName = false, ended = true;
+        } else if (std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '-') {
+          if (line->name.size() < 24) line->name += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        } else {
+          plain = false;
+        }
+      }
+      line->folded = !first;
+      first = false;
+      at_ = end + 1;
+    }
+    line->end = at_ < text_.size() ? at_ : text_.size();
+    const bool marker = line->name == "BEGIN" || line->name == "END";
+    if (blank && inName) {
+      line->kind = LineKind::Blank;
+    } else if (!plain || line->name.empty() || (marker && !ended)) {
+      line->kind = LineKind::Doubtful;
+    } else {
+      line->kind = line->name == "BEGIN" ? LineKind::Begin : line->name == "END" ? LineKind::End : LineKind::Other;
+    }
+    return true;
+  }
+
+  // The whole line is just this text, in any case.
+  bool Is(const Line& line, const char* upper) const {
+    return !line.folded && Same(text_.data() + line.begin, line.stop - line.begin, upper);
+  }
+
+ private:
+  const std::string& text_;
+  std::size_t lastNewline_;
+  std::size_t at_ = 0;
+};
+
+// A date or time as DTSTART or DTEND plainly gives it: "NAME;VALUE=DATE:YYYYMMDD" or
+// "NAME[;TZID=zone]:YYYYMMDDTHHMMSS[Z]"; its day as written. Only years libical turns
+// into seconds wherever time_t has 32 bits.
+bool PlainDay(const std::string& text, const Line& line, long* day) {
+  if (line.folded) return false;
+  const char* at = text.data() + line.begin;
+  const char* stop = text.data() + line.stop;
+  const char* colon = static_cast<const char*>(std::memchr(at, ':', static_cast<std::size_t>(stop - at)));
+  if (colon == nullptr) return false;
+  const char* semicolon = static_cast<const char*>(std::memchr(at, ';', static_cast<std::size_t>(colon - at)));
+  bool date = false;
+  if (semicolon != nullptr) {
+    const std::string_view parameter(semicolon + 1, static_cast<std::size_t>(colon - semicolon - 1));
+    if (parameter == "VALUE=DATE") {
+      date = true;
+    } else if (parameter.substr(0, 5) != "TZID=" || parameter.size() == 5 ||
+               parameter.find_first_of("\";,:") != std::string_view::npos) {
+      return false;
+    }
+  }
+  const std::string_view value(colon + 1, static_cast<std::size_t>(stop - colon - 1));
+  const std::size_t size = value.size();
+  if (date ? size != 8 : (size != 15 && size != 16) || value[8] != 'T' || (size == 16 && value[15] != 'Z')) return false;
+  int digits[14] = {};
+  for (std::size_t i = 0, n = 0; i < (date ? 8u : 15u); ++i) {
+    if (i == 8) continue;
+    if (std::isdigit(static_cast<unsigned char>(value[i])) == 0) return false;
+    digits[n++] = value[i] - '0';
+  }
+  const auto two = [&digits](int i) { return digits[i] * 10 + digits[i + 1]; };
+  const int year = two(0) * 100 + two(2), month = two(4), dayOfMonth = two(6);
+  if (year < 1902 || year > 2036 || month < 1 || month > 12 || dayOfMonth < 1 || dayOfMonth > 31) return false;
+  if (!date && (two(8) > 23 || two(10) > 59 || two(12) > 60)) return false;
+  *day = DayNumber(year, month, dayOfMonth);
+  return true;
+}
+
+// The events cut out of text, whose rest goes to *skeleton.
+std::vector<Piece> Cut(const std::string& text, std::string* skeleton) {
+  std::vector<Piece> pieces;
+  LineReader reader(text);
+  const std::size_t lastNewline = reader.lastNewline();
+  Line line;
+  int depth = 0;
+  long top = -1;
+  std::size_t kept = 0;  // the text before this is in the skeleton or a piece
+  while (reader.Next(&line)) {
+    if (line.kind == LineKind::Doubtful) break;
+    if (line.kind == LineKind::End) {
+      if (depth > 0) --depth;
+      continue;
+    }
+    if (line.kind != LineKind::Begin) continue;
+    // libical puts a top-level VTIMEZONE first among its fellows, so calendars are
+    // counted only while every top-level part is surely one.
+    if (depth == 0 && !reader.Is(line, "BEGIN:VCALENDAR")) break;
+    if (depth == 0) ++top;
+    if (depth != 1 || !reader.Is(line, "BEGIN:VEVENT")) {
+      ++depth;
+      continue;
+    }
+    Piece piece;
+    piece.begin = static_cast<std::uint32_t>(line.begin);
+    piece.calendar = static_cast<std::uint32_t>(top);
+    int starts = 0, ends = 0, inner = 1;
+    bool whole = false;
+    while (!whole && reader.Next(&line)) {
+      if (line.kind == LineKind::Doubtful) break;
+      if (line.kind == LineKind::End) {
+        whole = --inner == 0;
+      } else if (line.kind == LineKind::Begin) {
+        ++inner;
+        // A zone inside the event is looked up before the calendar's.
+        if (!reader.Is(line, "BEGIN:VALARM")) piece.plain = false;
+      } else if (line.kind == LineKind::Other && inner == 1) {
+        const std::string& name = line.name;
+        if (name == "RECURRENCE-ID") piece.hasOverride = true;
+        if (name == "RRULE" || name == "RDATE" || name == "RECURRENCE-ID" || name == "DURATION") piece.plain = false;
+        long day = 0;
+        if (name == "DTSTART") {
+          if (++starts > 1 || !PlainDay(text, line, &day)) piece.plain = false;
+          piece.startDay = static_cast<std::int32_t>(day);
+        } else if (name == "DTEND") {
+          if (++ends > 1 || !PlainDay(text, line, &day)) piece.plain = false;
+          piece.toDay = static_cast<std::int32_t>(day);
+        }
+      }
+    }
+    if (!whole) break;
+    piece.end = static_cast<std::uint32_t>(line.end);
+    if (starts != 1) piece.plain = false;
+    if (ends == 0) piece.toDay = piece.startDay;
+    piece.fromDay = std::min(piece.startDay, piece.toDay);
+    piece.toDay = std::max(piece.startDay, piece.toDay);
+    // Lines end at CR only where no LF follows: a piece holding the last LF stays.
+    if (lastNewline != std::string::npos && piece.end > lastNewline && piece.begin <= lastNewline) break;
+    skeleton->append(text, kept, piece.begin - kept);
+    kept = piece.end;
+    pieces.push_back(piece);
+  }
+  skeleton->append(text, kept, std::string::npos);
+  return pieces;
+}
+
+// Whether every zone an event at the top of root may find keeps its offsets within a day,
+// so that no time moves more than two days with the user's own zone.
+bool ZonesWithinADay(icalcomponent* root) {
+  std::vector<icalcomponent*> holders{root};
+  for (icalcomponent* c = icalcomponent_get_first_component(root, ICAL_ANY_COMPONENT); c != nullptr;
+       c = icalcomponent_get_next_component(root, ICAL_ANY_COMPONENT)) {
+    holders.push_back(c);
+  }
+  for (icalcomponent* holder : holders) {
+    for (icalcomponent* zone = icalcomponent_get_first_component(holder, ICAL_VTIMEZONE_COMPONENT); zone != nullptr;
+         zone = icalcomponent_get_next_component(holder, ICAL_VTIMEZONE_COMPONENT)) {
+      for (icalcomponent* part = icalcomponent_get_first_component(zone, ICAL_ANY_COMPONENT); part != nullptr;
+           part = icalcomponent_get_next_component(zone, ICAL_ANY_COMPONENT)) {
+        for (icalproperty* p = icalcomponent_get_first_property(part, ICAL_ANY_PROPERTY); p != nullptr;
+             p = icalcomponent_get_next_property(part, ICAL_ANY_PROPERTY)) {
+          const icalproperty_kind kind = icalproperty_isa(p);
+          int offset = 0;
+          if (kind == ICAL_TZOFFSETTO_PROPERTY) offset = icalproperty_get_tzoffsetto(p);
+          if (kind == ICAL_TZOFFSETFROM_PROPERTY) offset = icalproperty_get_tzoffsetfrom(p);
+          if (offset <= -86400 || offset >= 86400) return false;
+        }
+      }
+    }
+  }
+  return true;
+}
+
+bool Read(const std::string& icsText, int year, int month, std::uint32_t* days, DayNames* names, bool passOver) {
   *days = 0;
   if (names != nullptr) *names = {};
   if (!Acceptable(icsText) || month < 1 || month > 12 || year < 1900 || year > 9999) return false;
   icalerror_set_errors_are_fatal(0);
   PrepareZones();
-  const std::unique_ptr<icalcomponent, ComponentFree> root(Parse(icsText));
+  std::string skeleton;
+  const std::vector<Piece> pieces = Cut(icsText, &skeleton);
+  const std::unique_ptr<icalcomponent, ComponentFree> root(Parse(skeleton.data(), skeleton.data() + skeleton.size()));
   icalerror_clear_errno();
   if (!root) return false;
+  std::string().swap(skeleton);
   Expansion expansion(year, month, days, names);
 
-  std::set<icalcomponent*> events;
+  std::vector<icalcomponent*> events;
   const auto collect = [&events](icalcomponent* calendar) {
     for (icalcomponent* c = icalcomponent_get_first_component(calendar, ICAL_VEVENT_COMPONENT); c != nullptr;
          c = icalcomponent_get_next_component(calendar, ICAL_VEVENT_COMPONENT)) {
-      events.insert(c);
+      events.push_back(c);
     }
     // Each zone an event uses costs its changes since the zone's start (Outlook's: 1601),
     // some 20 ms: beyond kMaxZones, events fall back to libical's zone of that name.
@@ -356,22 +574,70 @@ bool CalendarDays(const std::string& icsText, int year, int month, std::uint32_t
     for (icalcomponent* c : zones) KeepYearlyChanges(c);
     for (icalcomponent* c : beyond) icalcomponent_remove_component(calendar, c), icalcomponent_free(c);
   };
-  if (icalcomponent_isa(root.get()) == ICAL_VEVENT_COMPONENT) events.insert(root.get());
+  // Zones whose offsets reach a day or more could move a time past the margin below.
+  passOver = passOver && ZonesWithinADay(root.get());
+  if (icalcomponent_isa(root.get()) == ICAL_VEVENT_COMPONENT) events.push_back(root.get());
   collect(root.get());
-  for (icalcomponent* c = icalcomponent_get_first_component(root.get(), ICAL_VCALENDAR_COMPONENT); c != nullptr;
-       c = icalcomponent_get_next_component(root.get(), ICAL_VCALENDAR_COMPONENT)) {
-    collect(c);
+  std::vector<icalcomponent*> tops;
+  if (icalcomponent_isa(root.get()) != ICAL_XROOT_COMPONENT) tops.push_back(root.get());
+  for (icalcomponent* c = icalcomponent_get_first_component(root.get(), ICAL_ANY_COMPONENT); c != nullptr;
+       c = icalcomponent_get_next_component(root.get(), ICAL_ANY_COMPONENT)) {
+    const bool zone = icalcomponent_isa(c) == ICAL_VTIMEZONE_COMPONENT;
+    if (icalcomponent_isa(root.get()) == ICAL_XROOT_COMPONENT && !zone) tops.push_back(c);
+    if (icalcomponent_isa(c) == ICAL_VCALENDAR_COMPONENT) collect(c);
   }
 
+  // Each piece parsed inside its calendar, whose zones its times name; nullptr for one
+  // whose calendar libical would not have kept (never ended).
+  const auto parsed = [&icsText, &tops](const Piece& piece) -> icalcomponent* {
+    if (piece.calendar >= tops.size() || icalcomponent_isa(tops[piece.calendar]) != ICAL_VCALENDAR_COMPONENT) return nullptr;
+    icalcomponent* event = Parse(icsText.data() + piece.begin, icsText.data() + piece.end);
+    icalerror_clear_errno();
+    if (event != nullptr && icalcomponent_isa(event) != ICAL_VEVENT_COMPONENT) icalcomponent_free(event), event = nullptr;
+    if (event != nullptr) icalcomponent_add_component(tops[piece.calendar], event);
+    return event;
+  };
+  const auto done = [&tops](const Piece& piece, icalcomponent* event) {
+    icalcomponent_remove_component(tops[piece.calendar], event);
+    icalcomponent_free(event);
+  };
+
+  // A moved occurrence replaces its master's wherever either stands in the file.
   std::set<OverrideKey> overrides;
-  for (icalcomponent* event : events) {
+  const auto keep = [&overrides](icalcomponent* event) {
     const icaltimetype replaced = icalcomponent_get_recurrenceid(event);
     const char* uid = icalcomponent_get_uid(event);
     if (!icaltime_is_null_time(replaced) && uid != nullptr) overrides.insert({uid, static_cast<long>(Instant(replaced))});
+  };
+  for (icalcomponent* event : events) keep(event);
+  for (const Piece& piece : pieces) {
+    if (!piece.hasOverride) continue;
+    if (icalcomponent* event = parsed(piece)) keep(event), done(piece, event);
   }
+
   for (icalcomponent* event : events) ExpandEvent(event, expansion, overrides);
+  for (const Piece& piece : pieces) {
+    // One that only DTSTART and DTEND place, both three days or more from the month,
+    // marks nothing there: a zone moves a time by less than a day, the user's by less
+    // than another. It still takes the step its one occurrence would.
+    if (passOver && piece.plain && (piece.toDay < expansion.first() - 3 || piece.fromDay > expansion.last() + 3)) {
+      if (piece.startDay <= expansion.last() + 1) expansion.Step();
+      continue;
+    }
+    if (icalcomponent* event = parsed(piece)) ExpandEvent(event, expansion, overrides), done(piece, event);
+  }
   *days &= ~1u;
   return true;
+}
+
+}  // namespace
+
+bool CalendarDays(const std::string& icsText, int year, int month, std::uint32_t* days, DayNames* names) {
+  return Read(icsText, year, month, days, names, true);
+}
+
+bool CalendarDaysParsingEach(const std::string& icsText, int year, int month, std::uint32_t* days, DayNames* names) {
+  return Read(icsText, year, month, days, names, false);
 }
 
 }  // namespace days

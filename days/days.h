@@ -74,6 +74,10 @@ std::string ShownName(const std::string& text);
 // has an occurrence; bit d set for day d, and in names (when given) the first name of
 // each. Never throws; a calendar it cannot read marks nothing and gives false.
 bool CalendarDays(const std::string& icsText, int year, int month, std::uint32_t* days, DayNames* names = nullptr);
+// The same with every event parsed, none passed over from its text alone (what the
+// fuzzer holds CalendarDays to).
+bool CalendarDaysParsingEach(const std::string& icsText, int year, int month, std::uint32_t* days,
+                             DayNames* names = nullptr);
 
 // Every source of both lists, read and expanded for year/month. A source whose file
 // and month are those of the last marks is not read again.
