@@ -129,6 +129,7 @@ TEST(SessionWatch, WaylandOutputsWithoutXdgOutputAreLaidOutTurnedAndScaled) {
     }
     done = true;
     compositor.join();
+    wl_display_destroy_clients(server);
     wl_display_destroy(server);
     ASSERT_EQ(monitors.size(), 1u);
     EXPECT_EQ(monitors[0].name, "OUT-1");
