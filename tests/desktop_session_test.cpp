@@ -3,14 +3,21 @@
 #ifndef _WIN32
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <wayland-server.h>
 
+#include <atomic>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <optional>
 #include <thread>
 
 #include "common/files.h"
 #include "platform/posix/desktop/desktop_session.h"
+#include "platform/posix/session_watch.h"
 
 namespace {
 
@@ -67,6 +74,69 @@ TEST(DesktopSession, AToolThatHangsOrIsEndedLeavesNoProcessOfItsGroup) {
     EXPECT_TRUE(Ended(left) && Ended(started)) << "left running after the client was ended: " << before << after;
     if (!Ended(left)) kill(left, SIGKILL);
   }
+}
+
+// A compositor without xdg-output (a stand-in: every one here has it) tells of its output
+// by wl_output alone: the mode in the panel's own pixels, its transform and scale.
+struct StandInOutput {
+  int transform, width, height, scale, laidWidth, laidHeight;
+};
+const StandInOutput kOutputs[] = {
+    {WL_OUTPUT_TRANSFORM_NORMAL, 192, 108, 1, 192, 108},
+    {WL_OUTPUT_TRANSFORM_90, 192, 108, 1, 108, 192},
+    {WL_OUTPUT_TRANSFORM_FLIPPED_270, 384, 216, 2, 108, 192},
+    {WL_OUTPUT_TRANSFORM_180, 384, 216, 2, 192, 108},
+};
+
+TEST(SessionWatch, WaylandOutputsWithoutXdgOutputAreLaidOutTurnedAndScaled) {
+  const testing_files::TempFolder folder;
+  ASSERT_EQ(chmod(folder.path.c_str(), 0700), 0);
+  std::map<std::string, std::optional<std::string>> kept;
+  for (const char* name : {"XDG_RUNTIME_DIR", "WAYLAND_DISPLAY"}) {
+    if (const char* value = std::getenv(name)) kept[name] = value;
+    else kept[name] = std::nullopt;
+  }
+  setenv("XDG_RUNTIME_DIR", folder.path.c_str(), 1);
+  for (const StandInOutput& row : kOutputs) {
+    SCOPED_TRACE(row.transform);
+    wl_display* server = wl_display_create();
+    const char* socket = wl_display_add_socket_auto(server);
+    ASSERT_NE(socket, nullptr);
+    wl_global_create(server, &wl_output_interface, 4, const_cast<StandInOutput*>(&row),
+                     [](wl_client* client, void* data, std::uint32_t version, std::uint32_t id) {
+                       const auto& output = *static_cast<const StandInOutput*>(data);
+                       wl_resource* resource = wl_resource_create(client, &wl_output_interface, static_cast<int>(version), id);
+                       static const struct wl_output_interface kRelease{[](wl_client*, wl_resource* r) { wl_resource_destroy(r); }};
+                       wl_resource_set_implementation(resource, &kRelease, nullptr, nullptr);
+                       wl_output_send_geometry(resource, 0, 0, 0, 0, 0, "", "", output.transform);
+                       wl_output_send_mode(resource, WL_OUTPUT_MODE_CURRENT, output.width, output.height, 60000);
+                       wl_output_send_scale(resource, output.scale);
+                       wl_output_send_name(resource, "OUT-1");
+                       wl_output_send_done(resource);
+                     });
+    std::atomic<bool> done{false};
+    std::thread compositor([&] {
+      while (!done) {
+        wl_event_loop_dispatch(wl_display_get_event_loop(server), 20);
+        wl_display_flush_clients(server);
+      }
+    });
+    setenv("WAYLAND_DISPLAY", socket, 1);
+    std::vector<platform::Monitor> monitors;
+    {
+      platform::posix::SessionWatch watch;
+      EXPECT_TRUE(watch.Monitors(&monitors));
+    }
+    done = true;
+    compositor.join();
+    wl_display_destroy_clients(server);
+    wl_display_destroy(server);
+    ASSERT_EQ(monitors.size(), 1u);
+    EXPECT_EQ(monitors[0].name, "OUT-1");
+    EXPECT_EQ(monitors[0].width, row.laidWidth);
+    EXPECT_EQ(monitors[0].height, row.laidHeight);
+  }
+  for (const auto& [name, value] : kept) value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
 }
 
 }  // namespace

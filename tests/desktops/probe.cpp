@@ -5,22 +5,26 @@
 // Exit 0 when the desktop took the file. --hold keeps the process (and a wallpaper
 // client it started) until standard input closes, and repeats with SEED + 1, + 2, ...
 // for each line read.
-//   zorvani-desktop-probe --monitors DIR SEED
-// A picture per monitor of the layout (DIR/wp-NAME.bmp, SEED + its place), handed over
-// as the desktop takes them: one each, or spanned in DIR/wp.bmp. Prints each monitor
-// ("NAME X Y WIDTH HEIGHT") and "taken"; again, with the next SEED, whenever the layout
-// changes, until an end signal.
-#include <algorithm>
+//   zorvani-desktop-probe --calendar DIR
+// The program's own daily check and display-change handler for the calendar in DIR
+// (WP.ini, ZorvaniYYYY/M.jpg) on the day of this month that DIR/day names, checked
+// anew every 0.3 s, until an end signal. After each hand-over it prints each monitor
+// ("NAME X Y WIDTH HEIGHT"), "taken" (or "refused") and "decodes N": the month
+// pictures decoded so far.
 #include <cstdint>
 #include <cstdlib>
+#include <fstream>
 #include <iostream>
+#include <memory>
 #include <string>
-
+#include <utility>
 #include <vector>
 
 #include "dib/cDIBSection.h"
+#include "general/general.h"
 #include "platform/form.h"
 #include "platform/screen.h"
+#include "platform/services.h"
 #include "platform/wallpaper.h"
 
 namespace {
@@ -55,47 +59,72 @@ bool WriteAndApply(const std::string& path, int width, int height, int seed) {
                                                          platform::kSpifUpdateIniFile | platform::kSpifSendWinIniChange);
 }
 
-bool EachMonitor(const std::string& folder, int seed) {
-  using Pictures = platform::Desktop::MonitorPictures;
-  const std::vector<platform::Monitor> layout = platform::MonitorLayout();
-  std::vector<platform::Desktop::MonitorBitmap> bitmaps;
-  int right = 0, bottom = 0, number = 0;
-  for (const platform::Monitor& monitor : layout) {
-    std::cout << monitor.name << ' ' << monitor.x << ' ' << monitor.y << ' ' << monitor.width << ' ' << monitor.height << '\n';
-    bitmaps.push_back({monitor, folder + "/wp-" + monitor.name + ".bmp"});
-    if (!Write(bitmaps.back().path, monitor.width, monitor.height, seed + number++)) return false;
-    right = std::max(right, monitor.x + monitor.width), bottom = std::max(bottom, monitor.y + monitor.height);
+// The real services, but for the day of the month (read from a file) and a count of
+// the pictures decoded; the hand-overs are reported as they happen.
+class DayClock : public platform::Clock {
+ public:
+  explicit DayClock(std::string file) : file_(std::move(file)) {}
+  platform::LocalTime Now() override {
+    platform::LocalTime now = platform::SystemClock().Now();
+    std::ifstream(file_) >> now.day;
+    return now;
   }
-  platform::Desktop& desktop = platform::SystemDesktop();
-  bool taken = false;
-  if (desktop.MonitorPicturesTaken() == Pictures::PerMonitor) {
-    taken = desktop.SetMonitorWallpapers(bitmaps);
-  } else if (desktop.MonitorPicturesTaken() == Pictures::Spanned && !layout.empty()) {
-    zorvani::cDIBSection picture;
-    taken = picture.Create(right, bottom) != zorvani::kFalse;
-    number = 0;
-    for (const platform::Monitor& m : layout) {
-      if (taken && m.x >= 0 && m.y >= 0) Paint(picture, bottom, m.x, m.y, m.width, m.height, seed + number);
-      ++number;
-    }
-    taken = taken && picture.SavePicture(folder + "/wp.bmp") != zorvani::kFalse && desktop.SetSpannedWallpaper(folder + "/wp.bmp");
-  }
-  std::cout << (taken ? "taken" : "refused") << std::endl;
-  return taken;
-}
 
-int Monitors(const std::string& folder, int seed) {
+ private:
+  std::string file_;
+};
+class CountingLoader : public platform::PictureLoader {
+ public:
+  std::unique_ptr<platform::Picture> LoadPicture(const std::string& fileName) override {
+    ++decodes;
+    return platform::SystemPictureLoader().LoadPicture(fileName);
+  }
+  int decodes = 0;
+};
+class ReportingDesktop : public platform::Desktop {
+ public:
+  explicit ReportingDesktop(const CountingLoader& loader) : loader_(loader) {}
+  bool SystemParametersInfoA(std::uint32_t action, std::uint32_t param, const std::string& path, std::uint32_t flags) override {
+    return Report(real_.SystemParametersInfoA(action, param, path, flags));
+  }
+  std::string UserBitmapFolder() override { return real_.UserBitmapFolder(); }
+  void RecordPreviousWallpaper(const std::string& bitmap) override { real_.RecordPreviousWallpaper(bitmap); }
+  void RestorePreviousWallpaper(const std::string& bitmap) override { real_.RestorePreviousWallpaper(bitmap); }
+  MonitorPictures MonitorPicturesTaken() override { return real_.MonitorPicturesTaken(); }
+  bool SetMonitorWallpapers(const std::vector<MonitorBitmap>& bitmaps) override {
+    return Report(real_.SetMonitorWallpapers(bitmaps));
+  }
+  bool SetSpannedWallpaper(const std::string& path) override {
+    return Report(real_.SetSpannedWallpaper(path));
+  }
+
+ private:
+  bool Report(bool taken) {
+    for (const platform::Monitor& m : platform::Current().monitorLayout()) std::cout << m.name << ' ' << m.x << ' ' << m.y << ' ' << m.width << ' ' << m.height << '\n';
+    std::cout << (taken ? "taken" : "refused") << "\ndecodes " << loader_.decodes << std::endl;
+    return taken;
+  }
+  platform::Desktop& real_ = platform::SystemDesktop();
+  const CountingLoader& loader_;
+};
+
+int Calendar(const std::string& folder) {
+  DayClock clock(folder + "/day");
+  CountingLoader loader;
+  ReportingDesktop desktop(loader);
+  platform::Current().clock = &clock, platform::Current().pictures = &loader, platform::Current().desktop = &desktop;
+  zorvani::BaseDir = folder + "/";
+  zorvani::LoadConfigFrom(folder + "/WP.ini");
   platform::HiddenForm form;
-  bool taken = false;
-  form.Load("probe", 60000, {[&] { taken = EachMonitor(folder, seed); }, {}, {}, [&] { taken = EachMonitor(folder, ++seed); }});
-  form.RunMessageLoop();
-  return taken ? 0 : 1;
+  const auto check = [] { zorvani::CheckDayChange(); };
+  form.Load("probe", 300, {check, check, {}, zorvani::MonitorsChanged});
+  return form.RunMessageLoop();
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 4 && std::string(argv[1]) == "--monitors") return Monitors(argv[2], std::atoi(argv[3]));
+  if (argc == 3 && std::string(argv[1]) == "--calendar") return Calendar(argv[2]);
   if (argc < 5) {
     std::cerr << "usage: zorvani-desktop-probe FILE WIDTH HEIGHT SEED [--hold]\n";
     return 2;
