@@ -194,10 +194,12 @@ Shown ShowOnMonitors(const std::string& wallpaperBitmap, const ConstPixels* imag
   } else {
     std::vector<platform::Desktop::MonitorBitmap> bitmaps;
     for (const platform::Monitor& m : layout) {
-      std::string name = MonitorFileName(m.name);
-      // Two outputs whose names read alike still get a file each.
+      const std::string own = MonitorFileName(m.name);
+      std::string name = own;
+      // Two outputs whose names read alike still get a file each; the number goes after
+      // the cut, or two long names that differ past it would never part.
       for (int n = 2; std::find_if(names.begin(), names.end(), [&](const std::string& s) { return Lower(s) == Lower(name); }) != names.end(); ++n) {
-        name = MonitorFileName(m.name + "-" + std::to_string(n));
+        name = own.substr(0, own.size() - 4) + "-" + std::to_string(n) + ".bmp";
       }
       names.push_back(name);
       const bool ownSize = m.width == picture.width && m.height == picture.height &&

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <optional>
 #include <set>
 #include <filesystem>
@@ -270,12 +271,18 @@ TEST_F(RefreshTest, MonitorsOfOtherShapesEachGetTheWholePictureFitted) {
   using Taken = platform::Desktop::MonitorPictures;
   const platform::Monitor hdmi{"HDMI-1", 0, 0, 320, 200, true}, portrait{"DP:2/x", 320, 0, 100, 200, false};
   const platform::Monitor first{"\\\\.\\DISPLAY1", 0, 0, 320, 200, true}, second{"\\\\.\\DISPLAY2", 320, -40, 100, 200, false};
+  // Names alike up to the file name's cut; a box at the far end of the coordinates.
+  const std::string cut(48, 'L');
+  const int distant = std::numeric_limits<int>::max() - 100;
   const struct { Taken taken; int pictureWidth; std::vector<platform::Monitor> layout; int refusals; std::set<std::string> files; std::string handOver; } cases[] = {
       {Taken::PerMonitor, 100, {{"HDMI-1", 0, 0, 200, 200, true}, {"DP-1", 200, 0, 201, 200, false}}, 0, {"wp-a.bmp"}, "wallpaper 20 0 %wp.bmp 3"},
       {Taken::None, 160, {hdmi, portrait}, 0, {"wp-a.bmp"}, "wallpaper 20 0 %wp.bmp 3"},
       {Taken::PerMonitor, 160, {hdmi, portrait}, 0, {"wp-a.bmp", "wp-HDMI-1.bmp", "wp-DP-2-x.bmp"}, "monitors HDMI-1=%wp-HDMI-1.bmp DP:2/x=%wp-DP-2-x.bmp"},
       {Taken::PerMonitor, 160, {hdmi, portrait}, 1, {"wp-a.bmp", "wp-HDMI-1.bmp", "wp-DP-2-x.bmp"}, "monitors HDMI-1=%wp-HDMI-1.bmp DP:2/x=%wp-DP-2-x.bmp"},
       {Taken::Spanned, 160, {first, second}, 0, {"wp-a.bmp", "wp-span.bmp"}, "spanned %wp-span.bmp"},
+      {Taken::Spanned, 160, {{"A", 0, distant + 40, 320, 200, true}, {"B", 320, distant, 100, 200, false}}, 0, {"wp-a.bmp", "wp-span.bmp"}, "spanned %wp-span.bmp"},
+      {Taken::PerMonitor, 160, {{cut + "-1", 0, 0, 320, 200, true}, {cut + "-2", 320, 0, 100, 200, false}}, 0, {"wp-a.bmp", "wp-" + cut + ".bmp", "wp-" + cut + "-2.bmp"},
+       "monitors " + cut + "-1=%wp-" + cut + ".bmp " + cut + "-2=%wp-" + cut + "-2.bmp"},
       // 9 % off the picture's shape, and rows that need padding.
       {Taken::PerMonitor, 160, {hdmi, {"DP-1", 320, 0, 641, 440, false}}, 0, {"wp-a.bmp", "wp-HDMI-1.bmp", "wp-DP-1.bmp"},
        "monitors HDMI-1=%wp-HDMI-1.bmp DP-1=%wp-DP-1.bmp"}};
