@@ -47,21 +47,29 @@ std::uint32_t Read32(const std::string& bytes, std::size_t at) {
   return value;
 }
 
-// wp.bmp read back: only the kind of file the program writes (24 bits, uncompressed,
-// bottom-up, rows at offset 58), of a size a picture may have, whole.
+// wp.bmp read back whole: only the kind of file the program writes (24 bits,
+// uncompressed, bottom-up, rows at offset 58), of a size a picture may have.
 bool ReadWallpaperBitmap(const std::string& path, std::string* bytes, int* width, int* height) {
+#ifndef _WIN32
+  // Not through a stream: a FIFO or a device in wp.bmp's place would hold its open for ever.
+  if (!platform::ReadRegularFile(path, bytes) || bytes->size() < kPixelOffset) return false;
+#else
   std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::string header(kPixelOffset, '\0');
-  if (!in.read(&header[0], static_cast<std::streamsize>(header.size()))) return false;
+  bytes->assign(kPixelOffset, '\0');
+  if (!in || !in.read(&(*bytes)[0], static_cast<std::streamsize>(kPixelOffset))) return false;
+#endif
+  const std::string& header = *bytes;
   const auto w = static_cast<std::int32_t>(Read32(header, 18)), h = static_cast<std::int32_t>(Read32(header, 22));
   if (header.compare(0, 2, "BM") != 0 || Read32(header, 10) != kPixelOffset || Read32(header, 14) != 40 ||
       header[28] != 24 || header[29] != 0 || Read32(header, 30) != 0 || !platform::PictureSizeAllowed(w, h)) {
     return false;
   }
-  const std::size_t size = DibRowBytes(w) * static_cast<std::size_t>(h);
-  bytes->assign(size, '\0');
-  if (!in.read(&(*bytes)[0], static_cast<std::streamsize>(size))) return false;
+  const std::size_t size = kPixelOffset + DibRowBytes(w) * static_cast<std::size_t>(h);
+#ifdef _WIN32
+  bytes->resize(size);
+  if (!in.read(&(*bytes)[kPixelOffset], static_cast<std::streamsize>(size - kPixelOffset))) return false;
+#endif
+  if (bytes->size() < size) return false;
   *width = w;
   *height = h;
   return true;
@@ -173,7 +181,7 @@ Shown ShowOnMonitors(const std::string& wallpaperBitmap, const ConstPixels* imag
   } else {
     int width = 0, height = 0;
     if (!ReadWallpaperBitmap(wallpaperBitmap, &read, &width, &height)) return lastShown = Shown::kFailed;
-    picture = DibView(reinterpret_cast<const std::uint8_t*>(read.data()), width, height);
+    picture = DibView(reinterpret_cast<const std::uint8_t*>(read.data()) + kPixelOffset, width, height);
   }
   if (std::all_of(layout.begin(), layout.end(), [&](const platform::Monitor& m) {
         return SameShape(m.width, m.height, picture.width, picture.height);

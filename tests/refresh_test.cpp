@@ -22,6 +22,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <sys/stat.h>
 #endif
 
 namespace zorvani {
@@ -359,8 +361,17 @@ TEST_F(RefreshTest, MonitorsOfOtherShapesEachGetTheWholePictureFitted) {
   std::memcpy(&bad[22], &negative, 4);
   testing_files::WriteFile(Bitmap(), bad);
   monitors = {hdmi, portrait};
+  LastDay = 31, PendingDesktop = {};  // shown, no retry due: the change reads wp.bmp back
   MonitorsChanged();
   EXPECT_FALSE(fs::exists(folder_ / "wp-HDMI-1.bmp"));
+#ifndef _WIN32
+  // Nor does a FIFO in its place, which no one writes: the change is not held up.
+  fs::remove(Bitmap());
+  ASSERT_EQ(mkfifo(Bitmap().c_str(), 0600), 0);
+  LastDay = 31, PendingDesktop = {};
+  MonitorsChanged();
+  EXPECT_FALSE(fs::exists(folder_ / "wp-HDMI-1.bmp"));
+#endif
 }
 
 // The calendar folder's wp.bmp belongs to another user: only a refused rename sends this
