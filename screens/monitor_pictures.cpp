@@ -200,6 +200,11 @@ Shown ShowOnMonitors(const std::string& wallpaperBitmap, const ConstPixels* imag
                        [&](int y, std::uint8_t* out) { rows.Row(y, out); }) &&
            desktop.SetSpannedWallpaper(folder + kSpannedFileName);
   } else {
+    // Any client of the display may add monitors: their pictures together stay within
+    // twice the largest picture (sixteen 4K monitors, or four 8K), or the one wp.bmp stays.
+    std::int64_t pixels = 0;
+    for (const platform::Monitor& m : layout) pixels += std::int64_t{m.width} * m.height;
+    if (pixels > 2 * platform::kMaxPicturePixels) return onePicture();
     std::vector<platform::Desktop::MonitorBitmap> bitmaps;
     for (const platform::Monitor& m : layout) {
       const std::string own = MonitorFileName(m.name);

@@ -283,6 +283,8 @@ TEST_F(RefreshTest, MonitorsOfOtherShapesEachGetTheWholePictureFitted) {
       {Taken::PerMonitor, 160, {hdmi, portrait}, 1, {"wp-a.bmp", "wp-HDMI-1.bmp", "wp-DP-2-x.bmp"}, "monitors HDMI-1=%wp-HDMI-1.bmp DP:2/x=%wp-DP-2-x.bmp"},
       {Taken::Spanned, 160, {first, second}, 0, {"wp-a.bmp", "wp-span.bmp"}, "spanned %wp-span.bmp"},
       {Taken::Spanned, 160, {{"A", 0, distant + 40, 320, 200, true}, {"B", 320, distant, 100, 200, false}}, 0, {"wp-a.bmp", "wp-span.bmp"}, "spanned %wp-span.bmp"},
+      // Monitors added by any client of the display: more pixels than their pictures may have.
+      {Taken::PerMonitor, 160, {hdmi, {"M1", 0, 0, 8192, 8192, false}, {"M2", 0, 0, 8192, 8192, false}}, 0, {"wp-a.bmp"}, "wallpaper 20 0 %wp.bmp 3"},
       {Taken::PerMonitor, 160, {{cut + "-1", 0, 0, 320, 200, true}, {cut + "-2", 320, 0, 100, 200, false}}, 0, {"wp-a.bmp", "wp-" + cut + ".bmp", "wp-" + cut + "-2.bmp"},
        "monitors " + cut + "-1=%wp-" + cut + ".bmp " + cut + "-2=%wp-" + cut + "-2.bmp"},
       // 9 % off the picture's shape, and rows that need padding.
