@@ -342,7 +342,9 @@ void SpannedRows::Row(int y, std::uint8_t* out) {
   std::fill_n(out, static_cast<std::size_t>(canvas_.width) * 3, std::uint8_t{0});
   for (std::size_t i = 0; i < layout_.size(); ++i) {
     const platform::Monitor& m = layout_[i];
-    const int inside = y + canvas_.top - m.y;
+    // From the monitor's own offset in the box: a box far down the server's coordinates
+    // would take y + top past an int.
+    const int inside = y - (m.y - canvas_.top);
     if (inside >= 0 && inside < m.height) monitors_[i].Row(inside, out + (m.x - canvas_.left) * 3);
   }
 }
