@@ -407,6 +407,16 @@ class LineReader {
     return !line.folded && Same(text_.data() + line.begin, line.stop - line.begin, upper);
   }
 
+  // The line may name this component: folded, or holding its name anywhere, in any case.
+  bool MayName(const Line& line, const char* upper) const {
+    if (line.folded) return true;
+    const std::size_t n = std::strlen(upper);
+    for (std::size_t i = line.begin; i + n <= line.stop; ++i) {
+      if (Same(text_.data() + i, n, upper)) return true;
+    }
+    return false;
+  }
+
  private:
   const std::string& text_;
   std::size_t lastNewline_;
@@ -471,6 +481,10 @@ std::vector<Piece> Cut(const std::string& text, std::string* skeleton) {
     if (depth == 0 && !reader.Is(line, "BEGIN:VCALENDAR")) break;
     if (depth == 0) ++top;
     if (depth != 1 || !reader.Is(line, "BEGIN:VEVENT")) {
+      // Events left whole are expanded after the cut ones, so none may come before one:
+      // an event libical reads where the cut sees none, or a calendar inside the
+      // calendar, ends the cutting.
+      if (depth == 1 && (reader.MayName(line, "VEVENT") || reader.MayName(line, "VCALENDAR"))) break;
       ++depth;
       continue;
     }
@@ -615,7 +629,8 @@ bool Read(const std::string& icsText, int year, int month, std::uint32_t* days, 
     if (icalcomponent* event = parsed(piece)) keep(event), done(piece, event);
   }
 
-  for (icalcomponent* event : events) ExpandEvent(event, expansion, overrides);
+  // In the file's order, which gives a day its name and spends the budget: every event
+  // left whole comes after the last one cut out.
   for (const Piece& piece : pieces) {
     // One that only DTSTART and DTEND place, both three days or more from the month,
     // marks nothing there: a zone moves a time by less than a day, the user's by less
@@ -626,6 +641,7 @@ bool Read(const std::string& icsText, int year, int month, std::uint32_t* days, 
     }
     if (icalcomponent* event = parsed(piece)) ExpandEvent(event, expansion, overrides), done(piece, event);
   }
+  for (icalcomponent* event : events) ExpandEvent(event, expansion, overrides);
   *days &= ~1u;
   return true;
 }
