@@ -235,6 +235,13 @@ void ExpandEvent(icalcomponent* event, Expansion& expansion, const std::set<Over
   const std::string uid = uidText != nullptr ? uidText : "";
   // A moved occurrence is its own component; the master skips the start it replaces.
   const bool isOverride = !icaltime_is_null_time(icalcomponent_get_recurrenceid(event));
+  // libical looks through all of the event's properties for its exclusions at each
+  // occurrence: one with none is not asked.
+  const bool excludes = icalcomponent_get_first_property(event, ICAL_EXDATE_PROPERTY) != nullptr ||
+                        icalcomponent_get_first_property(event, ICAL_EXRULE_PROPERTY) != nullptr;
+  const auto excluded = [&](icaltimetype* occurrence) {
+    return excludes && icalproperty_recurrence_is_excluded(event, const_cast<icaltimetype*>(&start), occurrence) != 0;
+  };
 
   // Dates added to the series one by one (RDATE), in DTSTART's zone unless they name their own.
   for (icalproperty* added = icalcomponent_get_first_property(event, ICAL_RDATE_PROPERTY);
@@ -250,7 +257,7 @@ void ExpandEvent(icalcomponent* event, Expansion& expansion, const std::set<Over
       occurrence.zone = name == nullptr ? start.zone : calendar != nullptr ? icalcomponent_get_timezone(calendar, name) : nullptr;
       if (occurrence.zone == nullptr && name != nullptr) occurrence.zone = icaltimezone_get_builtin_timezone(name);
     }
-    if (icalproperty_recurrence_is_excluded(event, const_cast<icaltimetype*>(&start), &occurrence)) continue;
+    if (excluded(&occurrence)) continue;
     if (overrides.count({uid, static_cast<long>(Instant(occurrence))}) != 0) continue;
     expansion.Mark(occurrence, lengthDays, lengthSeconds);
   }
@@ -295,7 +302,7 @@ void ExpandEvent(icalcomponent* event, Expansion& expansion, const std::set<Over
     if (DayNumber(next.year, next.month, next.day) > expansion.last() + 1) break;
     icaltimetype occurrence = next;
     occurrence.zone = start.zone;
-    if (icalproperty_recurrence_is_excluded(event, const_cast<icaltimetype*>(&start), &occurrence)) continue;
+    if (excluded(&occurrence)) continue;
     if (overrides.count({uid, static_cast<long>(Instant(occurrence))}) != 0) continue;
     expansion.Mark(occurrence, lengthDays, lengthSeconds);
   }
