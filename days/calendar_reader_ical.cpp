@@ -35,12 +35,15 @@ struct IteratorFree {
 // it may be one, an END only where it surely is.
 constexpr int kMaxParameters = 32;
 constexpr std::size_t kMaxZones = 32;
+// libical takes a calendar's zones out (and frees them) each by a search through all of
+// them, in time that grows with the square of their number: more are refused.
+constexpr int kMaxZonesInFile = 1024;
 
 bool Acceptable(const std::string& text) {
   if (text.size() > kMaxCalendarBytes || text.find('\0') != std::string::npos) return false;
   const std::size_t lastNewline = text.rfind('\n');
-  int depth = 0, parameters = 0;
-  std::string name;
+  int depth = 0, parameters = 0, zones = 0;
+  std::string name, value;
   bool inName = true, inValue = false, quoted = false;
   const auto ended = [&] {
     std::string trimmed = name;
@@ -49,6 +52,8 @@ bool Acceptable(const std::string& text) {
     trimmed.erase(0, trimmed.find_first_not_of(" \t"));
     trimmed.erase(trimmed.find_last_not_of(" \t") + 1);
     if (trimmed == "BEGIN" && ++depth > kMaxNesting) return false;
+    for (char& c : value) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (trimmed == "BEGIN" && value.find("VTIMEZONE") != std::string::npos && ++zones > kMaxZonesInFile) return false;
     if (end && depth > 0) --depth;
     return parameters <= kMaxParameters;
   };
@@ -62,10 +67,14 @@ bool Acceptable(const std::string& text) {
       ++from;  // a fold: the same line goes on
     } else {
       if (at > 0 && !ended()) return false;
-      name.clear(), parameters = 0, inName = true, inValue = false, quoted = false;
+      name.clear(), value.clear(), parameters = 0, inName = true, inValue = false, quoted = false;
     }
-    for (std::size_t i = from; i < stop && !inValue; ++i) {
+    for (std::size_t i = from; i < stop && value.size() < 24; ++i) {
       const char c = text[i];
+      if (inValue) {
+        if (c != ' ' && c != '\t') value += c;
+        continue;
+      }
       if (c == '"') quoted = !quoted;
       if (quoted) continue;
       if (c == ':') inValue = true;

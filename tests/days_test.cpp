@@ -231,6 +231,7 @@ TEST(CalendarDays, HostileFilesEndInTimeAndInBoundedMemory) {
       // A file with no size of its own whose reading never ends: the bound is on what is read.
       {"a file longer than it says", "/proc/self/pagemap", 0, false},
       {"100,000 RDATEs", Calendar(Event(jan2 + Repeat("RDATE;VALUE=DATE:20260102\r\n", 100000))), 0, true},
+      {"100,000 zones", Calendar(Repeat("BEGIN:VTIMEZONE\r\nTZID:Z\r\nEND:VTIMEZONE\r\n", 100000) + Event(jan2)), 0, false},
       {"100,000 events in 6 MiB",
        Calendar(Repeat(Event("DTSTART;VALUE=DATE:20260615\r\n"), 100000) + Event(jan2)), 0, true},
   };
