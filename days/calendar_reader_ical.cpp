@@ -38,11 +38,15 @@ constexpr std::size_t kMaxZones = 32;
 // libical takes a calendar's zones out (and frees them) each by a search through all of
 // them, in time that grows with the square of their number: more are refused.
 constexpr int kMaxZonesInFile = 1024;
+// A component of millions of lines (properties, or alarms in an event) costs libical
+// hundreds of MiB and many seconds to build; the events of a calendar are not counted.
+constexpr int kMaxLinesInComponent = 10000;
 
 bool Acceptable(const std::string& text) {
   if (text.size() > kMaxCalendarBytes || text.find('\0') != std::string::npos) return false;
   const std::size_t lastNewline = text.rfind('\n');
   int depth = 0, parameters = 0, zones = 0;
+  int lines[kMaxNesting + 1] = {};  // each open component's own lines
   std::string name, value;
   bool inName = true, inValue = false, quoted = false;
   const auto ended = [&] {
@@ -51,7 +55,10 @@ bool Acceptable(const std::string& text) {
     const bool end = trimmed == "END";
     trimmed.erase(0, trimmed.find_first_not_of(" \t"));
     trimmed.erase(trimmed.find_last_not_of(" \t") + 1);
+    if (trimmed == "BEGIN" && depth >= 2 && ++lines[depth] > kMaxLinesInComponent) return false;
     if (trimmed == "BEGIN" && ++depth > kMaxNesting) return false;
+    if (trimmed == "BEGIN") lines[depth] = 0;
+    else if (!end && ++lines[depth] > kMaxLinesInComponent) return false;
     for (char& c : value) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     if (trimmed == "BEGIN" && value.find("VTIMEZONE") != std::string::npos && ++zones > kMaxZonesInFile) return false;
     if (end && depth > 0) --depth;
