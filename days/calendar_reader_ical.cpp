@@ -42,6 +42,16 @@ constexpr int kMaxZonesInFile = 1024;
 // hundreds of MiB and many seconds to build; the events of a calendar are not counted.
 constexpr int kMaxLinesInComponent = 10000;
 
+// Where the text's line from `at` ends, as NextPiece ends it for libical: at its '\n',
+// or at '\r' once no '\n' is left (old Mac files); *stop is that end less its CR.
+std::size_t LineEnd(const std::string& text, std::size_t lastNewline, std::size_t at, std::size_t* stop) {
+  std::size_t end = lastNewline != std::string::npos && at <= lastNewline ? text.find('\n', at) : text.find('\r', at);
+  if (end == std::string::npos) end = text.size();
+  *stop = end;
+  if (*stop > at && text[*stop - 1] == '\r') --*stop;
+  return end;
+}
+
 bool Acceptable(const std::string& text) {
   if (text.size() > kMaxCalendarBytes || text.find('\0') != std::string::npos) return false;
   const std::size_t lastNewline = text.rfind('\n');
@@ -65,10 +75,8 @@ bool Acceptable(const std::string& text) {
     return parameters <= kMaxParameters;
   };
   for (std::size_t at = 0; at < text.size();) {
-    std::size_t end = lastNewline != std::string::npos && at <= lastNewline ? text.find('\n', at) : text.find('\r', at);
-    if (end == std::string::npos) end = text.size();
-    std::size_t stop = end;
-    if (stop > at && text[stop - 1] == '\r') --stop;
+    std::size_t stop = 0;
+    const std::size_t end = LineEnd(text, lastNewline, at, &stop);
     std::size_t from = at;
     if (at > 0 && (text[at] == ' ' || text[at] == '\t')) {
       ++from;  // a fold: the same line goes on
@@ -393,10 +401,8 @@ class LineReader {
     bool blank = true, inName = true, ended = false, plain = true;
     bool first = true;
     while (at_ < text_.size() && (first || text_[at_] == ' ' || text_[at_] == '\t')) {
-      std::size_t end = lastNewline_ != std::string::npos && at_ <= lastNewline_ ? text_.find('\n', at_) : text_.find('\r', at_);
-      if (end == std::string::npos) end = text_.size();
-      std::size_t stop = end;
-      if (stop > at_ && text_[stop - 1] == '\r') --stop;
+      std::size_t stop = 0;
+      const std::size_t end = LineEnd(text_, lastNewline_, at_, &stop);
       if (first) line->stop = stop;
       for (std::size_t i = first ? at_ : at_ + 1; i < stop && inName; ++i) {
         const char c = text_[i];
