@@ -403,6 +403,7 @@ TEST(CalendarFetch, EachRoundEndsWithTheLastGoodMarks) {
 #ifdef _WIN32
   ASSERT_TRUE(TrustAuthority(testing_files::ReadFile(dir + "/ca.pem"), true));
   HKEY key = nullptr;
+  RegDeleteTreeA(HKEY_CURRENT_USER, kSourcesKey);  // what a run that failed half way left
   ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kSourcesKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr), 0);
   const auto list = [&] {
     for (std::size_t n = 0; n < listed.size(); ++n)
@@ -537,8 +538,8 @@ TEST(CalendarFetch, EachRoundEndsWithTheLastGoodMarks) {
   server.reset();
   for (const auto& [name, value] : variables) SetVariable(name, "");
 #ifdef _WIN32
-  for (std::size_t n = 1; n <= listed.size(); ++n) RegDeleteValueA(key, std::to_string(n).c_str());
   RegCloseKey(key);
+  RegDeleteTreeA(HKEY_CURRENT_USER, kSourcesKey);
   EXPECT_TRUE(TrustAuthority(testing_files::ReadFile(dir + "/ca.pem"), false));
 #endif
   LastDay = 0, LastMonth = 0, LastYear = 0;

@@ -40,24 +40,52 @@ def path(name):
     return os.path.join(folder, name)
 
 
-def openssl(*args, faked=None):
-    command = ["openssl", *args]
-    if faked:
-        command = ["faketime", "-f", faked, *command]
-    subprocess.run(command, check=True, capture_output=True, cwd=folder)
+def openssl(*args):
+    subprocess.run(["openssl", *args], check=True, capture_output=True, cwd=folder)
+
+
+# Dates set by the authority, a day or more before now, and RSA keys. With EC keys,
+# certificates dated this second and an expired one made under faketime, a run failed
+# now and then: Wine refused the chain, or openssl under faketime ended in an error.
+AUTHORITY = """[ca]
+default_ca = test
+[test]
+database = index.txt
+new_certs_dir = .
+serial = serial
+default_md = sha256
+policy = any
+unique_subject = no
+[any]
+commonName = supplied
+[authority]
+basicConstraints = critical, CA:TRUE
+keyUsage = critical, keyCertSign, cRLSign
+subjectKeyIdentifier = hash
+[server]
+basicConstraints = CA:FALSE
+subjectAltName = IP:127.0.0.1, DNS:127.0.0.1
+"""
 
 
 def make_authority():
     if os.path.exists(path("ca.pem")):
         return
-    key = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"]
-    openssl("req", "-x509", *key, "-keyout", "ca.key", "-out", "ca.pem", "-days", "3", "-subj", "/CN=Feed Test CA")
-    with open(path("ext"), "w") as ext:
-        ext.write("subjectAltName=IP:127.0.0.1,DNS:127.0.0.1\nbasicConstraints=CA:FALSE\n")
-    openssl("req", *key, "-keyout", "server.key", "-out", "server.csr", "-subj", "/CN=127.0.0.1")
-    for name, faked in (("server.pem", None), ("expired.pem", "-10d")):
-        openssl("x509", "-req", "-in", "server.csr", "-CA", "ca.pem", "-CAkey", "ca.key", "-CAcreateserial",
-                "-out", name, "-days", "2", "-extfile", "ext", faked=faked)
+    with open(path("ca.cnf"), "w") as out:
+        out.write(AUTHORITY)
+    open(path("index.txt"), "w").close()
+    with open(path("serial"), "w") as out:
+        out.write("01\n")
+    day = lambda n: time.strftime("%Y%m%d%H%M%SZ", time.gmtime(time.time() + n * 86400))
+    key = ["-newkey", "rsa:2048", "-nodes"]
+    sign = ["ca", "-batch", "-notext", "-config", "ca.cnf", "-keyfile", "ca.key"]
+    openssl("req", "-new", *key, "-keyout", "ca.key", "-out", "ca.csr", "-subj", "/CN=Feed Test CA")
+    openssl(*sign, "-selfsign", "-in", "ca.csr", "-out", "ca.pem", "-extensions", "authority",
+            "-startdate", day(-2), "-enddate", day(3))
+    openssl("req", "-new", *key, "-keyout", "server.key", "-out", "server.csr", "-subj", "/CN=127.0.0.1")
+    for name, since, until in (("server.pem", -1, 2), ("expired.pem", -12, -10)):
+        openssl(*sign, "-cert", "ca.pem", "-in", "server.csr", "-out", name, "-extensions", "server",
+                "-startdate", day(since), "-enddate", day(until))
 
 
 def context(cert):
