@@ -70,5 +70,16 @@ bool LocalDate(std::time_t when, int* year, int* month, int* day) {
   return true;
 }
 
+std::string ZoneKey() {
+  DYNAMIC_TIME_ZONE_INFORMATION info{};
+  if (GetDynamicTimeZoneInformation(&info) == TIME_ZONE_ID_INVALID) return "-";
+  std::string key = std::to_string(info.Bias) + "|" + (info.DynamicDaylightTimeDisabled ? "1" : "0") + "|";
+  for (const wchar_t c : info.TimeZoneKeyName) {
+    if (c == 0) break;
+    key += c > 0x7e ? '?' : static_cast<char>(c);
+  }
+  return key;
+}
+
 }  // namespace days
 }  // namespace zorvani

@@ -75,6 +75,9 @@ bool ReadSourceFile(const std::string& path, std::string* bytes, FileStamp* stam
 
 // A key's last write and its number of values stand for a file's time and size; a value
 // is set whole, so a key's stamp holds at once.
+bool ReadKeptMarks(std::string*) { return false; }
+void KeepMarks(const std::string&) {}
+
 ListStamps SourceListStamps() {
   ListStamps stamps;
   for (const HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {

@@ -6,11 +6,13 @@
 #include <windows.h>
 #include <wincrypt.h>
 #else
+#include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -163,7 +165,7 @@ TEST(CalendarDays, HolidayNamesAreShownAsBoundedPlainText) {
 #ifndef _WIN32
 // Runs the reader on one file in a child with a deadline. Its exit status: the memory it
 // grew by, in MiB, plus 128 when it marked 2 January.
-int ReadInChild(const std::string& path, std::chrono::milliseconds deadline, int* status) {
+int ReadInChild(const std::string& path, std::chrono::milliseconds deadline, int* status, int month = 1) {
   const pid_t pid = fork();
   if (pid == 0) {
 #ifndef __SANITIZE_ADDRESS__
@@ -173,7 +175,7 @@ int ReadInChild(const std::string& path, std::chrono::milliseconds deadline, int
 #endif
     rusage before{}, after{};
     getrusage(RUSAGE_SELF, &before);
-    const MonthMarks marks = MarkedDays({Source{Kind::Event, std::nullopt, path}}, 2026, 1);
+    const MonthMarks marks = MarkedDays({Source{Kind::Event, std::nullopt, path}}, 2026, month);
     getrusage(RUSAGE_SELF, &after);
     _exit((marks.day[2].event ? 128 : 0) + static_cast<int>(std::min(127L, (after.ru_maxrss - before.ru_maxrss) / 1024)));
   }
@@ -248,6 +250,53 @@ TEST(CalendarDays, HostileFilesEndInTimeAndInBoundedMemory) {
     EXPECT_LE(status % 128, 64) << row.name << ": MiB grown";
 #endif
   }
+  // Marks a first process kept, and what a second one makes of them: the calendar is
+  // rewritten in place with the same size and time (3 February for 2 January), so kept
+  // marks show 2 January and a parse does not.
+  const std::string cache = ::testing::TempDir() + "kept-marks", kept = cache + "/zorvani-wallpaper/month-marks";
+  setenv("XDG_CACHE_HOME", cache.c_str(), 1);
+  const std::string before = Calendar(Event(jan2)), after = Calendar(Event("DTSTART;VALUE=DATE:20260203\r\n"));
+  const struct {
+    const char* name;
+    int month;
+    long later;          // the second text's time past the first's, seconds
+    const char* zone;    // of the second process
+    std::string marks;   // the kept file becomes this ("link": a link to what it was)
+    bool marked;
+  } keptRows[] = {
+      {"kept marks used, the calendar not parsed", 1, 0, nullptr, "", true},
+      {"calendar changed: parsed again", 1, 1800, nullptr, "", false},
+      {"another month: parsed again", 2, 0, nullptr, "", false},
+      {"another zone: parsed again", 1, 0, "Asia/Tokyo", "", false},
+      {"kept file truncated", 1, 0, nullptr, "zorvani month marks 1\n0123", false},
+      {"kept file forged", 1, 0, nullptr, "zorvani month marks 1\nx e 1 2 3 4 5 2026 1 y 00000004\n", false},
+      {"kept file oversized", 1, 0, nullptr, std::string(70000, '\n'), false},
+      {"kept file a link", 1, 0, nullptr, "link", false},
+  };
+  for (const auto& row : keptRows) {
+    fs::remove_all(cache);
+    const std::time_t settled = std::time(nullptr) - 3600;
+    const auto write = [&path](const std::string& text, std::time_t time) {
+      std::ofstream(path, std::ios::binary | std::ios::trunc) << text;  // in place: the same file
+      const timespec times[2] = {{time, 0}, {time, 0}};
+      return utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
+    };
+    int status = -1;
+    ASSERT_TRUE(write(before, settled));
+    ASSERT_EQ(ReadInChild(path, std::chrono::seconds(2), &status), 0) << row.name;
+    ASSERT_TRUE(fs::is_regular_file(kept)) << row.name << ": nothing kept";
+    ASSERT_TRUE(write(after, settled + row.later));
+    if (row.marks == "link") {
+      fs::rename(kept, kept + ".real"), fs::create_symlink(kept + ".real", kept);
+    } else if (!row.marks.empty()) {
+      std::ofstream(kept, std::ios::binary | std::ios::trunc) << row.marks;
+    }
+    std::unique_ptr<ZoneGuard> zone(row.zone != nullptr ? new ZoneGuard(row.zone) : nullptr);
+    EXPECT_EQ(ReadInChild(path, std::chrono::seconds(2), &status, row.month), 0) << row.name;
+    EXPECT_EQ(status >= 128, row.marked) << row.name;
+  }
+  unsetenv("XDG_CACHE_HOME");
+  fs::remove_all(cache);
   std::remove(path.c_str());
 }
 
