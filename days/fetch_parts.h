@@ -32,7 +32,7 @@ std::vector<std::string> AddressesOfLines(const std::string& text);
 
 // The user's cache folder for the copies (the system's own place); "" where there is none.
 std::string CacheFolder();
-// The cache folder made, the user's own and no one else's, or false (Linux).
+// The cache folder made, a folder of the user's own rather than a link, or false.
 bool MakeCacheFolder(const std::string& folder);
 
 struct Request {
