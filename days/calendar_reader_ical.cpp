@@ -35,12 +35,29 @@ struct IteratorFree {
 // it may be one, an END only where it surely is.
 constexpr int kMaxParameters = 32;
 constexpr std::size_t kMaxZones = 32;
+// libical takes a calendar's zones out (and frees them) each by a search through all of
+// them, in time that grows with the square of their number: more are refused.
+constexpr int kMaxZonesInFile = 1024;
+// A component of millions of lines (properties, or alarms in an event) costs libical
+// hundreds of MiB and many seconds to build; the events of a calendar are not counted.
+constexpr int kMaxLinesInComponent = 10000;
+
+// Where the text's line from `at` ends, as NextPiece ends it for libical: at its '\n',
+// or at '\r' once no '\n' is left (old Mac files); *stop is that end less its CR.
+std::size_t LineEnd(const std::string& text, std::size_t lastNewline, std::size_t at, std::size_t* stop) {
+  std::size_t end = lastNewline != std::string::npos && at <= lastNewline ? text.find('\n', at) : text.find('\r', at);
+  if (end == std::string::npos) end = text.size();
+  *stop = end;
+  if (*stop > at && text[*stop - 1] == '\r') --*stop;
+  return end;
+}
 
 bool Acceptable(const std::string& text) {
   if (text.size() > kMaxCalendarBytes || text.find('\0') != std::string::npos) return false;
   const std::size_t lastNewline = text.rfind('\n');
-  int depth = 0, parameters = 0;
-  std::string name;
+  int depth = 0, parameters = 0, zones = 0;
+  int lines[kMaxNesting + 1] = {};  // each open component's own lines
+  std::string name, value;
   bool inName = true, inValue = false, quoted = false;
   const auto ended = [&] {
     std::string trimmed = name;
@@ -48,24 +65,31 @@ bool Acceptable(const std::string& text) {
     const bool end = trimmed == "END";
     trimmed.erase(0, trimmed.find_first_not_of(" \t"));
     trimmed.erase(trimmed.find_last_not_of(" \t") + 1);
+    if (trimmed == "BEGIN" && depth >= 2 && ++lines[depth] > kMaxLinesInComponent) return false;
     if (trimmed == "BEGIN" && ++depth > kMaxNesting) return false;
+    if (trimmed == "BEGIN") lines[depth] = 0;
+    else if (!end && ++lines[depth] > kMaxLinesInComponent) return false;
+    for (char& c : value) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (trimmed == "BEGIN" && value.find("VTIMEZONE") != std::string::npos && ++zones > kMaxZonesInFile) return false;
     if (end && depth > 0) --depth;
     return parameters <= kMaxParameters;
   };
   for (std::size_t at = 0; at < text.size();) {
-    std::size_t end = lastNewline != std::string::npos && at <= lastNewline ? text.find('\n', at) : text.find('\r', at);
-    if (end == std::string::npos) end = text.size();
-    std::size_t stop = end;
-    if (stop > at && text[stop - 1] == '\r') --stop;
+    std::size_t stop = 0;
+    const std::size_t end = LineEnd(text, lastNewline, at, &stop);
     std::size_t from = at;
     if (at > 0 && (text[at] == ' ' || text[at] == '\t')) {
       ++from;  // a fold: the same line goes on
     } else {
       if (at > 0 && !ended()) return false;
-      name.clear(), parameters = 0, inName = true, inValue = false, quoted = false;
+      name.clear(), value.clear(), parameters = 0, inName = true, inValue = false, quoted = false;
     }
-    for (std::size_t i = from; i < stop && !inValue; ++i) {
+    for (std::size_t i = from; i < stop && value.size() < 24; ++i) {
       const char c = text[i];
+      if (inValue) {
+        if (c != ' ' && c != '\t') value += c;
+        continue;
+      }
       if (c == '"') quoted = !quoted;
       if (quoted) continue;
       if (c == ':') inValue = true;
@@ -235,6 +259,13 @@ void ExpandEvent(icalcomponent* event, Expansion& expansion, const std::set<Over
   const std::string uid = uidText != nullptr ? uidText : "";
   // A moved occurrence is its own component; the master skips the start it replaces.
   const bool isOverride = !icaltime_is_null_time(icalcomponent_get_recurrenceid(event));
+  // libical looks through all of the event's properties for its exclusions at each
+  // occurrence: one with none is not asked.
+  const bool excludes = icalcomponent_get_first_property(event, ICAL_EXDATE_PROPERTY) != nullptr ||
+                        icalcomponent_get_first_property(event, ICAL_EXRULE_PROPERTY) != nullptr;
+  const auto excluded = [&](icaltimetype* occurrence) {
+    return excludes && icalproperty_recurrence_is_excluded(event, const_cast<icaltimetype*>(&start), occurrence) != 0;
+  };
 
   // Dates added to the series one by one (RDATE), in DTSTART's zone unless they name their own.
   for (icalproperty* added = icalcomponent_get_first_property(event, ICAL_RDATE_PROPERTY);
@@ -250,7 +281,7 @@ void ExpandEvent(icalcomponent* event, Expansion& expansion, const std::set<Over
       occurrence.zone = name == nullptr ? start.zone : calendar != nullptr ? icalcomponent_get_timezone(calendar, name) : nullptr;
       if (occurrence.zone == nullptr && name != nullptr) occurrence.zone = icaltimezone_get_builtin_timezone(name);
     }
-    if (icalproperty_recurrence_is_excluded(event, const_cast<icaltimetype*>(&start), &occurrence)) continue;
+    if (excluded(&occurrence)) continue;
     if (overrides.count({uid, static_cast<long>(Instant(occurrence))}) != 0) continue;
     expansion.Mark(occurrence, lengthDays, lengthSeconds);
   }
@@ -295,7 +326,7 @@ void ExpandEvent(icalcomponent* event, Expansion& expansion, const std::set<Over
     if (DayNumber(next.year, next.month, next.day) > expansion.last() + 1) break;
     icaltimetype occurrence = next;
     occurrence.zone = start.zone;
-    if (icalproperty_recurrence_is_excluded(event, const_cast<icaltimetype*>(&start), &occurrence)) continue;
+    if (excluded(&occurrence)) continue;
     if (overrides.count({uid, static_cast<long>(Instant(occurrence))}) != 0) continue;
     expansion.Mark(occurrence, lengthDays, lengthSeconds);
   }
@@ -370,10 +401,8 @@ class LineReader {
     bool blank = true, inName = true, ended = false, plain = true;
     bool first = true;
     while (at_ < text_.size() && (first || text_[at_] == ' ' || text_[at_] == '\t')) {
-      std::size_t end = lastNewline_ != std::string::npos && at_ <= lastNewline_ ? text_.find('\n', at_) : text_.find('\r', at_);
-      if (end == std::string::npos) end = text_.size();
-      std::size_t stop = end;
-      if (stop > at_ && text_[stop - 1] == '\r') --stop;
+      std::size_t stop = 0;
+      const std::size_t end = LineEnd(text_, lastNewline_, at_, &stop);
       if (first) line->stop = stop;
       for (std::size_t i = first ? at_ : at_ + 1; i < stop && inName; ++i) {
         const char c = text_[i];
@@ -405,6 +434,16 @@ class LineReader {
   // The whole line is just this text, in any case.
   bool Is(const Line& line, const char* upper) const {
     return !line.folded && Same(text_.data() + line.begin, line.stop - line.begin, upper);
+  }
+
+  // The line may name this component: folded, or holding its name anywhere, in any case.
+  bool MayName(const Line& line, const char* upper) const {
+    if (line.folded) return true;
+    const std::size_t n = std::strlen(upper);
+    for (std::size_t i = line.begin; i + n <= line.stop; ++i) {
+      if (Same(text_.data() + i, n, upper)) return true;
+    }
+    return false;
   }
 
  private:
@@ -471,6 +510,10 @@ std::vector<Piece> Cut(const std::string& text, std::string* skeleton) {
     if (depth == 0 && !reader.Is(line, "BEGIN:VCALENDAR")) break;
     if (depth == 0) ++top;
     if (depth != 1 || !reader.Is(line, "BEGIN:VEVENT")) {
+      // Events left whole are expanded after the cut ones, so none may come before one:
+      // an event libical reads where the cut sees none, or a calendar inside the
+      // calendar, ends the cutting.
+      if (depth == 1 && (reader.MayName(line, "VEVENT") || reader.MayName(line, "VCALENDAR"))) break;
       ++depth;
       continue;
     }
@@ -615,7 +658,8 @@ bool Read(const std::string& icsText, int year, int month, std::uint32_t* days, 
     if (icalcomponent* event = parsed(piece)) keep(event), done(piece, event);
   }
 
-  for (icalcomponent* event : events) ExpandEvent(event, expansion, overrides);
+  // In the file's order, which gives a day its name and spends the budget: every event
+  // left whole comes after the last one cut out.
   for (const Piece& piece : pieces) {
     // One that only DTSTART and DTEND place, both three days or more from the month,
     // marks nothing there: a zone moves a time by less than a day, the user's by less
@@ -626,6 +670,7 @@ bool Read(const std::string& icsText, int year, int month, std::uint32_t* days, 
     }
     if (icalcomponent* event = parsed(piece)) ExpandEvent(event, expansion, overrides), done(piece, event);
   }
+  for (icalcomponent* event : events) ExpandEvent(event, expansion, overrides);
   *days &= ~1u;
   return true;
 }

@@ -263,24 +263,25 @@ FittedRows::FittedRows(const ConstPixels& picture, int width, int height)
     const double f = 0.5 - 0.17 * std::min(1.0, static_cast<double>(distance) / std::max(1, extent));
     return static_cast<std::uint16_t>(std::lround(f * 65536));
   };
-  const int below = height - place_.y - place_.height, after = width - place_.x - place_.width;
-  if (place_.y > 0 || below > 0) {
+  // Each row (or column) of the bars before and after the picture's `length` from `start`.
+  const auto shades = [&shade](int count, int start, int length) {
+    std::vector<std::uint16_t> out(static_cast<std::size_t>(count));
+    const int after = count - start - length;
+    for (int i = 0; i < count; ++i) {
+      if (i < start) out[static_cast<std::size_t>(i)] = shade(start - 1 - i, start);
+      if (i >= start + length) out[static_cast<std::size_t>(i)] = shade(i - start - length, after);
+    }
+    return out;
+  };
+  if (place_.y > 0 || height - place_.y - place_.height > 0) {
     top_ = FittedEdge(picture, place_, true, false);
     bottom_ = FittedEdge(picture, place_, true, true);
-    rowShade_.resize(static_cast<std::size_t>(height));
-    for (int y = 0; y < height; ++y) {
-      if (y < place_.y) rowShade_[static_cast<std::size_t>(y)] = shade(place_.y - 1 - y, place_.y);
-      if (y >= place_.y + place_.height) rowShade_[static_cast<std::size_t>(y)] = shade(y - place_.y - place_.height, below);
-    }
+    rowShade_ = shades(height, place_.y, place_.height);
   }
-  if (place_.x > 0 || after > 0) {
+  if (place_.x > 0 || width - place_.x - place_.width > 0) {
     left_ = FittedEdge(picture, place_, false, false);
     right_ = FittedEdge(picture, place_, false, true);
-    columnShade_.resize(static_cast<std::size_t>(width));
-    for (int x = 0; x < width; ++x) {
-      if (x < place_.x) columnShade_[static_cast<std::size_t>(x)] = shade(place_.x - 1 - x, place_.x);
-      if (x >= place_.x + place_.width) columnShade_[static_cast<std::size_t>(x)] = shade(x - place_.x - place_.width, after);
-    }
+    columnShade_ = shades(width, place_.x, place_.width);
   }
 }
 
@@ -342,7 +343,9 @@ void SpannedRows::Row(int y, std::uint8_t* out) {
   std::fill_n(out, static_cast<std::size_t>(canvas_.width) * 3, std::uint8_t{0});
   for (std::size_t i = 0; i < layout_.size(); ++i) {
     const platform::Monitor& m = layout_[i];
-    const int inside = y + canvas_.top - m.y;
+    // From the monitor's own offset in the box: a box far down the server's coordinates
+    // would take y + top past an int.
+    const int inside = y - (m.y - canvas_.top);
     if (inside >= 0 && inside < m.height) monitors_[i].Row(inside, out + (m.x - canvas_.left) * 3);
   }
 }

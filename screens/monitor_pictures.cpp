@@ -47,21 +47,29 @@ std::uint32_t Read32(const std::string& bytes, std::size_t at) {
   return value;
 }
 
-// wp.bmp read back: only the kind of file the program writes (24 bits, uncompressed,
-// bottom-up, rows at offset 58), of a size a picture may have, whole.
+// wp.bmp read back whole: only the kind of file the program writes (24 bits,
+// uncompressed, bottom-up, rows at offset 58), of a size a picture may have.
 bool ReadWallpaperBitmap(const std::string& path, std::string* bytes, int* width, int* height) {
+#ifndef _WIN32
+  // Not through a stream: a FIFO or a device in wp.bmp's place would hold its open for ever.
+  if (!platform::ReadRegularFile(path, bytes) || bytes->size() < kPixelOffset) return false;
+#else
   std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::string header(kPixelOffset, '\0');
-  if (!in.read(&header[0], static_cast<std::streamsize>(header.size()))) return false;
+  bytes->assign(kPixelOffset, '\0');
+  if (!in || !in.read(&(*bytes)[0], static_cast<std::streamsize>(kPixelOffset))) return false;
+#endif
+  const std::string& header = *bytes;
   const auto w = static_cast<std::int32_t>(Read32(header, 18)), h = static_cast<std::int32_t>(Read32(header, 22));
   if (header.compare(0, 2, "BM") != 0 || Read32(header, 10) != kPixelOffset || Read32(header, 14) != 40 ||
       header[28] != 24 || header[29] != 0 || Read32(header, 30) != 0 || !platform::PictureSizeAllowed(w, h)) {
     return false;
   }
-  const std::size_t size = DibRowBytes(w) * static_cast<std::size_t>(h);
-  bytes->assign(size, '\0');
-  if (!in.read(&(*bytes)[0], static_cast<std::streamsize>(size))) return false;
+  const std::size_t size = kPixelOffset + DibRowBytes(w) * static_cast<std::size_t>(h);
+#ifdef _WIN32
+  bytes->resize(size);
+  if (!in.read(&(*bytes)[kPixelOffset], static_cast<std::streamsize>(size - kPixelOffset))) return false;
+#endif
+  if (bytes->size() < size) return false;
   *width = w;
   *height = h;
   return true;
@@ -173,7 +181,7 @@ Shown ShowOnMonitors(const std::string& wallpaperBitmap, const ConstPixels* imag
   } else {
     int width = 0, height = 0;
     if (!ReadWallpaperBitmap(wallpaperBitmap, &read, &width, &height)) return lastShown = Shown::kFailed;
-    picture = DibView(reinterpret_cast<const std::uint8_t*>(read.data()), width, height);
+    picture = DibView(reinterpret_cast<const std::uint8_t*>(read.data()) + kPixelOffset, width, height);
   }
   if (std::all_of(layout.begin(), layout.end(), [&](const platform::Monitor& m) {
         return SameShape(m.width, m.height, picture.width, picture.height);
@@ -192,12 +200,19 @@ Shown ShowOnMonitors(const std::string& wallpaperBitmap, const ConstPixels* imag
                        [&](int y, std::uint8_t* out) { rows.Row(y, out); }) &&
            desktop.SetSpannedWallpaper(folder + kSpannedFileName);
   } else {
+    // Any client of the display may add monitors: their pictures together stay within
+    // twice the largest picture (sixteen 4K monitors, or four 8K), or the one wp.bmp stays.
+    std::int64_t pixels = 0;
+    for (const platform::Monitor& m : layout) pixels += std::int64_t{m.width} * m.height;
+    if (pixels > 2 * platform::kMaxPicturePixels) return onePicture();
     std::vector<platform::Desktop::MonitorBitmap> bitmaps;
     for (const platform::Monitor& m : layout) {
-      std::string name = MonitorFileName(m.name);
-      // Two outputs whose names read alike still get a file each.
+      const std::string own = MonitorFileName(m.name);
+      std::string name = own;
+      // Two outputs whose names read alike still get a file each; the number goes after
+      // the cut, or two long names that differ past it would never part.
       for (int n = 2; std::find_if(names.begin(), names.end(), [&](const std::string& s) { return Lower(s) == Lower(name); }) != names.end(); ++n) {
-        name = MonitorFileName(m.name + "-" + std::to_string(n));
+        name = own.substr(0, own.size() - 4) + "-" + std::to_string(n) + ".bmp";
       }
       names.push_back(name);
       const bool ownSize = m.width == picture.width && m.height == picture.height &&

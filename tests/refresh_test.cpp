@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <optional>
 #include <set>
 #include <filesystem>
@@ -21,6 +22,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <sys/stat.h>
 #endif
 
 namespace zorvani {
@@ -270,12 +273,20 @@ TEST_F(RefreshTest, MonitorsOfOtherShapesEachGetTheWholePictureFitted) {
   using Taken = platform::Desktop::MonitorPictures;
   const platform::Monitor hdmi{"HDMI-1", 0, 0, 320, 200, true}, portrait{"DP:2/x", 320, 0, 100, 200, false};
   const platform::Monitor first{"\\\\.\\DISPLAY1", 0, 0, 320, 200, true}, second{"\\\\.\\DISPLAY2", 320, -40, 100, 200, false};
+  // Names alike up to the file name's cut; a box at the far end of the coordinates.
+  const std::string cut(48, 'L');
+  const int distant = std::numeric_limits<int>::max() - 100;
   const struct { Taken taken; int pictureWidth; std::vector<platform::Monitor> layout; int refusals; std::set<std::string> files; std::string handOver; } cases[] = {
       {Taken::PerMonitor, 100, {{"HDMI-1", 0, 0, 200, 200, true}, {"DP-1", 200, 0, 201, 200, false}}, 0, {"wp-a.bmp"}, "wallpaper 20 0 %wp.bmp 3"},
       {Taken::None, 160, {hdmi, portrait}, 0, {"wp-a.bmp"}, "wallpaper 20 0 %wp.bmp 3"},
       {Taken::PerMonitor, 160, {hdmi, portrait}, 0, {"wp-a.bmp", "wp-HDMI-1.bmp", "wp-DP-2-x.bmp"}, "monitors HDMI-1=%wp-HDMI-1.bmp DP:2/x=%wp-DP-2-x.bmp"},
       {Taken::PerMonitor, 160, {hdmi, portrait}, 1, {"wp-a.bmp", "wp-HDMI-1.bmp", "wp-DP-2-x.bmp"}, "monitors HDMI-1=%wp-HDMI-1.bmp DP:2/x=%wp-DP-2-x.bmp"},
       {Taken::Spanned, 160, {first, second}, 0, {"wp-a.bmp", "wp-span.bmp"}, "spanned %wp-span.bmp"},
+      {Taken::Spanned, 160, {{"A", 0, distant + 40, 320, 200, true}, {"B", 320, distant, 100, 200, false}}, 0, {"wp-a.bmp", "wp-span.bmp"}, "spanned %wp-span.bmp"},
+      // Monitors added by any client of the display: more pixels than their pictures may have.
+      {Taken::PerMonitor, 160, {hdmi, {"M1", 0, 0, 8192, 8192, false}, {"M2", 0, 0, 8192, 8192, false}}, 0, {"wp-a.bmp"}, "wallpaper 20 0 %wp.bmp 3"},
+      {Taken::PerMonitor, 160, {{cut + "-1", 0, 0, 320, 200, true}, {cut + "-2", 320, 0, 100, 200, false}}, 0, {"wp-a.bmp", "wp-" + cut + ".bmp", "wp-" + cut + "-2.bmp"},
+       "monitors " + cut + "-1=%wp-" + cut + ".bmp " + cut + "-2=%wp-" + cut + "-2.bmp"},
       // 9 % off the picture's shape, and rows that need padding.
       {Taken::PerMonitor, 160, {hdmi, {"DP-1", 320, 0, 641, 440, false}}, 0, {"wp-a.bmp", "wp-HDMI-1.bmp", "wp-DP-1.bmp"},
        "monitors HDMI-1=%wp-HDMI-1.bmp DP-1=%wp-DP-1.bmp"}};
@@ -352,8 +363,17 @@ TEST_F(RefreshTest, MonitorsOfOtherShapesEachGetTheWholePictureFitted) {
   std::memcpy(&bad[22], &negative, 4);
   testing_files::WriteFile(Bitmap(), bad);
   monitors = {hdmi, portrait};
+  LastDay = 31, PendingDesktop = {};  // shown, no retry due: the change reads wp.bmp back
   MonitorsChanged();
   EXPECT_FALSE(fs::exists(folder_ / "wp-HDMI-1.bmp"));
+#ifndef _WIN32
+  // Nor does a FIFO in its place, which no one writes: the change is not held up.
+  fs::remove(Bitmap());
+  ASSERT_EQ(mkfifo(Bitmap().c_str(), 0600), 0);
+  LastDay = 31, PendingDesktop = {};
+  MonitorsChanged();
+  EXPECT_FALSE(fs::exists(folder_ / "wp-HDMI-1.bmp"));
+#endif
 }
 
 // The calendar folder's wp.bmp belongs to another user: only a refused rename sends this
