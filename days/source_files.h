@@ -42,8 +42,9 @@ bool SameSettled(const ListStamps& before, const ListStamps& now);
 std::string CachedCopyPath(const std::string& address);
 
 // The month marks an earlier process kept, in the cache folder beside the copies: its
-// bytes when it is a regular file of this user's own, no link, of at most kMaxKeptMarks
-// bytes; false otherwise (Windows: none are kept). Keeping replaces it whole (0600).
+// bytes when it is a regular file of this user's own, no link (Windows: no reparse
+// point), of at most kMaxKeptMarks bytes; false otherwise. Keeping replaces it whole
+// (0600; Windows: the profile's own access list).
 constexpr std::size_t kMaxKeptMarks = 64u << 10;
 bool ReadKeptMarks(std::string* bytes);
 void KeepMarks(const std::string& bytes);
