@@ -213,6 +213,12 @@ TEST(CalendarDays, HostileFilesEndInTimeAndInBoundedMemory) {
     std::string text;
     std::size_t padTo;  // a sparse file of this size instead
     bool marks;         // 2 January marked
+    // Marks a first process kept; then the calendar is rewritten in place with its size
+    // and time (3 February for 2 January), so kept marks show 2 January and a parse does
+    // not. What the second process finds: "same", the time "later", another "month" or
+    // "zone", the kept file a "link", "padded" past its bound with its own lines, or of
+    // another "owner".
+    const char* kept = nullptr;
   } rows[] = {
       {"100 MB file, refused before parsing", Calendar(Event(jan2)), 100u << 20, false},
       {"COUNT=1000000000", Calendar(Event("DTSTART;VALUE=DATE:19700101\r\nRRULE:FREQ=DAILY;COUNT=1000000000\r\n")), 0, true},
@@ -237,6 +243,13 @@ TEST(CalendarDays, HostileFilesEndInTimeAndInBoundedMemory) {
       {"100,000 zones", Calendar(Repeat("BEGIN:VTIMEZONE\r\nTZID:Z\r\nEND:VTIMEZONE\r\n", 100000) + Event(jan2)), 0, false},
       {"100,000 events in 6 MiB",
        Calendar(Repeat(Event("DTSTART;VALUE=DATE:20260615\r\n"), 100000) + Event(jan2)), 0, true},
+      {"kept marks used, the calendar not parsed", Calendar(Event(jan2)), 0, true, "same"},
+      {"kept marks, the calendar written since", Calendar(Event(jan2)), 0, false, "later"},
+      {"kept marks of another month", Calendar(Event(jan2)), 0, false, "month"},
+      {"kept marks of another zone", Calendar(Event(jan2)), 0, false, "zone"},
+      {"kept marks through a link", Calendar(Event(jan2)), 0, false, "link"},
+      {"kept marks past their bound", Calendar(Event(jan2)), 0, false, "padded"},
+      {"kept marks of another user", Calendar(Event(jan2)), 0, false, "owner"},
   };
   for (int i = 0; i < 200000; ++i) rows[3].text += "BEGIN:VEVENT\r\n";
   for (int i = 0; i < 1000; ++i) {
@@ -246,6 +259,13 @@ TEST(CalendarDays, HostileFilesEndInTimeAndInBoundedMemory) {
                      "END:STANDARD\r\nEND:VTIMEZONE\r\n" + Event("DTSTART;TZID=" + zone + ":20260102T120000\r\n");
   }
   rows[11].text = Calendar(rows[11].text);
+  // No row's child keeps its marks in the user's own cache.
+  const std::string cache = ::testing::TempDir() + "kept-marks", kept = cache + "/zorvani-wallpaper/month-marks";
+  setenv("XDG_CACHE_HOME", cache.c_str(), 1);
+  const auto touch = [&path](std::time_t time) {
+    const timespec times[2] = {{time, 0}, {time, 0}};
+    return utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
+  };
   for (const Row& row : rows) {
     const bool kernels = row.text.rfind("/proc/", 0) == 0;
     if (!kernels) {
@@ -259,56 +279,27 @@ TEST(CalendarDays, HostileFilesEndInTimeAndInBoundedMemory) {
 #else
     const std::chrono::seconds limit(2);
 #endif
-    EXPECT_EQ(ReadInChild(kernels ? row.text : path, limit, &status), 0) << row.name << ": killed or past the time";
+    const std::string how = row.kept != nullptr ? row.kept : "";
+    if (!how.empty()) {
+      fs::remove_all(cache);
+      const std::time_t settled = std::time(nullptr) - 3600;
+      ASSERT_TRUE(touch(settled));
+      ASSERT_EQ(ReadInChild(path, limit, &status), 0) << row.name;
+      ASSERT_TRUE(fs::is_regular_file(kept)) << row.name << ": nothing kept";
+      std::ofstream(path, std::ios::binary | std::ios::trunc) << Calendar(Event("DTSTART;VALUE=DATE:20260203\r\n"));
+      ASSERT_TRUE(touch(settled + (how == "later" ? 1800 : 0)));
+      const std::string marks = testing_files::ReadFile(kept);
+      if (how == "link") fs::rename(kept, kept + ".real"), fs::create_symlink(kept + ".real", kept);
+      if (how == "padded") std::ofstream(kept, std::ios::app) << Repeat(marks.substr(marks.find('\n') + 1), 1000);
+      if (how == "owner" && chown(kept.c_str(), 65534, 65534) != 0) continue;  // only root gives a file away
+    }
+    const std::unique_ptr<ZoneGuard> zone(how == "zone" ? new ZoneGuard("Asia/Tokyo") : nullptr);
+    EXPECT_EQ(ReadInChild(kernels ? row.text : path, limit, &status, how == "month" ? 2 : 1), 0)
+        << row.name << ": killed or past the time";
     EXPECT_EQ(status >= 128, row.marks) << row.name;
 #ifndef __SANITIZE_ADDRESS__  // the sanitizer pads every block and keeps freed ones in quarantine
     EXPECT_LE(status % 128, 64) << row.name << ": MiB grown";
 #endif
-  }
-  // Marks a first process kept, and what a second one makes of them: the calendar is
-  // rewritten in place with the same size and time (3 February for 2 January), so kept
-  // marks show 2 January and a parse does not.
-  const std::string cache = ::testing::TempDir() + "kept-marks", kept = cache + "/zorvani-wallpaper/month-marks";
-  setenv("XDG_CACHE_HOME", cache.c_str(), 1);
-  const std::string before = Calendar(Event(jan2)), after = Calendar(Event("DTSTART;VALUE=DATE:20260203\r\n"));
-  const struct {
-    const char* name;
-    int month;
-    long later;          // the second text's time past the first's, seconds
-    const char* zone;    // of the second process
-    std::string marks;   // the kept file becomes this ("link": a link to what it was)
-    bool marked;
-  } keptRows[] = {
-      {"kept marks used, the calendar not parsed", 1, 0, nullptr, "", true},
-      {"calendar changed: parsed again", 1, 1800, nullptr, "", false},
-      {"another month: parsed again", 2, 0, nullptr, "", false},
-      {"another zone: parsed again", 1, 0, "Asia/Tokyo", "", false},
-      {"kept file truncated", 1, 0, nullptr, "zorvani month marks 1\n0123", false},
-      {"kept file forged", 1, 0, nullptr, "zorvani month marks 1\nx e 1 2 3 4 5 2026 1 y 00000004\n", false},
-      {"kept file oversized", 1, 0, nullptr, std::string(70000, '\n'), false},
-      {"kept file a link", 1, 0, nullptr, "link", false},
-  };
-  for (const auto& row : keptRows) {
-    fs::remove_all(cache);
-    const std::time_t settled = std::time(nullptr) - 3600;
-    const auto write = [&path](const std::string& text, std::time_t time) {
-      std::ofstream(path, std::ios::binary | std::ios::trunc) << text;  // in place: the same file
-      const timespec times[2] = {{time, 0}, {time, 0}};
-      return utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
-    };
-    int status = -1;
-    ASSERT_TRUE(write(before, settled));
-    ASSERT_EQ(ReadInChild(path, std::chrono::seconds(2), &status), 0) << row.name;
-    ASSERT_TRUE(fs::is_regular_file(kept)) << row.name << ": nothing kept";
-    ASSERT_TRUE(write(after, settled + row.later));
-    if (row.marks == "link") {
-      fs::rename(kept, kept + ".real"), fs::create_symlink(kept + ".real", kept);
-    } else if (!row.marks.empty()) {
-      std::ofstream(kept, std::ios::binary | std::ios::trunc) << row.marks;
-    }
-    std::unique_ptr<ZoneGuard> zone(row.zone != nullptr ? new ZoneGuard(row.zone) : nullptr);
-    EXPECT_EQ(ReadInChild(path, std::chrono::seconds(2), &status, row.month), 0) << row.name;
-    EXPECT_EQ(status >= 128, row.marked) << row.name;
   }
   unsetenv("XDG_CACHE_HOME");
   fs::remove_all(cache);
