@@ -71,7 +71,7 @@ struct {
 std::string Hash(const std::string& text) { return CacheName(text); }
 
 std::string KeptLine(const Kept& entry) {
-  char line[160];
+  char line[192];  // every field at its widest
   std::snprintf(line, sizeof line, "%s %c %llu %llu %llu %lld %lld %d %d %s %08lx\n", entry.name.c_str(),
                 entry.kind == Kind::Holiday ? 'h' : 'e', static_cast<unsigned long long>(entry.stamp.device),
                 static_cast<unsigned long long>(entry.stamp.inode), static_cast<unsigned long long>(entry.stamp.size),
