@@ -217,7 +217,8 @@ TEST(CalendarDays, HostileFilesEndInTimeAndInBoundedMemory) {
     // Marks a first process kept; then the calendar is rewritten in place with its size
     // and time (3 February for 2 January), so kept marks show 2 January and a parse does
     // not. What the second process finds: "same", the time "later", another "month" or
-    // "zone", or the kept file a "link" (its owner and bound: CalendarFetch's rows).
+    // "zone", or the kept file a "link" or "edited" to the same marks in another form (its
+    // owner and bound: CalendarFetch's rows).
     const char* kept = nullptr;
   } rows[] = {
       {"100 MB file, refused before parsing", Calendar(Event(jan2)), 100u << 20, false},
@@ -248,6 +249,7 @@ TEST(CalendarDays, HostileFilesEndInTimeAndInBoundedMemory) {
       {"kept marks of another month", Calendar(Event(jan2)), 0, false, "month"},
       {"kept marks of another zone", Calendar(Event(jan2)), 0, false, "zone"},
       {"kept marks through a link", Calendar(Event(jan2)), 0, false, "link"},
+      {"kept marks not as written", Calendar(Event(jan2)), 0, false, "edited"},
   };
   for (int i = 0; i < 200000; ++i) rows[3].text += "BEGIN:VEVENT\r\n";
   for (int i = 0; i < 1000; ++i) {
@@ -287,6 +289,11 @@ TEST(CalendarDays, HostileFilesEndInTimeAndInBoundedMemory) {
       std::ofstream(path, std::ios::binary | std::ios::trunc) << Calendar(Event("DTSTART;VALUE=DATE:20260203\r\n"));
       ASSERT_TRUE(touch(settled + (how == "later" ? 1800 : 0)));
       if (how == "link") fs::rename(kept, kept + ".real"), fs::create_symlink(kept + ".real", kept);
+      if (how == "edited") {
+        std::string text = testing_files::ReadFile(kept);
+        ASSERT_NE(text.find(" 00000004\n"), std::string::npos) << text;
+        testing_files::WriteFile(kept, text.replace(text.find(" 00000004\n"), 10, " 4\n"));
+      }
     }
     const std::unique_ptr<ZoneGuard> zone(how == "zone" ? new ZoneGuard("Asia/Tokyo") : nullptr);
     EXPECT_EQ(ReadInChild(kernels ? row.text : path, limit, &status, how == "month" ? 2 : 1), 0)
