@@ -32,6 +32,8 @@ std::vector<std::string> AddressesOfLines(const std::string& text);
 
 // The user's cache folder for the copies (the system's own place); "" where there is none.
 std::string CacheFolder();
+// The cache folder made, a folder of the user's own rather than a link, or false.
+bool MakeCacheFolder(const std::string& folder);
 
 struct Request {
   std::string url;                 // https:// only

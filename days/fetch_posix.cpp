@@ -142,6 +142,10 @@ std::size_t TakeHeader(char* data, std::size_t size, std::size_t count, void* us
   return n;
 }
 
+}  // namespace
+
+namespace fetching {
+
 // The cache folder, made 0700 and ours, or false.
 bool MakeCacheFolder(const std::string& folder) {
   const std::size_t slash = folder.rfind('/');
@@ -156,10 +160,6 @@ bool MakeCacheFolder(const std::string& folder) {
   close(fd);
   return ok;
 }
-
-}  // namespace
-
-namespace fetching {
 
 std::string CacheFolder() {
   const char* cache = getenv("XDG_CACHE_HOME");

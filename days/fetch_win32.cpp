@@ -37,20 +37,6 @@ Round& TheRound() {
   return round;
 }
 
-// The folder made, and a folder rather than a link or junction planted to send the
-// copies elsewhere. Under %LOCALAPPDATA% it takes the profile's own access list.
-bool MakeCacheFolder(const std::string& folder) {
-  CreateDirectoryA(folder.substr(0, folder.rfind('\\')).c_str(), nullptr);
-  CreateDirectoryA(folder.c_str(), nullptr);
-  for (const std::string& path : {folder.substr(0, folder.rfind('\\')), folder}) {
-    const DWORD attributes = GetFileAttributesA(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
-        (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
-      return false;
-  }
-  return true;
-}
-
 void Forget(Round& round) {
   CloseHandle(round.process);
   // The job's last handle: KILL_ON_JOB_CLOSE takes anything of the round still there.
@@ -283,6 +269,20 @@ DWORD WINAPI FetchThread(void* held) {
 }  // namespace
 
 namespace fetching {
+
+// The folder made, and a folder rather than a link or junction planted to send the
+// copies elsewhere. Under %LOCALAPPDATA% it takes the profile's own access list.
+bool MakeCacheFolder(const std::string& folder) {
+  CreateDirectoryA(folder.substr(0, folder.rfind('\\')).c_str(), nullptr);
+  CreateDirectoryA(folder.c_str(), nullptr);
+  for (const std::string& path : {folder.substr(0, folder.rfind('\\')), folder}) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+        (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+      return false;
+  }
+  return true;
+}
 
 // %LOCALAPPDATA% as the variable names it, else as the shell knows it; a folder of its
 // own beside wp.bmp's.

@@ -2,6 +2,7 @@
 // The user's own zone, as the calendar reader sees it: where libical finds its zone
 // data and which local day an instant falls on.
 #include <ctime>
+#include <string>
 
 namespace zorvani {
 namespace days {
@@ -11,6 +12,9 @@ namespace days {
 void PrepareZones();
 // The day an instant falls on in the user's zone; false when there is none.
 bool LocalDate(std::time_t when, int* year, int* month, int* day);
+// What names the user's zone as LocalDate resolves it, and the data it is read from:
+// marks made under another key may fall on other days.
+std::string ZoneKey();
 
 }  // namespace days
 }  // namespace zorvani

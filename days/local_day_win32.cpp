@@ -13,6 +13,12 @@
 namespace zorvani {
 namespace days {
 
+namespace {
+
+std::string zoneFolder;  // libical's, as it was given
+
+}  // namespace
+
 void PrepareZones() {
   static std::once_flag once;
   std::call_once(once, [] {
@@ -34,24 +40,34 @@ void PrepareZones() {
       return;
     }
     set_zone_directory(narrow);
+    zoneFolder = narrow;
   });
 }
 
 namespace {
 
-icaltimezone* UserZone() {
-  DYNAMIC_TIME_ZONE_INFORMATION info{};
-  // With automatic daylight saving turned off the clock keeps standard time all year,
-  // which the named zone does not.
-  if (GetDynamicTimeZoneInformation(&info) == TIME_ZONE_ID_INVALID || info.DynamicDaylightTimeDisabled) return nullptr;
+// The user's zone as Windows keeps it, and the libical zone its key name is filed under:
+// "" for a name the table does not know, or with automatic daylight saving turned off,
+// when the clock keeps standard time all year and the named zone does not.
+bool WindowsZone(DYNAMIC_TIME_ZONE_INFORMATION* info, std::string* iana) {
+  *info = {};
+  iana->clear();
+  if (GetDynamicTimeZoneInformation(info) == TIME_ZONE_ID_INVALID) return false;
   std::string name;
-  for (const wchar_t c : info.TimeZoneKeyName) {
+  for (const wchar_t c : info->TimeZoneKeyName) {
     if (c == 0) break;
-    if (c > 0x7e) return nullptr;
+    if (c > 0x7e) return true;
     name += static_cast<char>(c);
   }
-  const std::string iana = IanaZoneOfWindowsZone(name);
-  return iana.empty() ? nullptr : icaltimezone_get_builtin_timezone(iana.c_str());
+  if (!info->DynamicDaylightTimeDisabled) *iana = IanaZoneOfWindowsZone(name);
+  return true;
+}
+
+icaltimezone* UserZone() {
+  DYNAMIC_TIME_ZONE_INFORMATION info;
+  std::string iana;
+  if (!WindowsZone(&info, &iana) || iana.empty()) return nullptr;
+  return icaltimezone_get_builtin_timezone(iana.c_str());
 }
 
 }  // namespace
@@ -68,6 +84,22 @@ bool LocalDate(std::time_t when, int* year, int* month, int* day) {
   if (localtime_s(&local, &when) != 0) return false;
   *year = local.tm_year + 1900, *month = local.tm_mon + 1, *day = local.tm_mday;
   return true;
+}
+
+std::string ZoneKey() {
+  // All Windows says of the zone (key, biases, this year's rules, daylight saving off),
+  // which the C runtime's fallback follows, and the stamp of libical's file of it.
+  DYNAMIC_TIME_ZONE_INFORMATION info;
+  std::string iana;
+  if (!WindowsZone(&info, &iana)) return "-";
+  std::string key(reinterpret_cast<const char*>(&info), sizeof info);
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!iana.empty() && !zoneFolder.empty() &&
+      GetFileAttributesExA((zoneFolder + "\\" + iana + ".ics").c_str(), GetFileExInfoStandard, &data) != 0) {
+    key += "|" + iana + "|" + std::to_string(data.nFileSizeLow) + "|" + std::to_string(data.ftLastWriteTime.dwLowDateTime) +
+           "|" + std::to_string(data.ftLastWriteTime.dwHighDateTime);
+  }
+  return key;
 }
 
 }  // namespace days

@@ -41,6 +41,14 @@ bool SameSettled(const ListStamps& before, const ListStamps& now);
 // (its stamp too); "" where there can be none (no cache folder).
 std::string CachedCopyPath(const std::string& address);
 
+// The month marks an earlier process kept, in the cache folder beside the copies: its
+// bytes when it is a regular file of this user's own, no link (Windows: no reparse
+// point), of at most kMaxKeptMarks bytes; false otherwise. Keeping replaces it whole
+// (0600; Windows: the profile's own access list).
+constexpr std::size_t kMaxKeptMarks = 64u << 10;
+bool ReadKeptMarks(std::string* bytes);
+void KeepMarks(const std::string& bytes);
+
 // The machine's list as its own file holds it, where the registry shows the user's
 // HKEY_LOCAL_MACHINE.reg instead (Linux); (value name, text) pairs. None on Windows,
 // where HKEY_LOCAL_MACHINE is the machine's.

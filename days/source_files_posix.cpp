@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include "days/days.h"
+#include "days/fetch_parts.h"
 #include "days/source_files.h"
 #include "platform/posix/reg_files/hive_location.h"
 #include "platform/posix/reg_files/reg_file.h"
@@ -58,6 +59,34 @@ bool ReadSourceFile(const std::string& path, std::string* bytes, FileStamp* stam
   }
   close(fd);
   return ok;
+}
+
+bool ReadKeptMarks(std::string* bytes) {
+  const std::string folder = fetching::CacheFolder();
+  const int fd = folder.empty() ? -1 : open((folder + "/month-marks").c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat info {};
+  bool ok = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == geteuid() &&
+            static_cast<std::uint64_t>(info.st_size) <= kMaxKeptMarks;
+  bytes->clear();
+  char chunk[4096];
+  while (ok) {
+    const ssize_t n = read(fd, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    ok = n >= 0 && bytes->size() + static_cast<std::size_t>(n) <= kMaxKeptMarks;
+    if (n <= 0) break;
+    if (ok) bytes->append(chunk, static_cast<std::size_t>(n));
+  }
+  close(fd);
+  return ok;
+}
+
+void KeepMarks(const std::string& bytes) {
+  const std::string folder = fetching::CacheFolder();
+  if (folder.empty() || !fetching::MakeCacheFolder(folder)) return;
+  const mode_t before = umask(077);
+  platform::ReplaceFileWith(folder + "/month-marks", bytes);
+  umask(before);
 }
 
 ListStamps SourceListStamps() {

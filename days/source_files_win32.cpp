@@ -1,8 +1,13 @@
 // Windows: a calendar file is read as it is; the machine's list is HKEY_LOCAL_MACHINE.
 #include <windows.h>
+#include <aclapi.h>
+
+#include <memory>
 
 #include "days/days.h"
+#include "days/fetch_parts.h"
 #include "days/source_files.h"
+#include "platform/replace_file.h"
 
 namespace zorvani {
 namespace days {
@@ -71,6 +76,59 @@ bool ReadSourceFile(const std::string& path, std::string* bytes, FileStamp* stam
   }
   CloseHandle(file);
   return ok;
+}
+
+namespace {
+
+// Whether the file's owner is the user this process runs as. A file made by an elevated
+// process belongs to Administrators and is not taken: the marks are made again.
+bool OwnedByUser(HANDLE file) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                      &descriptor) != ERROR_SUCCESS)
+    return false;
+  const std::unique_ptr<void, decltype(&LocalFree)> held(descriptor, &LocalFree);
+  HANDLE token = nullptr;
+  if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) == 0) return false;
+  alignas(TOKEN_USER) char user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  DWORD size = 0;
+  const bool ok = GetTokenInformation(token, TokenUser, user, sizeof user, &size) != 0 && owner != nullptr &&
+                  EqualSid(owner, reinterpret_cast<TOKEN_USER*>(user)->User.Sid) != 0;
+  CloseHandle(token);
+  return ok;
+}
+
+}  // namespace
+
+bool ReadKeptMarks(std::string* bytes) {
+  bytes->clear();
+  const std::string folder = fetching::CacheFolder();
+  if (folder.empty()) return false;
+  // The link or junction itself, never what it leads to.
+  const HANDLE file = CreateFileA((folder + "\\month-marks").c_str(), GENERIC_READ | READ_CONTROL,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info{};
+  bool ok = GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, &info) != 0 &&
+            (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0 &&
+            info.nFileSizeHigh == 0 && info.nFileSizeLow <= kMaxKeptMarks && OwnedByUser(file);
+  char chunk[4096];
+  while (ok) {
+    DWORD n = 0;
+    ok = ReadFile(file, chunk, sizeof chunk, &n, nullptr) != 0;
+    if (!ok || n == 0) break;
+    ok = bytes->size() + n <= kMaxKeptMarks;
+    if (ok) bytes->append(chunk, n);
+  }
+  CloseHandle(file);
+  return ok;
+}
+
+void KeepMarks(const std::string& bytes) {
+  const std::string folder = fetching::CacheFolder();
+  if (!folder.empty() && fetching::MakeCacheFolder(folder)) platform::ReplaceFileWith(folder + "\\month-marks", bytes);
 }
 
 // A key's last write and its number of values stand for a file's time and size; a value

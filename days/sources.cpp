@@ -4,6 +4,8 @@
 #include <cstdio>
 
 #include "days/days.h"
+#include "days/fetch.h"
+#include "days/local_day.h"
 #include "days/source_files.h"
 #include "platform/services.h"
 
@@ -42,8 +44,100 @@ struct Expanded {
   std::optional<FileStamp> stamp;  // of what was read; none when nothing could be
   int year = 0, month = 0;
   std::uint32_t days = 0;
+  bool read = false;  // days are the calendar's, not those of a file that could not be read
 };
 std::vector<Expanded> lastMarks;
+
+// The marks kept across processes, so that a log-on's first refresh need not parse every
+// calendar again: one line a source, keyed by everything its days depend on (the file
+// read, the month, the user's zone, the reader). Bump kKeptFormat when the reader
+// changes what it marks.
+constexpr int kKeptFormat = 1;
+struct Kept {
+  std::string line;
+  std::string name;  // the cached copies' name of the location, never the location
+  Kind kind = Kind::Event;
+  FileStamp stamp;
+  int year = 0, month = 0;
+  std::string zone;
+  std::uint32_t days = 0;
+};
+struct {
+  bool loaded = false;
+  std::string bytes;  // as last read or written
+  std::vector<Kept> entries;
+} kept;
+
+std::string Hash(const std::string& text) { return CacheName(text); }
+
+std::string KeptLine(const Kept& entry) {
+  char line[192];  // every field at its widest
+  std::snprintf(line, sizeof line, "%s %c %llu %llu %llu %lld %lld %d %d %s %08lx\n", entry.name.c_str(),
+                entry.kind == Kind::Holiday ? 'h' : 'e', static_cast<unsigned long long>(entry.stamp.device),
+                static_cast<unsigned long long>(entry.stamp.inode), static_cast<unsigned long long>(entry.stamp.size),
+                static_cast<long long>(entry.stamp.modifiedSeconds), static_cast<long long>(entry.stamp.modifiedNanoseconds),
+                entry.year, entry.month, entry.zone.c_str(), static_cast<unsigned long>(entry.days));
+  return line;
+}
+
+std::string KeptHeader() { return "zorvani month marks " + std::to_string(kKeptFormat) + "\n"; }
+
+// A line is taken only as this code writes it, field for field: anything else, a
+// truncated or forged line included, is not one of ours.
+std::optional<Kept> ParseKept(const std::string& line) {
+  char name[17] = {}, zone[17] = {}, kind = 0;
+  unsigned long long device = 0, inode = 0, size = 0;
+  long long seconds = 0, nanoseconds = 0;
+  unsigned long days = 0;
+  Kept entry;
+  if (std::sscanf(line.c_str(), "%16s %c %llu %llu %llu %lld %lld %d %d %16s %8lx", name, &kind, &device, &inode, &size,
+                  &seconds, &nanoseconds, &entry.year, &entry.month, zone, &days) != 11 ||
+      (kind != 'h' && kind != 'e') || entry.month < 1 || entry.month > 12 || (days & 1u) != 0) {
+    return std::nullopt;
+  }
+  entry.name = name, entry.zone = zone, entry.kind = kind == 'h' ? Kind::Holiday : Kind::Event;
+  entry.stamp = {device, inode, size, seconds, nanoseconds, true};
+  entry.days = static_cast<std::uint32_t>(days);
+  entry.line = line + "\n";
+  if (KeptLine(entry) != entry.line) return std::nullopt;
+  return entry;
+}
+
+const std::vector<Kept>& KeptMarks() {
+  if (kept.loaded) return kept.entries;
+  kept.loaded = true;
+  std::string bytes;
+  if (!ReadKeptMarks(&bytes) || bytes.compare(0, KeptHeader().size(), KeptHeader()) != 0) return kept.entries;
+  std::vector<Kept> entries;
+  for (std::size_t at = KeptHeader().size(); at < bytes.size();) {
+    const std::size_t end = bytes.find('\n', at);
+    const std::optional<Kept> entry = end == std::string::npos ? std::nullopt : ParseKept(bytes.substr(at, end - at));
+    if (!entry) return kept.entries;  // the whole file or none of it
+    entries.push_back(*entry);
+    at = end + 1;
+  }
+  kept.bytes = std::move(bytes);
+  kept.entries = std::move(entries);
+  return kept.entries;
+}
+
+// The marks of this refresh's sources, kept where they changed: a settled stamp only.
+void Keep(const std::vector<Expanded>& expansions, const std::string& zone) {
+  std::vector<Kept> entries;
+  std::string bytes = KeptHeader();
+  for (const Expanded& expanded : expansions) {
+    if (!expanded.read || !expanded.stamp || !expanded.stamp->settled) continue;
+    Kept entry{{}, Hash(expanded.location), expanded.kind, *expanded.stamp, expanded.year, expanded.month, zone,
+               expanded.days};
+    entry.line = KeptLine(entry);
+    if (bytes.size() + entry.line.size() > kMaxKeptMarks) break;
+    bytes += entry.line;
+    entries.push_back(std::move(entry));
+  }
+  if (entries.empty() || bytes == kept.bytes) return;
+  KeepMarks(bytes);
+  kept = {true, std::move(bytes), std::move(entries)};
+}
 // Where the last marks were made from both lists: the lists' stamps before they were read
 // and what they held. A list edited since (a source added, removed or recoloured) calls
 // for the marks again, as an edited calendar does.
@@ -67,7 +161,7 @@ std::optional<FileStamp> StampOf(const Source& source, const std::string& file) 
   return stamp;
 }
 
-std::uint32_t DaysOf(const Source& source, int year, int month, Expanded* expanded) {
+std::uint32_t DaysOf(const Source& source, int year, int month, const std::string& zone, Expanded* expanded) {
   const std::string file = FileOf(source);
   if (file.empty()) return 0;
   for (const Expanded& known : lastMarks) {
@@ -78,9 +172,22 @@ std::uint32_t DaysOf(const Source& source, int year, int month, Expanded* expand
     const std::optional<FileStamp> now = StampOf(source, file);
     if (now && *now == *known.stamp) {
       expanded->stamp = known.stamp;
+      expanded->read = known.read;
       return known.days;
     }
     break;
+  }
+  if (!KeptMarks().empty()) {
+    const std::optional<FileStamp> now = StampOf(source, file);
+    const std::string name = Hash(source.location);
+    for (const Kept& entry : KeptMarks()) {
+      if (now && now->settled && entry.name == name && entry.kind == source.kind && entry.year == year &&
+          entry.month == month && entry.zone == zone && entry.stamp == *now) {
+        expanded->stamp = now;
+        expanded->read = true;
+        return entry.days;
+      }
+    }
   }
   std::string text;
   FileStamp stamp;
@@ -91,7 +198,8 @@ std::uint32_t DaysOf(const Source& source, int year, int month, Expanded* expand
   if (source.IsAddress()) stamp.settled = true;
   expanded->stamp = stamp;
   std::uint32_t days = 0;
-  return CalendarDays(text, year, month, &days) ? days : 0;
+  expanded->read = CalendarDays(text, year, month, &days);
+  return expanded->read ? days : 0;
 }
 
 std::vector<Listed> ReadList(std::uint32_t root) {
@@ -222,9 +330,10 @@ std::string ShownName(const std::string& text) {
 MonthMarks MarkedDays(const std::vector<Source>& sources, int year, int month) {
   MonthMarks marks;
   std::vector<Expanded> expansions;
+  const std::string zone = sources.empty() ? std::string() : Hash(ZoneKey());
   for (const Source& source : sources) {
     Expanded expanded{source.kind, source.location, std::nullopt, year, month, 0};
-    const std::uint32_t bits = expanded.days = DaysOf(source, year, month, &expanded);
+    const std::uint32_t bits = expanded.days = DaysOf(source, year, month, zone, &expanded);
     expansions.push_back(std::move(expanded));
     for (int d = 1; d <= 31; ++d) {
       if ((bits >> d & 1u) == 0) continue;
@@ -236,6 +345,7 @@ MonthMarks MarkedDays(const std::vector<Source>& sources, int year, int month) {
       marks.any = true;
     }
   }
+  if (!sources.empty()) Keep(expansions, zone);
   lastMarks = std::move(expansions);
   lastLists.made = false;
   return marks;

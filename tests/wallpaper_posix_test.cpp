@@ -476,6 +476,9 @@ TEST_F(WallpaperPosix, TheWallpaperBeforeTheFirstChangeIsGivenBackAtRemovalUnles
     Stubs(store.stubs);
     fs::remove_all(home);
     fs::create_directories(home);
+    // Plasma's default picture, from the user's own data folder whatever the host has installed.
+    fs::create_directories(home / ".local/share/wallpapers/Next");
+    testing_files::WriteFile(home / ".local/share/plasma/look-and-feel/org.kde.breeze.desktop/contents/defaults", "[Wallpaper]\nImage=Next\n");
     std::vector<std::string> environment = user;
     environment.push_back("DBUS_SESSION_BUS_ADDRESS=" + bus.substr(0, bus.find('\n')));
     environment.insert(environment.end(), store.environment.begin(), store.environment.end());
