@@ -1,5 +1,6 @@
 // Linux: libical reads the system's zone files, and the C library's clock follows TZ.
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -19,6 +20,9 @@ bool LocalDate(std::time_t when, int* year, int* month, int* day) {
 }
 
 std::string ZoneKey() {
+  // The C library reads the zone once and keeps it: read again, so that the days marked
+  // from here on fall in the zone the key names, not in one the user has left since.
+  tzset();
   // TZ, else /etc/localtime: where it points and the zone file's own stamp, which a
   // tzdata update changes.
   const char* tz = std::getenv("TZ");

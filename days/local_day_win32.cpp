@@ -87,6 +87,9 @@ bool LocalDate(std::time_t when, int* year, int* month, int* day) {
 }
 
 std::string ZoneKey() {
+  // The C runtime's fallback keeps the zone it first read: read again, so that it
+  // follows what the key names.
+  _tzset();
   // All Windows says of the zone (key, biases, this year's rules, daylight saving off),
   // which the C runtime's fallback follows, and the stamp of libical's file of it.
   DYNAMIC_TIME_ZONE_INFORMATION info;

@@ -45,6 +45,7 @@ struct Expanded {
   int year = 0, month = 0;
   std::uint32_t days = 0;
   bool read = false;  // days are the calendar's, not those of a file that could not be read
+  std::string zone;   // the user's zone they fell on (ZoneKey's hash)
 };
 std::vector<Expanded> lastMarks;
 
@@ -166,7 +167,7 @@ std::uint32_t DaysOf(const Source& source, int year, int month, const std::strin
   if (file.empty()) return 0;
   for (const Expanded& known : lastMarks) {
     if (known.location != source.location || known.kind != source.kind || known.year != year || known.month != month ||
-        !known.stamp || !known.stamp->settled) {
+        known.zone != zone || !known.stamp || !known.stamp->settled) {
       continue;
     }
     const std::optional<FileStamp> now = StampOf(source, file);
@@ -332,7 +333,7 @@ MonthMarks MarkedDays(const std::vector<Source>& sources, int year, int month) {
   std::vector<Expanded> expansions;
   const std::string zone = sources.empty() ? std::string() : Hash(ZoneKey());
   for (const Source& source : sources) {
-    Expanded expanded{source.kind, source.location, std::nullopt, year, month, 0};
+    Expanded expanded{source.kind, source.location, std::nullopt, year, month, 0, false, zone};
     const std::uint32_t bits = expanded.days = DaysOf(source, year, month, zone, &expanded);
     expansions.push_back(std::move(expanded));
     for (int d = 1; d <= 31; ++d) {

@@ -179,10 +179,18 @@ TEST(CalendarDays, HolidayNamesAreShownAsBoundedPlainText) {
 
 #ifndef _WIN32
 // Runs the reader on one file in a child with a deadline. Its exit status: the memory it
-// grew by, in MiB, plus 128 when it marked 2 January.
-int ReadInChild(const std::string& path, std::chrono::milliseconds deadline, int* status, int month = 1) {
+// grew by, in MiB, plus 128 when it marked 2 January. With moved, the child first marks
+// the month in UTC, and then its zone moves to Tokyo under it, as a changed /etc/localtime
+// does to a running program.
+int ReadInChild(const std::string& path, std::chrono::milliseconds deadline, int* status, int month = 1,
+                bool moved = false) {
   const pid_t pid = fork();
   if (pid == 0) {
+    if (moved) {
+      setenv("TZ", "UTC", 1), tzset();
+      MarkedDays({Source{Kind::Event, std::nullopt, path}}, 2026, month);
+      setenv("TZ", "Asia/Tokyo", 1);
+    }
 #ifndef __SANITIZE_ADDRESS__
     // What an unbounded read takes within the deadline, held well short of the machine's.
     const rlimit data{std::size_t{512} << 20, std::size_t{512} << 20};
@@ -218,7 +226,8 @@ TEST(CalendarDays, HostileFilesEndInTimeAndInBoundedMemory) {
     // and time (3 February for 2 January), so kept marks show 2 January and a parse does
     // not. What the second process finds: "same", the time "later", another "month" or
     // "zone", or the kept file a "link" or "edited" to the same marks in another form (its
-    // owner and bound: CalendarFetch's rows).
+    // owner and bound: CalendarFetch's rows); or, the calendar left as it is, marks kept
+    // as the first one's zone "moved" to Tokyo.
     const char* kept = nullptr;
   } rows[] = {
       {"100 MB file, refused before parsing", Calendar(Event(jan2)), 100u << 20, false},
@@ -250,6 +259,7 @@ TEST(CalendarDays, HostileFilesEndInTimeAndInBoundedMemory) {
       {"kept marks of another zone", Calendar(Event(jan2)), 0, false, "zone"},
       {"kept marks through a link", Calendar(Event(jan2)), 0, false, "link"},
       {"kept marks not as written", Calendar(Event(jan2)), 0, false, "edited"},
+      {"kept marks of a zone moved while running", Calendar(Event("DTSTART:20260101T200000Z\r\n")), 0, true, "moved"},
   };
   for (int i = 0; i < 200000; ++i) rows[3].text += "BEGIN:VEVENT\r\n";
   for (int i = 0; i < 1000; ++i) {
@@ -284,9 +294,10 @@ TEST(CalendarDays, HostileFilesEndInTimeAndInBoundedMemory) {
       fs::remove_all(cache);
       const std::time_t settled = std::time(nullptr) - 3600;
       ASSERT_TRUE(touch(settled));
-      ASSERT_EQ(ReadInChild(path, limit, &status), 0) << row.name;
+      ASSERT_EQ(ReadInChild(path, limit, &status, 1, how == "moved"), 0) << row.name;
       ASSERT_TRUE(fs::is_regular_file(kept)) << row.name << ": nothing kept";
-      std::ofstream(path, std::ios::binary | std::ios::trunc) << Calendar(Event("DTSTART;VALUE=DATE:20260203\r\n"));
+      if (how != "moved")
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << Calendar(Event("DTSTART;VALUE=DATE:20260203\r\n"));
       ASSERT_TRUE(touch(settled + (how == "later" ? 1800 : 0)));
       if (how == "link") fs::rename(kept, kept + ".real"), fs::create_symlink(kept + ".real", kept);
       if (how == "edited") {
@@ -295,7 +306,7 @@ TEST(CalendarDays, HostileFilesEndInTimeAndInBoundedMemory) {
         testing_files::WriteFile(kept, text.replace(text.find(" 00000004\n"), 10, " 4\n"));
       }
     }
-    const std::unique_ptr<ZoneGuard> zone(how == "zone" ? new ZoneGuard("Asia/Tokyo") : nullptr);
+    const std::unique_ptr<ZoneGuard> zone(how == "zone" || how == "moved" ? new ZoneGuard("Asia/Tokyo") : nullptr);
     EXPECT_EQ(ReadInChild(kernels ? row.text : path, limit, &status, how == "month" ? 2 : 1), 0)
         << row.name << ": killed or past the time";
     EXPECT_EQ(status >= 128, row.marks) << row.name;
