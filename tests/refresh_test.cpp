@@ -97,6 +97,12 @@ class FakeWorld : public platform::PictureLoader,
   }
 
   void RestorePreviousWallpaper(const std::string& bitmap) override { log.push_back("give back " + bitmap); }
+  // Kept once, before the first change: never once the desktop has the calendar.
+  void RecordPreviousWallpaper(const std::string&) override {
+    keptAfterAChange = keptAfterAChange || std::any_of(log.begin(), log.end(), [](const std::string& line) {
+                         return line.rfind("wallpaper ", 0) == 0;
+                       });
+  }
   MonitorPictures MonitorPicturesTaken() override { return taken; }
   bool SetMonitorWallpapers(const std::vector<MonitorBitmap>& bitmaps) override {
     std::string line = "monitors";
@@ -115,7 +121,7 @@ class FakeWorld : public platform::PictureLoader,
   std::string userFolder;  // none
   std::string sources;     // the one source of both calendar lists; none when empty
   std::optional<std::string> runValue;
-  bool runKeyMissing = false, missing = false;
+  bool runKeyMissing = false, missing = false, keptAfterAChange = false;
   int refusals = 0;  // wallpaper changes the desktop refuses before it takes one
   int pictureWidth = 100;
   MonitorPictures taken = MonitorPictures::None;
@@ -171,6 +177,7 @@ TEST_F(RefreshTest, FramesTodayThenWritesTheDesktopValuesThenSetsTheWallpaper) {
   EXPECT_EQ(RefreshWallpaper(), 0);
   EXPECT_EQ(PixelOfBitmap(18, 79), std::string("\0\0\x80", 3));
   EXPECT_EQ(world_.log.size(), 10u);
+  EXPECT_FALSE(world_.keptAfterAChange) << "the calendar recorded as the wallpaper to give back";
 }
 
 TEST_F(RefreshTest, MarksThisMonthsHolidaysAndEventsUnderTodaysFrame) {
