@@ -193,16 +193,16 @@ TEST_F(RefreshTest, MarksThisMonthsHolidaysAndEventsUnderTodaysFrame) {
                                       PixelOfBitmap(18, 79), PixelOfBitmap(27, 87)}),
             (std::vector<std::string>{green, green, grey, red, red}));
 
-  // The calendar edited later that day, now a blue list of events: the next check draws
-  // the day again, 3 August (row 1, column 1) with a square over columns 22..25, lines
-  // 41..44, and no bar; the 2nd unmarked.
+  // The calendar edited later that day, now a list of events of no colour of its own: the
+  // next check draws the day again, 3 August (row 1, column 1) with a square in the events'
+  // blue over columns 22..25, lines 41..44, and no bar; the 2nd unmarked.
   LastDay = 31, LastMonth = 8, LastYear = 2004;
-  world_.sources = "events #0000FF " + ics;
+  world_.sources = "events " + ics;
   testing_files::WriteFile(ics, "BEGIN:VCALENDAR\r\nBEGIN:VEVENT\r\nUID:c\r\nDTSTART;VALUE=DATE:20040803\r\n"
                                 "END:VEVENT\r\nEND:VCALENDAR\r\n");
   CheckDayChange();
   EXPECT_EQ((std::vector<std::string>{PixelOfBitmap(10, 44), PixelOfBitmap(20, 44), PixelOfBitmap(24, 42), PixelOfBitmap(26, 42)}),
-            (std::vector<std::string>{grey, grey, std::string("\xFF\0\0", 3), grey}));
+            (std::vector<std::string>{grey, grey, std::string("\xD2\x5A\x1E", 3), grey}));
   world_.sources.clear();  // the next test's checks start from marks of no file
   ASSERT_EQ(RefreshWallpaper(), 0);
 }
