@@ -476,6 +476,11 @@ TEST_F(WallpaperPosix, TheWallpaperBeforeTheFirstChangeIsGivenBackAtRemovalUnles
     Stubs(store.stubs);
     fs::remove_all(home);
     fs::create_directories(home);
+    // Plasma's default picture, given back where none was set: the session's own
+    // look-and-feel package, whether or not this machine has Plasma's.
+    testing_files::WriteFile(home / ".local/share/plasma/look-and-feel/org.kde.breeze.desktop/contents/defaults",
+                             "[Wallpaper]\nImage=Next\n");
+    fs::create_directories(home / ".local/share/wallpapers/Next");
     std::vector<std::string> environment = user;
     environment.push_back("DBUS_SESSION_BUS_ADDRESS=" + bus.substr(0, bus.find('\n')));
     environment.insert(environment.end(), store.environment.begin(), store.environment.end());
