@@ -204,6 +204,20 @@ TEST_F(RefreshTest, MarksThisMonthsHolidaysAndEventsUnderTodaysFrame) {
   EXPECT_EQ((std::vector<std::string>{PixelOfBitmap(10, 44), PixelOfBitmap(20, 44), PixelOfBitmap(24, 42), PixelOfBitmap(26, 42)}),
             (std::vector<std::string>{grey, grey, std::string("\xD2\x5A\x1E", 3), grey}));
   world_.sources.clear();  // the next test's checks start from marks of no file
+#ifndef _WIN32
+  // The machine's list in its own hive file, beside the HKEY_LOCAL_MACHINE hive of a user
+  // who set up a calendar without root: the machine's holidays are marked all the same.
+  testing_files::WriteFile(folder_ / "user/zorvani-wallpaper/HKEY_LOCAL_MACHINE.reg", "Windows Registry Editor Version 5.00\r\n");
+  testing_files::WriteFile(folder_ / "machine/zorvani-wallpaper/HKEY_LOCAL_MACHINE.reg",
+                           "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\ZorvaniWallpaper "
+                           "Calendars]\r\n\"1\"=\"holidays #00FF00 " + ics + "\"\r\n");
+  setenv("XDG_CONFIG_HOME", (folder_ / "user").c_str(), 1);
+  setenv("XDG_CONFIG_DIRS", (folder_ / "machine").c_str(), 1);
+  ASSERT_EQ(RefreshWallpaper(), 0);
+  EXPECT_EQ(PixelOfBitmap(20, 44), green);
+  unsetenv("XDG_CONFIG_HOME");
+  unsetenv("XDG_CONFIG_DIRS");
+#endif
   ASSERT_EQ(RefreshWallpaper(), 0);
 }
 
