@@ -108,6 +108,7 @@ TEST(CalendarDays, RecurrenceAndTimesAsLibicalExpandsThem) {
       {"29 February, common year", Event(leap), 2026, 2, "UTC", {}},
       {"23:30 UTC in Berlin", Event(lateUtc), 2026, 3, "Europe/Berlin", {16}},
       {"23:30 UTC in New York", Event(lateUtc), 2026, 3, "America/New_York", {15}},
+      {"23:30 floating, in Berlin as written", Event("DTSTART:20260315T233000\r\n"), 2026, 3, "Europe/Berlin", {15}},
       // 18:30 in New York is after midnight in Berlin until the US moves its clocks on 8 March.
       {"a daylight-saving change",
        Event("DTSTART;TZID=America/New_York:20260306T183000\r\nRRULE:FREQ=DAILY;COUNT=4\r\n"), 2026, 3,

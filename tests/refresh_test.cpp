@@ -97,6 +97,12 @@ class FakeWorld : public platform::PictureLoader,
   }
 
   void RestorePreviousWallpaper(const std::string& bitmap) override { log.push_back("give back " + bitmap); }
+  // Kept once, before the first change: never once the desktop has the calendar.
+  void RecordPreviousWallpaper(const std::string&) override {
+    keptAfterAChange = keptAfterAChange || std::any_of(log.begin(), log.end(), [](const std::string& line) {
+                         return line.rfind("wallpaper ", 0) == 0;
+                       });
+  }
   MonitorPictures MonitorPicturesTaken() override { return taken; }
   bool SetMonitorWallpapers(const std::vector<MonitorBitmap>& bitmaps) override {
     std::string line = "monitors";
@@ -115,7 +121,7 @@ class FakeWorld : public platform::PictureLoader,
   std::string userFolder;  // none
   std::string sources;     // the one source of both calendar lists; none when empty
   std::optional<std::string> runValue;
-  bool runKeyMissing = false, missing = false;
+  bool runKeyMissing = false, missing = false, keptAfterAChange = false;
   int refusals = 0;  // wallpaper changes the desktop refuses before it takes one
   int pictureWidth = 100;
   MonitorPictures taken = MonitorPictures::None;
@@ -171,6 +177,7 @@ TEST_F(RefreshTest, FramesTodayThenWritesTheDesktopValuesThenSetsTheWallpaper) {
   EXPECT_EQ(RefreshWallpaper(), 0);
   EXPECT_EQ(PixelOfBitmap(18, 79), std::string("\0\0\x80", 3));
   EXPECT_EQ(world_.log.size(), 10u);
+  EXPECT_FALSE(world_.keptAfterAChange) << "the calendar recorded as the wallpaper to give back";
 }
 
 TEST_F(RefreshTest, MarksThisMonthsHolidaysAndEventsUnderTodaysFrame) {
@@ -186,17 +193,31 @@ TEST_F(RefreshTest, MarksThisMonthsHolidaysAndEventsUnderTodaysFrame) {
                                       PixelOfBitmap(18, 79), PixelOfBitmap(27, 87)}),
             (std::vector<std::string>{green, green, grey, red, red}));
 
-  // The calendar edited later that day, now a blue list of events: the next check draws
-  // the day again, 3 August (row 1, column 1) with a square over columns 22..25, lines
-  // 41..44, and no bar; the 2nd unmarked.
+  // The calendar edited later that day, now a list of events of no colour of its own: the
+  // next check draws the day again, 3 August (row 1, column 1) with a square in the events'
+  // blue over columns 22..25, lines 41..44, and no bar; the 2nd unmarked.
   LastDay = 31, LastMonth = 8, LastYear = 2004;
-  world_.sources = "events #0000FF " + ics;
+  world_.sources = "events " + ics;
   testing_files::WriteFile(ics, "BEGIN:VCALENDAR\r\nBEGIN:VEVENT\r\nUID:c\r\nDTSTART;VALUE=DATE:20040803\r\n"
                                 "END:VEVENT\r\nEND:VCALENDAR\r\n");
   CheckDayChange();
   EXPECT_EQ((std::vector<std::string>{PixelOfBitmap(10, 44), PixelOfBitmap(20, 44), PixelOfBitmap(24, 42), PixelOfBitmap(26, 42)}),
-            (std::vector<std::string>{grey, grey, std::string("\xFF\0\0", 3), grey}));
+            (std::vector<std::string>{grey, grey, std::string("\xD2\x5A\x1E", 3), grey}));
   world_.sources.clear();  // the next test's checks start from marks of no file
+#ifndef _WIN32
+  // The machine's list in its own hive file, beside the HKEY_LOCAL_MACHINE hive of a user
+  // who set up a calendar without root: the machine's holidays are marked all the same.
+  testing_files::WriteFile(folder_ / "user/zorvani-wallpaper/HKEY_LOCAL_MACHINE.reg", "Windows Registry Editor Version 5.00\r\n");
+  testing_files::WriteFile(folder_ / "machine/zorvani-wallpaper/HKEY_LOCAL_MACHINE.reg",
+                           "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\ZorvaniWallpaper "
+                           "Calendars]\r\n\"1\"=\"holidays #00FF00 " + ics + "\"\r\n");
+  setenv("XDG_CONFIG_HOME", (folder_ / "user").c_str(), 1);
+  setenv("XDG_CONFIG_DIRS", (folder_ / "machine").c_str(), 1);
+  ASSERT_EQ(RefreshWallpaper(), 0);
+  EXPECT_EQ(PixelOfBitmap(20, 44), green);
+  unsetenv("XDG_CONFIG_HOME");
+  unsetenv("XDG_CONFIG_DIRS");
+#endif
   ASSERT_EQ(RefreshWallpaper(), 0);
 }
 

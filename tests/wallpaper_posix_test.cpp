@@ -107,6 +107,9 @@ const Case kCases[] = {
     {"Plasma through dbus-send alone", {"DESKTOP_SESSION=plasmawayland", "WAYLAND_DISPLAY=wayland-0"}, {{"dbus-send", ""}}, "10", true,
      "dbus-send --session --type=method_call --print-reply --dest=org.kde.plasmashell /PlasmaShell org.kde.PlasmaShell.evaluateScript "
      "string:" + kPlasma + "d.writeConfig('Image', 'file://$U/wp-a.bmp'); d.writeConfig('FillMode', 2); }\n"},
+    {"Plasma, stretched", {"XDG_CURRENT_DESKTOP=KDE", "WAYLAND_DISPLAY=wayland-0"}, {{"qdbus", ""}}, "2", true,
+     "qdbus org.kde.plasmashell /PlasmaShell org.kde.PlasmaShell.evaluateScript " + kPlasma +
+     "d.writeConfig('Image', 'file://$U/wp-a.bmp'); d.writeConfig('FillMode', 0); }\n"},
     {"unnamed LXDE once pcmanfm --desktop listens on its socket; a screen number", {"DISPLAY=:0.0"}, {{"pcmanfm", ""}, {"feh", ""}},
      "22", true, "pcmanfm --set-wallpaper=$F/wp.bmp --wallpaper-mode=screen\n", false,
      {"DISPLAY=:0 lxsession -s LXDE", "DISPLAY=:0.0 pcmanfm --desktop --profile LXDE"}},

@@ -176,6 +176,8 @@ TEST(Detect, NamesTheMonthsThatDoNotFitTheYearsGrid) {
       const MonthPictureSettings settings{2026, month, 960, month == 3 ? 600 : 540, month == 7 ? kBottom : kTop, style};
       zorvani::tools::WriteMonthPicture(settings, 80, folder + "/Zorvani2026/" + std::to_string(month) + ".jpg");
     }
+    // A year folder's picture names its month: 12.jpg is December's.
+    EXPECT_EQ(LoadMonthPicture(folder + "/Zorvani2026/12.jpg", 0, 0).month, 12);
     const CalendarGrid calendar = FindCalendarGrid(folder, 2026, 0);
     zorvani::tools::WriteTextFile(Scratch("year.ini").string(), WpIniFor(calendar.grid, 960, 540, Colour{}, calendar.firstDay));
     ReadWpIni(Scratch("year.ini").string());
