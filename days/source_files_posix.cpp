@@ -41,6 +41,23 @@ std::optional<FileStamp> StampOfSourceFile(const std::string& path) {
   return StampOf(info);
 }
 
+namespace {
+
+// The rest of fd appended to bytes; false on a read error or past limit bytes in all,
+// which also holds a file that grows while it is read.
+bool ReadAtMost(int fd, std::size_t limit, std::string* bytes) {
+  char chunk[65536];
+  for (;;) {
+    const ssize_t n = read(fd, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 || bytes->size() + static_cast<std::size_t>(n) > limit) return false;
+    if (n == 0) return true;
+    bytes->append(chunk, static_cast<std::size_t>(n));
+  }
+}
+
+}  // namespace
+
 bool ReadSourceFile(const std::string& path, std::string* bytes, FileStamp* stamp) {
   const int fd = platform::OpenRegularFile(path);
   if (fd < 0) return false;
@@ -48,15 +65,7 @@ bool ReadSourceFile(const std::string& path, std::string* bytes, FileStamp* stam
   bool ok = fstat(fd, &info) == 0 && info.st_size >= 0 && static_cast<std::size_t>(info.st_size) <= kMaxCalendarBytes;
   if (ok) *stamp = StampOf(info);
   bytes->clear();
-  char chunk[65536];
-  while (ok) {
-    const ssize_t n = read(fd, chunk, sizeof chunk);
-    if (n < 0 && errno == EINTR) continue;
-    // A file that grows while it is read is held to the same bound.
-    ok = n >= 0 && bytes->size() + static_cast<std::size_t>(n) <= kMaxCalendarBytes;
-    if (n <= 0) break;
-    if (ok) bytes->append(chunk, static_cast<std::size_t>(n));
-  }
+  ok = ok && ReadAtMost(fd, kMaxCalendarBytes, bytes);
   close(fd);
   return ok;
 }
@@ -69,14 +78,7 @@ bool ReadKeptMarks(std::string* bytes) {
   bool ok = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == geteuid() &&
             static_cast<std::uint64_t>(info.st_size) <= kMaxKeptMarks;
   bytes->clear();
-  char chunk[4096];
-  while (ok) {
-    const ssize_t n = read(fd, chunk, sizeof chunk);
-    if (n < 0 && errno == EINTR) continue;
-    ok = n >= 0 && bytes->size() + static_cast<std::size_t>(n) <= kMaxKeptMarks;
-    if (n <= 0) break;
-    if (ok) bytes->append(chunk, static_cast<std::size_t>(n));
-  }
+  ok = ok && ReadAtMost(fd, kMaxKeptMarks, bytes);
   close(fd);
   return ok;
 }

@@ -46,6 +46,18 @@ HANDLE OpenDiskFile(const std::string& path, DWORD access) {
   return INVALID_HANDLE_VALUE;
 }
 
+// The rest of the file appended to bytes; false on a read error or past limit bytes in
+// all, which also holds a file that grows while it is read.
+bool ReadAtMost(HANDLE file, std::size_t limit, std::string* bytes) {
+  char chunk[65536];
+  for (;;) {
+    DWORD n = 0;
+    if (ReadFile(file, chunk, sizeof chunk, &n, nullptr) == 0 || bytes->size() + n > limit) return false;
+    if (n == 0) return true;
+    bytes->append(chunk, n);
+  }
+}
+
 }  // namespace
 
 std::optional<FileStamp> StampOfSourceFile(const std::string& path) {
@@ -65,15 +77,7 @@ bool ReadSourceFile(const std::string& path, std::string* bytes, FileStamp* stam
   LARGE_INTEGER size{};
   bool ok = GetFileSizeEx(file, &size) != 0 && size.QuadPart >= 0 &&
             static_cast<unsigned long long>(size.QuadPart) <= kMaxCalendarBytes && StampOf(file, stamp);
-  char chunk[65536];
-  while (ok) {
-    DWORD n = 0;
-    ok = ReadFile(file, chunk, sizeof chunk, &n, nullptr) != 0;
-    if (!ok || n == 0) break;
-    // A file that grows while it is read is held to the same bound.
-    ok = bytes->size() + n <= kMaxCalendarBytes;
-    if (ok) bytes->append(chunk, n);
-  }
+  ok = ok && ReadAtMost(file, kMaxCalendarBytes, bytes);
   CloseHandle(file);
   return ok;
 }
@@ -114,14 +118,7 @@ bool ReadKeptMarks(std::string* bytes) {
   bool ok = GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, &info) != 0 &&
             (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0 &&
             info.nFileSizeHigh == 0 && info.nFileSizeLow <= kMaxKeptMarks && OwnedByUser(file);
-  char chunk[4096];
-  while (ok) {
-    DWORD n = 0;
-    ok = ReadFile(file, chunk, sizeof chunk, &n, nullptr) != 0;
-    if (!ok || n == 0) break;
-    ok = bytes->size() + n <= kMaxKeptMarks;
-    if (ok) bytes->append(chunk, n);
-  }
+  ok = ok && ReadAtMost(file, kMaxKeptMarks, bytes);
   CloseHandle(file);
   return ok;
 }
