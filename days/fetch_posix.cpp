@@ -1,6 +1,7 @@
 // Published calendars on Linux: the round's child, run and watched from the check, and
 // the fetches it makes with libcurl into the cache.
 #include <curl/curl.h>
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -146,7 +147,8 @@ std::size_t TakeHeader(char* data, std::size_t size, std::size_t count, void* us
 
 namespace fetching {
 
-// The cache folder, made 0700 and ours, or false.
+// The cache folder, made 0700 and ours, or false. A file in it that others may read (made
+// by hand, or copied in) is made 0600 first, as the replacement keeps the mode it finds.
 bool MakeCacheFolder(const std::string& folder) {
   const std::size_t slash = folder.rfind('/');
   if (slash == std::string::npos) return false;
@@ -155,8 +157,20 @@ bool MakeCacheFolder(const std::string& folder) {
   const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) return false;
   struct stat info {};
-  const bool ok = fstat(fd, &info) == 0 && info.st_uid == geteuid() &&
-                  ((info.st_mode & 077) == 0 || fchmod(fd, 0700) == 0);
+  bool ok = fstat(fd, &info) == 0 && info.st_uid == geteuid() &&
+            ((info.st_mode & 077) == 0 || fchmod(fd, 0700) == 0);
+  const int listing = ok ? dup(fd) : -1;
+  DIR* entries = listing < 0 ? nullptr : fdopendir(listing);
+  if (entries == nullptr && listing >= 0) close(listing);
+  for (const dirent* entry; entries != nullptr && (entry = readdir(entries)) != nullptr;) {
+    const int file = openat(fd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (file < 0) continue;
+    struct stat kept {};
+    if (fstat(file, &kept) == 0 && S_ISREG(kept.st_mode) && kept.st_uid == geteuid() && (kept.st_mode & 077) != 0)
+      ok = fchmod(file, kept.st_mode & 0700) == 0 && ok;
+    close(file);
+  }
+  if (entries != nullptr) closedir(entries);
   close(fd);
   return ok;
 }

@@ -511,11 +511,13 @@ TEST(CalendarFetch, EachRoundEndsWithTheLastGoodMarks) {
     bool settled = false;    // the files left to settle first
     bool ahead = false;      // c.ics dated a day ahead first
     std::string marks = "";  // the kept marks then given to another "owner", or "padded" past their bound
+    bool opened = false;     // the cache's files left readable by others first (by hand, an old copy)
   } rows[] = {
       {"first fetch marks the day", "feed a.ics", 0, true, "a.ics", 1},
       {"a 304 for the ETag keeps it", "feed a.ics", 60, true, "a.ics", 0},
       {"a changed feed, within the hour: not asked", "feed b.ics", 90, false, "a.ics", 0},
-      {"a changed feed after the hour", "feed b.ics", 120, true, "b.ics", 1},
+      {"a changed feed after the hour, over copies others could read", "feed b.ics", 120, true, "b.ics", 1, 0, "", 1,
+       false, false, "", true},
       {"a feed that never answers", "hang", 180, true, "b.ics", 0, 1},
       {"the server gone", "gone", 240, false, "b.ics", 0},
       {"an endless body", "endless", 300, true, "b.ics", 0},
@@ -554,6 +556,10 @@ TEST(CalendarFetch, EachRoundEndsWithTheLastGoodMarks) {
     if (row.settled) std::this_thread::sleep_for(std::chrono::milliseconds(3200));
     // As a file from a machine, or a share's server, whose clock runs ahead.
     if (row.ahead) fs::last_write_time(dir + "/c.ics", fs::file_time_type::clock::now() + std::chrono::hours(24));
+#ifndef _WIN32
+    if (row.opened)
+      for (const auto& entry : fs::directory_iterator(cache)) fs::permissions(entry.path(), fs::perms::others_read | fs::perms::group_read, fs::perm_options::add);
+#endif
     const std::size_t asked = testing_files::ReadFile(dir + "/log").size();
     clock.Set(testing::At(2026, 12, 7, 1 + row.minutes / 60, row.minutes % 60));
     refreshes = 0;
@@ -593,6 +599,10 @@ TEST(CalendarFetch, EachRoundEndsWithTheLastGoodMarks) {
     ASSERT_EQ(names.size(), 2 * row.copies) << "only the copies, their validators and the kept marks";
     const std::string kept = cache + "/month-marks", written = testing_files::ReadFile(kept);
     EXPECT_EQ(written.find("token="), std::string::npos);
+#ifndef _WIN32
+    for (const fs::path& name : names) EXPECT_EQ(fs::status(name).permissions(), fs::perms::owner_read | fs::perms::owner_write) << name;
+    EXPECT_EQ(fs::status(kept).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+#endif
     // What the next process reads of them: the file as written, else nothing.
     if (row.marks == "owner" && !GiveAway(kept)) continue;
     if (row.marks == "padded") fs::remove(kept), testing_files::WriteFile(kept, written + std::string(kMaxKeptMarks, '\n'));
@@ -604,9 +614,6 @@ TEST(CalendarFetch, EachRoundEndsWithTheLastGoodMarks) {
     for (std::size_t n = 0; n < names.size(); n += 2) {
       EXPECT_EQ(names[n].extension(), ".ics");
       EXPECT_EQ(testing_files::ReadFile(names[n]), testing_files::ReadFile(dir + "/" + row.kept));
-#ifndef _WIN32
-      EXPECT_EQ(fs::status(names[n]).permissions(), fs::perms::owner_read | fs::perms::owner_write);
-#endif
       EXPECT_EQ(names[n].string().find("127.0.0.1"), std::string::npos);
     }
 #ifndef _WIN32
