@@ -12,13 +12,17 @@ namespace days {
 // What tells a file's new content from its old without reading it. A file written
 // within the last second or two may be written again with the same size in the same
 // tick of the file system's clock, so such a stamp is not settled: it proves nothing.
+// The change time is the system's own: a file rewritten and given its old modification
+// time back (touch -r, a restored backup of the same size) still gets a new one.
 struct FileStamp {
   std::uint64_t device = 0, inode = 0, size = 0;
   std::int64_t modifiedSeconds = 0, modifiedNanoseconds = 0;
+  std::int64_t changedSeconds = 0, changedNanoseconds = 0;
   bool settled = false;
   bool operator==(const FileStamp& other) const {
     return device == other.device && inode == other.inode && size == other.size &&
-           modifiedSeconds == other.modifiedSeconds && modifiedNanoseconds == other.modifiedNanoseconds;
+           modifiedSeconds == other.modifiedSeconds && modifiedNanoseconds == other.modifiedNanoseconds &&
+           changedSeconds == other.changedSeconds && changedNanoseconds == other.changedNanoseconds;
   }
 };
 // The file's stamp now (one stat, no reading); none when it is not there.

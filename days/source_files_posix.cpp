@@ -24,6 +24,8 @@ FileStamp StampOf(const struct stat& info) {
   stamp.size = static_cast<std::uint64_t>(info.st_size);
   stamp.modifiedSeconds = static_cast<std::int64_t>(info.st_mtim.tv_sec);
   stamp.modifiedNanoseconds = static_cast<std::int64_t>(info.st_mtim.tv_nsec);
+  stamp.changedSeconds = static_cast<std::int64_t>(info.st_ctim.tv_sec);
+  stamp.changedNanoseconds = static_cast<std::int64_t>(info.st_ctim.tv_nsec);
   // Inode times come from the kernel's coarse clock, a few milliseconds a tick. A time
   // ahead of the clock (a file from a machine, or a share's server, whose clock runs
   // ahead) would never settle and have the day drawn at every check; the next write

@@ -15,10 +15,16 @@ namespace days {
 namespace {
 
 // A handle's stamp: the volume and file index stand for device and inode, the last write
-// time (100 ns ticks) for the modification time.
+// time (100 ns ticks) for the modification time, NTFS's change time for the change time.
 bool StampOf(HANDLE file, FileStamp* stamp) {
   BY_HANDLE_FILE_INFORMATION info{};
-  if (GetFileInformationByHandle(file, &info) == 0) return false;
+  FILE_BASIC_INFO basic{};
+  if (GetFileInformationByHandle(file, &info) == 0 ||
+      GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic) == 0)
+    return false;
+  const auto changed = static_cast<std::uint64_t>(basic.ChangeTime.QuadPart);
+  stamp->changedSeconds = static_cast<std::int64_t>(changed / 10000000u);
+  stamp->changedNanoseconds = static_cast<std::int64_t>(changed % 10000000u * 100u);
   stamp->device = info.dwVolumeSerialNumber;
   stamp->inode = static_cast<std::uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
   stamp->size = static_cast<std::uint64_t>(info.nFileSizeHigh) << 32 | info.nFileSizeLow;

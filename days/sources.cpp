@@ -53,7 +53,7 @@ std::vector<Expanded> lastMarks;
 // calendar again: one line a source, keyed by everything its days depend on (the file
 // read, the month, the user's zone, the reader). Bump kKeptFormat when the reader
 // changes what it marks.
-constexpr int kKeptFormat = 1;
+constexpr int kKeptFormat = 2;
 struct Kept {
   std::string line;
   std::string name;  // the cached copies' name of the location, never the location
@@ -72,11 +72,12 @@ struct {
 std::string Hash(const std::string& text) { return CacheName(text); }
 
 std::string KeptLine(const Kept& entry) {
-  char line[192];  // every field at its widest
-  std::snprintf(line, sizeof line, "%s %c %llu %llu %llu %lld %lld %d %d %s %08lx\n", entry.name.c_str(),
+  char line[240];  // every field at its widest
+  std::snprintf(line, sizeof line, "%s %c %llu %llu %llu %lld %lld %lld %lld %d %d %s %08lx\n", entry.name.c_str(),
                 entry.kind == Kind::Holiday ? 'h' : 'e', static_cast<unsigned long long>(entry.stamp.device),
                 static_cast<unsigned long long>(entry.stamp.inode), static_cast<unsigned long long>(entry.stamp.size),
                 static_cast<long long>(entry.stamp.modifiedSeconds), static_cast<long long>(entry.stamp.modifiedNanoseconds),
+                static_cast<long long>(entry.stamp.changedSeconds), static_cast<long long>(entry.stamp.changedNanoseconds),
                 entry.year, entry.month, entry.zone.c_str(), static_cast<unsigned long>(entry.days));
   return line;
 }
@@ -88,16 +89,16 @@ std::string KeptHeader() { return "zorvani month marks " + std::to_string(kKeptF
 std::optional<Kept> ParseKept(const std::string& line) {
   char name[17] = {}, zone[17] = {}, kind = 0;
   unsigned long long device = 0, inode = 0, size = 0;
-  long long seconds = 0, nanoseconds = 0;
+  long long seconds = 0, nanoseconds = 0, changed = 0, changedNanoseconds = 0;
   unsigned long days = 0;
   Kept entry;
-  if (std::sscanf(line.c_str(), "%16s %c %llu %llu %llu %lld %lld %d %d %16s %8lx", name, &kind, &device, &inode, &size,
-                  &seconds, &nanoseconds, &entry.year, &entry.month, zone, &days) != 11 ||
+  if (std::sscanf(line.c_str(), "%16s %c %llu %llu %llu %lld %lld %lld %lld %d %d %16s %8lx", name, &kind, &device, &inode,
+                  &size, &seconds, &nanoseconds, &changed, &changedNanoseconds, &entry.year, &entry.month, zone, &days) != 13 ||
       (kind != 'h' && kind != 'e') || entry.month < 1 || entry.month > 12 || (days & 1u) != 0) {
     return std::nullopt;
   }
   entry.name = name, entry.zone = zone, entry.kind = kind == 'h' ? Kind::Holiday : Kind::Event;
-  entry.stamp = {device, inode, size, seconds, nanoseconds, true};
+  entry.stamp = {device, inode, size, seconds, nanoseconds, changed, changedNanoseconds, true};
   entry.days = static_cast<std::uint32_t>(days);
   entry.line = line + "\n";
   if (KeptLine(entry) != entry.line) return std::nullopt;
@@ -155,10 +156,16 @@ std::string FileOf(const Source& source) {
 }
 
 // A fetched copy is only ever replaced whole, a new file renamed over it, never written
-// in place: its stamp holds at once, where a local file's must first settle.
+// in place: its stamp holds at once, where a local file's must first settle, and its
+// change time (moved by the cache's own change of mode) tells nothing its inode does not.
+void AsFetchedCopy(const Source& source, FileStamp* stamp) {
+  if (!source.IsAddress()) return;
+  stamp->settled = true;
+  stamp->changedSeconds = stamp->changedNanoseconds = 0;
+}
 std::optional<FileStamp> StampOf(const Source& source, const std::string& file) {
   std::optional<FileStamp> stamp = StampOfSourceFile(file);
-  if (stamp && source.IsAddress()) stamp->settled = true;
+  if (stamp) AsFetchedCopy(source, &*stamp);
   return stamp;
 }
 
@@ -196,7 +203,7 @@ std::uint32_t DaysOf(const Source& source, int year, int month, const std::strin
     expanded->stamp = StampOf(source, file);  // unreadable as it stands: read again once it changes
     return 0;
   }
-  if (source.IsAddress()) stamp.settled = true;
+  AsFetchedCopy(source, &stamp);
   expanded->stamp = stamp;
   std::uint32_t days = 0;
   expanded->read = CalendarDays(text, year, month, &days);

@@ -223,12 +223,13 @@ TEST(CalendarDays, HostileFilesEndInTimeAndInBoundedMemory) {
     std::string text;
     std::size_t padTo;  // a sparse file of this size instead
     bool marks;         // 2 January marked
-    // Marks a first process kept; then the calendar is rewritten in place with its size
-    // and time (3 February for 2 January), so kept marks show 2 January and a parse does
-    // not. What the second process finds: "same", the time "later", another "month" or
-    // "zone", or the kept file a "link" or "edited" to the same marks in another form (its
-    // owner and bound: CalendarFetch's rows); or, the calendar left as it is, marks kept
-    // as the first one's zone "moved" to Tokyo.
+    // Marks a first process kept for 2 January, then forged in their written form to 3
+    // January, so a second process that takes them marks no 2 January. What it finds:
+    // the "same" file, its time "later", another "month" (not forged), another "zone", the
+    // kept file a "link", or "edited" to another form (its owner and bound: CalendarFetch's
+    // rows); the calendar rewritten in place with 3 February, its size and its time set
+    // "back" (not forged); or, the calendar left as it is, marks kept as the first one's
+    // zone "moved" to Tokyo.
     const char* kept = nullptr;
   } rows[] = {
       {"100 MB file, refused before parsing", Calendar(Event(jan2)), 100u << 20, false},
@@ -254,12 +255,13 @@ TEST(CalendarDays, HostileFilesEndInTimeAndInBoundedMemory) {
       {"100,000 zones", Calendar(Repeat("BEGIN:VTIMEZONE\r\nTZID:Z\r\nEND:VTIMEZONE\r\n", 100000) + Event(jan2)), 0, false},
       {"100,000 events in 6 MiB",
        Calendar(Repeat(Event("DTSTART;VALUE=DATE:20260615\r\n"), 100000) + Event(jan2)), 0, true},
-      {"kept marks used, the calendar not parsed", Calendar(Event(jan2)), 0, true, "same"},
-      {"kept marks, the calendar written since", Calendar(Event(jan2)), 0, false, "later"},
+      {"kept marks used, the calendar not parsed", Calendar(Event(jan2)), 0, false, "same"},
+      {"kept marks, the calendar written since", Calendar(Event(jan2)), 0, true, "later"},
+      {"kept marks, the calendar rewritten and its time set back", Calendar(Event(jan2)), 0, false, "back"},
       {"kept marks of another month", Calendar(Event(jan2)), 0, false, "month"},
-      {"kept marks of another zone", Calendar(Event(jan2)), 0, false, "zone"},
-      {"kept marks through a link", Calendar(Event(jan2)), 0, false, "link"},
-      {"kept marks not as written", Calendar(Event(jan2)), 0, false, "edited"},
+      {"kept marks of another zone", Calendar(Event(jan2)), 0, true, "zone"},
+      {"kept marks through a link", Calendar(Event(jan2)), 0, true, "link"},
+      {"kept marks not as written", Calendar(Event(jan2)), 0, true, "edited"},
       {"kept marks of a zone moved while running", Calendar(Event("DTSTART:20260101T200000Z\r\n")), 0, true, "moved"},
   };
   for (int i = 0; i < 200000; ++i) rows[3].text += "BEGIN:VEVENT\r\n";
@@ -297,15 +299,16 @@ TEST(CalendarDays, HostileFilesEndInTimeAndInBoundedMemory) {
       ASSERT_TRUE(touch(settled));
       ASSERT_EQ(ReadInChild(path, limit, &status, 1, how == "moved"), 0) << row.name;
       ASSERT_TRUE(fs::is_regular_file(kept)) << row.name << ": nothing kept";
-      if (how != "moved")
+      if (how == "back") {
         std::ofstream(path, std::ios::binary | std::ios::trunc) << Calendar(Event("DTSTART;VALUE=DATE:20260203\r\n"));
-      ASSERT_TRUE(touch(settled + (how == "later" ? 1800 : 0)));
-      if (how == "link") fs::rename(kept, kept + ".real"), fs::create_symlink(kept + ".real", kept);
-      if (how == "edited") {
+        ASSERT_TRUE(touch(settled));
+      } else if (how != "month" && how != "moved") {
         std::string text = testing_files::ReadFile(kept);
         ASSERT_NE(text.find(" 00000004\n"), std::string::npos) << text;
-        testing_files::WriteFile(kept, text.replace(text.find(" 00000004\n"), 10, " 4\n"));
+        testing_files::WriteFile(kept, text.replace(text.find(" 00000004\n"), 10, how == "edited" ? " 8\n" : " 00000008\n"));
       }
+      if (how == "later") ASSERT_TRUE(touch(settled + 1800));
+      if (how == "link") fs::rename(kept, kept + ".real"), fs::create_symlink(kept + ".real", kept);
     }
     const std::unique_ptr<ZoneGuard> zone(how == "zone" || how == "moved" ? new ZoneGuard("Asia/Tokyo") : nullptr);
     EXPECT_EQ(ReadInChild(kernels ? row.text : path, limit, &status, how == "month" ? 2 : 1), 0)
