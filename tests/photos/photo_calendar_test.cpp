@@ -362,4 +362,29 @@ TEST_P(HostilePhotos, AreRefusedOrReadWithinTheMemoryCeiling) {
 INSTANTIATE_TEST_SUITE_P(Photos, HostilePhotos, ::testing::ValuesIn(kHostilePhotos),
                          [](const ::testing::TestParamInfo<HostilePhoto>& param) { return std::string(param.param.name); });
 
+// The sample calendars print the user's holidays in the weekend colour, through the same
+// source list as the program: a day of a holidays calendar changes its month's picture and
+// no other; a day of an events calendar changes none.
+TEST(SampleCalendarSources, HolidaysArePrintedAndEventsAreNot) {
+  Folder home;
+  const std::string ics = home.path.string() + "/days.ics", hive = home.path.string() + "/config/zorvani-wallpaper/HKEY_CURRENT_USER.reg";
+  zorvani::tools::WriteTextFile(ics, "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//t//EN\r\nBEGIN:VEVENT\r\nUID:a\r\n"
+                                     "DTSTART;VALUE=DATE:20270317\r\nSUMMARY:Fest\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n");
+  fs::create_directories(fs::path(hive).parent_path());
+  for (const std::string kind : {"none", "events", "holidays"}) {
+    if (kind != "none")
+      zorvani::tools::WriteTextFile(hive, "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\ZorvaniWallpaper "
+                                          "Calendars]\r\n\"1\"=\"" + kind + " " + ics + "\"\r\n");
+    const CommandRun run = RunCommand({ZORVANI_MONTH_PICTURE, "--year", "2027", "--size", "400x250", "--calendar", (home / kind).string()},
+                                      {"HOME=" + home.path.string(), "XDG_CONFIG_HOME=" + home.path.string() + "/config",
+                                       "XDG_CONFIG_DIRS=" + home.path.string() + "/none", "XDG_CACHE_HOME=" + home.path.string() + "/cache"});
+    ASSERT_EQ(run.status, 0) << run.said;
+  }
+  for (const std::string month : {"2", "3", "4"}) {
+    const auto picture = [&](const char* kind) { return testing_files::ReadFile(home / kind / "Zorvani2027" / (month + ".jpg")); };
+    EXPECT_EQ(picture("events"), picture("none")) << "month " << month;
+    EXPECT_EQ(picture("holidays") != picture("none"), month == "3") << "month " << month;
+  }
+}
+
 }  // namespace
