@@ -468,6 +468,8 @@ TEST(CalendarFetch, EachRoundEndsWithTheLastGoodMarks) {
   serve();
   ASSERT_NE(port, "") << testing_files::ReadFile(dir + "/server.err");
   std::vector<std::string> listed{"events webcal://127.0.0.1:" + port + "/feed.ics?token=secret"};
+  // Named from the list's last place down: every place of the list is read.
+  const auto place = [](std::size_t n) { return std::to_string(kMaxSources - static_cast<int>(n)); };
 #ifdef _WIN32
   ASSERT_TRUE(TrustAuthority(testing_files::ReadFile(dir + "/ca.pem"), true));
   HKEY key = nullptr;
@@ -475,14 +477,14 @@ TEST(CalendarFetch, EachRoundEndsWithTheLastGoodMarks) {
   ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kSourcesKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr), 0);
   const auto list = [&] {
     for (std::size_t n = 0; n < listed.size(); ++n)
-      RegSetValueExA(key, std::to_string(n + 1).c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(listed[n].c_str()),
+      RegSetValueExA(key, place(n).c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(listed[n].c_str()),
                      static_cast<DWORD>(listed[n].size() + 1));
   };
   const std::vector<std::pair<const char*, std::string>> variables{{"LOCALAPPDATA", dir + "\\local"}};
 #else
   const auto list = [&] {
     std::string values;
-    for (std::size_t n = 0; n < listed.size(); ++n) values += "\"" + std::to_string(n + 1) + "\"=\"" + listed[n] + "\"\r\n";
+    for (std::size_t n = 0; n < listed.size(); ++n) values += "\"" + place(n) + "\"=\"" + listed[n] + "\"\r\n";
     testing_files::WriteFile(dir + "/config/zorvani-wallpaper/HKEY_CURRENT_USER.reg",
                              "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\ZorvaniWallpaper "
                              "Calendars]\r\n" + values);
@@ -627,6 +629,7 @@ TEST(CalendarFetch, EachRoundEndsWithTheLastGoodMarks) {
     EXPECT_EQ(marks.day[20].event, *row.kept == 'b');
     EXPECT_FALSE(marks.day[15].event);
   }
+  EXPECT_FALSE(MarkedDays(2026, 11).day[20].event) << "December's marks taken for November";
   server.reset();
   for (const auto& [name, value] : variables) SetVariable(name, "");
 #ifdef _WIN32

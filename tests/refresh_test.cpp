@@ -308,28 +308,40 @@ TEST_F(RefreshTest, MonitorsOfOtherShapesEachGetTheWholePictureFitted) {
       {Taken::PerMonitor, 160, {hdmi, {"M1", 0, 0, 8192, 8192, false}, {"M2", 0, 0, 8192, 8192, false}}, 0, {"wp-a.bmp"}, "wallpaper 20 0 %wp.bmp 3"},
       {Taken::PerMonitor, 160, {{cut + "-1", 0, 0, 320, 200, true}, {cut + "-2", 320, 0, 100, 200, false}}, 0, {"wp-a.bmp", "wp-" + cut + ".bmp", "wp-" + cut + "-2.bmp"},
        "monitors " + cut + "-1=%wp-" + cut + ".bmp " + cut + "-2=%wp-" + cut + "-2.bmp"},
-      // 9 % off the picture's shape, and rows that need padding.
-      {Taken::PerMonitor, 160, {hdmi, {"DP-1", 320, 0, 641, 440, false}}, 0, {"wp-a.bmp", "wp-HDMI-1.bmp", "wp-DP-1.bmp"},
-       "monitors HDMI-1=%wp-HDMI-1.bmp DP-1=%wp-DP-1.bmp"}};
+      // 9 % off the picture's shape (wider), and rows that need padding.
+      {Taken::PerMonitor, 160, {hdmi, {"DP-1", 320, 0, 641, 366, false}}, 0, {"wp-a.bmp", "wp-HDMI-1.bmp", "wp-DP-1.bmp"},
+       "monitors HDMI-1=%wp-HDMI-1.bmp DP-1=%wp-DP-1.bmp"},
+      // Written a MiB of rows at a time: the last of them alone.
+      {Taken::PerMonitor, 160, {hdmi, {"DP-3", 320, 0, 641, 545, false}}, 0, {"wp-a.bmp", "wp-HDMI-1.bmp", "wp-DP-3.bmp"},
+       "monitors HDMI-1=%wp-HDMI-1.bmp DP-3=%wp-DP-3.bmp"}};
   // The region's picture (grey, 128) as large as fits, centred, its shape within a pixel;
-  // above and below it a fill darker than the picture, without a step of more than 2.
+  // beside it a fill darker than the picture, without a step of more than 2.
   const auto expectFitted = [](const std::string& file, int width, int height, int x0, int y0, int w, int h) {
     const auto green = [&](int x, int y) {
       return static_cast<unsigned char>(file.at(58 + static_cast<std::size_t>(height - 1 - y) * ((width * 3 + 3) & ~3) + 3 * static_cast<std::size_t>(x) + 1));
     };
-    int top = -1, bottom = -1;
+    int top = -1, bottom = -1, left = -1, right = -1;
     for (int y = 0; y < h; ++y) {
       if (green(x0 + w / 2, y0 + y) < 100) continue;
       if (top < 0) top = y;
       bottom = y + 1;
     }
-    EXPECT_LE(std::abs((bottom - top) * 160 - w * 100), 160) << top << ".." << bottom;
+    for (int x = 0; x < w; ++x) {
+      if (green(x0 + x, y0 + h / 2) < 100) continue;
+      if (left < 0) left = x;
+      right = x + 1;
+    }
+    EXPECT_LE(std::abs((bottom - top) * 160 - (right - left) * 100), 160) << left << ".." << right << " " << top << ".." << bottom;
+    EXPECT_TRUE((top == 0 && bottom == h) || (left == 0 && right == w));
     EXPECT_LE(std::abs(top - (h - bottom)), 1);
+    EXPECT_LE(std::abs(left - (w - right)), 1);
+    const auto fill = [&](int x, int y) { return y < top || y >= bottom || x < left || x >= right; };
     for (int y = 0; y < h; ++y) {
-      for (int x = 0; x < w && (y < top || y >= bottom); ++x) {
+      for (int x = 0; x < w; ++x) {
+        if (!fill(x, y)) continue;
         EXPECT_TRUE(green(x0 + x, y0 + y) >= 30 && green(x0 + x, y0 + y) <= 70) << x << "," << y;
-        if (x > 0) EXPECT_LE(std::abs(green(x0 + x, y0 + y) - green(x0 + x - 1, y0 + y)), 2);
-        if (y > 0 && y != bottom) EXPECT_LE(std::abs(green(x0 + x, y0 + y) - green(x0 + x, y0 + y - 1)), 2);
+        if (x > 0 && fill(x - 1, y)) EXPECT_LE(std::abs(green(x0 + x, y0 + y) - green(x0 + x - 1, y0 + y)), 2);
+        if (y > 0 && fill(x, y - 1)) EXPECT_LE(std::abs(green(x0 + x, y0 + y) - green(x0 + x, y0 + y - 1)), 2);
       }
     }
   };
@@ -356,7 +368,12 @@ TEST_F(RefreshTest, MonitorsOfOtherShapesEachGetTheWholePictureFitted) {
       expectFitted(testing_files::ReadFile(folder_ / "wp-DP-2-x.bmp"), 100, 200, 0, 0, 100, 200);
       expectFitted(testing_files::ReadFile(folder_ / "wp-HDMI-1.bmp"), 320, 200, 0, 0, 320, 200);
     }
-    if (c.files.count("wp-DP-1.bmp") != 0) expectFitted(testing_files::ReadFile(folder_ / "wp-DP-1.bmp"), 641, 440, 0, 0, 641, 440);
+    if (c.files.count("wp-DP-1.bmp") != 0) expectFitted(testing_files::ReadFile(folder_ / "wp-DP-1.bmp"), 641, 366, 0, 0, 641, 366);
+    if (c.files.count("wp-DP-3.bmp") != 0) {
+      const std::string made = testing_files::ReadFile(folder_ / "wp-DP-3.bmp");
+      ASSERT_EQ(made.size(), 58u + 1924u * 545u);
+      expectFitted(made, 641, 545, 0, 0, 641, 545);
+    }
     if (c.files.count("wp-span.bmp") != 0) {
       // The virtual screen's box from (0, -40): DISPLAY1 lower left, DISPLAY2 above right, black below it.
       const std::string span = testing_files::ReadFile(folder_ / "wp-span.bmp");

@@ -499,8 +499,11 @@ TEST_F(WallpaperPosix, TheWallpaperBeforeTheFirstChangeIsGivenBackAtRemovalUnles
       if (!store.lockScreen) break;
       Style("2", on);
       desktop_.reset();
+      Desktop().RecordPreviousWallpaper(Bitmap());
       EXPECT_TRUE(Apply(environment, store.processes));
       EXPECT_EQ(shell(store.get) == before, !on) << on;
+      // The lock screen given back leaves the desktop's own record for the removal.
+      EXPECT_EQ(testing_files::ReadFile(home / ".local/state/zorvani-wallpaper/previous-wallpaper").rfind("backend=", 0), 0u) << on;
       if (!on) Desktop().RestorePreviousWallpaper(Bitmap());
     }
     Style("2", store.lockScreen);
