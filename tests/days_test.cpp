@@ -545,8 +545,9 @@ TEST(CalendarFetch, EachRoundEndsWithTheLastGoodMarks) {
       {"validators holding a line break", "inject", 960, true, "b.ics", 0, 0, "", 2},
       {"such validators not sent back", "feed b.ics", 1020, true, "b.ics", 0, 0, "", 2},
       {"the server gone again: a line for each calendar", "gone", 1080, false, "b.ics", 0, 2, "", 2},
-      {"kept marks of another user", "gone", 1081, false, "b.ics", 0, 0, "", 2, false, false, "owner"},
-      {"kept marks past their bound", "gone", 1082, false, "b.ics", 0, 0, "", 2, false, false, "padded"},
+      {"a certificate for another host", "otherhost", 1140, false, "b.ics", 0, 0, "", 2},
+      {"kept marks of another user", "otherhost", 1141, false, "b.ics", 0, 0, "", 2, false, false, "owner"},
+      {"kept marks past their bound", "otherhost", 1142, false, "b.ics", 0, 0, "", 2, false, false, "padded"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);

@@ -15,6 +15,7 @@ What it answers is read from FOLDER/mode at each request:
   tofile     a redirect to file://FOLDER/other.ics
   gzip       Content-Encoding: gzip, 64 MiB of calendar in 64 KiB
   expired    the handshake with a certificate that expired ten days ago
+  otherhost  the handshake with a certificate for another host (other.example)
   query NAME    a redirect to ?token=moved, which serves NAME as feed does
   fragment NAME a redirect to /moved.ics#part, which serves NAME as feed does
   trickle    a header line every two seconds, without end
@@ -65,6 +66,9 @@ subjectKeyIdentifier = hash
 [server]
 basicConstraints = CA:FALSE
 subjectAltName = IP:127.0.0.1, DNS:127.0.0.1
+[other]
+basicConstraints = CA:FALSE
+subjectAltName = DNS:other.example
 """
 
 
@@ -83,8 +87,9 @@ def make_authority():
     openssl(*sign, "-selfsign", "-in", "ca.csr", "-out", "ca.pem", "-extensions", "authority",
             "-startdate", day(-2), "-enddate", day(3))
     openssl("req", "-new", *key, "-keyout", "server.key", "-out", "server.csr", "-subj", "/CN=127.0.0.1")
-    for name, since, until in (("server.pem", -1, 2), ("expired.pem", -12, -10)):
-        openssl(*sign, "-cert", "ca.pem", "-in", "server.csr", "-out", name, "-extensions", "server",
+    for name, since, until, names in (("server.pem", -1, 2, "server"), ("expired.pem", -12, -10, "server"),
+                                      ("otherhost.pem", -1, 2, "other")):
+        openssl(*sign, "-cert", "ca.pem", "-in", "server.csr", "-out", name, "-extensions", names,
                 "-startdate", day(since), "-enddate", day(until))
 
 
@@ -193,7 +198,7 @@ class Server(http.server.ThreadingHTTPServer):
         if self.plain:
             return connection, address
         connection.settimeout(10)
-        cert = "expired.pem" if mode()[0] == "expired" else "server.pem"
+        cert = {"expired": "expired.pem", "otherhost": "otherhost.pem"}.get(mode()[0], "server.pem")
         return context(cert).wrap_socket(connection, server_side=True), address
 
     def handle_error(self, request, address):
