@@ -203,6 +203,12 @@ TEST_F(RefreshTest, MarksThisMonthsHolidaysAndEventsUnderTodaysFrame) {
   CheckDayChange();
   EXPECT_EQ((std::vector<std::string>{PixelOfBitmap(10, 44), PixelOfBitmap(20, 44), PixelOfBitmap(24, 42), PixelOfBitmap(26, 42)}),
             (std::vector<std::string>{grey, grey, std::string("\xD2\x5A\x1E", 3), grey}));
+  // Weeks from Sunday (WP.ini's FIRST_DAY): the 3rd's square moves to row 0, column 2.
+  Config.FIRST_DAY = 7;
+  ASSERT_EQ(RefreshWallpaper(), 0);
+  EXPECT_EQ((std::vector<std::string>{PixelOfBitmap(24, 42), PixelOfBitmap(34, 32)}),
+            (std::vector<std::string>{grey, std::string("\xD2\x5A\x1E", 3)}));
+  Config.FIRST_DAY = 1;
   world_.sources.clear();  // the next test's checks start from marks of no file
 #ifndef _WIN32
   // The machine's list in its own hive file, beside the HKEY_LOCAL_MACHINE hive of a user
