@@ -401,15 +401,19 @@ TEST_F(RefreshTest, MonitorsOfOtherShapesEachGetTheWholePictureFitted) {
   MonitorsChanged();
   EXPECT_EQ(world_.log.back(), "wallpaper 20 0 " + Bitmap() + " 3");
   fs::remove(folder_ / "wp-HDMI-1.bmp");
-  // A wp.bmp whose header no picture can have (a height of -200) makes no monitor's picture.
-  std::string bad = testing_files::ReadFile(Bitmap());
+  // A wp.bmp whose header no picture can have (a height of -200), or cut in half, makes
+  // no monitor's picture.
+  const std::string whole = testing_files::ReadFile(Bitmap());
+  std::string bad = whole;
   const std::int32_t negative = -200;
   std::memcpy(&bad[22], &negative, 4);
-  testing_files::WriteFile(Bitmap(), bad);
-  monitors = {hdmi, portrait};
-  LastDay = 31, PendingDesktop = {};  // shown, no retry due: the change reads wp.bmp back
-  MonitorsChanged();
-  EXPECT_FALSE(fs::exists(folder_ / "wp-HDMI-1.bmp"));
+  for (const std::string& written : {bad, whole.substr(0, whole.size() / 2)}) {
+    testing_files::WriteFile(Bitmap(), written);
+    monitors = {hdmi, portrait};
+    LastDay = 31, PendingDesktop = {};  // shown, no retry due: the change reads wp.bmp back
+    MonitorsChanged();
+    EXPECT_FALSE(fs::exists(folder_ / "wp-HDMI-1.bmp")) << written.size();
+  }
 #ifndef _WIN32
   // Nor does a FIFO in its place, which no one writes: the change is not held up.
   fs::remove(Bitmap());

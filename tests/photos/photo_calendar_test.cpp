@@ -304,6 +304,10 @@ const HostilePhoto kHostilePhotos[] = {
      {"1920x1080"}, nullptr, true},
     {"JpegCutToAThird", "a.jpg", [] { const std::string j = NoiseJpeg(); return j.substr(0, j.size() / 3); },
      {"640x400"}, "/a.jpg: damaged", false},
+    // Whole scans, then the file ends: the first scans alone would make a blurred photo.
+    {"ProgressiveCutBetweenScans", "a.jpg",
+     [] { const std::string j = StreamedJpeg(320, 200, true, true), sos("\xFF\xDA", 2); return j.substr(0, j.find(sos, j.find(sos) + 2)); },
+     {"640x400"}, "/a.jpg: damaged", false},
     // Stuffed 0xFF bytes mid-scan are no code at all.
     {"BadCodesMidScan", "a.jpg",
      [] { std::string j = NoiseJpeg(); for (int i = 0; i < 32; i += 2) j.replace(j.size() / 2 + i, 2, "\xFF\0", 2); return j; },
