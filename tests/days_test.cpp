@@ -535,7 +535,7 @@ TEST(CalendarFetch, EachRoundEndsWithTheLastGoodMarks) {
       {"a gzip bomb", "gzip", 600, true, "b.ics", 0},
       {"an expired certificate", "expired", 660, false, "b.ics", 0},
       {"a redirect to another query of the same path", "query a.ics", 720, true, "a.ics", 1},
-      {"a redirect to an address with a fragment", "fragment b.ics", 780, true, "b.ics", 1},
+      {"redirects to a folder, then beside it with a fragment", "fragment b.ics", 780, true, "b.ics", 1},
       {"headers that come a line at a time, without end", "trickle", 840, true, "b.ics", 0, 1},
       {"a calendar added within the hour, fetched at once", "feed b.ics", 850, true, "b.ics", 2, 0,
        "events webcal://127.0.0.1:" + port + "/new.ics?token=other", 2},

@@ -17,7 +17,8 @@ What it answers is read from FOLDER/mode at each request:
   expired    the handshake with a certificate that expired ten days ago
   otherhost  the handshake with a certificate for another host (other.example)
   query NAME    a redirect to ?token=moved, which serves NAME as feed does
-  fragment NAME a redirect to /moved.ics#part, which serves NAME as feed does
+  fragment NAME a redirect to /dir/feed.ics, and from there to moved.ics#part beside it,
+                which serves NAME as feed does
   trickle    a header line every two seconds, without end
 Each request is counted in FOLDER/log. It ends when FOLDER/stop appears (removing it),
 when FOLDER goes, or after ten minutes: under Wine, whose CreateProcess starts it, the
@@ -127,14 +128,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if injected:
             return self.answer(400)
         # Each calendar's address moved to another query of its own path, or to one
-        # address with a fragment; a client that resolves them wrongly asks again.
+        # address in a folder and from there to one beside it, with a fragment; a client
+        # that resolves them wrongly asks again.
         if what[0] == "query":
             if self.path not in ("/feed.ics?token=moved", "/new.ics?token=moved"):
                 return self.answer(302, [("Location", "?token=moved")])
             what = ["feed", what[1]]
         if what[0] == "fragment":
-            if self.path != "/moved.ics":
-                return self.answer(302, [("Location", "/moved.ics#part")])
+            if self.path != "/dir/moved.ics":
+                return self.answer(302, [("Location", "moved.ics#part" if self.path.startswith("/dir/") else "/dir/feed.ics")])
             what = ["feed", what[1]]
         if what[0] == "trickle" and not self.path.startswith("/feed.ics"):
             what = ["feed", "b.ics"]
