@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <stdexcept>
+#include <thread>
 
 namespace e2e {
 namespace fs = std::filesystem;
@@ -101,8 +102,12 @@ void Sandbox::SetAutoStart(const std::optional<std::string>& commandLine) {
   }
   if (!commandLine) return void(Run({"wine", "reg", "delete", kRunKey, "/f"}));
   // Wine quotes each argument for the Windows command line, so the text arrives as is.
-  if (Run({"wine", "reg", "add", kRunKey, "/v", "ZorvaniWallPaper", "/t", "REG_SZ", "/d", *commandLine, "/f"}) != 0)
-    Fail("wine reg add failed; see " + Path("command.err"));
+  // A client that starts while the last one's server is going away can fail at once: it
+  // is tried again, and its own words end up in the report (the sandbox goes with it).
+  for (int attempt = 1; Run({"wine", "reg", "add", kRunKey, "/v", "ZorvaniWallPaper", "/t", "REG_SZ", "/d", *commandLine, "/f"}) != 0; ++attempt) {
+    if (attempt == 3) Fail("wine reg add failed three times: " + ReadFile(Path("command.err")));
+    std::this_thread::sleep_for(Millis{1000});
+  }
 }
 
 std::unique_ptr<Program> Sandbox::Start(Env env, const std::vector<std::string>& launcher,
