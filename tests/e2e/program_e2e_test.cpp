@@ -119,6 +119,19 @@ TEST_F(PrivateLock, OneCopyPerSessionWhateverAnotherUserLeftInTheTemporaryFolder
   }
 }
 
+// A package removed under a running copy: the program file behind the calendar folder's
+// link goes while the user's auto-start value stays, and the copy ends at its next tick.
+TEST_F(StartUp, ACopyEndsWhenThePackageTakesItsProgramFile) {
+  if (UnderWine()) GTEST_SKIP() << "Windows keeps a running program's file";
+  const std::string installed = sandbox.Path("installed"), link = sandbox.Path("link");
+  fs::copy_file(sandbox.ProgramPath(), installed);
+  fs::create_symlink(installed, link);
+  auto program = sandbox.Start({}, {"sh", "-c", "exec \"$1\"", "sh", link});
+  ASSERT_TRUE(program->StaysRunningFor(SettleTime())) << program->StandardError();
+  fs::remove(installed);
+  EXPECT_EQ(program->Wait(Millis{12000}), 0) << "(-1: still running with its program file gone)";
+}
+
 // Runs that end at once without doing the job: asked what it is (answered on standard
 // output, under Windows too), without the auto-start value (silently; a longer command line
 // is no question), and with a bad WP.ini entry (the run-time error's report).
