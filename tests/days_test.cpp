@@ -216,7 +216,10 @@ int ReadInChild(const std::string& path, std::chrono::milliseconds deadline, int
 }
 
 TEST(CalendarDays, HostileFilesEndInTimeAndInBoundedMemory) {
-  const std::string path = ::testing::TempDir() + "hostile.ics";
+  // A folder of this run's own: another run of the suite beside this one writes its own.
+  std::string folder = ::testing::TempDir() + "zorvani-hostile-XXXXXX";
+  ASSERT_NE(mkdtemp(folder.data()), nullptr);
+  const std::string path = folder + "/hostile.ics";
   const std::string jan2 = "DTSTART;VALUE=DATE:20260102\r\n";
   struct Row {
     const char* name;
@@ -273,7 +276,7 @@ TEST(CalendarDays, HostileFilesEndInTimeAndInBoundedMemory) {
   }
   rows[11].text = Calendar(rows[11].text);
   // No row's child keeps its marks in the user's own cache.
-  const std::string cache = ::testing::TempDir() + "kept-marks", kept = cache + "/zorvani-wallpaper/month-marks";
+  const std::string cache = folder + "/kept-marks", kept = cache + "/zorvani-wallpaper/month-marks";
   setenv("XDG_CACHE_HOME", cache.c_str(), 1);
   const auto touch = [&path](std::time_t time) {
     const timespec times[2] = {{time, 0}, {time, 0}};
@@ -319,8 +322,7 @@ TEST(CalendarDays, HostileFilesEndInTimeAndInBoundedMemory) {
 #endif
   }
   unsetenv("XDG_CACHE_HOME");
-  fs::remove_all(cache);
-  std::remove(path.c_str());
+  fs::remove_all(folder);
 }
 
 #endif
