@@ -180,6 +180,19 @@ TEST(CalendarDays, HolidayNamesAreShownAsBoundedPlainText) {
     EXPECT_EQ(names[1], row.shown) << row.name;
     EXPECT_TRUE(names[2].empty()) << row.name;
   }
+  // Two holiday calendars: each day keeps the first name it has, and a day named by
+  // neither stays unnamed; an events calendar names nothing.
+  const fs::path folder = fs::temp_directory_path() / ("zorvani-names-" + std::to_string(std::random_device()()));
+  fs::create_directories(folder);
+  const auto named = [&](const char* file, const char* day, const char* summary) {
+    testing_files::WriteFile(folder / file, Calendar(Event("DTSTART;VALUE=DATE:202608" + std::string(day) + "\r\nSUMMARY:" + summary + "\r\n")));
+    return (folder / file).string();
+  };
+  const DayNames names = HolidayNames({{Kind::Holiday, std::nullopt, named("a.ics", "01", "first")},
+                                       {Kind::Holiday, std::nullopt, named("b.ics", "02", "second")},
+                                       {Kind::Event, std::nullopt, named("c.ics", "03", "an event")}}, 2026, 8);
+  EXPECT_EQ((std::vector<std::string>{names[1], names[2], names[3]}), (std::vector<std::string>{"first", "second", ""}));
+  fs::remove_all(folder);
 }
 
 #ifndef _WIN32

@@ -259,8 +259,10 @@ TEST_F(SetupTest, CalendarSourcesListedPrivatelyAndKeptByRemoval) {
   EXPECT_EQ(add("events http://calendar.example/plain.ics"), 2) << "an address without TLS";
   testing::internal::CaptureStderr();
   EXPECT_EQ(add("events https://me:pw@calendar.example/private/\tdef456.ics"), 2) << "a control character";
-  EXPECT_EQ(Quietly([] { return zorvani::setup::RemoveSource(false, "https://me:pw/x@calendar.example/x.ics"); }), 1);
-  EXPECT_EQ(testing::internal::GetCapturedStderr().find("pw"), std::string::npos) << "an address printed whole";
+  // A password of digits with a '/' in it, which ends the host early and looks like a port.
+  EXPECT_EQ(Quietly([] { return zorvani::setup::RemoveSource(false, "https://me:2718/x@calendar.example/x.ics"); }), 1);
+  const std::string said = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(said.find("2718"), std::string::npos) << "an address printed whole: " << said;
   struct stat info {};
   ASSERT_EQ(stat(places.desktopHive.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0600u);
