@@ -151,6 +151,8 @@ const Case kCases[] = {
      false, {}, "DP-2"},
     {"several monitors on sway: an output name that is no plain name", {"SWAYSOCK=/run/sway.sock", "WAYLAND_DISPLAY=wayland-1"},
      {{"swaymsg", ""}}, "2", false, "", false, {}, "DP-2;exec touch X"},
+    {"several monitors on sway: an output name that reads as an option", {"SWAYSOCK=/run/sway.sock", "WAYLAND_DISPLAY=wayland-1"},
+     {{"swaymsg", ""}}, "2", false, "", false, {}, "-h"},
     {"several monitors, our swaybg: one client, a picture per output", {"XDG_CURRENT_DESKTOP=river", "WAYLAND_DISPLAY=wayland-1"},
      {{"swaybg", "exec /bin/sleep 30"}}, "2", true, "swaybg -o HDMI-1 -i $F/wp-HDMI-1.bmp -m fill -o DP-2 -i $F/wp-DP-2.bmp -m fill\n",
      false, {}, "DP-2"},

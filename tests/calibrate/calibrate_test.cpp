@@ -215,6 +215,14 @@ TEST(CheckDayFrames, RefusesAFrameOnePixelNearerThanItsRoom) {
     n = {c.left, n.top, c.left + 20, n.bottom};
     EXPECT_EQ(CheckDayFrames(1000, 1000, 2004, 3, 1, moved).empty(), c.clear) << "day " << c.day << " at " << c.left;
   }
+  // The grid moved right until the Sundays' frames are cut by the picture's edge.
+  zorvani::Config.CORNER_X = 0.2;
+  FrameProbe moved(1000, 1000);
+  for (int day = 1; day <= 31; ++day) {
+    const PixelBox box = moved.Draw(zorvani::CalendarCellOf(2004, 3, day)).box;
+    numbers[static_cast<std::size_t>(day - 1)] = {box.left + 50, box.top + 40, box.left + 70, box.top + 60};
+  }
+  EXPECT_EQ(CheckDayFrames(1000, 1000, 2004, 3, 1, numbers), "the frame of day 7 is not drawn whole (it reaches past the picture's edge)");
   zorvani::Config = zorvani::ConfigRecord{};
 }
 
