@@ -576,6 +576,8 @@ const Hostile kHostile[] = {
      "INJECTED"},
     {"feh: ~/.fehbg comes back in feh's form, never the record's bytes or options", {"DISPLAY=:1"}, {}, {{"feh", kFeh}}, {}, "own",
      kPlantedFeh, "#!/bin/sh\nfeh --no-fehbg --bg-max '/usr/share/it'\"'\"'s.jpg' \n", "feh --bg-max /usr/share/it's.jpg\n", "PWNED"},
+    {"a relative XDG_STATE_HOME names no folder: the record in ~/.local/state", {"DISPLAY=:1", "XDG_STATE_HOME=state"}, {},
+     {{"feh", kFeh}}, {}, "own", "backend=feh\npath=/usr/share/sea.jpg\n", {}, "feh --bg-max /usr/share/sea.jpg\n"},
     {"feh: ~/.fehbg is a link a dotfile manager keeps", {"DISPLAY=:1"}, {}, {{"feh", kFeh}},
      {{"dots/fehbg", "#!/bin/sh\nfeh --no-fehbg --bg-fill '/usr/share/backgrounds/beach.jpg' \n"}, {".fehbg", "->dots/fehbg"}}, "", "",
      "#!/bin/sh\nfeh --no-fehbg --bg-fill '/usr/share/backgrounds/beach.jpg' \n", "feh --bg-fill /usr/share/backgrounds/beach.jpg\n"},
