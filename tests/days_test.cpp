@@ -192,6 +192,10 @@ TEST(CalendarDays, HolidayNamesAreShownAsBoundedPlainText) {
                                        {Kind::Holiday, std::nullopt, named("b.ics", "02", "second")},
                                        {Kind::Event, std::nullopt, named("c.ics", "03", "an event")}}, 2026, 8);
   EXPECT_EQ((std::vector<std::string>{names[1], names[2], names[3]}), (std::vector<std::string>{"first", "second", ""}));
+  // A day two calendars mark keeps the colour of the first.
+  const MonthMarks marks = MarkedDays({{Kind::Holiday, Colour{255, 0, 0}, named("a.ics", "01", "first")},
+                                       {Kind::Holiday, Colour{0, 0, 255}, named("d.ics", "01", "again")}}, 2026, 8);
+  EXPECT_TRUE(marks.day[1].holidayColour == (Colour{255, 0, 0}));
   fs::remove_all(folder);
 }
 

@@ -395,9 +395,10 @@ TEST_F(RefreshTest, MonitorsOfOtherShapesEachGetTheWholePictureFitted) {
   EXPECT_EQ(world_.log.back(), "wallpaper 20 0 " + Bitmap() + " 3");
   EXPECT_FALSE(fs::exists(folder_ / "wp-span.bmp"));
   EXPECT_EQ(world_.pictures.size(), 1u);
-  // A monitor whose picture cannot be written is no monitor shown, whatever came after it.
+  // A monitor whose picture cannot be written is no monitor shown, whatever came after it,
+  // even a monitor of the picture's own size, whose picture is wp.bmp's rows as they are.
   fs::create_directory(folder_ / "wp-HDMI-1.bmp");
-  monitors = {hdmi, portrait};
+  monitors = {hdmi, portrait, {"M3", 420, 0, 160, 100, false}};
   MonitorsChanged();
   EXPECT_EQ(world_.log.back(), "wallpaper 20 0 " + Bitmap() + " 3");
   fs::remove(folder_ / "wp-HDMI-1.bmp");
