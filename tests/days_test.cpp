@@ -517,6 +517,7 @@ TEST(CalendarFetch, EachRoundEndsWithTheLastGoodMarks) {
     bool ahead = false;      // c.ics dated a day ahead first
     std::string marks = "";  // the kept marks then given to another "owner", or "padded" past their bound
     bool opened = false;     // the cache's files left readable by others first (by hand, an old copy)
+    const char* colour = "";  // the first source given this colour, the list's length kept
   } rows[] = {
       {"first fetch marks the day", "feed a.ics", 0, true, "a.ics", 1},
       {"a 304 for the ETag keeps it", "feed a.ics", 60, true, "a.ics", 0},
@@ -541,6 +542,8 @@ TEST(CalendarFetch, EachRoundEndsWithTheLastGoodMarks) {
        "events https://127.0.0.1:" + port + "/feed.ics?token=secret", 2},
       {"a calendar file added as it is written", "feed b.ics", 860, false, "b.ics", 1, 0, "events " + dir + "/c.ics", 2},
       {"the file read again once settled", "feed b.ics", 865, false, "b.ics", 1, 0, "", 2, true},
+      {"a calendar recoloured: drawn again at once", "feed b.ics", 870, false, "b.ics", 1, 0, "", 2, false, false, "",
+       false, "#FF8800 "},
       {"the feeds back; the file dated ahead, drawn once", "feed b.ics", 900, true, "b.ics", 1, 0, "", 2, false, true},
       {"validators holding a line break", "inject", 960, true, "b.ics", 0, 0, "", 2},
       {"such validators not sent back", "feed b.ics", 1020, true, "b.ics", 0, 0, "", 2},
@@ -558,6 +561,7 @@ TEST(CalendarFetch, EachRoundEndsWithTheLastGoodMarks) {
       testing_files::WriteFile(dir + "/c.ics", feed(25));
       listed.push_back(row.added), list();
     }
+    if (*row.colour) listed[0].insert(listed[0].find(' ') + 1, row.colour), list();
     // Windows' stamps settle after 3 s, Linux's after 2.
     if (row.settled) std::this_thread::sleep_for(std::chrono::milliseconds(3200));
     // As a file from a machine, or a share's server, whose clock runs ahead.

@@ -140,6 +140,14 @@ TEST_P(PhotoCalendar, PrintsAReadableCalendarWhereTheFrameFindsIt) {
                     other.bottom <= f.top || other.top >= f.bottom) << "day " << other.day << " inside the frame of " << text.day;
     }
     EXPECT_LT(*std::max_element(heights[0].begin(), heights[0].end()), *std::min_element(heights[1].begin(), heights[1].end()));
+    // The title and the weekday names, left to right: Saturday's and Sunday's over the last two columns.
+    std::vector<std::pair<int, bool>> headings;
+    for (const auto& text : printed)
+      if (text.day == 0 && text.nameOf == 0) headings.emplace_back(text.left, text.weekend);
+    std::sort(headings.begin(), headings.end());
+    std::vector<bool> weekend;
+    for (const auto& heading : headings) weekend.push_back(heading.second);
+    EXPECT_EQ(weekend, (std::vector<bool>{false, false, false, false, false, false, true, true}));
     const auto name = std::find_if(printed.begin(), printed.end(), [](const auto& text) { return text.nameOf != 0; });
     // Where there is room: on a full-HD picture, not on the small ones.
     ASSERT_EQ(name != printed.end() ? name->nameOf : 0, month == 3 && c.height >= 1080 ? 17 : 0);
