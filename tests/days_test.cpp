@@ -182,8 +182,7 @@ TEST(CalendarDays, HolidayNamesAreShownAsBoundedPlainText) {
   }
   // Two holiday calendars: each day keeps the first name it has, and a day named by
   // neither stays unnamed; an events calendar names nothing.
-  const fs::path folder = fs::temp_directory_path() / ("zorvani-names-" + std::to_string(std::random_device()()));
-  fs::create_directories(folder);
+  const testing_files::TempFolder folder;
   const auto named = [&](const char* file, const char* day, const char* summary) {
     testing_files::WriteFile(folder / file, Calendar(Event("DTSTART;VALUE=DATE:202608" + std::string(day) + "\r\nSUMMARY:" + summary + "\r\n")));
     return (folder / file).string();
@@ -196,7 +195,6 @@ TEST(CalendarDays, HolidayNamesAreShownAsBoundedPlainText) {
   const MonthMarks marks = MarkedDays({{Kind::Holiday, Colour{255, 0, 0}, named("a.ics", "01", "first")},
                                        {Kind::Holiday, Colour{0, 0, 255}, named("d.ics", "01", "again")}}, 2026, 8);
   EXPECT_TRUE(marks.day[1].holidayColour == (Colour{255, 0, 0}));
-  fs::remove_all(folder);
 }
 
 #ifndef _WIN32
@@ -238,9 +236,8 @@ int ReadInChild(const std::string& path, std::chrono::milliseconds deadline, int
 
 TEST(CalendarDays, HostileFilesEndInTimeAndInBoundedMemory) {
   // A folder of this run's own: another run of the suite beside this one writes its own.
-  std::string folder = ::testing::TempDir() + "zorvani-hostile-XXXXXX";
-  ASSERT_NE(mkdtemp(folder.data()), nullptr);
-  const std::string path = folder + "/hostile.ics";
+  const testing_files::TempFolder folder;
+  const std::string path = (folder / "hostile.ics").string();
   const std::string jan2 = "DTSTART;VALUE=DATE:20260102\r\n";
   struct Row {
     const char* name;
@@ -297,7 +294,7 @@ TEST(CalendarDays, HostileFilesEndInTimeAndInBoundedMemory) {
   }
   rows[11].text = Calendar(rows[11].text);
   // No row's child keeps its marks in the user's own cache.
-  const std::string cache = folder + "/kept-marks", kept = cache + "/zorvani-wallpaper/month-marks";
+  const std::string cache = (folder / "kept-marks").string(), kept = cache + "/zorvani-wallpaper/month-marks";
   setenv("XDG_CACHE_HOME", cache.c_str(), 1);
   const auto touch = [&path](std::time_t time) {
     const timespec times[2] = {{time, 0}, {time, 0}};
@@ -343,7 +340,6 @@ TEST(CalendarDays, HostileFilesEndInTimeAndInBoundedMemory) {
 #endif
   }
   unsetenv("XDG_CACHE_HOME");
-  fs::remove_all(folder);
 }
 
 #endif
