@@ -2,6 +2,7 @@
 // processes count as this display's is the wallpaper table's.)
 #ifndef _WIN32
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -87,6 +88,7 @@ const StandInOutput kOutputs[] = {
     {WL_OUTPUT_TRANSFORM_FLIPPED_270, 384, 216, 2, 108, 192},
     {WL_OUTPUT_TRANSFORM_180, 384, 216, 2, 192, 108},
 };
+wl_resource* boundOutput = nullptr;  // the row's output as the watch bound it
 
 TEST(SessionWatch, WaylandOutputsWithoutXdgOutputAreLaidOutTurnedAndScaled) {
   const testing_files::TempFolder folder;
@@ -108,6 +110,7 @@ TEST(SessionWatch, WaylandOutputsWithoutXdgOutputAreLaidOutTurnedAndScaled) {
                        wl_resource* resource = wl_resource_create(client, &wl_output_interface, static_cast<int>(version), id);
                        static const struct wl_output_interface kRelease{[](wl_client*, wl_resource* r) { wl_resource_destroy(r); }};
                        wl_resource_set_implementation(resource, &kRelease, nullptr, nullptr);
+                       boundOutput = resource;
                        wl_output_send_geometry(resource, 0, 0, 0, 0, 0, "", "", output.transform);
                        wl_output_send_mode(resource, WL_OUTPUT_MODE_CURRENT, output.width, output.height, 60000);
                        wl_output_send_scale(resource, output.scale);
@@ -115,8 +118,13 @@ TEST(SessionWatch, WaylandOutputsWithoutXdgOutputAreLaidOutTurnedAndScaled) {
                        wl_output_send_done(resource);
                      });
     std::atomic<bool> done{false};
+    std::atomic<int> resend{0};  // the output described again: 1 as it was, 2 wider
     std::thread compositor([&] {
       while (!done) {
+        if (const int what = resend.exchange(0)) {
+          wl_output_send_mode(boundOutput, WL_OUTPUT_MODE_CURRENT, row.width + (what == 2 ? 8 : 0), row.height, 60000);
+          wl_output_send_done(boundOutput);
+        }
         wl_event_loop_dispatch(wl_display_get_event_loop(server), 20);
         wl_display_flush_clients(server);
       }
@@ -126,6 +134,15 @@ TEST(SessionWatch, WaylandOutputsWithoutXdgOutputAreLaidOutTurnedAndScaled) {
     {
       platform::posix::SessionWatch watch;
       EXPECT_TRUE(watch.Monitors(&monitors));
+      // sway describes an output anew whenever its background is set: no change, or
+      // every redraw would bring the next. A new mode is one.
+      for (const auto& [what, changed] : {std::pair{1, false}, std::pair{2, true}}) {
+        resend = what;
+        pollfd readable{watch.Descriptor(), POLLIN, 0};
+        ASSERT_EQ(poll(&readable, 1, 5000), 1);
+        EXPECT_FALSE(watch.Ended());
+        EXPECT_EQ(watch.TakeLayoutChanged(), changed) << "described again " << what;
+      }
     }
     done = true;
     compositor.join();
