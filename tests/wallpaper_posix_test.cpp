@@ -140,7 +140,7 @@ const Case kCases[] = {
     {"plain X11: feh, one picture per screen unless spanned", {"DISPLAY=:1"}, {{"feh", ""}}, "10", true, "feh --bg-fill $F/wp.bmp\n"},
     {"plain X11: xwallpaper reads no BMP", {"DISPLAY=:1"}, {{"xwallpaper", ""}, {"hsetroot", ""}}, "10", true,
      "xwallpaper --zoom $F/wp.png\n"},
-    {"plain X11: hsetroot", {"DISPLAY=:1"}, {{"hsetroot", ""}}, "2", true, "hsetroot -fill $F/wp.bmp\n"},
+    {"plain X11: hsetroot, spanned: no feh option", {"DISPLAY=:1"}, {{"hsetroot", ""}}, "22", true, "hsetroot -fill $F/wp.bmp\n"},
     {"plain X11 without a tool", {"DISPLAY=:1"}, {}, "2", false, ""},
     {"a named desktop never falls back to painting the root", {"XDG_CURRENT_DESKTOP=KDE", "DISPLAY=:1"}, {{"feh", ""}}, "2", false, ""},
     {"a tool that fails", {"XDG_CURRENT_DESKTOP=GNOME", "DBUS_SESSION_BUS_ADDRESS=x"}, {{"gsettings", "exit 1"}}, "2", false, Gnome(2)},
