@@ -118,12 +118,19 @@ TEST(SessionWatch, WaylandOutputsWithoutXdgOutputAreLaidOutTurnedAndScaled) {
                        wl_output_send_done(resource);
                      });
     std::atomic<bool> done{false};
-    std::atomic<int> resend{0};  // the output described again: 1 as it was, 2 wider
+    std::atomic<int> resend{0};  // the output described again: 1 as it was, 2 wider, 3 taller and then silent
+    std::atomic<bool> silent{false};
     std::thread compositor([&] {
       while (!done) {
         if (const int what = resend.exchange(0)) {
-          wl_output_send_mode(boundOutput, WL_OUTPUT_MODE_CURRENT, row.width + (what == 2 ? 8 : 0), row.height, 60000);
+          wl_output_send_mode(boundOutput, WL_OUTPUT_MODE_CURRENT, row.width + 8 * (what >= 2), row.height + 8 * (what == 3), 60000);
           wl_output_send_done(boundOutput);
+          wl_display_flush_clients(server);
+          silent = what == 3;
+        }
+        if (silent) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(20));
+          continue;
         }
         wl_event_loop_dispatch(wl_display_get_event_loop(server), 20);
         wl_display_flush_clients(server);
@@ -135,14 +142,18 @@ TEST(SessionWatch, WaylandOutputsWithoutXdgOutputAreLaidOutTurnedAndScaled) {
       platform::posix::SessionWatch watch;
       EXPECT_TRUE(watch.Monitors(&monitors));
       // sway describes an output anew whenever its background is set: no change, or
-      // every redraw would bring the next. A new mode is one.
-      for (const auto& [what, changed] : {std::pair{1, false}, std::pair{2, true}}) {
+      // every redraw would bring the next. A new mode is one, and one the compositor did
+      // not describe in time is asked for again.
+      for (const auto& [what, changed] : {std::pair{1, false}, std::pair{2, true}, std::pair{3, false}}) {
+        if (what == 3 && &row != kOutputs) break;  // the silence once
         resend = what;
         pollfd readable{watch.Descriptor(), POLLIN, 0};
         ASSERT_EQ(poll(&readable, 1, 5000), 1);
         EXPECT_FALSE(watch.Ended());
         EXPECT_EQ(watch.TakeLayoutChanged(), changed) << "described again " << what;
       }
+      silent = false;
+      EXPECT_EQ(watch.TakeLayoutChanged(), &row == kOutputs) << "a change not read in time is forgotten";
     }
     done = true;
     compositor.join();
