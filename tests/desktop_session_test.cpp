@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "common/files.h"
+#include "platform/posix/desktop/backend_parts.h"
 #include "platform/posix/desktop/desktop_session.h"
 #include "platform/posix/session_watch.h"
 
@@ -155,6 +156,18 @@ TEST(SessionWatch, WaylandOutputsWithoutXdgOutputAreLaidOutTurnedAndScaled) {
       silent = false;
       EXPECT_EQ(watch.TakeLayoutChanged(), &row == kOutputs) << "a change not read in time is forgotten";
     }
+    // Nor does it offer layer-shell, as Weston does not: no swaybg of ours is started on it.
+    std::vector<std::string> started;
+    const Session session({std::string("WAYLAND_DISPLAY=") + socket, "XDG_RUNTIME_DIR=" + folder.path.string(), "PATH=" + folder.path.string()},
+                          std::chrono::seconds(2), [&](const std::vector<std::string>& argv, std::string*) {
+                            started.push_back(argv[0]);
+                            return CommandResult::kSucceeded;
+                          });
+    testing_files::WriteFile(folder / "swaybg", "");
+    fs::permissions(folder / "swaybg", fs::perms::owner_all);
+    EXPECT_EQ(platform::posix::MakeSwaybgBackend()->Apply(session, {"/x/wp.bmp", "file:///x/wp.bmp", "", platform::posix::WallpaperStyle::kZoom}),
+              CommandResult::kFailed);
+    EXPECT_TRUE(started.empty()) << "swaybg started on a compositor without layer-shell";
     done = true;
     compositor.join();
     wl_display_destroy_clients(server);
