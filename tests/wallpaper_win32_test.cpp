@@ -67,6 +67,13 @@ TEST(WallpaperWin32, ASpannedPictureIsShownWithStyle22AndCountsAsOurs) {
   RegGetValueA(HKEY_CURRENT_USER, "Software\\ZorvaniWallpaper", "Wallpaper", RRF_RT_REG_SZ, nullptr, kept, &size);
   EXPECT_EQ(std::string(kept), "") << "the spanned picture was kept as the user's own";
   desktop.RestorePreviousWallpaper(bitmap);
+  // The user's own picture comes back with the user's own placement.
+  RegSetKeyValueA(HKEY_CURRENT_USER, "Control Panel\\Desktop", "WallpaperStyle", REG_SZ, "6", 2);
+  ASSERT_TRUE(desktop.SystemParametersInfoA(SPI_SETDESKWALLPAPER, 0, "C:\\mine.bmp", SPIF_UPDATEINIFILE));
+  desktop.RecordPreviousWallpaper(bitmap);
+  ASSERT_TRUE(desktop.SetSpannedWallpaper(span));
+  desktop.RestorePreviousWallpaper(bitmap);
+  EXPECT_EQ(value("WallpaperStyle"), "6") << "given back with the calendar's placement";
   // A wallpaper the user chose after the calendar stays at removal (the one from before
   // coming back where the calendar still shows is the process-level suite's).
   ASSERT_TRUE(desktop.SystemParametersInfoA(SPI_SETDESKWALLPAPER, 0, "C:\\mine.bmp", SPIF_UPDATEINIFILE));
