@@ -121,13 +121,14 @@ TEST(SessionWatch, WaylandOutputsWithoutXdgOutputAreLaidOutTurnedAndScaled) {
     std::atomic<bool> done{false};
     std::atomic<int> resend{0};  // the output described again: 1 as it was, 2 wider, 3 taller and then silent
     std::atomic<bool> silent{false};
+    boundOutput = nullptr;
     std::thread compositor([&] {
       while (!done) {
-        if (const int what = resend.exchange(0)) {
+        if (const int what = resend.exchange(0); what != 0 && boundOutput != nullptr) {
+          silent = what == 3;
           wl_output_send_mode(boundOutput, WL_OUTPUT_MODE_CURRENT, row.width + 8 * (what >= 2), row.height + 8 * (what == 3), 60000);
           wl_output_send_done(boundOutput);
           wl_display_flush_clients(server);
-          silent = what == 3;
         }
         if (silent) {
           std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -146,28 +147,34 @@ TEST(SessionWatch, WaylandOutputsWithoutXdgOutputAreLaidOutTurnedAndScaled) {
       // every redraw would bring the next. A new mode is one, and one the compositor did
       // not describe in time is asked for again.
       for (const auto& [what, changed] : {std::pair{1, false}, std::pair{2, true}, std::pair{3, false}}) {
-        if (what == 3 && &row != kOutputs) break;  // the silence once
+        if (monitors.empty() || &row != kOutputs) break;  // once, on an output that was read
         resend = what;
         pollfd readable{watch.Descriptor(), POLLIN, 0};
-        ASSERT_EQ(poll(&readable, 1, 5000), 1);
+        if (poll(&readable, 1, 5000) != 1) {
+          ADD_FAILURE() << "the output described again " << what << " never came";
+          break;
+        }
         EXPECT_FALSE(watch.Ended());
         EXPECT_EQ(watch.TakeLayoutChanged(), changed) << "described again " << what;
+        if (what != 3) continue;
+        silent = false;
+        EXPECT_TRUE(watch.TakeLayoutChanged()) << "a change not read in time is forgotten";
       }
-      silent = false;
-      EXPECT_EQ(watch.TakeLayoutChanged(), &row == kOutputs) << "a change not read in time is forgotten";
     }
     // Nor does it offer layer-shell, as Weston does not: no swaybg of ours is started on it.
-    std::vector<std::string> started;
-    const Session session({std::string("WAYLAND_DISPLAY=") + socket, "XDG_RUNTIME_DIR=" + folder.path.string(), "PATH=" + folder.path.string()},
-                          std::chrono::seconds(2), [&](const std::vector<std::string>& argv, std::string*) {
-                            started.push_back(argv[0]);
-                            return CommandResult::kSucceeded;
-                          });
-    testing_files::WriteFile(folder / "swaybg", "");
-    fs::permissions(folder / "swaybg", fs::perms::owner_all);
-    EXPECT_EQ(platform::posix::MakeSwaybgBackend()->Apply(session, {"/x/wp.bmp", "file:///x/wp.bmp", "", platform::posix::WallpaperStyle::kZoom}),
-              CommandResult::kFailed);
-    EXPECT_TRUE(started.empty()) << "swaybg started on a compositor without layer-shell";
+    if (&row == kOutputs) {
+      bool started = false;
+      const Session session({std::string("WAYLAND_DISPLAY=") + socket, "XDG_RUNTIME_DIR=" + folder.path.string(), "PATH=" + folder.path.string()},
+                            std::chrono::seconds(2), [&](const std::vector<std::string>&, std::string*) {
+                              started = true;
+                              return CommandResult::kSucceeded;
+                            });
+      testing_files::WriteFile(folder / "swaybg", "");
+      fs::permissions(folder / "swaybg", fs::perms::owner_all);
+      EXPECT_FALSE(session.FindProgram("swaybg").empty());
+      platform::posix::MakeSwaybgBackend()->Apply(session, {"/x/wp.bmp", "file:///x/wp.bmp", "", platform::posix::WallpaperStyle::kZoom});
+      EXPECT_FALSE(started) << "swaybg started on a compositor without layer-shell";
+    }
     done = true;
     compositor.join();
     wl_display_destroy_clients(server);
