@@ -169,8 +169,7 @@ TEST(SessionWatch, WaylandOutputsWithoutXdgOutputAreLaidOutTurnedAndScaled) {
                               started = true;
                               return CommandResult::kSucceeded;
                             });
-      testing_files::WriteFile(folder / "swaybg", "");
-      fs::permissions(folder / "swaybg", fs::perms::owner_all);
+      testing_files::WriteProgram(folder / "swaybg", "");
       EXPECT_FALSE(session.FindProgram("swaybg").empty());
       platform::posix::MakeSwaybgBackend()->Apply(session, {"/x/wp.bmp", "file:///x/wp.bmp", "", platform::posix::WallpaperStyle::kZoom});
       EXPECT_FALSE(started) << "swaybg started on a compositor without layer-shell";

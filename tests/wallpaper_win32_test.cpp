@@ -75,7 +75,7 @@ TEST(WallpaperWin32, ASpannedPictureIsShownWithStyle22AndCountsAsOurs) {
   desktop.RestorePreviousWallpaper(bitmap);
   EXPECT_EQ(value("WallpaperStyle"), "6") << "given back with the calendar's placement";
   // A wallpaper the user chose after the calendar stays at removal (the one from before
-  // coming back where the calendar still shows is the process-level suite's).
+  // coming back to the screen where the calendar still shows is the process-level suite's).
   ASSERT_TRUE(desktop.SystemParametersInfoA(SPI_SETDESKWALLPAPER, 0, "C:\\mine.bmp", SPIF_UPDATEINIFILE));
   desktop.RecordPreviousWallpaper(bitmap);
   desktop.SystemParametersInfoA(SPI_SETDESKWALLPAPER, 0, "C:\\later.bmp", SPIF_UPDATEINIFILE);
